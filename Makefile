@@ -1,0 +1,68 @@
+# Top-level build: firmware images (clang + lld-link, PE32+), host tests
+# (CMake + GoogleTest under ASan/UBSan), the firmware test bed and the demo.
+#
+#   make images   the seven driver images in build/efi/
+#   make test     install what is missing, build, run every test suite
+#   make demo     boot the drivers in OVMF with the demo caller
+
+BUILD     ?= build
+EFI_CXX   ?= clang++
+LLD_LINK  ?= lld-link
+PYTHON    ?= /usr/bin/python3
+
+EFI_CXXFLAGS := -target x86_64-unknown-windows -std=c++20 -ffreestanding -fno-exceptions -fno-rtti \
+  -mno-red-zone -fshort-wchar -fno-stack-protector -mno-stack-arg-probe -fno-threadsafe-statics \
+  -fno-asynchronous-unwind-tables -fno-unwind-tables -Os -ffunction-sections -fdata-sections \
+  -Wall -Wextra -Werror=global-constructors -Werror=exit-time-destructors -Iinclude -I.
+EFI_LDFLAGS := /nodefaultlib /opt:ref /opt:icf /machine:x64 /debug:none /align:32 /filealign:32
+
+IMAGES :=
+# Each subsystem describes its image(s) in image.mk: NAME_SRCS, NAME_ENTRY,
+# optional NAME_CXXFLAGS and NAME_SUBSYSTEM, and adds NAME to IMAGES.
+include $(sort $(wildcard */image.mk test/*/image.mk))
+
+RT_SRCS := rt/runtime.cpp
+
+.PHONY: all images test host-test image-check firmware-test demo bench fuzz deps clean
+all: images
+
+define IMAGE_RULES
+$(1)_OBJS := $$(patsubst %.cpp,$(BUILD)/obj/$(1)/%.o,$$($(1)_SRCS) $(RT_SRCS))
+$(BUILD)/obj/$(1)/%.o: %.cpp $$(MAKEFILE_LIST)
+	@mkdir -p $$(dir $$@)
+	$(EFI_CXX) $(EFI_CXXFLAGS) $$($(1)_CXXFLAGS) -MMD -MP -c $$< -o $$@
+$(BUILD)/efi/$(1).efi: $$($(1)_OBJS)
+	@mkdir -p $$(dir $$@)
+	$(LLD_LINK) $(EFI_LDFLAGS) /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) \
+	  /entry:$$($(1)_ENTRY) /out:$$@ $$^
+-include $$($(1)_OBJS:.o=.d)
+endef
+$(foreach img,$(IMAGES),$(eval $(call IMAGE_RULES,$(img))))
+
+DELIVERABLES := $(filter-out $(TESTBED_IMAGES),$(IMAGES))
+images: $(foreach img,$(DELIVERABLES),$(BUILD)/efi/$(img).efi)
+testbed-images: $(foreach img,$(TESTBED_IMAGES),$(BUILD)/efi/$(img).efi)
+
+deps:
+	@bash tools/deps.sh
+
+host-test: deps
+	cmake -S . -B $(BUILD)/host -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
+	cmake --build $(BUILD)/host
+	cd $(BUILD)/host && ctest --output-on-failure -j2 | tee ../host-test.log
+
+image-check: deps images testbed-images
+	$(PYTHON) tools/check_images.py $(foreach img,$(IMAGES),$(BUILD)/efi/$(img).efi)
+
+firmware-test: deps images testbed-images
+	@if [ -f test/bed/run.py ]; then $(PYTHON) test/bed/run.py --build $(BUILD); else echo "firmware test bed: not present"; fi
+
+test: deps
+	@bash tools/run_tests.sh
+
+demo: deps images testbed-images
+	@if [ -f test/bed/demo.py ]; then $(PYTHON) test/bed/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive); \
+	else echo "demo: the demo caller has not landed yet; images are in $(BUILD)/efi/"; ls -l $(BUILD)/efi/; fi
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,6 @@
+// One include for the UEFI and PI definitions every driver shares.
+#pragma once
+#include "base.h"
+#include "system.h"
+#include "protocols.h"
+#include "pi.h"

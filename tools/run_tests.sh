@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Everything `make test` runs, in order: host unit tests, image checks, a
+# bounded fuzzing pass, then the firmware suite in OVMF. Ends with one
+# summary line and a non-zero exit when anything failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${BUILD:-build}
+MAKE="make --no-print-directory BUILD=$BUILD"
+PASS=0 FAIL=0
+add() { PASS=$((PASS + $1)); FAIL=$((FAIL + $2)); }
+
+# Host tests: every test case is its own CTest test.
+if $MAKE host-test 2>&1 | tee "$BUILD.host.out" | grep -v -E '^\s*[0-9]+/[0-9]+ Test' ; then :; fi
+line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$BUILD/host-test.log" 2>/dev/null | tail -n 1)
+if [ -n "$line" ]; then
+  f=$(sed -E 's/.*passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  t=$(sed -E 's/.*passed, ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+  add $((t - f)) "$f"
+else
+  echo "host tests: build or run failed"; add 0 1
+fi
+rm -f "$BUILD.host.out"
+
+# Image checks with an independent PE reader.
+out=$($MAKE image-check 2>&1); echo "$out" | grep -v '^clang\|^lld-link'
+line=$(grep -E '^image check: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1)
+if [ -n "$line" ]; then
+  add "$(sed -E 's/.* ([0-9]+) passed.*/\1/' <<<"$line")" "$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")"
+else
+  echo "image check: images did not build"; add 0 1
+fi
+
+# Fuzz targets, a bounded pass each (make fuzz runs them longer).
+for f in "$BUILD"/host/fuzz/fuzz_*; do
+  [ -x "$f" ] || continue
+  name=$(basename "$f"); corpus="$BUILD/fuzz-corpus/$name"; mkdir -p "$corpus"
+  seeds=$(dirname "$f")/${name}_seeds
+  if "$f" -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1 "$corpus" ${seeds:+$( [ -d "$seeds" ] && echo "$seeds")} \
+       >"$BUILD/$name.log" 2>&1; then
+    echo "fuzz $name: $(grep -E 'stat::number_of_executed_units' "$BUILD/$name.log" | awk '{print $2}') runs, no finding"; add 1 0
+  else
+    echo "fuzz $name: FAILED (see $BUILD/$name.log)"; tail -n 20 "$BUILD/$name.log"; add 0 1
+  fi
+done
+
+# Firmware suite: the images in OVMF under QEMU.
+if [ -f test/bed/run.py ]; then
+  out=$($MAKE firmware-test 2>&1); echo "$out" | grep -v '^clang\|^lld-link'
+  line=$(grep -E '^firmware: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1)
+  if [ -n "$line" ]; then
+    add "$(sed -E 's/.* ([0-9]+) passed.*/\1/' <<<"$line")" "$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")"
+  else
+    echo "firmware: the suite did not finish"; add 0 1
+  fi
+fi
+
+echo "test: $PASS passed, $FAIL failed"
+[ "$FAIL" -eq 0 ] && [ "$PASS" -gt 0 ]
