@@ -1,0 +1,55 @@
+// The run's pictures on the graphics output: the corner mark near the top
+// right and the 100-segment progress bar with its percentage near the bottom.
+// Each run loads them from firmware files, draws them and frees them again.
+#pragma once
+#include "efi/efi.h"
+
+// One bitmap of a picture table. Only the first entry's Guid of a table names
+// a firmware file; entry k of the table is that file's raw section k.
+typedef struct {
+  EFI_GUID Guid;
+  UINTN Width;   // kept after FreePictures, so positions stay stable
+  UINTN Height;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixels;  // rows top to bottom; null when not loaded
+} PICTURE;
+
+static_assert(sizeof(PICTURE) == 40, "PICTURE");
+
+#define DIGIT_PICTURE_COUNT 10
+#define BAR_PICTURE_COUNT 4
+
+extern PICTURE DigitPictures[DIGIT_PICTURE_COUNT];
+extern PICTURE BarPictures[BAR_PICTURE_COUNT];
+extern PICTURE MarkPictureA[1];
+extern PICTURE MarkPictureB[1];
+extern PICTURE ProgressSuffixPicture[1];
+extern PICTURE BarBlankPicture[1];
+extern PICTURE DigitBlankPicture[1];
+
+// Fixed pixel positions on the graphics output.
+#define CORNER_MARK_X 930
+#define CORNER_MARK_Y 80
+#define PROGRESS_BAR_X 62
+#define PROGRESS_BAR_Y 629
+#define PROGRESS_BAR_SEGMENTS 100
+#define PROGRESS_DIGITS_X 919
+#define PROGRESS_DIGITS_Y 607
+#define PROGRESS_SUFFIX_X 952
+
+// Loads one picture of a table; on failure the entry is left as it was.
+EFI_STATUS LoadPicture(PICTURE *Table, UINTN Index);
+// Loads all nineteen pictures when the run has a graphics output; a picture
+// that fails stays without pixels. Always EFI_SUCCESS.
+EFI_STATUS LoadPictures(VOID);
+// Releases every picture's pixels (sizes are kept).
+VOID FreePictures(VOID);
+// Draws one picture at (X, Y); a picture without pixels is skipped.
+VOID DrawPicture(PICTURE *Table, UINTN Index, UINTN X, UINTN Y);
+// The mark and the revision digits 4, 0, 3 on row 80 from X = 930.
+VOID DrawCornerMark(VOID);
+
+// The drawing behind the protocol's DrawProgressFrame and SetProgress. They
+// draw on the run's graphics output; the protocol functions call them only
+// while a run is active.
+VOID DrawProgressBarFrame(VOID);
+VOID DrawProgressStep(UINT8 Percent, UINT32 Style);
