@@ -1,0 +1,63 @@
+// Key states of a run: a stack of screen modes, each with a function called
+// when it becomes current and one called with every key while it is current.
+#pragma once
+#include "efi/efi.h"
+
+typedef struct KEY_STATE KEY_STATE;
+
+// Doubly linked list entry of the state stack; an unstacked state links to itself.
+typedef struct KEY_STATE_LINK {
+  struct KEY_STATE_LINK *ForwardLink;
+  struct KEY_STATE_LINK *BackLink;
+} KEY_STATE_LINK;
+
+typedef EFI_STATUS(EFIAPI *KEY_STATE_ENTER_FUNCTION)(KEY_STATE *Previous, UINTN Argument);
+typedef EFI_STATUS(EFIAPI *KEY_STATE_KEY_FUNCTION)(EFI_INPUT_KEY *Key, KEY_STATE *State);
+
+// The caller's key hooks receive a pointer to this record, so its layout is kept fixed.
+struct KEY_STATE {
+  KEY_STATE_LINK Link;  // first, so a list entry is its state
+  KEY_STATE_ENTER_FUNCTION EnterFunction;
+  KEY_STATE_KEY_FUNCTION KeyFunction;
+};
+
+typedef struct {
+  KEY_STATE *Current;        // the state that receives keys; always the newest entry
+  KEY_STATE_LINK StateList;  // newest at the head, BaseKeyState at the tail
+} KEY_STATE_STACK;
+
+#ifdef __cplusplus
+static_assert(sizeof(KEY_STATE_LINK) == 16, "KEY_STATE_LINK");
+static_assert(sizeof(KEY_STATE) == 32, "KEY_STATE");
+static_assert(offsetof(KEY_STATE, EnterFunction) == 16, "KEY_STATE.EnterFunction");
+static_assert(offsetof(KEY_STATE, KeyFunction) == 24, "KEY_STATE.KeyFunction");
+static_assert(sizeof(KEY_STATE_STACK) == 24, "KEY_STATE_STACK");
+#endif
+
+// The caller's hooks as the key states call them (copied by the run at its start).
+typedef EFI_STATUS(EFIAPI *UI_FILE_ENTER_HOOK)(EFI_FILE_PROTOCOL *Root, EFI_FILE_INFO *File, VOID *HookContext);
+typedef EFI_STATUS(EFIAPI *UI_ESCAPE_ENTER_HOOK)(VOID *Unused1, VOID *Unused2, VOID *HookContext);
+typedef EFI_STATUS(EFIAPI *UI_KEY_HOOK)(EFI_INPUT_KEY *Key, KEY_STATE *State);
+
+// The six states of a run, created by InitialKeyFunction, cleared by ExitKeyFunction.
+extern KEY_STATE *BaseKeyState;
+extern KEY_STATE *VolumeListKeyState;
+extern KEY_STATE *FileListKeyState;
+extern KEY_STATE *EscapeKeyState;
+extern KEY_STATE *FileChosenKeyState;
+extern KEY_STATE *FileFollowUpKeyState;
+extern KEY_STATE_STACK *KeyStateStack;
+
+EFI_STATUS CreateKeyState(KEY_STATE_ENTER_FUNCTION EnterFunction, KEY_STATE_KEY_FUNCTION KeyFunction, KEY_STATE **State);
+EFI_STATUS DestroyKeyState(KEY_STATE **State);
+EFI_STATUS InitKeyStateStack(KEY_STATE *Base);
+VOID DestroyKeyStateStack(VOID);
+EFI_STATUS PushKeyState(KEY_STATE *State, UINTN Argument);
+EFI_STATUS SwitchKeyState(KEY_STATE *State, UINTN Argument);
+EFI_STATUS PopKeyState(UINTN Argument);
+EFI_STATUS DispatchKey(EFI_INPUT_KEY *Key);
+
+// Set up the states at the start of a run (the volume list gets the focus)
+// and tear them down at its end, also after a run that failed early.
+EFI_STATUS InitialKeyFunction(VOID);
+VOID ExitKeyFunction(VOID);
