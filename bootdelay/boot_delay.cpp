@@ -1,0 +1,57 @@
+// BootDelayDxe: holds the boot for the number of seconds chosen in Setup, one
+// second longer on family 19h models 6xh parts whose brand string has an "F"
+// at character 16.
+#include "drvlib/drvlib.h"
+#include "hw.h"
+
+namespace {
+
+const EFI_GUID kSetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
+constexpr UINTN kSetupSize = 205;
+constexpr UINTN kBootDelayCountOffset = 197;  // 16-bit little-endian
+constexpr UINT32 kFamilyMask = 0x0FFF0F00;
+constexpr UINT32 kFamily19Model6x = 0x00A60F00;
+constexpr UINT32 kOneSecond = 1000000;
+
+EFI_SYSTEM_TABLE *mSystemTable;
+EFI_BOOT_SERVICES *mBootServices;
+EFI_RUNTIME_SERVICES *mRuntimeServices;
+
+// The count from Setup; 0 when Setup is unreadable or too short to hold it.
+UINT32 ReadBootDelayCount(BOOLEAN *Readable) {
+  UINT8 setup[kSetupSize] = {};
+  UINTN size = sizeof(setup);
+  *Readable = 0;
+  if (EFI_ERROR(mRuntimeServices->GetVariable(u"Setup", &kSetupGuid, nullptr, &size, setup))) return 0;
+  *Readable = 1;
+  // Only bytes that GetVariable returned are looked at.
+  if (size < kBootDelayCountOffset + 2) return 0;
+  return (UINT32)setup[kBootDelayCountOffset] | ((UINT32)setup[kBootDelayCountOffset + 1] << 8);
+}
+
+BOOLEAN NeedsExtraSecond(VOID) {
+  if ((HwCpuid(0x80000001).Eax & kFamilyMask) != kFamily19Model6x) return 0;
+  // Leaf 0x80000003 carries brand characters 16 to 31; EAX's low byte is 16.
+  return (HwCpuid(0x80000003).Eax & 0xFF) == 'F';
+}
+
+}  // namespace
+
+EFI_STATUS BootDelay(EFI_SYSTEM_TABLE *SystemTable) {
+  if (mSystemTable == nullptr) {
+    mSystemTable = SystemTable;
+    mBootServices = SystemTable->BootServices;
+    mRuntimeServices = SystemTable->RuntimeServices;
+  }
+  BOOLEAN readable;
+  UINT32 seconds = ReadBootDelayCount(&readable);
+  if (!readable) return EFI_SUCCESS;
+  if (NeedsExtraSecond()) seconds++;
+  for (UINT32 i = 0; i < seconds; i++) mBootServices->Stall(kOneSecond);
+  return EFI_SUCCESS;
+}
+
+extern "C" EFI_STATUS EFIAPI BootDelayEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  DrvLibStartup(ImageHandle, SystemTable);
+  return BootDelay(SystemTable);
+}

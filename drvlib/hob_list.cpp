@@ -1,0 +1,46 @@
+// Finds the HOB list that the PEI phase handed over, through the system
+// table's configuration table.
+#include "drvlib/drvlib.h"
+
+VOID *HobListPointer;
+
+namespace {
+
+// The GUID as two 64-bit halves, the way the table walk compares it.
+struct GuidHalves {
+  UINT64 Low;
+  UINT64 High;
+};
+
+GuidHalves Halves(const EFI_GUID &guid) {
+  GuidHalves h;
+  __builtin_memcpy(&h, &guid, sizeof(h));
+  return h;
+}
+
+VOID FindHobList(VOID) {
+  if (HobListPointer != nullptr || gDrvLibSystemTable == nullptr) return;
+  const EFI_CONFIGURATION_TABLE *table = gDrvLibSystemTable->ConfigurationTable;
+  if (table == nullptr) return;
+  static const EFI_GUID hobListGuid = EFI_HOB_LIST_GUID;
+  const GuidHalves want = Halves(hobListGuid);
+  for (UINTN i = 0; i < gDrvLibSystemTable->NumberOfTableEntries; i++) {
+    const GuidHalves have = Halves(table[i].VendorGuid);
+    if (have.Low == want.Low && have.High == want.High) {
+      HobListPointer = table[i].VendorTable;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+EFI_STATUS LocateHobList(VOID) {
+  FindHobList();
+  return HobListPointer != nullptr ? EFI_SUCCESS : EFI_NOT_FOUND;
+}
+
+VOID *LocateHobListPointer(VOID) {
+  FindHobList();
+  return HobListPointer;
+}

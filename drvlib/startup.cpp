@@ -1,0 +1,35 @@
+// The library start-up that each linked driver runs first in its entry point,
+// and the firmware table pointers it keeps.
+#include "drvlib/drvlib.h"
+
+EFI_SYSTEM_TABLE *gDrvLibSystemTable;
+EFI_BOOT_SERVICES *gDrvLibBootServices;
+EFI_RUNTIME_SERVICES *gDrvLibRuntimeServices;
+
+VOID DrvLibKeepTables(EFI_SYSTEM_TABLE *SystemTable) {
+  gDrvLibSystemTable = SystemTable;
+  gDrvLibBootServices = SystemTable->BootServices;
+#if DRVLIB_FULL_STARTUP
+  gDrvLibRuntimeServices = SystemTable->RuntimeServices;
+#endif
+}
+
+// Step results are ignored on purpose: a missing protocol or table only
+// leaves its cache empty, and the driver's own work goes on regardless.
+VOID DrvLibStartup(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  if (SystemTable == nullptr || SystemTable->BootServices == nullptr) return;
+  DrvLibKeepTables(SystemTable);
+  CfgPcdBufLibDxeConstructor(ImageHandle, SystemTable);
+#if DRVLIB_FULL_STARTUP
+  RuntimeScratchConstructor();
+  PlatformMmioBaseConstructor();
+#endif
+#if DRVLIB_HOB_YIELDS_POINTER
+  LocateHobListPointer();
+#else
+  LocateHobList();
+#endif
+#if DRVLIB_FULL_STARTUP
+  SmmPresenceConstructor();
+#endif
+}

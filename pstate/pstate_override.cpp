@@ -1,0 +1,48 @@
+// PstateOverrideDxe: on family 15h models 6xh, rewrites the frequency, divisor
+// and voltage IDs of the seven P-state definition registers from the stored
+// P-state data variable and enables each P-state.
+#include "drvlib/drvlib.h"
+#include "hw.h"
+
+namespace {
+
+const EFI_GUID kPstateDataGuid = {0x5A7935F7, 0xD0A5, 0x4C6D, {0xA1, 0x2F, 0x55, 0x2F, 0xEC, 0x44, 0xDE, 0x60}};
+constexpr UINTN kPstateDataSize = 29;
+constexpr UINTN kPstateFieldsEnd = 8;  // bytes 0 to 7 hold everything read
+constexpr UINT32 kFamilyMask = 0x0FFF0F00;
+constexpr UINT32 kFamily15Model6x = 0x00660F00;
+constexpr UINT32 kFirstPstateMsr = 0xC0010064;
+constexpr UINT32 kLastPstateMsr = 0xC001006A;  // C001_006Bh is left alone
+constexpr UINT64 kPstateEnable = 1ULL << 63;
+constexpr UINT64 kIdFieldsMask = 0x1FFFF;  // bits 16:0: VID, DID, FID
+
+EFI_SYSTEM_TABLE *mSystemTable;
+EFI_RUNTIME_SERVICES *mRuntimeServices;
+
+}  // namespace
+
+EFI_STATUS PstateOverride(EFI_SYSTEM_TABLE *SystemTable) {
+  if (mSystemTable == nullptr) {
+    mSystemTable = SystemTable;
+    mRuntimeServices = SystemTable->RuntimeServices;
+  }
+  if ((HwCpuid(1).Eax & kFamilyMask) != kFamily15Model6x) return EFI_SUCCESS;
+
+  UINT8 data[kPstateDataSize] = {};
+  UINTN size = sizeof(data);
+  if (EFI_ERROR(mRuntimeServices->GetVariable(u"TAMDPstateData", &kPstateDataGuid, nullptr, &size, data))) return EFI_SUCCESS;
+  // A variable too short to hold the IDs is treated as absent.
+  if (size < kPstateFieldsEnd) return EFI_SUCCESS;
+  if (data[0] == 0) return EFI_SUCCESS;
+
+  const UINT64 ids = ((UINT64)data[7] << 9) | ((UINT64)(data[6] & 0x07) << 6) | (data[5] & 0x3F) | kPstateEnable;
+  for (UINT32 msr = kFirstPstateMsr; msr <= kLastPstateMsr; msr++) {
+    HwWriteMsr(msr, (HwReadMsr(msr) & ~kIdFieldsMask) | ids);
+  }
+  return EFI_SUCCESS;
+}
+
+extern "C" EFI_STATUS EFIAPI PstateOverrideEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  DrvLibStartup(ImageHandle, SystemTable);
+  return PstateOverride(SystemTable);
+}
