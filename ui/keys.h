@@ -2,6 +2,7 @@
 // when it becomes current and one called with every key while it is current.
 #pragma once
 #include "efi/efi.h"
+#include "ui_screen.h"  // the caller's hook types
 
 typedef struct KEY_STATE KEY_STATE;
 
@@ -33,11 +34,6 @@ static_assert(offsetof(KEY_STATE, EnterFunction) == 16, "KEY_STATE.EnterFunction
 static_assert(offsetof(KEY_STATE, KeyFunction) == 24, "KEY_STATE.KeyFunction");
 static_assert(sizeof(KEY_STATE_STACK) == 24, "KEY_STATE_STACK");
 #endif
-
-// The caller's hooks as the key states call them (copied by the run at its start).
-typedef EFI_STATUS(EFIAPI *UI_FILE_ENTER_HOOK)(EFI_FILE_PROTOCOL *Root, EFI_FILE_INFO *File, VOID *HookContext);
-typedef EFI_STATUS(EFIAPI *UI_ESCAPE_ENTER_HOOK)(VOID *Unused1, VOID *Unused2, VOID *HookContext);
-typedef EFI_STATUS(EFIAPI *UI_KEY_HOOK)(EFI_INPUT_KEY *Key, KEY_STATE *State);
 
 // The six states of a run, created by InitialKeyFunction, cleared by ExitKeyFunction.
 extern KEY_STATE *BaseKeyState;

@@ -37,7 +37,6 @@ extern UI_KEY_HOOK FileFollowUpKeyHook;
 extern UI_ESCAPE_ENTER_HOOK EscapeEnterHook;
 extern UI_KEY_HOOK EscapeKeyHook;
 extern VOID *HookContext;
-extern UINT64 BiosFileUnitSize;  // 0 until the browser replaces it by 64 KiB
-extern UINT64 BiosFileMaxSize;   // all ones when the caller gave no limit
+// The size rule (BiosFileUnitSize, BiosFileMaxSize) is copied into the browser's globals.
 
 EFI_STATUS EFIAPI Run(UI_SCREEN_PROTOCOL *This, UI_RUN_PARAMETERS *Parameters);
