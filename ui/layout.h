@@ -1,0 +1,49 @@
+// The screen of a run: the compositor set up with six windows of fixed
+// geometry, colours and priorities, and the grey backdrop behind the message
+// box on the graphics output.
+#pragma once
+#include "efi/efi.h"
+#include "ui/screen.h"
+
+// Attributes of the layout.
+#define ATTR_WHITE_ON_BLACK 0x0F
+#define ATTR_WHITE_ON_GREEN 0x2F
+#define ATTR_WHITE_ON_BLUE 0x1F
+#define ATTR_LIGHT_RED_ON_BLACK 0x0C
+
+// Priorities of the layout's windows.
+#define BACKGROUND_PRIORITY 32
+#define LIST_WINDOW_PRIORITY 48
+#define MESSAGE_BOX_HIDDEN_PRIORITY 16
+#define MESSAGE_BOX_SHOWN_PRIORITY 64
+
+// Pixel geometry of a text cell on the graphics output (fixed, not queried).
+#define TEXT_CELL_PIXEL_WIDTH 8
+#define TEXT_CELL_PIXEL_HEIGHT 19
+constexpr UINTN TextOriginX = 112;
+constexpr UINTN TextOriginY = 89;
+// Grey level of the backdrop behind the message box.
+#define MESSAGE_BOX_SHADE 64
+
+// The windows of a run; null outside a run (the run's clean-up destroys them).
+extern UI_WINDOW *BackgroundWindow;
+extern UI_WINDOW *VolumeListWindow;
+extern UI_WINDOW *FileListWindow;
+extern UI_WINDOW *FileInfoWindow;
+extern UI_WINDOW *CallerWindow;
+extern UI_WINDOW *MessageBox;
+
+// The message box's rectangle in pixels of the graphics output.
+typedef struct {
+  UINTN X;
+  UINTN Y;
+  UINTN Width;
+  UINTN Height;
+} MESSAGE_BOX_AREA;
+VOID MessageBoxArea(MESSAGE_BOX_AREA *Area);
+
+// Sets up the screen and creates the six windows; the first failure is returned.
+EFI_STATUS InitialDrawFunction(VOID);
+// A flat grey backdrop under the message box while it is shown, and its removal.
+VOID ShadeMessageBoxArea(VOID);
+VOID UnshadeMessageBoxArea(VOID);
