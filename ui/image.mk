@@ -1,0 +1,16 @@
+# The UI engine image: the protocol and its run, the compositor and layout,
+# the key states and browser, the formatter and library, and the pictures.
+UI_SRCS := \
+  ui/entry.cpp ui/driver_lib.cpp ui/format.cpp \
+  ui/run.cpp ui/keys.cpp ui/pointer.cpp \
+  ui/screen.cpp ui/window_text.cpp ui/layout.cpp \
+  ui/browser.cpp \
+  ui/pictures.cpp ui/section.cpp ui/bmp.cpp
+
+# Added to the deliverables once every piece links; until then build it with
+# `make UI_IMAGE=1 BUILD=... .../TarvexUIV4x64.efi`.
+ifdef UI_IMAGE
+IMAGES += TarvexUIV4x64
+endif
+TarvexUIV4x64_SRCS := $(UI_SRCS)
+TarvexUIV4x64_ENTRY := UiScreenEntryPoint

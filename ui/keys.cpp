@@ -1,0 +1,369 @@
+// Key states of a run. Each screen mode (a list has the focus, a caller's
+// screen is up, ...) is a state on a stack; keys go to the state on top, and
+// states are pushed, switched and popped as the user moves between screens.
+// The caller of the UI protocol joins in through the six hooks of its run
+// parameters.
+#include "ui/keys.h"
+
+#include "ui/browser.h"
+#include "ui/driver_lib.h"
+#include "ui/layout.h"
+#include "ui/run.h"
+#include "ui/window_text.h"
+
+KEY_STATE *BaseKeyState;
+KEY_STATE *VolumeListKeyState;
+KEY_STATE *FileListKeyState;
+KEY_STATE *EscapeKeyState;
+KEY_STATE *FileChosenKeyState;
+KEY_STATE *FileFollowUpKeyState;
+KEY_STATE_STACK *KeyStateStack;
+
+// Attribute of a blank list or information window (white on black).
+#define KEY_WINDOW_BLANK_ATTRIBUTE 0x0F
+// Attribute of a notice in the message box (white on blue).
+#define KEY_NOTICE_ATTRIBUTE 0x1F
+// Drawing styles of the lists: with the focus, or confirmed just before it leaves.
+#define LIST_ACTIVE 0
+#define LIST_CONFIRMED 1
+
+// ---- List primitives ----
+
+static VOID LinkToSelf(KEY_STATE_LINK *Link) {
+  Link->ForwardLink = Link;
+  Link->BackLink = Link;
+}
+
+static VOID InsertAtHead(KEY_STATE_LINK *Head, KEY_STATE_LINK *Entry) {
+  Entry->ForwardLink = Head->ForwardLink;
+  Entry->BackLink = Head;
+  Head->ForwardLink->BackLink = Entry;
+  Head->ForwardLink = Entry;
+}
+
+// Takes an entry out of its list and leaves it linked to itself.
+static VOID Unlink(KEY_STATE_LINK *Entry) {
+  Entry->BackLink->ForwardLink = Entry->ForwardLink;
+  Entry->ForwardLink->BackLink = Entry->BackLink;
+  LinkToSelf(Entry);
+}
+
+static KEY_STATE *StateOf(KEY_STATE_LINK *Link) { return reinterpret_cast<KEY_STATE *>(Link); }
+
+// ---- Stack operations ----
+
+EFI_STATUS CreateKeyState(KEY_STATE_ENTER_FUNCTION EnterFunction, KEY_STATE_KEY_FUNCTION KeyFunction, KEY_STATE **State) {
+  if (State == nullptr || EnterFunction == nullptr || KeyFunction == nullptr) return EFI_INVALID_PARAMETER;
+  *State = nullptr;
+  KEY_STATE *NewState = nullptr;
+  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, sizeof(KEY_STATE), reinterpret_cast<VOID **>(&NewState));
+  if (EFI_ERROR(Status)) return Status;
+  gBS->SetMem(NewState, sizeof(KEY_STATE), 0);
+  LinkToSelf(&NewState->Link);
+  NewState->EnterFunction = EnterFunction;
+  NewState->KeyFunction = KeyFunction;
+  *State = NewState;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS DestroyKeyState(KEY_STATE **State) {
+  if (State == nullptr) return EFI_INVALID_PARAMETER;
+  KEY_STATE *Target = *State;
+  if (Target == nullptr) return EFI_INVALID_PARAMETER;
+  // Only a state that is actually stacked is unlinked; the walk runs from the
+  // oldest entry so a state is never taken for one of another stack.
+  if (KeyStateStack != nullptr) {
+    KEY_STATE_LINK *Head = &KeyStateStack->StateList;
+    for (KEY_STATE_LINK *Entry = Head->BackLink; Entry != Head; Entry = Entry->BackLink) {
+      if (StateOf(Entry) == Target) {
+        Unlink(Entry);
+        if (KeyStateStack->Current == Target)
+          KeyStateStack->Current = Head->ForwardLink != Head ? StateOf(Head->ForwardLink) : nullptr;
+        break;
+      }
+    }
+  }
+  EFI_STATUS Status = gBS->FreePool(Target);
+  *State = nullptr;
+  return Status;
+}
+
+EFI_STATUS InitKeyStateStack(KEY_STATE *Base) {
+  if (Base == nullptr) return EFI_INVALID_PARAMETER;
+  DestroyKeyStateStack();
+  KEY_STATE_STACK *Stack = nullptr;
+  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, sizeof(KEY_STATE_STACK), reinterpret_cast<VOID **>(&Stack));
+  if (EFI_ERROR(Status)) return Status;
+  gBS->SetMem(Stack, sizeof(KEY_STATE_STACK), 0);
+  LinkToSelf(&Stack->StateList);
+  LinkToSelf(&Base->Link);
+  InsertAtHead(&Stack->StateList, &Base->Link);
+  Stack->Current = Base;
+  KeyStateStack = Stack;
+  return EFI_SUCCESS;
+}
+
+// Destroys the stack and every state still on it (oldest first). The module
+// globals that named those states are cleared as well, so nothing keeps a
+// pointer to a freed state.
+VOID DestroyKeyStateStack(VOID) {
+  if (KeyStateStack == nullptr) return;
+  KEY_STATE_LINK *Head = &KeyStateStack->StateList;
+  while (Head->ForwardLink != Head) {
+    KEY_STATE *Oldest = StateOf(Head->BackLink);
+    KEY_STATE **Globals[] = {&BaseKeyState, &VolumeListKeyState, &FileListKeyState,
+                             &EscapeKeyState, &FileChosenKeyState, &FileFollowUpKeyState};
+    for (KEY_STATE **Global : Globals)
+      if (*Global == Oldest) *Global = nullptr;
+    DestroyKeyState(&Oldest);
+  }
+  gBS->FreePool(KeyStateStack);
+  KeyStateStack = nullptr;
+}
+
+EFI_STATUS PushKeyState(KEY_STATE *State, UINTN Argument) {
+  if (State == nullptr || KeyStateStack == nullptr) return EFI_LOAD_ERROR;
+  KEY_STATE *Previous = KeyStateStack->Current;
+  KeyStateStack->Current = State;
+  Unlink(&State->Link);  // a state is on the stack at most once
+  InsertAtHead(&KeyStateStack->StateList, &State->Link);
+  return State->EnterFunction(Previous, Argument);
+}
+
+EFI_STATUS SwitchKeyState(KEY_STATE *State, UINTN Argument) {
+  if (State == nullptr || KeyStateStack == nullptr) return EFI_LOAD_ERROR;
+  KEY_STATE *Previous = KeyStateStack->Current;
+  KeyStateStack->Current = State;
+  if (Previous != nullptr) Unlink(&Previous->Link);
+  Unlink(&State->Link);
+  InsertAtHead(&KeyStateStack->StateList, &State->Link);
+  return State->EnterFunction(Previous, Argument);
+}
+
+EFI_STATUS PopKeyState(UINTN Argument) {
+  if (KeyStateStack == nullptr || KeyStateStack->Current == nullptr) return EFI_LOAD_ERROR;
+  KEY_STATE_LINK *Head = &KeyStateStack->StateList;
+  KEY_STATE *Previous = KeyStateStack->Current;
+  // The base state stays: without it no state would receive the next key.
+  if (Head->ForwardLink == Head || Head->ForwardLink->ForwardLink == Head) return EFI_LOAD_ERROR;
+  Unlink(&Previous->Link);
+  KEY_STATE *Next = StateOf(Head->ForwardLink);
+  KeyStateStack->Current = Next;
+  return Next->EnterFunction(Previous, Argument);
+}
+
+EFI_STATUS DispatchKey(EFI_INPUT_KEY *Key) {
+  if (KeyStateStack == nullptr || KeyStateStack->Current == nullptr) return EFI_NO_MEDIA;
+  KEY_STATE *Current = KeyStateStack->Current;
+  if (Current->KeyFunction == nullptr) return EFI_NO_MEDIA;
+  return Current->KeyFunction(Key, Current);
+}
+
+// ---- Helpers of the states ----
+
+static VOID ClearWindow(UI_WINDOW *Window) {
+  UINT64 Attribute = KEY_WINDOW_BLANK_ATTRIBUTE;
+  if (Window != nullptr) WindowClear(Window, &Attribute);
+}
+
+// A notice centred in the message box, which is then brought to the front.
+static VOID ShowNotice(const CHAR16 *Text) {
+  if (MessageBox == nullptr) return;
+  UI_CELL_POSITION Position;
+  Position.Column = MessageBox->Width * 50 / 100;
+  Position.Row = MessageBox->Height * 50 / 100;
+  Position.Attribute = KEY_NOTICE_ATTRIBUTE;
+  WindowPrint(MessageBox, &Position, TEXT_MODE_CENTRE, Text);
+  ShowMessageBox(1, MessageBox);
+}
+
+static VOID HideNotice(VOID) {
+  if (MessageBox != nullptr) ShowMessageBox(0, MessageBox);
+}
+
+// The highlighted BIOS file, or null when the list has none to hand out.
+static EFI_FILE_INFO *HighlightedFile(VOID) {
+  if (BiosFileList == nullptr || FileSelection >= BiosFileCount) return nullptr;
+  return BiosFileList[FileSelection];
+}
+
+// A key hook's answer in the escape and follow-up states: EFI_END_OF_MEDIA
+// ends the run, EFI_NOT_READY leaves the state, anything else keeps it.
+static EFI_STATUS LeaveOrEnd(UI_KEY_HOOK Hook, EFI_INPUT_KEY *Key, KEY_STATE *State) {
+  if (Hook == nullptr) return PopKeyState(0);
+  EFI_STATUS Status = Hook(Key, State);
+  if (Status == EFI_END_OF_MEDIA) return Status;
+  if (Status == EFI_NOT_READY) return PopKeyState(0);
+  return EFI_SUCCESS;
+}
+
+// ---- The states ----
+
+static EFI_STATUS EFIAPI BaseStateEnter(KEY_STATE *, UINTN) {
+  ClearWindow(VolumeListWindow);
+  ClearWindow(FileListWindow);
+  ClearWindow(FileInfoWindow);
+  ClearWindow(CallerWindow);
+  return PushKeyState(VolumeListKeyState, 0);
+}
+
+// Only reached when every state above the base has left; the run then ends.
+static EFI_STATUS EFIAPI BaseStateKey(EFI_INPUT_KEY *, KEY_STATE *) { return EFI_END_OF_MEDIA; }
+
+static EFI_STATUS EFIAPI VolumeListEnter(KEY_STATE *Previous, UINTN) {
+  if (Previous == BaseKeyState) VolumeSelection = 0;
+  ShowVolumeList(LIST_ACTIVE, &VolumeSelection);
+  if (VolumeCount == 0) ShowNotice(u"Can't find any FFs !");
+  return EFI_SUCCESS;
+}
+
+static EFI_STATUS EFIAPI VolumeListKey(EFI_INPUT_KEY *Key, KEY_STATE *) {
+  if (VolumeCount == 0) {
+    HideNotice();
+    return PushKeyState(EscapeKeyState, 0);
+  }
+  EFI_STATUS Status = EFI_SUCCESS;
+  switch (Key->ScanCode) {
+    case SCAN_UP:
+      VolumeSelection--;  // from 0 this is all ones, which the redraw reads as 0
+      ShowVolumeList(LIST_ACTIVE, &VolumeSelection);
+      break;
+    case SCAN_DOWN:
+      VolumeSelection++;  // the redraw clamps it to the last volume
+      ShowVolumeList(LIST_ACTIVE, &VolumeSelection);
+      break;
+    case SCAN_ESC:
+      Status = PushKeyState(EscapeKeyState, 0);
+      break;
+  }
+  if (Key->UnicodeChar == CHAR_TAB || Key->UnicodeChar == CHAR_CARRIAGE_RETURN) {
+    ShowVolumeList(LIST_CONFIRMED, &VolumeSelection);
+    Status = SwitchKeyState(FileListKeyState, 0);
+  }
+  return Status;
+}
+
+static EFI_STATUS EFIAPI FileListEnter(KEY_STATE *Previous, UINTN) {
+  if (Previous == VolumeListKeyState) {
+    // Volumes can vanish between two keys; with no handle left the list of the
+    // volume opened before stays, as when a volume cannot be opened.
+    if (VolumeHandles != nullptr && VolumeSelection < VolumeCount) OpenBiosVolume(VolumeHandles[VolumeSelection]);
+    FileSelection = 0;
+    ShowFileList(LIST_ACTIVE, &FileSelection);
+    if (BiosFileCount == 0)
+      ShowNotice(u"Can't find any BIOS files !");
+    else
+      ShowFileDate(&FileSelection);
+  }
+  if (Previous == FileChosenKeyState || Previous == FileFollowUpKeyState) {
+    HideNotice();
+    ShowFileList(LIST_ACTIVE, &FileSelection);
+    ShowFileDate(&FileSelection);
+  }
+  return EFI_SUCCESS;
+}
+
+static EFI_STATUS EFIAPI FileListKey(EFI_INPUT_KEY *Key, KEY_STATE *) {
+  if (BiosFileCount == 0) {
+    HideNotice();
+    return SwitchKeyState(VolumeListKeyState, 0);
+  }
+  EFI_STATUS Status = EFI_SUCCESS;
+  switch (Key->ScanCode) {
+    case SCAN_UP:
+      FileSelection--;
+      ShowFileList(LIST_ACTIVE, &FileSelection);
+      ShowFileDate(&FileSelection);
+      break;
+    case SCAN_DOWN:
+      FileSelection++;
+      ShowFileList(LIST_ACTIVE, &FileSelection);
+      ShowFileDate(&FileSelection);
+      break;
+    case SCAN_ESC:
+      Status = PushKeyState(EscapeKeyState, 0);
+      break;
+  }
+  if (Key->UnicodeChar == CHAR_TAB) {
+    ShowFileList(LIST_CONFIRMED, &FileSelection);
+    Status = SwitchKeyState(VolumeListKeyState, 0);
+    ClearWindow(FileListWindow);
+  } else if (Key->UnicodeChar == CHAR_CARRIAGE_RETURN) {
+    ShowFileList(LIST_CONFIRMED, &FileSelection);
+    // A file that could not be read back is never handed to the caller.
+    if (HighlightedFile() == nullptr) return Status;
+    Status = PushKeyState(FileChosenKeyState, 0);
+  }
+  return Status;
+}
+
+static EFI_STATUS EFIAPI EscapeStateEnter(KEY_STATE *Previous, UINTN) {
+  if (Previous == VolumeListKeyState || Previous == FileListKeyState)
+    return EscapeEnterHook != nullptr ? EscapeEnterHook(nullptr, nullptr, HookContext) : EFI_SUCCESS;
+  HideNotice();
+  return EFI_SUCCESS;
+}
+
+static EFI_STATUS EFIAPI EscapeStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
+  return LeaveOrEnd(EscapeKeyHook, Key, State);
+}
+
+static EFI_STATUS EFIAPI FileChosenStateEnter(KEY_STATE *, UINTN) {
+  if (FileChosenEnterHook == nullptr) return EFI_SUCCESS;
+  return FileChosenEnterHook(RootDirectory, HighlightedFile(), HookContext);
+}
+
+static EFI_STATUS EFIAPI FileChosenStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
+  if (FileChosenKeyHook == nullptr) return PopKeyState(0);
+  EFI_STATUS Status = FileChosenKeyHook(Key, State);
+  if (Status == EFI_SUCCESS) return SwitchKeyState(FileFollowUpKeyState, 0);
+  if (Status == EFI_NOT_READY) return PopKeyState(0);
+  return EFI_SUCCESS;  // the file-chosen screen stays, also on EFI_END_OF_MEDIA
+}
+
+static EFI_STATUS EFIAPI FileFollowUpStateEnter(KEY_STATE *, UINTN) {
+  if (FileFollowUpEnterHook == nullptr) return EFI_SUCCESS;
+  return FileFollowUpEnterHook(RootDirectory, HighlightedFile(), HookContext);
+}
+
+static EFI_STATUS EFIAPI FileFollowUpStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
+  return LeaveOrEnd(FileFollowUpKeyHook, Key, State);
+}
+
+// ---- Start and end of a run ----
+
+EFI_STATUS InitialKeyFunction(VOID) {
+  EFI_STATUS Status = CreateKeyState(BaseStateEnter, BaseStateKey, &BaseKeyState);
+  if (EFI_ERROR(Status)) return Status;
+  Status = InitKeyStateStack(BaseKeyState);
+  if (EFI_ERROR(Status)) return Status;
+
+  struct StateSpec {
+    KEY_STATE **State;
+    KEY_STATE_ENTER_FUNCTION Enter;
+    KEY_STATE_KEY_FUNCTION Key;
+  };
+  const StateSpec States[] = {
+      {&VolumeListKeyState, VolumeListEnter, VolumeListKey},
+      {&FileListKeyState, FileListEnter, FileListKey},
+      {&EscapeKeyState, EscapeStateEnter, EscapeStateKey},
+      {&FileChosenKeyState, FileChosenStateEnter, FileChosenStateKey},
+      {&FileFollowUpKeyState, FileFollowUpStateEnter, FileFollowUpStateKey},
+  };
+  for (const StateSpec &Spec : States) {
+    Status = CreateKeyState(Spec.Enter, Spec.Key, Spec.State);
+    if (EFI_ERROR(Status)) return Status;
+  }
+
+  ResetVolumeList();
+  return BaseStateEnter(nullptr, 0);
+}
+
+VOID ExitKeyFunction(VOID) {
+  ReleaseFileBrowser();
+  KEY_STATE **States[] = {&FileFollowUpKeyState, &FileChosenKeyState, &EscapeKeyState,
+                          &FileListKeyState, &VolumeListKeyState, &BaseKeyState};
+  for (KEY_STATE **State : States)
+    if (*State != nullptr) DestroyKeyState(State);
+  DestroyKeyStateStack();
+}

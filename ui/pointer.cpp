@@ -1,0 +1,50 @@
+// The pointer of a run. Every run prepares the Simple Pointer device, its wait
+// event and a full-screen transparent layer, and the run then switches the
+// device off again, so that a run is driven by keys alone.
+#include "ui/pointer.h"
+
+#include "ui/driver_lib.h"
+#include "ui/run.h"
+
+EFI_SIMPLE_POINTER_PROTOCOL *PointerDevice;
+EFI_EVENT PointerEvent;
+UI_WINDOW *PointerLayer;
+
+// Priority of the layer: above the message box (64) and every other window.
+#define POINTER_LAYER_PRIORITY 80
+#define POINTER_LAYER_ATTRIBUTE 0x4F
+
+// The event is closed before anything waits on it; should it ever be
+// signalled, it must not draw, since no pointer takes part in a run.
+static VOID EFIAPI PointerNotify(EFI_EVENT, VOID *) {}
+
+VOID StartPointer(VOID) {
+  VOID *Device = nullptr;
+  if (EFI_ERROR(gBS->LocateProtocol(&gEfiSimplePointerProtocolGuid, nullptr, &Device)) || Device == nullptr) {
+    PointerDevice = nullptr;
+    return;
+  }
+  PointerDevice = static_cast<EFI_SIMPLE_POINTER_PROTOCOL *>(Device);
+
+  if (EFI_ERROR(gBS->CreateEvent(EVT_NOTIFY_WAIT, TPL_CALLBACK, PointerNotify, nullptr, &PointerEvent))) {
+    PointerEvent = nullptr;
+    return;
+  }
+  if (EFI_ERROR(WindowCreate(ScreenColumns, ScreenRows, ScreenColumns, POINTER_LAYER_ATTRIBUTE, &PointerLayer))) return;
+
+  // The cells become transparent before the layer is raised, so a repaint
+  // that runs in between never shows the layer's own colour.
+  UINTN Cells = PointerLayer->Width * PointerLayer->Height;
+  for (UINTN Index = 0; Index < Cells; Index++) PointerLayer->CellFlags[Index] = CELL_TRANSPARENT;
+  PointerLayer->Column = 0;
+  PointerLayer->Row = 0;
+  PointerLayer->Priority = POINTER_LAYER_PRIORITY;
+}
+
+VOID StopPointer(VOID) {
+  if (PointerEvent != nullptr) {
+    gBS->CloseEvent(PointerEvent);
+    PointerEvent = nullptr;
+  }
+  PointerDevice = nullptr;
+}
