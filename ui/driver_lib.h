@@ -101,3 +101,7 @@ EFI_STATUS EfiLibReportStatusCode(UINT32 Type, UINT32 Value, UINT32 Instance, co
 // Host tests stop an assertion here instead of at a breakpoint; the hook must not return.
 extern VOID (*gDriverLibAssertStop)(VOID);
 #endif
+#ifdef EFI_HOST_TEST
+// Each host test brings its own platform, so the cached interfaces are dropped between tests.
+VOID DriverLibForgetInterfaces(VOID);
+#endif

@@ -7,9 +7,6 @@
 // 1 while Run is between its start-up and its clean-up, 0 otherwise.
 extern UINT8 RunActive;
 
-// The installed interface record, or null before load and after unload.
-extern UI_SCREEN_PROTOCOL *UiScreenInterface;
-
 EFI_EXTERN_C EFI_STATUS EFIAPI UiScreenEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 EFI_STATUS EFIAPI DriverUnload(EFI_HANDLE ImageHandle);
 
