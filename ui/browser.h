@@ -28,6 +28,9 @@ static_assert(BIOS_FILE_INFO_SIZE == 1104, "directory read buffer");
 #define MARK_SCROLL_UP u'\x25B2'
 #define MARK_SCROLL_DOWN u'\x25BC'
 
+// The volumes are the handles carrying this protocol.
+extern EFI_GUID gEfiSimpleFileSystemProtocolGuid;  // {964E5B22-6459-11D2-8E39-00A0C969723B}
+
 // ---- Browser state (the key states read and move the selections) ----
 
 // Every Simple File System handle, in the firmware's order; renewed each
