@@ -66,3 +66,6 @@ demo: deps images testbed-images
 
 clean:
 	rm -rf $(BUILD)
+
+# PI firmware volumes (the UI pictures); rules, so included after the default goal.
+include tools/fv/fv.mk
