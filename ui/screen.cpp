@@ -1,0 +1,475 @@
+// The cell-window compositor. Writers change window cells; ScreenRepaint,
+// a periodic TPL_CALLBACK notification, compares every visible window cell
+// with the shadow screen and writes only what changed. Because the repaint
+// may interrupt a writer at any instruction and nothing is locked, the window
+// list is only ever walked by back links and its links are published in an
+// order that keeps that walk consistent at every step.
+#include "ui/screen.h"
+
+#include "ui/driver_lib.h"
+
+EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ScreenConsole;
+SIMPLE_TEXT_OUTPUT_MODE SavedConsoleMode;
+UINTN ScreenColumns;
+UINTN ScreenRows;
+UINT8 *ScreenPriority;
+UINT8 *ScreenFlags;
+CHAR16 *ScreenChars;
+UINT64 *ScreenAttrs;
+UINT64 DefaultAttribute;
+UI_LIST_ENTRY WindowList = {&WindowList, &WindowList};
+EFI_EVENT RepaintEvent;
+
+// Set from the moment ScreenInit touches the console until ScreenShutdown
+// gave it back, so a run that failed earlier leaves the console alone.
+static BOOLEAN ScreenStarted;
+static UINT64 RepaintPeriod;
+static UINTN ShadowCells;  // elements of each shadow array
+
+#ifdef EFI_HOST_TEST
+VOID (*ScreenPreemptionHook)(VOID);
+#define PREEMPTION_POINT() \
+  do { \
+    if (ScreenPreemptionHook != nullptr) ScreenPreemptionHook(); \
+  } while (0)
+#else
+#define PREEMPTION_POINT() \
+  do { \
+  } while (0)
+#endif
+
+// ---- List links seen by an interrupting repaint ----
+
+// A store the compiler may neither drop, merge nor move across its neighbours:
+// the repaint that interrupts us must see the links in program order.
+static inline VOID PublishLink(UI_LIST_ENTRY **Slot, UI_LIST_ENTRY *Value) {
+  __atomic_signal_fence(__ATOMIC_SEQ_CST);
+  *(UI_LIST_ENTRY *volatile *)Slot = Value;
+  __atomic_signal_fence(__ATOMIC_SEQ_CST);
+  PREEMPTION_POINT();
+}
+
+static inline UI_LIST_ENTRY *ReadLink(UI_LIST_ENTRY *const *Slot) {
+  return *(UI_LIST_ENTRY *const volatile *)Slot;
+}
+
+static BOOLEAN IsAttached(UI_WINDOW *Window) {
+  for (UI_LIST_ENTRY *e = ReadLink(&WindowList.BackLink); e != &WindowList; e = ReadLink(&e->BackLink))
+    if (e == &Window->Link) return 1;
+  return 0;
+}
+
+// ---- Page-sized cell arrays ----
+
+static UINTN PagesFor(UINTN Bytes) {
+  return Bytes / EFI_PAGE_SIZE + ((Bytes % EFI_PAGE_SIZE) != 0 ? 1 : 0);
+}
+
+static EFI_STATUS AllocateCellArray(UINTN Count, UINTN ElementSize, VOID **Array) {
+  UINTN bytes;
+  if (__builtin_mul_overflow(Count, ElementSize, &bytes)) return EFI_OUT_OF_RESOURCES;
+  UINTN pages = PagesFor(bytes);
+  EFI_PHYSICAL_ADDRESS address = 0;
+  EFI_STATUS status = gBS->AllocatePages(AllocateAnyPages, EfiBootServicesData, pages, &address);
+  if (EFI_ERROR(status)) return status;
+  gBS->SetMem((VOID *)(UINTN)address, pages * EFI_PAGE_SIZE, 0);
+  *Array = (VOID *)(UINTN)address;
+  return EFI_SUCCESS;
+}
+
+// Count and ElementSize are those the array was allocated with, so the
+// product cannot overflow here.
+static VOID FreeCellArray(VOID *Array, UINTN Count, UINTN ElementSize) {
+  if (Array == nullptr) return;
+  gBS->FreePages((EFI_PHYSICAL_ADDRESS)(UINTN)Array, PagesFor(Count * ElementSize));
+}
+
+// ---- Screen ----
+
+EFI_STATUS ScreenInit(UINT64 Attribute) {
+  ScreenConsole = gST->ConOut;
+  SavedConsoleMode = *ScreenConsole->Mode;
+  ScreenStarted = 1;
+
+  UINTN chosen = 0;
+  for (INT32 mode = SavedConsoleMode.MaxMode - 1; mode >= 0; mode--) {
+    UINTN columns = 0, rows = 0;
+    EFI_STATUS status = ScreenConsole->QueryMode(ScreenConsole, (UINTN)mode, &columns, &rows);
+    if (!EFI_ERROR(status) && columns == SCREEN_PREFERRED_COLUMNS && rows == SCREEN_PREFERRED_ROWS) {
+      chosen = (UINTN)mode;
+      break;
+    }
+  }
+
+  ScreenConsole->SetAttribute(ScreenConsole, (UINTN)SavedConsoleMode.Attribute);
+  ScreenConsole->SetCursorPosition(ScreenConsole, 0, 0);
+  ScreenConsole->SetMode(ScreenConsole, chosen);
+  ScreenConsole->ClearScreen(ScreenConsole);
+  ScreenConsole->EnableCursor(ScreenConsole, 0);
+
+  UINTN columns = 0, rows = 0;
+  EFI_STATUS status = ScreenConsole->QueryMode(ScreenConsole, (UINTN)ScreenConsole->Mode->Mode, &columns, &rows);
+  if (EFI_ERROR(status)) return status;
+  // A console too small to hold a character screen above the picture rows.
+  if (columns == 0 || rows <= SCREEN_PICTURE_ROWS) return EFI_UNSUPPORTED;
+  ScreenColumns = columns;
+  ScreenRows = rows - SCREEN_PICTURE_ROWS;
+
+  RepaintEvent = nullptr;
+  RepaintPeriod = SCREEN_REPAINT_PERIOD;
+  WindowList.ForwardLink = &WindowList;
+  WindowList.BackLink = &WindowList;
+
+  if (__builtin_mul_overflow(ScreenColumns + 1, ScreenRows, &ShadowCells)) return EFI_OUT_OF_RESOURCES;
+  status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&ScreenPriority);
+  if (EFI_ERROR(status)) return status;
+  status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&ScreenFlags);
+  if (EFI_ERROR(status)) return status;
+  status = AllocateCellArray(ShadowCells, sizeof(CHAR16), (VOID **)&ScreenChars);
+  if (EFI_ERROR(status)) return status;
+  status = AllocateCellArray(ShadowCells, sizeof(UINT64), (VOID **)&ScreenAttrs);
+  if (EFI_ERROR(status)) return status;
+
+  DefaultAttribute = Attribute;
+  for (UINTN i = 0; i < ShadowCells; i++) {
+    ScreenPriority[i] = WINDOW_DEFAULT_PRIORITY;
+    ScreenFlags[i] = CELL_DIRTY;
+    ScreenChars[i] = 0;
+    ScreenAttrs[i] = Attribute;
+  }
+
+  status = gBS->CreateEvent(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, ScreenRepaint, nullptr, &RepaintEvent);
+  if (EFI_ERROR(status)) {
+    RepaintEvent = nullptr;
+    return status;
+  }
+  return gBS->SetTimer(RepaintEvent, TimerPeriodic, RepaintPeriod);
+}
+
+// Claims the window's visible cells for it where its priority is not below
+// the cell's, and copies every claimed cell that changed into the shadow.
+static VOID ComposeWindow(UI_WINDOW *Window) {
+  UINTN left = Window->Column, top = Window->Row;
+  if (left >= ScreenColumns || top >= ScreenRows) return;
+  UINTN width = Window->Width, height = Window->Height;
+  UINTN columns = ScreenColumns - left < width ? ScreenColumns - left : width;
+  UINTN rows = ScreenRows - top < height ? ScreenRows - top : height;
+  UINT8 priority = Window->Priority;
+  UINTN stride = ScreenColumns + 1;
+
+  for (UINTN r = 0; r < rows; r++) {
+    UINT8 *flags = Window->CellFlags + r * width;
+    CHAR16 *chars = Window->CellChars + r * width;
+    UINT64 *attrs = Window->CellAttrs + r * width;
+    UINTN s = (top + r) * stride + left;
+    for (UINTN c = 0; c < columns; c++, s++) {
+      UINT8 f = flags[c];
+      if (priority < ScreenPriority[s]) {
+        if (f & CELL_DIRTY) flags[c] = f & ~CELL_DIRTY;
+        continue;
+      }
+      if (f & CELL_TRANSPARENT) {
+        // Give the cell up so that the window beneath can take it back.
+        if (f & CELL_DIRTY) {
+          ScreenPriority[s] = 0;
+          flags[c] = f & ~CELL_DIRTY;
+        }
+        continue;
+      }
+      ScreenPriority[s] = priority;
+      CHAR16 ch = chars[c];
+      UINT64 attr = attrs[c];
+      if ((f & CELL_DIRTY) || ch != ScreenChars[s] || attr != ScreenAttrs[s]) {
+        ScreenChars[s] = ch;
+        ScreenAttrs[s] = attr & ~0x80ULL;
+        ScreenFlags[s] = f | CELL_DIRTY;
+        if (f & CELL_DIRTY) flags[c] = f & ~CELL_DIRTY;
+      }
+    }
+  }
+}
+
+// Writes the dirty shadow cells in runs of one attribute. The cursor is hidden
+// before the first write only, so a pass with nothing to write makes no
+// console call. Returns whether anything was written.
+static BOOLEAN WriteDirtyCells(VOID) {
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *con = ScreenConsole;
+  CHAR16 run[SCREEN_RUN_CHARS];
+  UINTN length = 0;
+  BOOLEAN open = 0, wrote = 0;
+  UINTN stride = ScreenColumns + 1;
+
+  for (UINTN y = 0; y < ScreenRows; y++) {
+    UINTN base = y * stride;
+    ScreenChars[base + ScreenColumns] = 0;
+    // The bottom-right cell is never written, so the console never scrolls.
+    UINTN end = (y == ScreenRows - 1) ? ScreenColumns - 1 : ScreenColumns;
+    for (UINTN x = 0; x < end; x++) {
+      UINTN s = base + x;
+      UINT8 f = ScreenFlags[s];
+      if (!(f & CELL_DIRTY)) continue;
+      ScreenFlags[s] = f & ~CELL_DIRTY;
+      UINT64 attr = ScreenAttrs[s];
+      if (!open) {
+        if (!wrote) {
+          con->EnableCursor(con, 0);
+          wrote = 1;
+        }
+        con->SetCursorPosition(con, x, y);
+        con->SetAttribute(con, (UINTN)attr);
+        open = 1;
+        length = 0;
+      }
+      CHAR16 ch = ScreenChars[s];
+      // Control characters would move the console's cursor away from the
+      // cell the shadow believes it wrote; they go out as spaces.
+      run[length++] = ch < 0x20 ? u' ' : ch;
+      BOOLEAN close = ch == 0 || length == SCREEN_RUN_CHARS - 1 || x + 1 >= end ||
+                      !(ScreenFlags[s + 1] & CELL_DIRTY) || ScreenAttrs[s + 1] != attr;
+      if (close) {
+        run[length] = 0;
+        con->OutputString(con, run);
+        open = 0;
+      }
+    }
+  }
+  return wrote;
+}
+
+VOID EFIAPI ScreenRepaint(EFI_EVENT Event, VOID *Context) {
+  (VOID)Event;
+  (VOID)Context;
+  if (ScreenConsole == nullptr || ScreenPriority == nullptr || ScreenFlags == nullptr || ScreenChars == nullptr ||
+      ScreenAttrs == nullptr)
+    return;
+  SIMPLE_TEXT_OUTPUT_MODE before = *ScreenConsole->Mode;
+
+  // Oldest to newest, by back links only (see WindowAttach and WindowDetach).
+  for (UI_LIST_ENTRY *e = ReadLink(&WindowList.BackLink); e != &WindowList; e = ReadLink(&e->BackLink))
+    ComposeWindow((UI_WINDOW *)e);
+
+  if (!WriteDirtyCells()) return;
+  ScreenConsole->SetAttribute(ScreenConsole, (UINTN)before.Attribute);
+  ScreenConsole->SetCursorPosition(ScreenConsole, (UINTN)before.CursorColumn, (UINTN)before.CursorRow);
+  ScreenConsole->EnableCursor(ScreenConsole, before.CursorVisible);
+}
+
+VOID ScreenInvalidate(VOID) {
+  if (ScreenPriority == nullptr || ScreenFlags == nullptr || ScreenChars == nullptr || ScreenAttrs == nullptr) return;
+  for (UINTN i = 0; i < ShadowCells; i++) {
+    ScreenPriority[i] = 0;
+    ScreenFlags[i] = CELL_DIRTY;
+    ScreenChars[i] = 0;
+    ScreenAttrs[i] = DefaultAttribute;
+  }
+  if (RepaintEvent != nullptr) gBS->SignalEvent(RepaintEvent);
+}
+
+VOID ScreenShutdown(VOID) {
+  if (!ScreenStarted) return;
+
+  if (RepaintEvent != nullptr) {
+    EFI_EVENT event = RepaintEvent;
+    RepaintEvent = nullptr;
+    gBS->CloseEvent(event);
+  }
+
+  while (ReadLink(&WindowList.BackLink) != &WindowList) {
+    UI_WINDOW *oldest = (UI_WINDOW *)ReadLink(&WindowList.BackLink);
+    WindowDestroy(oldest);
+  }
+
+  FreeCellArray(ScreenPriority, ShadowCells, sizeof(UINT8));
+  ScreenPriority = nullptr;
+  FreeCellArray(ScreenFlags, ShadowCells, sizeof(UINT8));
+  ScreenFlags = nullptr;
+  FreeCellArray(ScreenChars, ShadowCells, sizeof(CHAR16));
+  ScreenChars = nullptr;
+  FreeCellArray(ScreenAttrs, ShadowCells, sizeof(UINT64));
+  ScreenAttrs = nullptr;
+
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *con = ScreenConsole;
+  con->SetAttribute(con, (UINTN)SavedConsoleMode.Attribute);
+  con->SetMode(con, (UINTN)SavedConsoleMode.Mode);
+  con->ClearScreen(con);
+  con->SetCursorPosition(con, (UINTN)SavedConsoleMode.CursorColumn, (UINTN)SavedConsoleMode.CursorRow);
+  con->EnableCursor(con, SavedConsoleMode.CursorVisible);
+  ScreenStarted = 0;
+}
+
+// ---- Windows ----
+
+// A window with its cells filled but not yet in the list, so no pass sees it
+// half made.
+static EFI_STATUS CreateDetachedWindow(UINTN Width, UINTN Height, UINTN TextWidth, UINT64 Attribute, UI_WINDOW **Window) {
+  if (Window == nullptr) return EFI_INVALID_PARAMETER;
+  *Window = nullptr;
+  if (Width == 0 || Height == 0 || TextWidth == 0) return EFI_INVALID_PARAMETER;
+  UINTN cells;
+  if (__builtin_mul_overflow(Width, Height, &cells)) return EFI_INVALID_PARAMETER;
+
+  UI_WINDOW *window = nullptr;
+  EFI_STATUS status = gBS->AllocatePool(EfiBootServicesData, sizeof(UI_WINDOW), (VOID **)&window);
+  if (EFI_ERROR(status)) return status;
+  gBS->SetMem(window, sizeof(UI_WINDOW), 0);
+  window->Link.ForwardLink = &window->Link;
+  window->Link.BackLink = &window->Link;
+  window->Width = Width;
+  window->Height = Height;
+  window->TextWidth = TextWidth;
+  window->Priority = WINDOW_DEFAULT_PRIORITY;
+  *Window = window;
+
+  status = AllocateCellArray(cells, sizeof(UINT8), (VOID **)&window->CellFlags);
+  if (EFI_ERROR(status)) return status;
+  status = AllocateCellArray(cells, sizeof(CHAR16), (VOID **)&window->CellChars);
+  if (EFI_ERROR(status)) return status;
+  status = AllocateCellArray(cells, sizeof(UINT64), (VOID **)&window->CellAttrs);
+  if (EFI_ERROR(status)) return status;
+
+  for (UINTN i = 0; i < cells; i++) {
+    window->CellFlags[i] = CELL_DIRTY;
+    window->CellChars[i] = 0;
+    window->CellAttrs[i] = Attribute;
+  }
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS WindowCreate(UINTN Width, UINTN Height, UINTN TextWidth, UINT64 Attribute, UI_WINDOW **Window) {
+  EFI_STATUS status = CreateDetachedWindow(Width, Height, TextWidth, Attribute, Window);
+  if (EFI_ERROR(status)) return status;
+  return WindowAttach(*Window);
+}
+
+static VOID SetBorderCell(UI_WINDOW *Window, UINTN Column, UINTN Row, CHAR16 Char, UINT64 Attribute) {
+  UINTN i = Row * Window->Width + Column;
+  Window->CellChars[i] = Char;
+  Window->CellAttrs[i] = Attribute;
+  Window->CellFlags[i] |= CELL_PROTECTED;
+}
+
+EFI_STATUS WindowCreateFramed(UI_WINDOW_GEOMETRY *Geometry, UI_FRAME *Frame, UI_WINDOW **Window) {
+  if (Window != nullptr) *Window = nullptr;
+  if (Geometry == nullptr || Window == nullptr || Geometry->Width == 0 || Geometry->Height == 0)
+    return EFI_INVALID_PARAMETER;
+
+  EFI_STATUS status = CreateDetachedWindow(Geometry->Width, Geometry->Height, Geometry->Width, Geometry->Attribute, Window);
+  if (EFI_ERROR(status)) return status;
+  UI_WINDOW *w = *Window;
+
+  UI_FRAME frame = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518',
+                    Geometry->Attribute};
+  if (Frame != nullptr) frame = *Frame;
+
+  w->Priority = FRAMED_WINDOW_PRIORITY;
+  w->Column = ScreenColumns * 30 / 100;
+  w->Row = ScreenRows * 30 / 100;
+
+  UINTN right = w->Width - 1, bottom = w->Height - 1;
+  for (UINTN r = 0; r < w->Height; r++) {
+    for (UINTN c = 0; c < w->Width; c++) w->CellChars[r * w->Width + c] = frame.Fill;
+    SetBorderCell(w, 0, r, frame.Left, frame.Attribute);
+    SetBorderCell(w, right, r, frame.Right, frame.Attribute);
+  }
+  for (UINTN c = 0; c < w->Width; c++) {
+    SetBorderCell(w, c, 0, frame.Top, frame.Attribute);
+    SetBorderCell(w, c, bottom, frame.Bottom, frame.Attribute);
+  }
+  SetBorderCell(w, 0, 0, frame.TopLeft, frame.Attribute);
+  SetBorderCell(w, right, 0, frame.TopRight, frame.Attribute);
+  SetBorderCell(w, 0, bottom, frame.BottomLeft, frame.Attribute);
+  SetBorderCell(w, right, bottom, frame.BottomRight, frame.Attribute);
+
+  return WindowAttach(w);
+}
+
+// Insertion at the head: the new entry's own links first, then the old first
+// entry's back link (from here on a backward walk sees the window), then the
+// head's forward link.
+EFI_STATUS WindowAttach(UI_WINDOW *Window) {
+  if (Window == nullptr) return EFI_INVALID_PARAMETER;
+  // A second insertion would tie the list into a loop.
+  if (IsAttached(Window)) return EFI_ALREADY_STARTED;
+  UI_LIST_ENTRY *entry = &Window->Link;
+  UI_LIST_ENTRY *first = ReadLink(&WindowList.ForwardLink);
+  PublishLink(&entry->ForwardLink, first);
+  PublishLink(&entry->BackLink, &WindowList);
+  PublishLink(&first->BackLink, entry);
+  PublishLink(&WindowList.ForwardLink, entry);
+  return EFI_SUCCESS;
+}
+
+// Removal: the newer neighbour's forward link first, then the older
+// neighbour's back link, which takes the window out of the backward walk. A
+// pass already standing on the window still finds its way on through it.
+EFI_STATUS WindowDetach(UI_WINDOW *Window) {
+  if (Window != nullptr && IsAttached(Window)) {
+    UI_LIST_ENTRY *entry = &Window->Link;
+    UI_LIST_ENTRY *newer = ReadLink(&entry->BackLink);
+    UI_LIST_ENTRY *older = ReadLink(&entry->ForwardLink);
+    PublishLink(&newer->ForwardLink, older);
+    PublishLink(&older->BackLink, newer);
+    PublishLink(&entry->ForwardLink, entry);
+    PublishLink(&entry->BackLink, entry);
+  }
+  ScreenInvalidate();
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS WindowDestroy(UI_WINDOW *Window) {
+  if (Window == nullptr) return EFI_INVALID_PARAMETER;
+  WindowDetach(Window);
+  UINTN cells = Window->Width * Window->Height;  // checked at creation
+  FreeCellArray(Window->CellFlags, cells, sizeof(UINT8));
+  FreeCellArray(Window->CellChars, cells, sizeof(CHAR16));
+  FreeCellArray(Window->CellAttrs, cells, sizeof(UINT64));
+  return gBS->FreePool(Window);
+}
+
+// Hands the window's cells at (Column, Row) back: every window of priority 16
+// or more may claim them at the next pass, and a cell that none claims shows
+// the bare screen instead of what the window left there.
+static VOID ReleaseArea(UI_WINDOW *Window, UINTN Column, UINTN Row) {
+  if (ScreenPriority == nullptr || ScreenFlags == nullptr || ScreenChars == nullptr || ScreenAttrs == nullptr) return;
+  if (Column >= ScreenColumns || Row >= ScreenRows) return;
+  UINTN columns = ScreenColumns - Column < Window->Width ? ScreenColumns - Column : Window->Width;
+  UINTN rows = ScreenRows - Row < Window->Height ? ScreenRows - Row : Window->Height;
+  UINTN stride = ScreenColumns + 1;
+  for (UINTN r = 0; r < rows; r++) {
+    for (UINTN c = 0; c < columns; c++) {
+      UINTN s = (Row + r) * stride + Column + c;
+      ScreenPriority[s] = WINDOW_DEFAULT_PRIORITY;
+      ScreenChars[s] = 0;
+      ScreenAttrs[s] = DefaultAttribute;
+      ScreenFlags[s] = CELL_DIRTY;
+      Window->CellFlags[r * Window->Width + c] |= CELL_DIRTY;
+    }
+  }
+}
+
+// The new priority is stored before the area is released: a pass that came
+// between a release and the store would let the window claim its area again
+// at the old priority and keep it.
+EFI_STATUS WindowSetPriority(UI_WINDOW *Window, UINT8 Priority) {
+  if (Window == nullptr) return EFI_INVALID_PARAMETER;
+  if (Priority != WINDOW_KEEP_PRIORITY) {
+    *(volatile UINT8 *)&Window->Priority = Priority;
+    PREEMPTION_POINT();
+  }
+  ReleaseArea(Window, Window->Column, Window->Row);
+  return EFI_SUCCESS;
+}
+
+// The position is stored first and the areas the window may have claimed on
+// the way (the old one, and the new column on the old row) are released after.
+EFI_STATUS WindowMove(UI_WINDOW *Window, UINTN Column, UINTN Row) {
+  if (Window == nullptr) return EFI_INVALID_PARAMETER;
+  UINTN oldColumn = Window->Column, oldRow = Window->Row;
+  *(volatile UINTN *)&Window->Column = Column;
+  PREEMPTION_POINT();
+  *(volatile UINTN *)&Window->Row = Row;
+  PREEMPTION_POINT();
+  ReleaseArea(Window, oldColumn, oldRow);
+  if (Column != oldColumn && Row != oldRow) ReleaseArea(Window, Column, oldRow);
+  return EFI_SUCCESS;
+}
