@@ -37,3 +37,8 @@ int memcmp(const void *a, const void *b, UINTN n) {
   return 0;
 }
 }
+
+// An absolute address in data, so that every image carries a base relocation
+// directory even when its code is all RIP-relative: some loaders refuse an
+// image without one instead of loading it where it was linked.
+extern "C" __attribute__((used)) const void *const RuntimeRelocAnchor = &RuntimeRelocAnchor;
