@@ -64,6 +64,9 @@ demo: deps images testbed-images
 	@if [ -f test/bed/demo.py ]; then $(PYTHON) test/bed/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive); \
 	else echo "demo: the demo caller has not landed yet; images are in $(BUILD)/efi/"; ls -l $(BUILD)/efi/; fi
 
+fuzz: host-test
+	@BUILD=$(BUILD) bash tools/fuzz.sh $(or $(FUZZ_SECONDS),900)
+
 clean:
 	rm -rf $(BUILD)
 
