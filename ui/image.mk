@@ -7,10 +7,6 @@ UI_SRCS := \
   ui/browser.cpp \
   ui/pictures.cpp ui/section.cpp ui/bmp.cpp
 
-# Added to the deliverables once every piece links; until then build it with
-# `make UI_IMAGE=1 BUILD=... .../TarvexUIV4x64.efi`.
-ifdef UI_IMAGE
 IMAGES += TarvexUIV4x64
-endif
 TarvexUIV4x64_SRCS := $(UI_SRCS)
 TarvexUIV4x64_ENTRY := UiScreenEntryPoint
