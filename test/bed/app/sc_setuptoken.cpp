@@ -1,0 +1,5 @@
+#include "test/bed/app/app.h"
+
+extern const BedScenario SetupTokenScenarios[] = {
+    {nullptr, nullptr, nullptr},
+};

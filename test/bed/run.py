@@ -1,0 +1,370 @@
+#!/usr/bin/python3
+"""Firmware test bed runner: boots OVMF under QEMU (TCG) once per scenario
+group (one processor model each) with the test application as the boot
+program, serves the application's requests (screenshots, keys, timed spans)
+through the QEMU monitor, and reports one line per scenario and a summary:
+
+    firmware: N passed, M failed
+
+The application writes its requests and results to the debug console port
+0x402 as lines starting with "@bed"; the console's serial VT100 mirror is
+turned into a text grid for the screen checks in checks.py.
+
+    test/bed/run.py --build build [--group NAME] [--keep] [--verbose]
+"""
+import argparse
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, HERE)
+
+import checks  # noqa: E402
+from screen import Terminal  # noqa: E402
+
+OVMF_CODE = "/usr/share/OVMF/OVMF_CODE_4M.fd"
+OVMF_VARS = "/usr/share/OVMF/OVMF_VARS_4M.fd"
+
+# Scenario groups: one boot each. "needs" lists images of which at least one
+# must be built for the boot to be worth its time.
+GROUPS = [
+    {"name": "default", "cpu": "qemu64", "needs": ["SelfTestDxe"]},
+    # Family 19h model 60h (leaf 0x80000001 0x00A60F00) with "F" at brand character 16.
+    {"name": "fam19f", "cpu": "qemu64,family=25,model=96,model-id=TestBed CPU 0000F", "needs": ["BootDelayDxe"]},
+    # Family 15h model 60h (leaf 1 0x00660F00).
+    {"name": "fam15", "cpu": "qemu64,family=21,model=96", "needs": ["PstateOverrideDxe", "NetIdentityDxe"]},
+    # Family 1Ah model 40h (leaf 0x80000001 0x00B40F00).
+    {"name": "fam1a", "cpu": "qemu64,family=26,model=64", "needs": ["SetupTokenSmm"]},
+]
+
+BOOT_TIMEOUT = float(os.environ.get("BED_BOOT_TIMEOUT", "300"))
+
+
+class Monitor:
+    """The QEMU human monitor over a unix socket."""
+
+    def __init__(self, path, deadline):
+        self.sock = None
+        while time.time() < deadline:
+            try:
+                s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                s.connect(path)
+                self.sock = s
+                break
+            except OSError:
+                s.close()
+                time.sleep(0.05)
+        if self.sock is None:
+            raise RuntimeError("monitor socket did not open")
+        self.sock.settimeout(20)
+        self._read_prompt()
+
+    def _read_prompt(self):
+        data = b""
+        while not data.endswith(b"(qemu) "):
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                raise RuntimeError("monitor closed")
+            data += chunk
+        return data.decode(errors="replace")
+
+    def command(self, text):
+        self.sock.sendall(text.encode() + b"\n")
+        return self._read_prompt()
+
+    def close(self):
+        if self.sock:
+            self.sock.close()
+
+
+def make_disk(path, files, size_mb=32, label="BEDDISK"):
+    """A FAT disk image holding files: {path on disk: host path or bytes}."""
+    with open(path, "wb") as f:
+        f.truncate(size_mb * 1024 * 1024)
+    subprocess.run(["mkfs.fat", "-F", "16" if size_mb < 256 else "32", "-n", label, path],
+                   check=True, stdout=subprocess.DEVNULL)
+    dirs = {}  # FAT names are case-insensitive: one entry per folder
+    for dest in files:
+        parts = dest.strip("/").split("/")[:-1]
+        for i in range(1, len(parts) + 1):
+            d = "/".join(parts[:i])
+            dirs.setdefault(d.lower(), d)
+    for d in sorted(dirs.values(), key=len):
+        subprocess.run(["mmd", "-i", path, "::/" + d], check=True)
+    for dest, src in files.items():
+        if isinstance(src, (bytes, bytearray)):
+            tmp = path + ".tmp"
+            with open(tmp, "wb") as f:
+                f.write(src)
+            src = tmp
+        subprocess.run(["mcopy", "-o", "-i", path, src, "::/" + dest.strip("/")], check=True)
+    if os.path.exists(path + ".tmp"):
+        os.unlink(path + ".tmp")
+
+
+class Boot:
+    """One QEMU boot of one scenario group."""
+
+    def __init__(self, group, build, workdir, shotdir, verbose):
+        self.group = group
+        self.build = build
+        self.workdir = workdir
+        self.shotdir = shotdir
+        self.verbose = verbose
+        self.results = []  # (name, passed, detail)
+        self.details = {}  # scenario -> [check lines]
+        self.terminal = Terminal()
+        self.times = {}
+        self.ended = False
+        self.started = None
+
+    def log(self, text):
+        if self.verbose:
+            print("  [%s] %s" % (self.group["name"], text), flush=True)
+
+    def prepare(self):
+        os.makedirs(self.workdir, exist_ok=True)
+        efi = os.path.join(self.build, "efi")
+        files = {"EFI/BOOT/BOOTX64.EFI": os.path.join(efi, "TestBedApp.efi"),
+                 "bed/plan.txt": (self.group["name"] + "\n").encode()}
+        for name in sorted(os.listdir(efi)):
+            if name.endswith(".efi"):
+                files["efi/" + name] = os.path.join(efi, name)
+        files.update(checks.extra_files(self.build))
+        self.disk = os.path.join(self.workdir, "disk.img")
+        make_disk(self.disk, files)
+        self.extra_disks = []
+        for i, (label, content) in enumerate(checks.extra_volumes()):
+            path = os.path.join(self.workdir, "vol%d.img" % i)
+            make_disk(path, content, size_mb=64, label=label)
+            self.extra_disks.append(path)
+        self.vars = os.path.join(self.workdir, "vars.fd")
+        shutil.copyfile(OVMF_VARS, self.vars)  # a fresh variable store per boot
+        for name in ("serial.log", "debug.log", "mon.sock"):
+            p = os.path.join(self.workdir, name)
+            if os.path.exists(p):
+                os.unlink(p)
+
+    def command_line(self):
+        w = self.workdir
+        cmd = ["qemu-system-x86_64", "-machine", "q35", "-m", "256", "-cpu", self.group["cpu"],
+               "-drive", "if=pflash,format=raw,readonly=on,file=" + OVMF_CODE,
+               "-drive", "if=pflash,format=raw,file=" + self.vars,
+               "-drive", "file=%s,format=raw,if=ide" % self.disk]
+        for path in self.extra_disks:
+            cmd += ["-drive", "file=%s,format=raw,if=ide" % path]
+        cmd += ["-net", "none", "-display", "none",
+                "-serial", "file:" + os.path.join(w, "serial.log"),
+                "-debugcon", "file:" + os.path.join(w, "debug.log"), "-global", "isa-debugcon.iobase=0x402",
+                "-monitor", "unix:%s,server,nowait" % os.path.join(w, "mon.sock"),
+                "-vga", "none", "-device", "VGA,xres=1024,yres=768",
+                "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04", "-no-reboot"]
+        return cmd
+
+    def fail(self, name, detail):
+        self.results.append((name, False, detail))
+
+    def run(self):
+        try:
+            self.prepare()
+        except Exception as e:
+            self.fail("boot " + self.group["name"], "could not prepare the disk: %s" % e)
+            return self.results
+        deadline = time.time() + BOOT_TIMEOUT
+        out = open(os.path.join(self.workdir, "qemu.out"), "wb")
+        proc = subprocess.Popen(self.command_line(), stdout=out, stderr=subprocess.STDOUT,
+                                stdin=subprocess.DEVNULL, start_new_session=True)
+        monitor = None
+        self.started = time.time()
+        try:
+            monitor = Monitor(os.path.join(self.workdir, "mon.sock"), deadline)
+            self.monitor = monitor
+            self.loop(proc, deadline)
+        except Exception as e:  # the boot fails, never the runner
+            self.fail("boot " + self.group["name"], "runner error: %s" % e)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            if monitor:
+                monitor.close()
+            out.close()
+        return self.results
+
+    def read_new(self, path, offset):
+        try:
+            with open(path, "rb") as f:
+                f.seek(offset)
+                return f.read()
+        except FileNotFoundError:
+            return b""
+
+    def loop(self, proc, deadline):
+        debug_path = os.path.join(self.workdir, "debug.log")
+        serial_path = os.path.join(self.workdir, "serial.log")
+        debug_off = serial_off = 0
+        pending = b""
+        end_seen_at = None
+        while True:
+            data = self.read_new(debug_path, debug_off)
+            debug_off += len(data)
+            pending += data
+            while b"\n" in pending:
+                line, pending = pending.split(b"\n", 1)
+                self.handle(line.decode(errors="replace").rstrip("\r"), serial_path)
+            if self.ended and end_seen_at is None:
+                end_seen_at = time.time()
+            code = proc.poll()
+            if code is not None:
+                data = self.read_new(debug_path, debug_off)
+                for line in (pending + data).split(b"\n"):
+                    if line.strip():
+                        self.handle(line.decode(errors="replace"), serial_path)
+                if not self.ended:
+                    self.fail("boot " + self.group["name"],
+                              "QEMU exited (%d) before the test application finished; last scenario: %s"
+                              % (code, self.current or "none"))
+                elif code != 0:
+                    self.fail("boot " + self.group["name"], "QEMU exit status %d" % code)
+                return
+            if end_seen_at is not None and time.time() - end_seen_at > 20:
+                self.fail("boot " + self.group["name"], "the machine did not power off after the last scenario")
+                return
+            if time.time() > deadline:
+                self.fail("boot " + self.group["name"], "hard timeout after %d s; last scenario: %s"
+                          % (BOOT_TIMEOUT, self.current or "none"))
+                return
+            time.sleep(0.02)
+
+    current = None
+
+    def handle(self, line, serial_path):
+        if not line.startswith("@bed "):
+            if line.strip():
+                self.log("dbg " + line)
+            return
+        self.log(line)
+        words = line.split(" ")
+        kind = words[1] if len(words) > 1 else ""
+        if kind == "start":
+            self.current = words[2]
+            self.details[self.current] = []
+        elif kind == "check":
+            self.details.setdefault(words[2], []).append(" ".join(words[3:]))
+        elif kind == "result":
+            name, verdict = words[2], words[3]
+            self.results.append((name, verdict == "pass", "; ".join(self.details.get(name, []))))
+            self.current = None
+        elif kind == "shot":
+            self.shot(words[2], serial_path)
+        elif kind == "keys":
+            for key in words[2:]:
+                self.monitor.command("sendkey " + key)
+                time.sleep(0.12)
+        elif kind == "time":
+            name, what = words[2], words[3]
+            if what == "start":
+                self.times[name] = time.time()
+            else:
+                self.timed(name, float(words[4]) / 1000.0)
+        elif kind == "end":
+            self.ended = True
+
+    def timed(self, name, expect):
+        start = self.times.pop(name, None)
+        if start is None:
+            self.fail(name + " (host clock)", "span stopped without a start")
+            return
+        took = time.time() - start
+        # Loading and starting an image under TCG adds a little; a missing or
+        # an extra second of delay is what must show.
+        low, high = expect - 0.25, expect + 0.9
+        ok = low <= took <= high
+        self.results.append((name + " (host clock)", ok, "took %.2f s, expected %.1f s" % (took, expect)))
+
+    def shot(self, name, serial_path):
+        png = os.path.join(self.shotdir, "%s-%s.png" % (self.group["name"], name))
+        self.monitor.command("screendump %s -f png" % png)
+        data = self.read_new(serial_path, self.terminal.fed)
+        self.terminal.feed(data)
+        grid = self.terminal.snapshot()
+        with open(png[:-4] + ".txt", "w") as f:
+            f.write(grid.dump())
+        check = checks.SHOT_CHECKS.get(name)
+        if check is None:
+            return
+        try:
+            from PIL import Image
+            for _ in range(50):  # the dump is written by QEMU's main loop
+                if os.path.exists(png) and os.path.getsize(png) > 0:
+                    break
+                time.sleep(0.02)
+            image = Image.open(png).convert("RGB")
+            problems = check(grid, image)
+        except Exception as e:
+            problems = ["check raised %r" % e]
+        self.results.append((name + " (screen)", not problems, "; ".join(problems)))
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default="build")
+    ap.add_argument("--group", action="append", help="run only these groups")
+    ap.add_argument("--keep", action="store_true", help="keep the work directories")
+    ap.add_argument("--verbose", action="store_true")
+    ap.add_argument("--no-make", action="store_true", help="do not (re)build the images first")
+    args = ap.parse_args()
+    build = os.path.abspath(os.path.join(ROOT, args.build) if not os.path.isabs(args.build) else args.build)
+    os.chdir(ROOT)
+    if not args.no_make:
+        r = subprocess.run(["make", "--no-print-directory", "BUILD=" + args.build, "images", "testbed-images"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        if r.returncode != 0:
+            sys.stderr.write(r.stderr.decode(errors="replace"))
+            print("FAIL  images: the build failed")
+            print("firmware: 0 passed, 1 failed")
+            return 1
+    for tool in ("qemu-system-x86_64", "mkfs.fat", "mcopy"):
+        if shutil.which(tool) is None:
+            print("FAIL  test bed: %s is not installed (make deps)" % tool)
+            print("firmware: 0 passed, 1 failed")
+            return 1
+    shotdir = os.path.join(build, "bed")
+    os.makedirs(shotdir, exist_ok=True)
+    built = {n[:-4] for n in os.listdir(os.path.join(build, "efi")) if n.endswith(".efi")}
+    passed = failed = 0
+    began = time.time()
+    for group in GROUPS:
+        if args.group and group["name"] not in args.group:
+            continue
+        if not any(n in built for n in group["needs"]):
+            continue
+        workdir = os.path.join(build, "bed-run", group["name"])
+        t0 = time.time()
+        results = Boot(group, build, workdir, shotdir, args.verbose).run()
+        if not results:
+            results = [("boot " + group["name"], False, "no scenario reported")]
+        for name, ok, detail in results:
+            if ok:
+                passed += 1
+                print("PASS  %s" % name)
+            else:
+                failed += 1
+                print("FAIL  %s%s" % (name, ": " + detail if detail else ""))
+        print("      (%s: boot and scenarios %.1f s)" % (group["name"], time.time() - t0), flush=True)
+        if not args.keep:
+            for name in os.listdir(workdir):
+                if name.endswith(".img") or name.endswith(".fd"):
+                    os.unlink(os.path.join(workdir, name))
+    print("      (firmware suite %.1f s)" % (time.time() - began))
+    print("firmware: %d passed, %d failed" % (passed, failed))
+    return 0 if failed == 0 and passed > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,84 @@
+"""The console screen as a person sees it: the serial port's VT100 stream fed
+through a terminal emulator (pyte) into a grid of characters and console
+attributes (foreground in bits 0-3, background in bits 4-6)."""
+import pyte
+
+COLUMNS, ROWS = 100, 31
+
+# pyte's colour names in the order of the console's colour numbers.
+_COLOURS = ["black", "blue", "green", "cyan", "red", "magenta", "brown", "white"]
+# ANSI colour names pyte uses, mapped to the console's 0-7 numbers.
+_ANSI = {"black": 0, "red": 4, "green": 2, "brown": 6, "yellow": 6, "blue": 1, "magenta": 5, "cyan": 3, "white": 7}
+
+
+def _colour(name, default):
+    if name == "default":
+        return default
+    return _ANSI.get(name, default)
+
+
+class Grid:
+    """A snapshot: text[row] is a string of COLUMNS characters, attr[row][col]
+    the console attribute of each cell."""
+
+    def __init__(self, text, attr):
+        self.text = text
+        self.attr = attr
+
+    def row(self, r):
+        return self.text[r]
+
+    def at(self, col, row, length):
+        return self.text[row][col:col + length]
+
+    def attr_at(self, col, row):
+        return self.attr[row][col]
+
+    def find(self, needle):
+        """(col, row) of the first occurrence of needle, or None."""
+        for r, line in enumerate(self.text):
+            c = line.find(needle)
+            if c >= 0:
+                return c, r
+        return None
+
+    def dump(self):
+        lines = []
+        for r in range(len(self.text)):
+            lines.append("%2d|%s|" % (r, self.text[r]))
+        lines.append("")
+        for r in range(len(self.attr)):
+            lines.append("%2d %s" % (r, " ".join("%02X" % a for a in self.attr[r])))
+        return "\n".join(lines) + "\n"
+
+
+class Terminal:
+    """Feeds the serial stream incrementally; snapshot() gives the grid now."""
+
+    def __init__(self, columns=COLUMNS, rows=ROWS):
+        self.screen = pyte.Screen(columns, rows)
+        self.stream = pyte.Stream(self.screen)
+        self.fed = 0
+
+    def feed(self, data):
+        # OVMF's serial terminal is PC-ANSI: box-drawing characters come as
+        # code page 437 bytes (U+2500 as 0xC4), the rest is ASCII.
+        self.stream.feed(data.decode("cp437"))
+        self.fed += len(data)
+
+    def snapshot(self):
+        text, attr = [], []
+        for r in range(self.screen.lines):
+            line = self.screen.buffer[r]
+            chars, attrs = [], []
+            for c in range(self.screen.columns):
+                ch = line[c]
+                fg = _colour(ch.fg, 7) + (8 if ch.bold else 0)
+                bg = _colour(ch.bg, 0)
+                if ch.reverse:
+                    fg, bg = bg, fg & 7
+                chars.append(ch.data or " ")
+                attrs.append((bg << 4) | fg)
+            text.append("".join(chars))
+            attr.append(attrs)
+        return Grid(text, attr)
