@@ -52,7 +52,7 @@ host-test: deps
 	cd $(BUILD)/host && ctest --output-on-failure -j2 | tee ../host-test.log
 
 image-check: deps images testbed-images
-	$(PYTHON) tools/check_images.py $(foreach img,$(IMAGES),$(BUILD)/efi/$(img).efi)
+	$(PYTHON) tools/check_images.py $(foreach img,$(IMAGES),$(if $(filter efi_application,$($(img)_SUBSYSTEM)),--application) $(BUILD)/efi/$(img).efi)
 
 firmware-test: deps images testbed-images
 	@if [ -f test/bed/run.py ]; then $(PYTHON) test/bed/run.py --build $(BUILD); else echo "firmware test bed: not present"; fi

@@ -1,24 +1,27 @@
 #!/usr/bin/python3
 """Checks built driver images with an independent PE reader (python3-pefile):
-PE32+, x86-64, subsystem 11, no imports, base relocations, no .CRT initialisers."""
+PE32+, x86-64, subsystem 11, no imports, base relocations, no .CRT initialisers.
+A path given after --application is a boot application (the test bed's
+BOOTX64.EFI) and must carry subsystem 10 instead."""
 import sys
 import pefile
 
 IMAGE_FILE_MACHINE_AMD64 = 0x8664
 EFI_BOOT_SERVICE_DRIVER = 11
+EFI_APPLICATION = 10
 DIR_IMPORT = 1
 DIR_BASERELOC = 5
 
 
-def check(path):
+def check(path, subsystem=EFI_BOOT_SERVICE_DRIVER):
     problems = []
     pe = pefile.PE(path, fast_load=True)
     if pe.OPTIONAL_HEADER.Magic != 0x20B:
         problems.append("not PE32+")
     if pe.FILE_HEADER.Machine != IMAGE_FILE_MACHINE_AMD64:
         problems.append("machine is not x86-64")
-    if pe.OPTIONAL_HEADER.Subsystem != EFI_BOOT_SERVICE_DRIVER:
-        problems.append("subsystem %d, not 11" % pe.OPTIONAL_HEADER.Subsystem)
+    if pe.OPTIONAL_HEADER.Subsystem != subsystem:
+        problems.append("subsystem %d, not %d" % (pe.OPTIONAL_HEADER.Subsystem, subsystem))
     dirs = pe.OPTIONAL_HEADER.DATA_DIRECTORY
     if len(dirs) > DIR_IMPORT and dirs[DIR_IMPORT].Size != 0:
         problems.append("has an import directory")
@@ -34,15 +37,22 @@ def check(path):
 
 def main():
     failed = 0
-    for path in sys.argv[1:]:
-        problems = check(path)
+    paths, application = [], False
+    for arg in sys.argv[1:]:
+        if arg == "--application":
+            application = True
+            continue
+        paths.append((arg, EFI_APPLICATION if application else EFI_BOOT_SERVICE_DRIVER))
+        application = False
+    for path, subsystem in paths:
+        problems = check(path, subsystem)
         size = len(open(path, "rb").read())
         if problems:
             failed += 1
             print("FAIL %s (%d bytes): %s" % (path, size, "; ".join(problems)))
         else:
             print("ok   %s (%d bytes)" % (path, size))
-    print("image check: %d passed, %d failed" % (len(sys.argv) - 1 - failed, failed))
+    print("image check: %d passed, %d failed" % (len(paths) - failed, failed))
     return 1 if failed else 0
 
 
