@@ -1,8 +1,13 @@
 // BootDelayDxe: holds the boot for the number of seconds chosen in Setup, one
 // second longer on family 19h models 6xh parts whose brand string has an "F"
 // at character 16.
+#include "bootdelay/boot_delay.h"
 #include "drvlib/drvlib.h"
 #include "hw.h"
+
+EFI_SYSTEM_TABLE *gBootDelaySystemTable;
+EFI_BOOT_SERVICES *gBootDelayBootServices;
+EFI_RUNTIME_SERVICES *gBootDelayRuntimeServices;
 
 namespace {
 
@@ -13,16 +18,12 @@ constexpr UINT32 kFamilyMask = 0x0FFF0F00;
 constexpr UINT32 kFamily19Model6x = 0x00A60F00;
 constexpr UINT32 kOneSecond = 1000000;
 
-EFI_SYSTEM_TABLE *mSystemTable;
-EFI_BOOT_SERVICES *mBootServices;
-EFI_RUNTIME_SERVICES *mRuntimeServices;
-
 // The count from Setup; 0 when Setup is unreadable or too short to hold it.
 UINT32 ReadBootDelayCount(BOOLEAN *Readable) {
   UINT8 setup[kSetupSize] = {};
   UINTN size = sizeof(setup);
   *Readable = 0;
-  if (EFI_ERROR(mRuntimeServices->GetVariable(u"Setup", &kSetupGuid, nullptr, &size, setup))) return 0;
+  if (EFI_ERROR(gBootDelayRuntimeServices->GetVariable(u"Setup", &kSetupGuid, nullptr, &size, setup))) return 0;
   *Readable = 1;
   // Only bytes that GetVariable returned are looked at.
   if (size < kBootDelayCountOffset + 2) return 0;
@@ -38,20 +39,20 @@ BOOLEAN NeedsExtraSecond(VOID) {
 }  // namespace
 
 EFI_STATUS BootDelay(EFI_SYSTEM_TABLE *SystemTable) {
-  if (mSystemTable == nullptr) {
-    mSystemTable = SystemTable;
-    mBootServices = SystemTable->BootServices;
-    mRuntimeServices = SystemTable->RuntimeServices;
+  if (gBootDelaySystemTable == nullptr) {
+    gBootDelaySystemTable = SystemTable;
+    gBootDelayBootServices = SystemTable->BootServices;
+    gBootDelayRuntimeServices = SystemTable->RuntimeServices;
   }
   BOOLEAN readable;
   UINT32 seconds = ReadBootDelayCount(&readable);
   if (!readable) return EFI_SUCCESS;
   if (NeedsExtraSecond()) seconds++;
-  for (UINT32 i = 0; i < seconds; i++) mBootServices->Stall(kOneSecond);
+  for (UINT32 i = 0; i < seconds; i++) gBootDelayBootServices->Stall(kOneSecond);
   return EFI_SUCCESS;
 }
 
-extern "C" EFI_STATUS EFIAPI BootDelayEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+EFI_STATUS EFIAPI BootDelayEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   DrvLibStartup(ImageHandle, SystemTable);
   return BootDelay(SystemTable);
 }

@@ -2,7 +2,11 @@
 // and voltage IDs of the seven P-state definition registers from the stored
 // P-state data variable and enables each P-state.
 #include "drvlib/drvlib.h"
+#include "pstate/pstate_override.h"
 #include "hw.h"
+
+EFI_SYSTEM_TABLE *gPstateSystemTable;
+EFI_RUNTIME_SERVICES *gPstateRuntimeServices;
 
 namespace {
 
@@ -16,21 +20,18 @@ constexpr UINT32 kLastPstateMsr = 0xC001006A;  // C001_006Bh is left alone
 constexpr UINT64 kPstateEnable = 1ULL << 63;
 constexpr UINT64 kIdFieldsMask = 0x1FFFF;  // bits 16:0: VID, DID, FID
 
-EFI_SYSTEM_TABLE *mSystemTable;
-EFI_RUNTIME_SERVICES *mRuntimeServices;
-
 }  // namespace
 
 EFI_STATUS PstateOverride(EFI_SYSTEM_TABLE *SystemTable) {
-  if (mSystemTable == nullptr) {
-    mSystemTable = SystemTable;
-    mRuntimeServices = SystemTable->RuntimeServices;
+  if (gPstateSystemTable == nullptr) {
+    gPstateSystemTable = SystemTable;
+    gPstateRuntimeServices = SystemTable->RuntimeServices;
   }
   if ((HwCpuid(1).Eax & kFamilyMask) != kFamily15Model6x) return EFI_SUCCESS;
 
   UINT8 data[kPstateDataSize] = {};
   UINTN size = sizeof(data);
-  if (EFI_ERROR(mRuntimeServices->GetVariable(u"TAMDPstateData", &kPstateDataGuid, nullptr, &size, data))) return EFI_SUCCESS;
+  if (EFI_ERROR(gPstateRuntimeServices->GetVariable(u"TAMDPstateData", &kPstateDataGuid, nullptr, &size, data))) return EFI_SUCCESS;
   // A variable too short to hold the IDs is treated as absent.
   if (size < kPstateFieldsEnd) return EFI_SUCCESS;
   if (data[0] == 0) return EFI_SUCCESS;
@@ -42,7 +43,7 @@ EFI_STATUS PstateOverride(EFI_SYSTEM_TABLE *SystemTable) {
   return EFI_SUCCESS;
 }
 
-extern "C" EFI_STATUS EFIAPI PstateOverrideEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+EFI_STATUS EFIAPI PstateOverrideEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   DrvLibStartup(ImageHandle, SystemTable);
   return PstateOverride(SystemTable);
 }

@@ -5,4 +5,4 @@ set(DRVLIB_SRCS
   ${CMAKE_SOURCE_DIR}/drvlib/debug_print.cpp ${CMAKE_SOURCE_DIR}/drvlib/hob_list.cpp
   ${CMAKE_SOURCE_DIR}/drvlib/runtime_scratch.cpp ${CMAKE_SOURCE_DIR}/drvlib/mmio_base.cpp
   ${CMAKE_SOURCE_DIR}/drvlib/smm_presence.cpp)
-set(DRVLIB_TEST_SUPPORT ${CMAKE_SOURCE_DIR}/test/drvlib/lib_support.cpp)
+set(DRVLIB_TEST_SUPPORT ${CMAKE_SOURCE_DIR}/test/drvlib/lib_support.cpp ${CMAKE_SOURCE_DIR}/test/drvlib/var_probe.cpp)
