@@ -311,6 +311,8 @@ struct FsOps {
   static EFI_STATUS EFIAPI Flush(EFI_FILE_PROTOCOL *This) { return Live(This) ? EFI_SUCCESS : EFI_INVALID_PARAMETER; }
 };
 
+FileSystem::FileSystem(Platform &p) : platform_(p) {}
+
 Volume &FileSystem::AddVolume() {
   auto v = std::make_unique<Volume>();
   v->fs_ = this;

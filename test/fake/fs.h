@@ -101,7 +101,7 @@ class Volume {
 
 class FileSystem {
  public:
-  explicit FileSystem(Platform &p) : platform_(p) {}
+  explicit FileSystem(Platform &p);
   ~FileSystem();
   FileSystem(const FileSystem &) = delete;
   FileSystem &operator=(const FileSystem &) = delete;

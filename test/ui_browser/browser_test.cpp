@@ -1,0 +1,609 @@
+// The volume and BIOS-file browser against the fake file system: which root
+// entries count as BIOS files, how the lists scroll and mark, the date line,
+// volumes that fail, appear or vanish, and that nothing leaks on any path.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test/fake/fake.h"
+#include "test/fake/fs.h"
+#include "ui/browser.h"
+#include "ui/driver_lib.h"
+#include "window_double.h"
+
+using fake::FsDate;
+
+namespace {
+
+constexpr uint64_t KiB = 1024, MiB = 1024 * 1024;
+
+class BrowserTest : public ::testing::Test {
+ protected:
+  fake::Platform plat;
+  std::unique_ptr<fake::FileSystem> fs;
+  size_t baseline = 0;
+
+  void SetUp() override {
+    gST = plat.SystemTable();
+    gBS = plat.BootServices();
+    fs = std::make_unique<fake::FileSystem>(plat);
+    VolumeListWindow = MakeDoubleWindow(21, 5, 16, 0x0F);
+    FileListWindow = MakeDoubleWindow(21, 7, 16, 0x2F);
+    FileInfoWindow = MakeDoubleWindow(77, 5, 77, 0x0F);
+    MessageBox = MakeDoubleWindow(40, 8, 40, 0x1F);
+    // A run starts with no browser data; the run copies the size rule.
+    VolumeHandles = nullptr;
+    VolumeCount = VolumeSelection = VolumeListTop = 0;
+    RootDirectory = nullptr;
+    BiosFileList = nullptr;
+    BiosFileCount = FileSelection = FileListTop = 0;
+    BiosFileUnitSize = 0;
+    BiosFileMaxSize = ~0ULL;
+    DoubleShadeCalls = DoubleUnshadeCalls = 0;
+    baseline = plat.LivePoolCount();
+  }
+
+  void TearDown() override {
+    ReleaseFileBrowser();
+    EXPECT_EQ(VolumeHandles, nullptr);
+    EXPECT_EQ(RootDirectory, nullptr);
+    EXPECT_EQ(BiosFileList, nullptr);
+    EXPECT_EQ(plat.LivePoolCount(), baseline) << "pool leaked";
+    EXPECT_EQ(fs->OpenHandles(), 0u) << "file handles leaked";
+    EXPECT_EQ(fs->UseAfterClose(), 0u);
+    fs.reset();
+    for (UI_WINDOW **w : {&VolumeListWindow, &FileListWindow, &FileInfoWindow, &MessageBox}) FreeDoubleWindow(*w);
+  }
+
+  // One window row as text over the text width: marks as > ^ v, unwritten
+  // cells as '.'.
+  static std::string Row(UI_WINDOW *w, UINTN row, UINTN width = 0) {
+    std::string s;
+    if (!width) width = w->TextWidth;
+    for (UINTN c = 0; c < width; c++) {
+      CHAR16 ch = w->CellChars[row * w->Width + c];
+      s.push_back(ch == MARK_POINTER       ? '>'
+                  : ch == MARK_SCROLL_UP   ? '^'
+                  : ch == MARK_SCROLL_DOWN ? 'v'
+                  : ch == 0                ? '.'
+                  : ch < 0x80              ? static_cast<char>(ch)
+                                           : '?');
+    }
+    return s;
+  }
+  static UINT64 Attr(UI_WINDOW *w, UINTN col, UINTN row) { return w->CellAttrs[row * w->Width + col]; }
+  static std::string Pad(std::string s, size_t n = 16) {
+    s.resize(n, ' ');
+    return s;
+  }
+
+  std::vector<std::string> Listed() const {
+    std::vector<std::string> names;
+    for (UINTN i = 0; i < BiosFileCount; i++) {
+      EXPECT_NE(BiosFileList[i], nullptr) << "entry " << i;
+      if (BiosFileList[i]) names.push_back(fake::Narrow(BiosFileList[i]->FileName));
+    }
+    return names;
+  }
+
+  // Enumerates the volumes and opens the given one, as Enter on it does.
+  EFI_STATUS Open(size_t index) {
+    EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
+    EXPECT_LT(index, VolumeCount);
+    FileSelection = 0;
+    return OpenBiosVolume(VolumeHandles[index]);
+  }
+
+  fake::Volume &VolumeWithFiles(int n, const char *stem = "FILE") {
+    fake::Volume &v = fs->AddVolume();
+    for (int i = 1; i <= n; i++) v.Root().AddFile(fake::U16((stem + std::to_string(i) + ".ROM").c_str()), 64 * KiB);
+    return v;
+  }
+};
+
+// ---- The size rule ----
+
+TEST_F(BrowserTest, DefaultRuleListsMultiplesOf64KiBOfAnySizeAndNeverDirectories) {
+  fake::Volume &v = fs->AddVolume();
+  fake::FsNode &root = v.Root();
+  root.AddFile(u"A64K.ROM", 64 * KiB);
+  root.AddFile(u"EMPTY.ROM", 0);
+  root.AddFile(u"ODD.ROM", 65537);
+  root.AddDirectory(u"DIR", EFI_FILE_DIRECTORY).size = 64 * KiB;
+  // A directory that also carries other bits is still a directory.
+  root.AddDirectory(u"ARCHDIR", EFI_FILE_DIRECTORY | EFI_FILE_ARCHIVE).size = 128 * KiB;
+  root.AddDirectory(u"RODIR", EFI_FILE_DIRECTORY | EFI_FILE_READ_ONLY | EFI_FILE_HIDDEN).size = 64 * KiB;
+  root.AddFile(u"B128K.ROM", 128 * KiB);
+  root.AddFile(u"HUGE.ROM", 16 * MiB, {}, EFI_FILE_READ_ONLY | EFI_FILE_ARCHIVE);
+  root.Find(u"DIR")->AddFile(u"NESTED.ROM", 64 * KiB);
+
+  EXPECT_EQ(Open(0), EFI_SUCCESS);
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"A64K.ROM", "B128K.ROM", "HUGE.ROM"}));
+  EXPECT_EQ(BiosFileUnitSize, 64 * KiB) << "a unit of 0 is replaced and stays replaced";
+  EXPECT_EQ(BiosFileList[2]->FileSize, 16 * MiB);
+  EXPECT_EQ(BiosFileList[2]->Attribute, EFI_FILE_READ_ONLY | EFI_FILE_ARCHIVE);
+}
+
+TEST_F(BrowserTest, MaximumIsInclusiveAndUnitIsTheCallers) {
+  fake::Volume &v = fs->AddVolume();
+  v.Root().AddFile(u"EXACT.ROM", 0x800000);
+  v.Root().AddFile(u"OVER.ROM", 0x810000);
+  v.Root().AddFile(u"HALF.ROM", 0x400000);
+  v.Root().AddFile(u"SMALL.ROM", 0x80000);  // 512 KiB: not a multiple of 1 MiB
+  BiosFileMaxSize = 0x800000;
+  BiosFileUnitSize = 0x100000;
+  Open(0);
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"EXACT.ROM", "HALF.ROM"}));
+  EXPECT_EQ(BiosFileUnitSize, 0x100000u);
+}
+
+TEST_F(BrowserTest, ReadNextBiosFileHandsOutOwnRecordsAndEndsWithLoadError) {
+  fake::Volume &v = VolumeWithFiles(2);
+  EFI_FILE_PROTOCOL *root = nullptr;
+  ASSERT_EQ(v.Protocol()->OpenVolume(v.Protocol(), &root), EFI_SUCCESS);
+  EFI_FILE_INFO *a = nullptr, *b = nullptr, *c = reinterpret_cast<EFI_FILE_INFO *>(1);
+  ASSERT_EQ(ReadNextBiosFile(root, &a), EFI_SUCCESS);
+  ASSERT_EQ(ReadNextBiosFile(root, &b), EFI_SUCCESS);
+  EXPECT_EQ(ReadNextBiosFile(root, &c), EFI_LOAD_ERROR);
+  EXPECT_EQ(c, nullptr);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(fake::Narrow(a->FileName), "FILE1.ROM");
+  EXPECT_EQ(fake::Narrow(b->FileName), "FILE2.ROM");
+  EXPECT_EQ(a->Size, SIZE_OF_EFI_FILE_INFO + 10 * sizeof(CHAR16));
+  EXPECT_TRUE(plat.IsLive(a));
+  EXPECT_EQ(plat.TypeOf(a), EfiBootServicesData);
+  EXPECT_EQ(plat.Allocations().at(a).size, BIOS_FILE_INFO_SIZE);
+  gBS->FreePool(a);
+  gBS->FreePool(b);
+  // A failed allocation is passed up and nothing is read.
+  root->SetPosition(root, 0);
+  uint64_t reads = v.DirectoryReads();
+  plat.FailAllocation(1);
+  EXPECT_EQ(ReadNextBiosFile(root, &a), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(a, nullptr);
+  EXPECT_EQ(v.DirectoryReads(), reads);
+  root->Close(root);
+}
+
+// ---- Directory entries that end or spoil the listing ----
+
+TEST_F(BrowserTest, EntryTooLargeForTheBufferEndsTheListing) {
+  fake::Volume &v = fs->AddVolume();
+  v.Root().AddFile(u"FIRST.ROM", 64 * KiB);
+  // 511 characters and the terminator fill the buffer exactly: still read.
+  std::u16string fits(511, u'F');
+  v.Root().AddFile(fits, 64 * KiB);
+  v.Root().AddFile(std::u16string(512, u'L'), 64 * KiB);  // 1106 bytes
+  v.Root().AddFile(u"AFTER.ROM", 64 * KiB);
+  Open(0);
+  ASSERT_EQ(BiosFileCount, 2u);
+  EXPECT_EQ(fake::Narrow(BiosFileList[0]->FileName), "FIRST.ROM");
+  EXPECT_EQ(std::u16string(BiosFileList[1]->FileName), fits);
+}
+
+TEST_F(BrowserTest, ReadFailureEndsTheListingWithTheFilesBeforeIt) {
+  fake::Volume &v = VolumeWithFiles(4);
+  v.Root().children[2]->read_status = EFI_DEVICE_ERROR;
+  Open(0);
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"FILE1.ROM", "FILE2.ROM"}));
+}
+
+TEST_F(BrowserTest, MalformedRecordsAreNeitherTrustedNorListed) {
+  fake::Volume &v = fs->AddVolume();
+  // A short record: only the Size and FileSize fields arrived.
+  std::vector<uint8_t> shortrec(16, 0);
+  shortrec[0] = 16;
+  shortrec[8 + 2] = 1;  // FileSize 64 KiB
+  v.Root().AddRaw(shortrec);
+  // A full buffer whose name has no terminator and whose Size field claims
+  // more than was delivered.
+  std::vector<uint8_t> full = fake::FsNode{u"X", EFI_FILE_ARCHIVE, 64 * KiB}.InfoRecord();
+  full.resize(BIOS_FILE_INFO_SIZE, 0);
+  for (size_t i = SIZE_OF_EFI_FILE_INFO; i < full.size(); i += 2) full[i] = 'N';
+  full[0] = 0xFF, full[1] = 0xFF;  // Size 0xFFFF
+  v.Root().AddRaw(full);
+  v.Root().AddFile(u"GOOD.ROM", 64 * KiB);
+  Open(0);
+  ASSERT_EQ(BiosFileCount, 2u);
+  EXPECT_EQ(std::u16string(BiosFileList[0]->FileName), std::u16string(511, u'N'));
+  EXPECT_LE(BiosFileList[0]->Size, BIOS_FILE_INFO_SIZE);
+  EXPECT_EQ(fake::Narrow(BiosFileList[1]->FileName), "GOOD.ROM");
+}
+
+// ---- Opening volumes ----
+
+TEST_F(BrowserTest, VolumeThatCannotBeOpenedKeepsThePreviousList) {
+  VolumeWithFiles(2, "A");
+  fake::Volume &bad = VolumeWithFiles(3, "B");
+  ASSERT_EQ(Open(0), EFI_SUCCESS);
+  EFI_FILE_PROTOCOL *root = RootDirectory;
+  EFI_FILE_INFO *first = BiosFileList[0];
+
+  bad.FailOpenVolume(EFI_MEDIA_CHANGED);
+  EXPECT_EQ(OpenBiosVolume(VolumeHandles[1]), EFI_MEDIA_CHANGED);
+  EXPECT_EQ(RootDirectory, root);
+  EXPECT_EQ(BiosFileList[0], first);
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"A1.ROM", "A2.ROM"}));
+
+  // A handle without the protocol fails the same way.
+  EXPECT_NE(OpenBiosVolume(plat.NewHandle()), EFI_SUCCESS);
+  EXPECT_EQ(BiosFileCount, 2u);
+}
+
+TEST_F(BrowserTest, VolumeThatCannotBeOpenedFirstLeavesTheListEmpty) {
+  fake::Volume &bad = VolumeWithFiles(3);
+  bad.FailOpenVolume(EFI_NO_MEDIA);
+  EXPECT_EQ(Open(0), EFI_NO_MEDIA);
+  EXPECT_EQ(BiosFileCount, 0u);
+  EXPECT_EQ(BiosFileList, nullptr);
+  EXPECT_EQ(RootDirectory, nullptr);
+  EXPECT_EQ(ShowFileList(0, &FileSelection), EFI_INVALID_PARAMETER);
+}
+
+TEST_F(BrowserTest, VolumeWithoutBiosFilesGivesAnEmptyListAndKeepsItsRootOpen) {
+  fake::Volume &v = fs->AddVolume();
+  v.Root().AddFile(u"README.TXT", 100);
+  EXPECT_EQ(Open(0), EFI_LOAD_ERROR);
+  EXPECT_EQ(BiosFileCount, 0u);
+  EXPECT_EQ(BiosFileList, nullptr);
+  EXPECT_NE(RootDirectory, nullptr);
+  EXPECT_EQ(v.OpenHandles(), 1u);
+  WindowClear(FileListWindow, nullptr);
+  EXPECT_EQ(ShowFileList(0, &FileSelection), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Row(FileListWindow, 0), Pad("")) << "nothing drawn";
+}
+
+TEST_F(BrowserTest, OpeningAnotherVolumeClosesThePreviousRoot) {
+  fake::Volume &a = VolumeWithFiles(2, "A");
+  fake::Volume &b = VolumeWithFiles(1, "B");
+  Open(0);
+  EXPECT_EQ(a.OpenHandles(), 1u);
+  Open(1);
+  EXPECT_EQ(a.OpenHandles(), 0u);
+  EXPECT_EQ(b.OpenHandles(), 1u);
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"B1.ROM"}));
+  Open(1);  // reopening the same volume replaces its root too
+  EXPECT_EQ(b.OpenHandles(), 1u);
+  EXPECT_EQ(plat.LivePoolCount(), baseline + 3) << "volume buffer, one record, one array";
+}
+
+TEST_F(BrowserTest, EntryThatVanishesBetweenThePassesIsLeftOut) {
+  fake::Volume &v = VolumeWithFiles(4);
+  bool second_pass = false;
+  v.OnDirectoryRead([&](fake::FsNode &dir, size_t pos) {
+    if (pos == 0 && v.DirectoryReads() > 1 && !second_pass) {
+      second_pass = true;
+      dir.Remove(u"FILE2.ROM");
+    }
+  });
+  Open(0);
+  ASSERT_TRUE(second_pass);
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"FILE1.ROM", "FILE3.ROM", "FILE4.ROM"}));
+  // Every listed entry can be drawn and chosen; the last one too.
+  FileSelection = 99;
+  EXPECT_EQ(ShowFileList(0, &FileSelection), EFI_SUCCESS);
+  EXPECT_EQ(FileSelection, 2u);
+  EXPECT_EQ(ShowFileDate(&FileSelection), EFI_SUCCESS);
+  EXPECT_EQ(Row(FileListWindow, 2), Pad(">FILE4.ROM"));
+}
+
+TEST_F(BrowserTest, FileAddedBetweenThePassesDoesNotOverrunTheArray) {
+  fake::Volume &v = VolumeWithFiles(2);
+  bool added = false;
+  v.OnDirectoryRead([&](fake::FsNode &dir, size_t pos) {
+    if (pos == 0 && v.DirectoryReads() > 1 && !added) {
+      added = true;
+      dir.children.insert(dir.children.begin(), std::make_shared<fake::FsNode>(fake::FsNode{u"NEW.ROM", EFI_FILE_ARCHIVE, 64 * KiB}));
+    }
+  });
+  Open(0);
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"NEW.ROM", "FILE1.ROM"}));
+}
+
+TEST_F(BrowserTest, EveryEntryLostOnTheFillingPassLeavesAnEmptyList) {
+  fake::Volume &v = VolumeWithFiles(3);
+  v.OnDirectoryRead([&](fake::FsNode &, size_t pos) {
+    if (pos == 0 && v.DirectoryReads() > 1) v.ReadsFailAfter(0);
+  });
+  EXPECT_EQ(Open(0), EFI_LOAD_ERROR);
+  EXPECT_EQ(BiosFileCount, 0u);
+  EXPECT_EQ(BiosFileList, nullptr);
+}
+
+TEST_F(BrowserTest, FailedArrayAllocationLeavesAnEmptyListWithCountZero) {
+  VolumeWithFiles(3);
+  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
+  // Counting pass: one buffer per accepted file and one for the end.
+  plat.FailAllocation(5);
+  EXPECT_EQ(OpenBiosVolume(VolumeHandles[0]), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(BiosFileCount, 0u);
+  EXPECT_EQ(BiosFileList, nullptr);
+  EXPECT_EQ(plat.LivePoolCount(), baseline + 1) << "only the volume buffer";
+}
+
+TEST_F(BrowserTest, AnyFailedAllocationWhileOpeningLeavesAConsistentListAndNoLeak) {
+  VolumeWithFiles(5);
+  for (uint64_t nth = 1; nth <= 14; nth++) {
+    SCOPED_TRACE("allocation " + std::to_string(nth));
+    ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
+    plat.FailAllocation(nth);
+    OpenBiosVolume(VolumeHandles[0]);
+    plat.FailAllocation(0);
+    EXPECT_EQ(BiosFileList == nullptr, BiosFileCount == 0);
+    EXPECT_LE(BiosFileCount, 5u);
+    for (UINTN i = 0; i < BiosFileCount; i++) ASSERT_TRUE(BiosFileList[i] && plat.IsLive(BiosFileList[i]));
+    if (BiosFileCount) {
+      FileSelection = BiosFileCount - 1;
+      EXPECT_EQ(ShowFileList(0, &FileSelection), EFI_SUCCESS);
+      EXPECT_EQ(ShowFileDate(&FileSelection), EFI_SUCCESS);
+    }
+    ReleaseFileBrowser();
+    EXPECT_EQ(plat.LivePoolCount(), baseline);
+    EXPECT_EQ(fs->OpenHandles(), 0u);
+  }
+}
+
+// ---- The file list ----
+
+TEST_F(BrowserTest, NineFilesScrollOneRowAtATimeWithTheirMarks) {
+  VolumeWithFiles(9);
+  Open(0);
+  ASSERT_EQ(BiosFileCount, 9u);
+  struct Step {
+    UINTN sel, start;
+    bool up, down;
+  };
+  // Down from the first file to the last, then Up back to it and beyond.
+  std::vector<Step> steps = {{0, 0, false, true}, {1, 0, false, true}, {2, 0, false, true}, {3, 0, false, true},
+                             {4, 0, false, true}, {5, 0, false, true}, {6, 0, false, true}, {7, 1, true, true},
+                             {8, 2, true, false}, {8, 2, true, false}, {7, 2, true, false}, {2, 2, true, false},
+                             {1, 1, true, true},  {0, 0, false, true}, {0, 0, false, true}};
+  UINTN sel = 0;
+  for (size_t k = 0; k < steps.size(); k++) {
+    if (k > 0 && k <= 9) sel++;                       // Down
+    if (k >= 10) sel = k == 11 ? sel - 5 : sel - 1;   // Up (one jump inside the window)
+    SCOPED_TRACE("step " + std::to_string(k));
+    ASSERT_EQ(ShowFileList(0, &sel), EFI_SUCCESS);
+    const Step &s = steps[k];
+    EXPECT_EQ(sel, s.sel);
+    EXPECT_EQ(FileListTop, s.start);
+    for (UINTN r = 0; r < FILE_LIST_ROWS; r++) {
+      UINTN i = s.start + r;
+      std::string want = Pad((i == s.sel ? ">" : " ") + std::string("FILE") + std::to_string(i + 1) + ".ROM");
+      if (r == FILE_LIST_ROWS - 1 && s.down) want[15] = 'v';
+      if (r == 0 && s.up) want[15] = '^';
+      EXPECT_EQ(Row(FileListWindow, r), want) << "row " << r;
+      EXPECT_EQ(Attr(FileListWindow, 1, r), i == s.sel ? 0xFDu : 0x0Fu);
+    }
+    if (s.down) EXPECT_EQ(Attr(FileListWindow, 15, 6), 0x0Eu);
+  }
+}
+
+TEST_F(BrowserTest, ConfirmedHighlightIsYellowAndNeverMarked) {
+  VolumeWithFiles(9);
+  Open(0);
+  UINTN sel = 0;
+  for (int i = 0; i < 7; i++) {
+    sel++;
+    ShowFileList(0, &sel);
+  }
+  ASSERT_EQ(FileListTop, 1u);
+  ASSERT_EQ(ShowFileList(1, &sel), EFI_SUCCESS);
+  EXPECT_EQ(Row(FileListWindow, 6), Pad(">FILE8.ROM")) << "no down mark over the confirmed highlight";
+  EXPECT_EQ(Row(FileListWindow, 0), Pad(" FILE2.ROM", 15) + "^");
+  EXPECT_EQ(Attr(FileListWindow, 0, 6), 0x0Eu);
+  EXPECT_EQ(Attr(FileListWindow, 0, 5), 0x0Fu);
+  EXPECT_EQ(Attr(FileListWindow, 20, 5), 0x0Fu) << "the whole window is cleared to 0x0F";
+}
+
+TEST_F(BrowserTest, SevenFilesNeverShowAMark) {
+  VolumeWithFiles(7);
+  Open(0);
+  for (UINTN sel = 0; sel < 9; sel++) {
+    UINTN s = sel;
+    ASSERT_EQ(ShowFileList(0, &s), EFI_SUCCESS);
+    EXPECT_EQ(FileListTop, 0u);
+    for (UINTN r = 0; r < 7; r++) EXPECT_EQ(Row(FileListWindow, r)[15], ' ') << "sel " << sel << " row " << r;
+  }
+}
+
+TEST_F(BrowserTest, LongNamesAreCutAtTheTextWidthAndMarksTakeTheLastColumn) {
+  fake::Volume &v = fs->AddVolume();
+  for (int i = 0; i < 8; i++) v.Root().AddFile(fake::U16(("ABCDEFGHIJKLMNOPQRS" + std::to_string(i)).c_str()), 64 * KiB);
+  Open(0);
+  UINTN sel = 0;
+  ASSERT_EQ(ShowFileList(0, &sel), EFI_SUCCESS);
+  EXPECT_EQ(Row(FileListWindow, 0, 21), ">ABCDEFGHIJKLMNO     ");
+  EXPECT_EQ(Row(FileListWindow, 1, 21), " ABCDEFGHIJKLMNO     ");
+  EXPECT_EQ(Row(FileListWindow, 6, 21), " ABCDEFGHIJKLMNv     ");
+}
+
+TEST_F(BrowserTest, OutOfRangeSelectionsAreClampedAndStoredBack) {
+  VolumeWithFiles(3);
+  Open(0);
+  UINTN sel = ~0ULL;  // Up from the first file
+  ASSERT_EQ(ShowFileList(0, &sel), EFI_SUCCESS);
+  EXPECT_EQ(sel, 0u);
+  EXPECT_EQ(Row(FileListWindow, 0), Pad(">FILE1.ROM"));
+  sel = 3;  // Down from the last
+  ASSERT_EQ(ShowFileList(0, &sel), EFI_SUCCESS);
+  EXPECT_EQ(sel, 2u);
+  EXPECT_EQ(Row(FileListWindow, 2), Pad(">FILE3.ROM"));
+}
+
+// ---- The date line ----
+
+TEST_F(BrowserTest, DateLineShowsNameAndMonthDayYear) {
+  fake::Volume &v = fs->AddVolume();
+  v.Root().AddFile(u"OTHER.ROM", 64 * KiB, FsDate(1999, 12, 31));
+  v.Root().AddFile(u"BIOS.ROM", 64 * KiB, FsDate(2021, 3, 5));
+  Open(0);
+  // Leftovers of a longer earlier line, on both rows.
+  for (UINTN r : {3, 4})
+    for (UINTN c = 0; c < 77; c++) FileInfoWindow->CellChars[r * 77 + c] = u'#';
+  FileInfoWindow->CellAttrs[3 * 77 + 60] = 0x2F;
+
+  UINTN sel = 1;
+  ASSERT_EQ(ShowFileDate(&sel), EFI_SUCCESS);
+  const std::string line = "    File Date    : BIOS.ROM (03/05/2021) ";
+  EXPECT_EQ(Row(FileInfoWindow, 3, 77), Pad(line, 77));
+  EXPECT_EQ(Row(FileInfoWindow, 4, 77), Pad("", 77));
+  for (UINTN c = 4; c < 19; c++) EXPECT_EQ(Attr(FileInfoWindow, c, 3), 0x0Eu) << c;
+  for (UINTN c = 19; c < line.size(); c++) EXPECT_EQ(Attr(FileInfoWindow, c, 3), 0x0Fu) << c;
+  EXPECT_EQ(Attr(FileInfoWindow, 60, 3), 0x2Fu) << "blanking keeps attributes";
+}
+
+TEST_F(BrowserTest, DateLineNeedsVolumesAndAValidSelection) {
+  UINTN sel = 0;
+  EXPECT_EQ(ShowFileDate(&sel), EFI_INVALID_PARAMETER);
+  VolumeWithFiles(2);
+  Open(0);
+  WindowClear(FileInfoWindow, nullptr);
+  FileInfoWindow->CellChars[3 * 77 + 4] = u'#';
+  EXPECT_EQ(ShowFileDate(nullptr), EFI_SUCCESS);
+  sel = 2;
+  EXPECT_EQ(ShowFileDate(&sel), EFI_SUCCESS);
+  sel = ~0ULL;
+  EXPECT_EQ(ShowFileDate(&sel), EFI_SUCCESS);
+  EXPECT_EQ(Row(FileInfoWindow, 3, 6), "    # ") << "nothing drawn";
+}
+
+// ---- The volume list ----
+
+TEST_F(BrowserTest, FiveVolumesScrollOneRowAtATimeWithoutMarks) {
+  for (int i = 0; i < 5; i++) fs->AddVolume();
+  struct Step {
+    int key;  // +1 Down, -1 Up
+    UINTN sel, start;
+  };
+  std::vector<Step> steps = {{0, 0, 0},  {+1, 1, 0}, {+1, 2, 0}, {+1, 3, 0}, {+1, 4, 1}, {+1, 4, 1},
+                             {-1, 3, 1}, {-1, 2, 1}, {-1, 1, 1}, {-1, 0, 0}, {-1, 0, 0}};
+  VolumeSelection = 0;
+  for (size_t k = 0; k < steps.size(); k++) {
+    SCOPED_TRACE("step " + std::to_string(k));
+    VolumeSelection += steps[k].key;
+    ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
+    EXPECT_EQ(VolumeSelection, steps[k].sel);
+    EXPECT_EQ(VolumeListTop, steps[k].start);
+    for (UINTN r = 0; r < 4; r++) {
+      UINTN i = steps[k].start + r;
+      std::string want = i == steps[k].sel ? "  >fs" + std::to_string(i) + "  " : "   fs" + std::to_string(i) + "  ";
+      EXPECT_EQ(Row(VolumeListWindow, r), Pad(want));
+      EXPECT_EQ(Attr(VolumeListWindow, 2, r), i == steps[k].sel ? 0x0Du : 0x0Fu);
+    }
+    EXPECT_EQ(Row(VolumeListWindow, 4), Pad("Total FFS : 5"));
+    EXPECT_EQ(Attr(VolumeListWindow, 0, 4), 0x0Eu);
+  }
+  ASSERT_EQ(ShowVolumeList(1, &VolumeSelection), EFI_SUCCESS);
+  EXPECT_EQ(Attr(VolumeListWindow, 2, 0), 0x0Eu) << "confirmed style";
+  EXPECT_EQ(plat.LivePoolCount(), baseline + 1) << "each enumeration replaces the buffer";
+}
+
+TEST_F(BrowserTest, NoVolumeDrawsNothingAndResetsTheSelection) {
+  for (UINTN c = 0; c < 21 * 5; c++) VolumeListWindow->CellChars[c] = u'#';
+  VolumeSelection = 3;
+  EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_NOT_FOUND);
+  EXPECT_EQ(VolumeCount, 0u);
+  EXPECT_EQ(VolumeHandles, nullptr);
+  EXPECT_EQ(VolumeSelection, 0u);
+  EXPECT_EQ(Row(VolumeListWindow, 4), std::string(16, '#'));
+}
+
+TEST_F(BrowserTest, AllocationFailureOfTheVolumeBufferIsPassedUp) {
+  fs->AddVolume();
+  plat.FailAllocation(1);
+  EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(VolumeCount, 0u);
+  EXPECT_EQ(VolumeHandles, nullptr);
+}
+
+TEST_F(BrowserTest, VolumesThatAppearOrVanishShowAtTheNextDrawing) {
+  fake::Volume &a = VolumeWithFiles(1, "A");
+  fake::Volume &b = VolumeWithFiles(1, "B");
+  VolumeSelection = 1;
+  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
+  EXPECT_EQ(Row(VolumeListWindow, 4), Pad("Total FFS : 2"));
+  ASSERT_EQ(OpenBiosVolume(VolumeHandles[1]), EFI_SUCCESS);
+
+  fake::Volume &c = fs->AddVolume();
+  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
+  EXPECT_EQ(VolumeCount, 3u);
+  EXPECT_EQ(VolumeHandles[2], c.Handle());
+  EXPECT_EQ(Row(VolumeListWindow, 2), Pad("   fs2  "));
+
+  // The open volume goes away: the list shrinks and the highlight follows;
+  // its root stays open until released, and its records stay readable.
+  fs->RemoveVolume(b);
+  fs->RemoveVolume(c);
+  VolumeSelection = 2;
+  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
+  EXPECT_EQ(VolumeCount, 1u);
+  EXPECT_EQ(VolumeSelection, 0u);
+  EXPECT_EQ(VolumeHandles[0], a.Handle());
+  EXPECT_EQ(Row(VolumeListWindow, 0), Pad("  >fs0  "));
+  EXPECT_EQ(Row(VolumeListWindow, 1), Pad(""));
+  EXPECT_EQ(Row(VolumeListWindow, 4), Pad("Total FFS : 1"));
+  EXPECT_EQ(b.OpenHandles(), 1u);
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"B1.ROM"}));
+
+  fs->RemoveVolume(a);
+  EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_NOT_FOUND);
+  EXPECT_EQ(VolumeHandles, nullptr);
+  UINTN sel = 0;
+  EXPECT_EQ(ShowFileDate(&sel), EFI_INVALID_PARAMETER);
+}
+
+TEST_F(BrowserTest, ListThatShrinksUnderAScrolledHighlightKeepsItVisible) {
+  std::vector<fake::Volume *> v;
+  for (int i = 0; i < 10; i++) v.push_back(&fs->AddVolume());
+  VolumeSelection = 0;
+  for (int i = 0; i < 9; i++) {
+    VolumeSelection++;
+    ShowVolumeList(0, &VolumeSelection);
+  }
+  ASSERT_EQ(VolumeListTop, 6u);
+  for (int i = 5; i < 10; i++) fs->RemoveVolume(*v[i]);
+  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
+  EXPECT_EQ(VolumeSelection, 4u);
+  EXPECT_EQ(VolumeListTop, 1u);
+  EXPECT_EQ(Row(VolumeListWindow, 0), Pad("   fs1  "));
+  EXPECT_EQ(Row(VolumeListWindow, 3), Pad("  >fs4  "));
+}
+
+// ---- Message box and release ----
+
+TEST_F(BrowserTest, MessageBoxComesToTheFrontAndGoesBackBlank) {
+  WindowPrint(MessageBox, nullptr, TEXT_MODE_LEFT, u"Can't find any FFs !");
+  EXPECT_EQ(ShowMessageBox(1, MessageBox), EFI_SUCCESS);
+  EXPECT_EQ(MessageBox->Priority, 64);
+  EXPECT_EQ(DoubleShadeCalls, 1);
+  EXPECT_EQ(ShowMessageBox(0, MessageBox), EFI_SUCCESS);
+  EXPECT_EQ(MessageBox->Priority, 16);
+  EXPECT_EQ(DoubleUnshadeCalls, 1);
+  EXPECT_EQ(Row(MessageBox, 0, 40), std::string(40, ' '));
+  EXPECT_EQ(Attr(MessageBox, 0, 0), 0x1Fu);
+  EXPECT_EQ(ShowMessageBox(1, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(DoubleShadeCalls, 1);
+}
+
+TEST_F(BrowserTest, ReleaseFreesEverythingOnceAndResetForgetsWithoutFreeing) {
+  VolumeWithFiles(3);
+  Open(0);
+  ReleaseFileBrowser();
+  EXPECT_EQ(VolumeCount, 0u);
+  EXPECT_EQ(BiosFileCount, 0u);
+  EXPECT_EQ(plat.LivePoolCount(), baseline);
+  EXPECT_EQ(fs->OpenHandles(), 0u);
+  ReleaseFileBrowser();  // a second release finds nothing to do
+
+  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
+  EFI_HANDLE *buffer = VolumeHandles;
+  ResetVolumeList();
+  EXPECT_EQ(VolumeHandles, nullptr);
+  EXPECT_EQ(VolumeCount, 0u);
+  EXPECT_TRUE(plat.IsLive(buffer)) << "reset leaves the release to its owner";
+  gBS->FreePool(buffer);
+}
+
+}  // namespace
