@@ -267,6 +267,7 @@ Smm::~Smm() {
   if (base2_handle_) platform_.Uninstall(base2_handle_, kBase2Guid, &base2_);
   for (auto &a : allocs_) {
     CheckGuards(a.first, a.second, "teardown");
+    ADD_FAILURE() << "leaked SMRAM " << (a.second.pages ? "pages" : "pool") << ": " << a.second.size << " bytes";
     if (a.second.pages)
       std::free(a.first);
     else

@@ -73,7 +73,8 @@ class Smm {
 
   // ---- SMRAM pool and pages ----
   // Tracked with guard bytes like the platform's pool; overruns fail the test
-  // at SmmFreePool and at teardown. Leaks are for the test to assert.
+  // at SmmFreePool and at teardown, and so does anything still allocated when
+  // the Smm goes away.
   size_t LivePoolCount() const;
   size_t LivePageCount() const;  // allocations, not pages
   uint64_t AllocationCount() const { return alloc_count_; }

@@ -1,0 +1,21 @@
+// What the token service should see for a settings record, written out
+// option by option as a reader of the option list would, apart from the
+// driver's table. The tests compare the driver against it.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "test/setuptoken/token_recorder.h"
+
+namespace tokentest {
+
+constexpr size_t kRecordSize = 0x3DF;  // through the last byte any option or gate uses
+
+// The full call sequence for a record: opening, level, the writes, finishing, closing.
+std::vector<TokenCall> ExpectedCalls(const uint8_t *record);
+
+// A record with every option at its auto value, every gate that is compared
+// with 1 at 0, and bytes 0x36B and 0x3D9 at 0xFF.
+std::vector<uint8_t> AutoRecord();
+
+}  // namespace tokentest
