@@ -1,0 +1,132 @@
+// Finds the on-board NIC behind the PCI Express bridges named by a fixed
+// table and reads its MAC address straight from its registers; no PCI
+// enumeration service is running yet that could be asked instead.
+#include "hw.h"
+#include "netidentity/netidentity.h"
+
+NIC_LOCATION NicLocationTable[NIC_LOCATION_COUNT] = {
+    {NIC_KIND_IO, 2, 1, 0, {0, 0}},
+};
+NIC_PROBE_RESULT NicProbeResult[NIC_LOCATION_COUNT];
+UINT8 NicProbeMac[6];
+UINT8 NicCurrentRow;
+
+namespace {
+
+constexpr UINT64 kPcieWindow = 0xE0000000ULL;
+constexpr UINT64 kPcieWindowSize = 0x10000000ULL;  // 256 MiB, buses 0-255
+constexpr UINT32 kFamilyMask = 0x0FFF0F00;
+constexpr UINT32 kFamily15Model6x = 0x00660F00;
+constexpr UINT8 kRegCommand = 0x04;
+constexpr UINT8 kRegBar0 = 0x10;
+constexpr UINT8 kRegSecondaryBus = 0x19;
+constexpr UINT8 kCommandIo = 0x01;
+constexpr UINT8 kCommandMemory = 0x02;
+constexpr UINT32 kMacOffset = 0x40;  // in the MMIO register block
+
+struct PciAddress {
+  UINT32 Bus;
+  UINT32 Device;
+  UINT32 Function;
+};
+
+// Window offset of a register, or false when it would reach past the window.
+bool ConfigAddress(const PciAddress &At, UINT32 Reg, UINT64 *Address) {
+  const UINT64 offset = ((UINT64)At.Bus << 20) + ((UINT64)At.Device << 15) + ((UINT64)At.Function << 12) + Reg;
+  if (offset >= kPcieWindowSize) return false;
+  *Address = kPcieWindow + offset;
+  return true;
+}
+
+UINT8 ConfigRead8(const PciAddress &At, UINT32 Reg) {
+  UINT64 address;
+  return ConfigAddress(At, Reg, &address) ? HwMmioRead8(address) : 0xFF;
+}
+
+UINT16 ConfigRead16(const PciAddress &At, UINT32 Reg) {
+  UINT64 address;
+  return ConfigAddress(At, Reg, &address) ? HwMmioRead16(address) : 0xFFFF;
+}
+
+UINT32 ConfigRead32(const PciAddress &At, UINT32 Reg) {
+  UINT64 address;
+  return ConfigAddress(At, Reg, &address) ? HwMmioRead32(address) : 0xFFFFFFFF;
+}
+
+void ConfigWrite8(const PciAddress &At, UINT32 Reg, UINT8 Value) {
+  UINT64 address;
+  if (ConfigAddress(At, Reg, &address)) HwMmioWrite8(address, Value);
+}
+
+bool BusIsValid(UINT8 Bus) { return Bus != 0 && Bus != 0xFF; }
+
+// The controller is function 0 of device 0 on the bridge's secondary bus.
+PciAddress ControllerOf(UINT8 SecondaryBus) { return PciAddress{SecondaryBus, 0, 0}; }
+
+}  // namespace
+
+UINT8 NicBridgeSecondaryBus(const NIC_LOCATION *Row) {
+  PciAddress bridge;
+  if ((HwCpuid(1).Eax & kFamilyMask) == kFamily15Model6x) {
+    bridge = {Row->Bus, Row->Device & 0x1Fu, Row->Function & 7u};
+  } else if (Row->Bus == 0) {
+    // Root-port rows name the device after the bridge, hence the minus one.
+    bridge = {0, (Row->Device - 1u) & 0x1Fu, Row->Function & 7u};
+  } else {
+    // The row's Bus is only a selector here: the bridge hangs below the
+    // root port 00:02.1, one switch further down for selectors from 0x80.
+    UINT8 secondary = ConfigRead8(PciAddress{0, 2, 1}, kRegSecondaryBus);
+    if (Row->Bus & 0x80) secondary = ConfigRead8(PciAddress{(secondary + 1u) & 0xFFu, 8, 0}, kRegSecondaryBus);
+    bridge = {(secondary + 1u) & 0xFFu, Row->Device & 0x1Fu, Row->Function & 7u};
+  }
+  return ConfigRead8(bridge, kRegSecondaryBus);
+}
+
+UINTN ProbeIoNic(VOID) {
+  const UINT8 bus = NicBridgeSecondaryBus(&NicLocationTable[NicCurrentRow]);
+  const PciAddress nic = ControllerOf(bus);
+  const UINT16 bar = ConfigRead16(nic, kRegBar0);
+  const UINT8 command = ConfigRead8(nic, kRegCommand);
+  ConfigWrite8(nic, kRegCommand, command | kCommandIo);
+  if (bar != 0xFFFF) {
+    const UINT16 port = bar & 0xFFF0;
+    for (UINT16 i = 0; i < 6; i++) NicProbeMac[i] = HwIn8((UINT16)(port + i));
+    ConfigWrite8(nic, kRegCommand, command);
+  }
+  return BusIsValid(bus) && bar != 0xFFFF;
+}
+
+UINTN ProbeMmioNic(VOID) {
+  const UINT8 bus = NicBridgeSecondaryBus(&NicLocationTable[NicCurrentRow]);
+  const PciAddress nic = ControllerOf(bus);
+  const UINT32 bar = ConfigRead32(nic, kRegBar0);
+  const UINT8 command = ConfigRead8(nic, kRegCommand);
+  ConfigWrite8(nic, kRegCommand, command | kCommandIo | kCommandMemory);
+  const bool present = bar != 0 && bar != 0xFFFFFFFF;
+  if (present) {
+    const UINT32 mac = (bar & 0xFFFFFFF0u) + kMacOffset;  // 32-bit address arithmetic
+    for (UINT32 i = 0; i < 6; i++) NicProbeMac[i] = HwMmioRead8((UINT32)(mac + i));
+    ConfigWrite8(nic, kRegCommand, command);
+  }
+  return BusIsValid(bus) && present;
+}
+
+VOID DiscoverNics(VOID) {
+  NicCurrentRow = 0;
+  for (UINTN row = 0; row < NIC_LOCATION_COUNT; row++) {
+    UINTN found = 0;
+    switch (NicLocationTable[row].Kind) {
+      case NIC_KIND_IO:
+        found = ProbeIoNic();
+        break;
+      case NIC_KIND_MMIO:
+        found = ProbeMmioNic();
+        break;
+      default:
+        break;
+    }
+    NicProbeResult[row].Found = found;
+    if (found) __builtin_memcpy(NicProbeResult[row].Mac, NicProbeMac, sizeof(NicProbeMac));
+    NicCurrentRow++;
+  }
+}
