@@ -352,7 +352,7 @@ def main():
         for name, ok, detail in results:
             if ok:
                 passed += 1
-                print("PASS  %s" % name)
+                print("PASS  %s%s" % (name, " (%s)" % detail if detail else ""))
             else:
                 failed += 1
                 print("FAIL  %s%s" % (name, ": " + detail if detail else ""))

@@ -92,3 +92,18 @@ void BedHexDump(const CHAR8 *Label, const VOID *Data, UINTN Length);
 
 // The CPUID family signature the scenarios choose their expectations by.
 UINT32 BedFamily(UINT32 Leaf);
+
+// ---- The platform around the drivers that link the shared driver library ----
+
+// The PCD and debug print stand-ins, loaded together; the PCD stand-in
+// answers the eleven cached tokens with distinct values.
+struct BedLibEnv {
+  EFI_HANDLE PcdImage;
+  EFI_HANDLE DebugImage;
+  BED_PCD_PROBE *Pcd;
+  BED_DEBUG_PRINT_PROBE *Debug;
+};
+BOOLEAN BedLibEnvOpen(BedLibEnv *Env);
+void BedLibEnvClose(BedLibEnv *Env);
+// The 26 bytes CfgPcdBuffer must hold with the stand-in's token values.
+extern const UINT8 BedExpectedCfgPcdBuffer[26];

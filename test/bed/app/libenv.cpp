@@ -1,0 +1,55 @@
+// The stand-ins that the drivers linking the shared library meet at start-up:
+// a PCD database that knows the cached tokens, and the debug print protocol.
+#include "test/bed/app/app.h"
+
+static const EFI_GUID PcdProbeGuid = BED_PCD_PROBE_GUID;
+static const EFI_GUID DebugProbeGuid = BED_DEBUG_PRINT_PROBE_GUID;
+
+// Token values chosen so that every field differs from its neighbours and a
+// swapped or misplaced field shows.
+static const struct {
+  UINT32 Token;
+  UINT32 Value;
+} Tokens[] = {
+    {846, 1},    {1179, 0},   {1103, 0x11}, {1178, 0x22},       {1184, 0x33},       {1182, 0x44},
+    {1183, 0xA1B2C3D4}, {1180, 1}, {1112, 0x11223344}, {1111, 0x55667788}, {1181, 0x55},
+};
+
+extern const UINT8 BedExpectedCfgPcdBuffer[26] = {
+    0x01, 0x03, 0x80, 0x00,  // signature 0x00800301
+    0x01,                    // revision
+    0x01, 0x00,              // tokens 846, 1179 (Boolean)
+    0x11, 0x22, 0x33, 0x44,  // tokens 1103, 1178, 1184, 1182
+    0xD4, 0xC3, 0xB2, 0xA1,  // token 1183
+    0x01,                    // token 1180 (Boolean)
+    0x44, 0x33, 0x22, 0x11,  // token 1112
+    0x88, 0x77, 0x66, 0x55,  // token 1111
+    0x55,                    // token 1181
+    0x02,                    // end mark
+};
+
+BOOLEAN BedLibEnvOpen(BedLibEnv *Env) {
+  *Env = {};
+  EFI_STATUS status = BedLoadStandIn(u"DebugPrintStandIn", &Env->DebugImage);
+  BED_CHECK(!EFI_ERROR(status), "debug print stand-in: %r", status);
+  if (EFI_ERROR(status)) return 0;
+  status = BedLoadStandIn(u"PcdStandIn", &Env->PcdImage);
+  BED_CHECK(!EFI_ERROR(status), "PCD stand-in: %r", status);
+  if (EFI_ERROR(status)) {
+    BedUnloadStandIn(Env->DebugImage);
+    return 0;
+  }
+  Env->Pcd = (BED_PCD_PROBE *)BedLocate(PcdProbeGuid);
+  Env->Debug = (BED_DEBUG_PRINT_PROBE *)BedLocate(DebugProbeGuid);
+  for (const auto &t : Tokens) Env->Pcd->SetToken(t.Token, t.Value);
+  Env->Pcd->ClearLog();
+  Env->Debug->Clear();
+  return 1;
+}
+
+void BedLibEnvClose(BedLibEnv *Env) {
+  EFI_STATUS status = BedUnloadStandIn(Env->PcdImage);
+  BED_CHECK(status == EFI_SUCCESS, "unloading the PCD stand-in: %r", status);
+  status = BedUnloadStandIn(Env->DebugImage);
+  BED_CHECK(status == EFI_SUCCESS, "unloading the debug print stand-in: %r", status);
+}
