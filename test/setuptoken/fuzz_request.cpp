@@ -1,0 +1,127 @@
+// Fuzzes the settings request handler: the first input byte picks how the
+// outside world behaves (buffer check, token service), the rest is the
+// request. Every outcome is checked against the option list in
+// settings_model.cpp; a mismatch or a stray read ends the run.
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "hw.h"
+#include "setuptoken/settings_request.h"
+#include "setuptoken/setup_token.h"
+#include "test/setuptoken/settings_model.h"
+
+using namespace tokentest;
+
+namespace {
+
+std::vector<TokenCall> gCalls;
+EFI_STATUS gOpenStatus;
+bool gCheckFails, gServiceMissing;
+int gChecks, gLocates;
+TOKEN_SERVICE_PROTOCOL gService;
+EFI_SMM_SYSTEM_TABLE2 gTable;
+SMM_BUFFER_CHECK_PROTOCOL gCheck;
+
+#define REQUIRE(c) \
+  do {             \
+    if (!(c)) __builtin_trap(); \
+  } while (0)
+
+EFI_STATUS EFIAPI Open(TOKEN_SERVICE_PROTOCOL *This, TOKEN_SERVICE_PROTOCOL *Service) {
+  REQUIRE(This == &gService && Service == &gService);
+  gCalls.push_back({Op::Open});
+  return gOpenStatus;
+}
+EFI_STATUS EFIAPI Level(TOKEN_SERVICE_PROTOCOL *This, UINT8 L) {
+  REQUIRE(This == &gService);
+  gCalls.push_back({Op::Level, L});
+  return EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI SetBool(TOKEN_SERVICE_PROTOCOL *This, UINT8 L, UINT32 T, BOOLEAN V) {
+  REQUIRE(This == &gService);
+  gCalls.push_back({Op::Bool, L, T, V});
+  return EFI_DEVICE_ERROR;  // ignored by the translation
+}
+EFI_STATUS EFIAPI Set8(TOKEN_SERVICE_PROTOCOL *This, UINT8 L, UINT32 T, UINT8 V) {
+  REQUIRE(This == &gService);
+  gCalls.push_back({Op::U8, L, T, V});
+  return EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI Set16(TOKEN_SERVICE_PROTOCOL *This, UINT8 L, UINT32 T, UINT16 V) {
+  REQUIRE(This == &gService);
+  gCalls.push_back({Op::U16, L, T, V});
+  return EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI Set32(TOKEN_SERVICE_PROTOCOL *This, UINT8 L, UINT32 T, UINT32 V) {
+  REQUIRE(This == &gService);
+  gCalls.push_back({Op::U32, L, T, V});
+  return EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI Finish(TOKEN_SERVICE_PROTOCOL *This) {
+  REQUIRE(This == &gService);
+  gCalls.push_back({Op::Finish});
+  return EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI Close(TOKEN_SERVICE_PROTOCOL *This) {
+  REQUIRE(This == &gService);
+  gCalls.push_back({Op::Close});
+  return EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI Check(const VOID *, UINTN) {
+  gChecks++;
+  return gCheckFails ? EFI_ACCESS_DENIED : EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI Locate(const EFI_GUID *Guid, VOID *, VOID **Interface) {
+  gLocates++;
+  REQUIRE(GuidEqual(*Guid, gTokenServiceProtocolGuid));
+  *Interface = gServiceMissing ? nullptr : &gService;
+  return gServiceMissing ? EFI_NOT_FOUND : EFI_SUCCESS;
+}
+
+}  // namespace
+
+// The handler's image also carries the entry, which asks for the processor.
+EFI_EXTERN_C HW_CPUID HwCpuid(UINT32) { return HW_CPUID{}; }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  if (size < 1) return 0;
+  const uint8_t control = data[0];
+  gCheckFails = control & 1;
+  gServiceMissing = control & 2;
+  gOpenStatus = (control & 4) ? EFI_NOT_READY : EFI_SUCCESS;
+  gCalls.clear();
+  gChecks = gLocates = 0;
+
+  gService.Open = Open, gService.SetLevel = Level, gService.SetBool = SetBool, gService.Set8 = Set8;
+  gService.Set16 = Set16, gService.Set32 = Set32, gService.Finish = Finish, gService.Close = Close;
+  gTable.SmmLocateProtocol = Locate;
+  gCheck.CheckBuffer = Check;
+  gSmst = &gTable;
+  gSmmBufferCheck = &gCheck;
+
+  // The request in a block of exactly its size, so any read past it is caught.
+  const size_t len = size - 1;
+  uint8_t *request = (uint8_t *)malloc(len ? len : 1);
+  memcpy(request, data + 1, len);
+  UINTN claimed = len;
+  EFI_STATUS status = SettingsRequestHandler(nullptr, nullptr, len ? request : nullptr, &claimed);
+
+  if (len < SETTINGS_REQUEST_MIN_SIZE) {
+    REQUIRE(status == EFI_INVALID_PARAMETER && gChecks == 0 && gCalls.empty());
+  } else if (gCheckFails) {
+    REQUIRE(status == EFI_INVALID_PARAMETER && gChecks == 1 && gLocates == 0 && gCalls.empty());
+  } else if (request[0] != SETTINGS_REQUEST_COMMAND) {
+    REQUIRE(status == EFI_UNSUPPORTED && gLocates == 0 && gCalls.empty());
+  } else if (gServiceMissing) {
+    REQUIRE(status == EFI_NOT_FOUND && gCalls.empty());
+  } else if (gOpenStatus != EFI_SUCCESS) {
+    REQUIRE(status == gOpenStatus && gCalls.size() == 1 && gCalls[0].op == Op::Open);
+  } else {
+    REQUIRE(status == EFI_SUCCESS);
+    REQUIRE(gCalls == ExpectedCalls(request + 1));
+  }
+  REQUIRE(memcmp(request, data + 1, len) == 0);  // the request is never written
+  free(request);
+  return 0;
+}
