@@ -1,0 +1,437 @@
+// Whole runs driven by scripted keys through the installed protocol: what the
+// screen shows at each step, which hooks are called with what, and how each
+// hook status moves between the screens or ends the run.
+#include <gtest/gtest.h>
+
+#include "rig.h"
+#include "ui/browser.h"
+#include "ui/layout.h"
+#include "ui/pointer.h"
+#include "ui/run.h"
+
+namespace uitest {
+namespace {
+
+// Where the run's windows land on the 100 x 27 character screen.
+constexpr UINTN kVolumeRow = 5;       // first volume entry
+constexpr UINTN kVolumeTotalRow = 9;  // "Total FFS : n"
+constexpr UINTN kFileRow = 16;        // first file entry
+constexpr UINTN kDateRow = 8;         // FileInfoWindow row 3
+constexpr UINTN kDateColumn = 26;     // FileInfoWindow column 4
+constexpr UINTN kBoxNoticeRow = 12;   // MessageBox row 4
+
+const std::u16string kMark = u"\u25BA";
+
+std::u16string VolumeLine(int i, bool highlighted) {
+  std::u16string n = fake::U16(std::to_string(i).c_str());
+  return highlighted ? u"  " + kMark + u"fs" + n + u"  " : u"   fs" + n + u"  ";
+}
+
+// Is `text` somewhere in the row?
+bool RowHas(Rig &r, UINTN row, const std::u16string &text) { return r.p.RowText(row).find(text) != std::u16string::npos; }
+
+std::vector<std::string> Names(std::initializer_list<const char *> l) { return {l.begin(), l.end()}; }
+
+TEST(RunFlow, VolumeListStartsAtTheFirstVolumeAndNeverMovesPastEitherEnd) {
+  Rig r;
+  for (int i = 0; i < 3; i++) r.AddVolume({{u"BIOS.ROM", 0x10000}});
+  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  auto highlighted = [&](int which) {
+    return [&r, which] {
+      for (int i = 0; i < 3; i++) EXPECT_EQ(r.Text(0, kVolumeRow + i, 8), VolumeLine(i, i == which)) << "volume " << i;
+      EXPECT_EQ(r.Ascii(0, kVolumeTotalRow, 13), "Total FFS : 3");
+      EXPECT_EQ(r.Attr(2, kVolumeRow + which), 0x0D) << "the list with the focus highlights in 0x0D";
+    };
+  };
+  EFI_STATUS s = r.RunScript(r.caller.Params(), {
+                                                    Key(kUp, highlighted(0)),
+                                                    Key(kDown, highlighted(0)),
+                                                    Key(kDown, highlighted(1)),
+                                                    Key(kDown, highlighted(2)),
+                                                    Key(kDown, highlighted(2)),
+                                                    Key(kUp, highlighted(2)),
+                                                    Key(kEsc, highlighted(1)),
+                                                    Key(kSpace),
+                                                });
+  EXPECT_EQ(s, EFI_END_OF_MEDIA) << "the escape key hook ended the run";
+  EXPECT_EQ(r.caller.Names(), Names({"StartHook", "EscapeEnterHook", "EscapeKeyHook"}));
+  r.ExpectRestored("after the run");
+}
+
+TEST(RunFlow, EnterOnAFileHandsTheHooksTheOpenRootTheRecordAndTheContext) {
+  Rig r;
+  r.AddVolume({{u"A.ROM", 0x10000}, {u"notes.txt", 100}, {u"B.ROM", 0x20000}});
+  r.AddVolume({{u"OTHER.ROM", 0x10000}});
+  r.caller.Default("FileFollowUpKeyHook", EFI_END_OF_MEDIA);
+  EFI_FILE_PROTOCOL *root_seen = nullptr;
+  KEY_STATE *chosen_state = nullptr;
+  size_t handles_in_hook = 0;
+  r.caller.in_enter_hook = [&] {
+    root_seen = RootDirectory;
+    chosen_state = FileChosenKeyState;
+    handles_in_hook = r.fs.At(0).OpenHandles();
+  };
+  EFI_STATUS s = r.RunScript(
+      r.caller.Params(),
+      {
+          Key(kEnter),
+          Key(kDown,
+              [&] {
+                EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"A.ROM");
+                EXPECT_EQ(r.Text(0, kFileRow + 1, 6), u" B.ROM") << "notes.txt is not a BIOS file";
+                EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 34), "File Date    : A.ROM (03/05/2021) ");
+                EXPECT_EQ(r.Attr(0, kFileRow), 0x7D) << "0xFD reaches the console without bit 7";
+              }),
+          Key(kEnter, [&] { EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 34), "File Date    : B.ROM (03/05/2021) "); }),
+          Key(kSpace),  // the chosen-file key hook succeeds: on to the follow-up screen
+          Key(kSpace),  // the follow-up key hook ends the run
+      });
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
+  EXPECT_EQ(r.caller.Names(), Names({"StartHook", "FileChosenEnterHook", "FileChosenKeyHook", "FileFollowUpEnterHook",
+                                     "FileFollowUpKeyHook"}));
+  for (const char *hook : {"FileChosenEnterHook", "FileFollowUpEnterHook"}) {
+    HookCall c = r.caller.Calls(hook).at(0);
+    EXPECT_EQ(c.file_name, u"B.ROM") << hook;
+    EXPECT_EQ(c.context, &r.caller) << hook;
+    EXPECT_EQ(c.root, root_seen) << hook;
+    EXPECT_NE(c.root, nullptr) << hook;
+  }
+  EXPECT_GE(handles_in_hook, 1u) << "the root handed to the hook is open on the chosen volume";
+  EXPECT_EQ(r.caller.Calls("FileChosenKeyHook").at(0).state, chosen_state) << "a key hook is handed its own state";
+  r.ExpectRestored("after the run");
+}
+
+// Every key-hook status and where it leads, in one walk through the screens.
+TEST(RunFlow, EachHookStatusMovesBetweenTheScreensAsPromised) {
+  Rig r;
+  r.AddVolume({{u"A.ROM", 0x10000}, {u"B.ROM", 0x10000}});
+  Caller &c = r.caller;
+  c.Answer("FileChosenKeyHook", EFI_NOT_READY);     // back to the file list
+  c.Answer("FileChosenKeyHook", EFI_END_OF_MEDIA);  // stays: not the end from this hook
+  c.Answer("FileChosenKeyHook", EFI_DEVICE_ERROR);  // stays
+  c.Answer("FileChosenKeyHook", EFI_SUCCESS);       // on to the follow-up screen
+  c.Answer("FileFollowUpKeyHook", EFI_DEVICE_ERROR);  // stays
+  c.Answer("FileFollowUpKeyHook", EFI_NOT_READY);     // back to the file list
+  c.Answer("EscapeKeyHook", EFI_WARN_STALE_DATA);     // stays
+  c.Answer("EscapeKeyHook", EFI_NOT_READY);           // back to the file list
+  c.Answer("EscapeKeyHook", EFI_END_OF_MEDIA);        // ends the run
+  auto file_list_shows = [&](const std::u16string &name) {
+    return [&r, name] {
+      EXPECT_TRUE(RowHas(r, kFileRow, kMark + name) || RowHas(r, kFileRow + 1, kMark + name)) << "highlight on " << fake::Narrow(name.c_str());
+      EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 20), "File Date    : " + fake::Narrow(name.c_str()));
+    };
+  };
+  EFI_STATUS s = r.RunScript(c.Params(), {
+                                             Key(kEnter),                          // volume 0 opened
+                                             Key(kEnter),                          // A chosen
+                                             Key(kSpace),                          // NOT_READY
+                                             Key(kDown, file_list_shows(u"A.ROM")),  // the list has the keys again
+                                             Key(kEnter, file_list_shows(u"B.ROM")),  // B chosen
+                                             Key(kSpace),                          // END_OF_MEDIA: stays
+                                             Key(kSpace),                          // DEVICE_ERROR: stays
+                                             Key(kSpace),                          // SUCCESS: follow-up
+                                             Key(kSpace),                          // DEVICE_ERROR: stays
+                                             Key(kSpace),                          // NOT_READY: file list
+                                             Key(kEsc, file_list_shows(u"B.ROM")),
+                                             Key(kSpace),  // stale data: stays
+                                             Key(kSpace),  // NOT_READY: file list
+                                             Key(kEsc),
+                                             Key(kSpace),  // END_OF_MEDIA: the end
+                                         });
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
+  EXPECT_EQ(c.Names(), Names({"StartHook", "FileChosenEnterHook", "FileChosenKeyHook", "FileChosenEnterHook",
+                              "FileChosenKeyHook", "FileChosenKeyHook", "FileChosenKeyHook", "FileFollowUpEnterHook",
+                              "FileFollowUpKeyHook", "FileFollowUpKeyHook", "EscapeEnterHook", "EscapeKeyHook",
+                              "EscapeKeyHook", "EscapeEnterHook", "EscapeKeyHook"}));
+  EXPECT_EQ(c.Calls("FileChosenEnterHook").at(0).file_name, u"A.ROM");
+  EXPECT_EQ(c.Calls("FileChosenEnterHook").at(1).file_name, u"B.ROM");
+  EXPECT_EQ(c.Calls("FileFollowUpEnterHook").at(0).file_name, u"B.ROM");
+  for (auto &k : c.Calls("EscapeEnterHook")) {
+    EXPECT_EQ(k.first, nullptr);
+    EXPECT_EQ(k.second, nullptr);
+    EXPECT_EQ(k.context, &c);
+  }
+  r.ExpectRestored("after the run");
+}
+
+TEST(RunFlow, AnEnterHookErrorEndsTheRunWithThatError) {
+  struct Case {
+    const char *hook;
+    std::vector<EFI_INPUT_KEY> keys;
+  };
+  for (const Case &k : {Case{"FileChosenEnterHook", {kEnter, kEnter}}, Case{"FileFollowUpEnterHook", {kEnter, kEnter, kSpace}},
+                        Case{"EscapeEnterHook", {kEsc}}}) {
+    SCOPED_TRACE(k.hook);
+    Rig r;
+    r.AddVolume({{u"A.ROM", 0x10000}});
+    r.caller.Default(k.hook, EFI_ABORTED);
+    std::vector<Step> steps;
+    for (EFI_INPUT_KEY key : k.keys) steps.push_back(Key(key));
+    EXPECT_EQ(r.RunScript(r.caller.Params(), steps), EFI_ABORTED);
+    EXPECT_EQ(r.caller.Names().back(), k.hook);
+    r.ExpectRestored(k.hook);
+  }
+}
+
+// Without key hooks every key leaves the caller's screens; without escape or
+// follow-up key hooks no key ends a run, so the caller's event ends this one.
+TEST(RunFlow, AbsentHooksLetEveryKeyLeaveTheCallersScreens) {
+  Rig r;
+  r.AddVolume({{u"A.ROM", 0x10000}, {u"B.ROM", 0x10000}});
+  UI_RUN_PARAMETERS params{};
+  UI_RUN_PARAMETERS with_event = r.caller.Params(true);
+  params.HookContext = &r.caller;
+  params.EventNotify = with_event.EventNotify;
+  params.EventHook = with_event.EventHook;
+  r.caller.Default("EventHook", EFI_ABORTED);
+  EFI_STATUS s = r.RunScript(params, {
+                                         Key(kEnter),
+                                         Key(kDown),
+                                         Key(kEnter),  // B chosen; no enter hook counts as success
+                                         Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, FileChosenKeyState); }),
+                                         Check([&] {
+                                           EXPECT_EQ(KeyStateStack->Current, FileListKeyState);
+                                           EXPECT_EQ(r.Text(0, kFileRow + 1, 6), kMark + u"B.ROM") << "redrawn, same file";
+                                         }),
+                                         Key(kEsc),
+                                         Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, EscapeKeyState); }),
+                                         Signal([&] { EXPECT_EQ(KeyStateStack->Current, FileListKeyState); }),
+                                     });
+  EXPECT_EQ(s, EFI_SUCCESS) << "a run with a caller's event answers with the close status";
+  EXPECT_EQ(r.caller.Names(), Names({"EventHook"}));
+  r.ExpectRestored("after the run");
+}
+
+TEST(RunFlow, NoVolumeShowsTheNoticeAndTheNextKeyReachesTheEscapeHook) {
+  Rig r;
+  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  const std::u16string notice = u"Can't find any FFs !";
+  EFI_STATUS s = r.RunScript(r.caller.Params(), {
+                                                    Key(kDown,
+                                                        [&] {
+                                                          EXPECT_TRUE(RowHas(r, kBoxNoticeRow, notice));
+                                                          UINTN col = r.p.RowText(kBoxNoticeRow).find(notice);
+                                                          EXPECT_EQ(r.Attr(col, kBoxNoticeRow), 0x1F);
+                                                          EXPECT_FALSE(RowHas(r, kVolumeTotalRow, u"Total FFS"));
+                                                          ASSERT_FALSE(r.gc.calls.empty());
+                                                          BackdropCall b = r.gc.calls.back();
+                                                          EXPECT_TRUE(b.set);
+                                                          EXPECT_EQ(b.x, 352u);
+                                                          EXPECT_EQ(b.y, 241u);
+                                                          EXPECT_EQ(b.width, 320u);
+                                                          EXPECT_EQ(b.height, 152u);
+                                                        }),
+                                                    Key(kSpace,
+                                                        [&] {
+                                                          EXPECT_FALSE(RowHas(r, kBoxNoticeRow, notice)) << "hidden by the key";
+                                                          EXPECT_FALSE(r.gc.calls.back().set) << "backdrop withdrawn";
+                                                        }),
+                                                });
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
+  auto esc = r.caller.Calls("EscapeEnterHook");
+  ASSERT_EQ(esc.size(), 1u);
+  EXPECT_EQ(esc[0].first, nullptr);
+  EXPECT_EQ(esc[0].second, nullptr);
+  EXPECT_EQ(esc[0].context, &r.caller);
+  r.ExpectRestored("after the run");
+}
+
+TEST(RunFlow, AVolumeWithoutBiosFilesShowsTheNoticeAndAKeyGoesBack) {
+  Rig r;
+  r.AddVolume({{u"readme.txt", 10}});
+  r.AddVolume({{u"X.ROM", 0x10000}});
+  r.caller.Default("FileChosenEnterHook", EFI_ABORTED);
+  EFI_STATUS s = r.RunScript(r.caller.Params(),
+                             {
+                                 Key(kEnter),
+                                 Key(kSpace, [&] { EXPECT_TRUE(RowHas(r, kBoxNoticeRow, u"Can't find any BIOS files !")); }),
+                                 Key(kDown,
+                                     [&] {
+                                       EXPECT_FALSE(RowHas(r, kBoxNoticeRow, u"Can't find")) << "hidden by the key";
+                                       EXPECT_EQ(KeyStateStack->Current, VolumeListKeyState);
+                                     }),
+                                 Key(kEnter, [&] { EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true)); }),
+                                 Key(kEnter, [&] { EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"X.ROM"); }),
+                             });
+  EXPECT_EQ(s, EFI_ABORTED);
+  EXPECT_EQ(r.caller.Calls("FileChosenEnterHook").at(0).file_name, u"X.ROM");
+  r.ExpectRestored("after the run");
+}
+
+TEST(RunFlow, TabBackToTheVolumesKeepsTheSelectionAndTheDateLine) {
+  Rig r;
+  r.AddVolume({{u"ZERO.ROM", 0x10000}});
+  r.AddVolume({{u"ONE.ROM", 0x10000}, {u"TWO.ROM", 0x10000}});
+  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  auto file_list_blank = [&] {
+    for (UINTN row = kFileRow; row < kFileRow + 7; row++) EXPECT_EQ(r.Ascii(0, row, 16), std::string(16, ' ')) << row;
+  };
+  EFI_STATUS s = r.RunScript(r.caller.Params(),
+                             {
+                                 Key(kDown),
+                                 Key(kTab),
+                                 Key(kDown, [&] { EXPECT_EQ(r.Text(0, kFileRow, 8), kMark + u"ONE.ROM"); }),
+                                 Key(kTab, [&] { EXPECT_EQ(r.Text(0, kFileRow + 1, 8), kMark + u"TWO.ROM"); }),
+                                 Key(kEnter,
+                                     [&] {
+                                       EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true));
+                                       EXPECT_EQ(VolumeSelection, 1u);
+                                       file_list_blank();
+                                       EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 22), "File Date    : TWO.ROM") << "the date line stays";
+                                     }),
+                                 Key(kEsc, [&] { EXPECT_EQ(r.Text(0, kFileRow, 8), kMark + u"ONE.ROM") << "volume 1 again, first file"; }),
+                                 Key(kSpace),
+                             });
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
+  EXPECT_EQ(r.fs.At(0).OpenVolumeCalls(), 0u) << "volume 0 was never opened";
+  EXPECT_EQ(r.fs.At(1).OpenVolumeCalls(), 2u);
+  r.ExpectRestored("after the run");
+}
+
+TEST(RunFlow, FileListUpOnTheFirstAndDownOnTheLastDoNotMove) {
+  Rig r;
+  r.AddVolume({{u"F0.ROM", 0x10000}, {u"F1.ROM", 0x10000}, {u"F2.ROM", 0x10000}});
+  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  auto at = [&](int i) {
+    return [&r, i] {
+      std::u16string name = u"F" + fake::U16(std::to_string(i).c_str()) + u".ROM";
+      EXPECT_EQ(r.Text(0, kFileRow + i, 7), kMark + name);
+      EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 21), "File Date    : " + fake::Narrow(name.c_str()));
+    };
+  };
+  EFI_STATUS s = r.RunScript(r.caller.Params(), {Key(kEnter), Key(kUp, at(0)), Key(kDown, at(0)), Key(kDown, at(1)),
+                                                 Key(kDown, at(2)), Key(kDown, at(2)), Key(kEsc, at(2)), Key(kSpace)});
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
+  r.ExpectRestored("after the run");
+}
+
+TEST(RunFlow, TheCallersEventRepaintsTheWholeScreenAndTheRunAnswersSuccess) {
+  Rig r;
+  r.AddVolume({{u"A.ROM", 0x10000}});
+  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  std::vector<std::u16string> before;
+  uint64_t written_at_hook = 0;
+  UINTN printed = 0;
+  r.caller.in_event_hook = [&] {
+    // Something outside the engine scribbles over the console; the engine's
+    // shadow does not know, so only a full repaint puts the screen right.
+    EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *con = r.p.SystemTable()->ConOut;
+    con->SetCursorPosition(con, 0, 6);
+    std::u16string junk(300, u'#');
+    con->OutputString(con, junk.data());
+    UI_TEXT_POSITION pos{UI_WINDOW_CALLER, 0, 1, 2, TEXT_MODE_LEFT, 0};
+    printed = r.ui->Print(&pos, nullptr, u"event %d", 1ULL);
+    written_at_hook = r.p.CharactersWritten();
+  };
+  EFI_STATUS s = r.RunScript(r.caller.Params(true),
+                             {
+                                 Signal([&] {
+                                   for (UINTN row = 0; row < 27; row++) before.push_back(r.p.RowText(row));
+                                 }),
+                                 Check([&] {
+                                   EXPECT_GE(r.p.CharactersWritten() - written_at_hook, 100u * 27 - 1) << "every cell written again";
+                                   for (UINTN row = 0; row < 27; row++)
+                                     if (row != 18) EXPECT_EQ(r.p.RowText(row), before[row]) << "row " << row;
+                                   EXPECT_EQ(r.Ascii(23, 18, 7), "event 1") << "the caller's text in its window";
+                                 }),
+                                 Key(kEsc),
+                                 Key(kSpace),
+                             });
+  EXPECT_EQ(printed, 7u);
+  EXPECT_EQ(s, EFI_SUCCESS) << "the loop ended with END_OF_MEDIA, the close status is returned";
+  auto hooks = r.caller.Calls("EventHook");
+  ASSERT_EQ(hooks.size(), 1u);
+  EXPECT_EQ(hooks[0].context, &r.caller);
+  EXPECT_GT(r.caller.notify_checks, 0u);
+  r.ExpectRestored("after the run");
+}
+
+TEST(RunFlow, AnEventNotifyWithoutEventHookMakesNoEvent) {
+  Rig r;
+  r.AddVolume({{u"A.ROM", 0x10000}});
+  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  UI_RUN_PARAMETERS params = r.caller.Params(true);
+  params.EventHook = nullptr;
+  EFI_STATUS s = r.RunScript(params, {Signal(), Check({}), Key(kEsc), Key(kSpace)});
+  EXPECT_EQ(s, EFI_END_OF_MEDIA) << "no caller's event: the ending status itself";
+  EXPECT_EQ(r.caller.notify_checks, 0u) << "nothing waited on an event of the caller";
+  r.ExpectRestored("after the run");
+}
+
+TEST(RunFlow, RunsDoNotNestAndTheParametersAreChecked) {
+  Rig r;
+  r.AddVolume({{u"A.ROM", 0x10000}});
+  EXPECT_EQ(r.ui->Run(r.ui, nullptr), EFI_INVALID_PARAMETER);
+  UI_RUN_PARAMETERS params = r.caller.Params(true);
+  std::vector<EFI_STATUS> nested;
+  r.caller.in_event_hook = [&] {
+    UI_RUN_PARAMETERS inner = r.caller.Params();
+    nested.push_back(r.ui->Run(r.ui, &inner));
+    EXPECT_EQ(DriverUnload(r.image), EFI_ACCESS_DENIED) << "the code that runs cannot be unloaded";
+  };
+  r.caller.Default("EventHook", EFI_ABORTED);
+  EXPECT_EQ(r.RunScript(params, {Signal()}), EFI_SUCCESS);
+  EXPECT_EQ(nested, std::vector<EFI_STATUS>{EFI_ACCESS_DENIED});
+  r.ExpectRestored("after the run");
+}
+
+TEST(RunFlow, TheSizeRuleReachesTheBrowserAndZeroMeansNoLimit) {
+  Rig r;
+  r.AddVolume({{u"64K.ROM", 0x10000}, {u"ODD.BIN", 65537}, {u"16M.ROM", 0x1000000}});
+  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  EFI_STATUS s = r.RunScript(r.caller.Params(), {Key(kEnter,
+                                                     [&] {
+                                                       EXPECT_EQ(BiosFileMaxSize, ~0ULL);
+                                                       EXPECT_EQ(BiosFileUnitSize, 0u);
+                                                     }),
+                                                 Key(kEsc,
+                                                     [&] {
+                                                       EXPECT_EQ(BiosFileCount, 2u);
+                                                       EXPECT_EQ(r.Text(0, kFileRow + 1, 8), u" 16M.ROM");
+                                                     }),
+                                                 Key(kSpace)});
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
+
+  UI_RUN_PARAMETERS limited = r.caller.Params();
+  limited.BiosFileUnitSize = 0x8000;
+  limited.BiosFileMaxSize = 0x10000;
+  s = r.RunScript(limited, {Key(kEnter), Key(kEsc, [&] {
+                                           EXPECT_EQ(BiosFileMaxSize, 0x10000u);
+                                           EXPECT_EQ(BiosFileCount, 1u) << "16 MiB is over the limit";
+                                         }),
+                            Key(kSpace)});
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
+  r.ExpectRestored("after the second run");
+}
+
+TEST(RunFlow, APointerDeviceIsPreparedThenSwitchedOffAndNeverDraws) {
+  Rig r({.pointer = true});
+  r.AddVolume({{u"A.ROM", 0x10000}});
+  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  std::vector<std::u16string> before;
+  EFI_STATUS s = r.RunScript(r.caller.Params(),
+                             {
+                                 Check([&] {
+                                   EXPECT_EQ(PointerDevice, nullptr) << "the run drops the device";
+                                   EXPECT_EQ(PointerEvent, nullptr) << "and closes its event";
+                                   ASSERT_NE(PointerLayer, nullptr);
+                                   EXPECT_EQ(PointerLayer->Priority, 80);
+                                   EXPECT_EQ(PointerLayer->Width, 100u);
+                                   EXPECT_EQ(PointerLayer->Height, 27u);
+                                   for (UINTN i = 0; i < 100 * 27; i++) ASSERT_EQ(PointerLayer->CellFlags[i] & ~CELL_DIRTY, CELL_TRANSPARENT) << i;
+                                   for (UINTN row = 0; row < 27; row++) before.push_back(r.p.RowText(row));
+                                   r.pointer->Move(5, 5, true);
+                                 }),
+                                 Check([&] {
+                                   for (UINTN row = 0; row < 27; row++) EXPECT_EQ(r.p.RowText(row), before[row]);
+                                 }),
+                                 Key(kEsc),
+                                 Key(kSpace),
+                             });
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
+  EXPECT_EQ(r.pointer->get_state_calls, 0u) << "no pointer state is ever read";
+  r.ExpectRestored("after the run");
+}
+
+}  // namespace
+}  // namespace uitest

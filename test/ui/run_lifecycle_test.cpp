@@ -1,0 +1,185 @@
+// A run's start and end: start-up failures and their messages, the start hook,
+// the caller's event on a failed start, a wait that fails, allocation failure
+// at every allocation of a whole run, runs in a row, and the time one takes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "rig.h"
+#include "ui/browser.h"
+#include "ui/layout.h"
+#include "ui/run.h"
+#include "ui/screen.h"
+
+namespace uitest {
+namespace {
+
+std::vector<Step> WalkToAFileAndBack() {
+  return {Key(kDown), Key(kEnter), Key(kDown), Key(kEnter), Key(kSpace), Key(kEsc), Key(kSpace)};
+}
+
+// Hook answers that make any path end after a few Esc keys: Esc in a list
+// enters the escape screen, whose key hook ends the run; the chosen-file
+// hook sends Esc back to the list; the follow-up hook ends the run.
+void AnswersThatEndOnEscape(Caller &c) {
+  c.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  c.Default("FileChosenKeyHook", EFI_NOT_READY);
+  c.Default("FileFollowUpKeyHook", EFI_END_OF_MEDIA);
+}
+
+void AddTwoVolumes(Rig &r) {
+  r.AddVolume({{u"A.ROM", 0x10000}});
+  r.AddVolume({{u"B.ROM", 0x10000}, {u"C.TXT", 12}, {u"D.ROM", 0x20000}});
+}
+
+TEST(RunLifecycle, StartHookGetsItsPresetValuesBeforeAnythingWaits) {
+  Rig r;
+  AddTwoVolumes(r);
+  AnswersThatEndOnEscape(r.caller);
+  EXPECT_EQ(r.RunScript(r.caller.Params(), {Key(kEsc), Key(kSpace)}), EFI_END_OF_MEDIA);
+  auto start = r.caller.Calls("StartHook");
+  ASSERT_EQ(start.size(), 1u);
+  EXPECT_EQ(start[0].start_value, 0u);
+  EXPECT_EQ(start[0].start_byte, 3u);
+  EXPECT_EQ(r.caller.Names().front(), "StartHook");
+  r.ExpectRestored("after the run");
+}
+
+// A failing start hook ends the run before it waits. With a caller's event
+// already made, the event is closed, and the failure is still what comes
+// back: a failed start is never reported as success.
+TEST(RunLifecycle, AFailingStartHookEndsTheRunWithItsErrorAlsoWithACallersEvent) {
+  for (bool with_event : {false, true}) {
+    SCOPED_TRACE(with_event ? "with the caller's event" : "without an event");
+    Rig r;
+    AddTwoVolumes(r);
+    r.caller.Answer("StartHook", EFI_ABORTED);
+    EXPECT_EQ(r.RunScript(r.caller.Params(with_event), {}), EFI_ABORTED);
+    EXPECT_EQ(r.StepsTaken(), 0u) << "nothing waited";
+    EXPECT_EQ(r.caller.Names(), std::vector<std::string>{"StartHook"});
+    r.ExpectRestored("after the run");  // the caller's event is closed too
+    EXPECT_EQ(r.p.ConsoleLog().back().name, "EnableCursor") << "the screen was torn down last";
+  }
+}
+
+TEST(RunLifecycle, AMissingGraphicsProtocolIsNamedAndTheConsoleIsLeftAsItWas) {
+  struct Case {
+    RigOptions options;
+    const char *message;
+  };
+  for (const Case &k : {Case{{.graphics_console = false}, "LocateProtocol gAdvancedGcProtocolGuid error Not Found\r\n"},
+                        Case{{.graphics_output = false}, "LocateProtocol gEfiGraphicsOutputProtocolGuid error Not Found\r\n"}}) {
+    SCOPED_TRACE(k.message);
+    Rig r(k.options);
+    AddTwoVolumes(r);
+    r.p.ClearConsoleLog();
+    EXPECT_EQ(r.RunScript(r.caller.Params(true), {}), EFI_NOT_FOUND);
+    EXPECT_EQ(r.p.ConsoleTranscript(), k.message);
+    for (const fake::ConsoleCall &call : r.p.ConsoleLog())
+      EXPECT_TRUE(call.name == "OutputString") << call.name << ": no screen is built";
+    EXPECT_TRUE(r.caller.calls.empty()) << "no hook runs";
+    EXPECT_EQ(r.p.RowAscii(3).substr(7, 14), "LocateProtocol") << "written at the caller's cursor";
+    // The message advanced the cursor, as any text at the cursor does.
+    r.console_before.CursorColumn = r.p.ConsoleMode()->CursorColumn;
+    r.console_before.CursorRow = r.p.ConsoleMode()->CursorRow;
+    r.ExpectRestored("after the run");
+  }
+}
+
+// WaitForEvent refuses above TPL_APPLICATION; the run then ends and cleans up.
+TEST(RunLifecycle, AFailingWaitEndsTheRunWithItsStatus) {
+  Rig r;
+  AddTwoVolumes(r);
+  EFI_BOOT_SERVICES *bs = r.p.BootServices();
+  EFI_TPL old = bs->RaiseTPL(TPL_CALLBACK);
+  EXPECT_EQ(r.RunScript(r.caller.Params(), {}), EFI_UNSUPPORTED);
+  bs->RestoreTPL(old);
+  r.ExpectRestored("after the run");
+}
+
+TEST(RunLifecycle, ASecondRunStartsFromACleanScreen) {
+  Rig r;
+  AddTwoVolumes(r);
+  AnswersThatEndOnEscape(r.caller);
+  EXPECT_EQ(r.RunScript(r.caller.Params(), WalkToAFileAndBack()), EFI_END_OF_MEDIA);
+  r.ExpectRestored("after the first run");
+  EXPECT_EQ(VolumeSelection, 1u) << "the selection of the last run is still there";
+
+  r.caller.calls.clear();
+  EXPECT_EQ(r.RunScript(r.caller.Params(), {Check([&] {
+                                                EXPECT_EQ(r.Text(0, 5, 8), u"  \u25BAfs0  ") << "the first volume again";
+                                                EXPECT_EQ(BiosFileCount, 0u);
+                                                EXPECT_EQ(KeyStateStack->Current, VolumeListKeyState);
+                                              }),
+                                              Key(kEnter),
+                                              Key(kEnter),
+                                              Key(kSpace),
+                                              Key(kEsc),
+                                              Key(kSpace)}),
+            EFI_END_OF_MEDIA);
+  EXPECT_EQ(r.caller.Calls("FileChosenEnterHook").at(0).file_name, u"A.ROM");
+  r.ExpectRestored("after the second run");
+}
+
+// Every allocation a whole run makes fails in turn. Whatever failed, the run
+// must come back with an error, leave nothing allocated or open, give the
+// console back as it was, and the next run must work.
+TEST(RunLifecycle, AllocationFailureAtEachAllocationOfAWholeRun) {
+  uint64_t total = 0;
+  {
+    Rig r;
+    AddTwoVolumes(r);
+    AnswersThatEndOnEscape(r.caller);
+    uint64_t before = r.p.AllocationCount();
+    ASSERT_EQ(r.RunScript(r.caller.Params(), WalkToAFileAndBack()), EFI_END_OF_MEDIA);
+    total = r.p.AllocationCount() - before;
+    r.ExpectRestored("baseline");
+  }
+  ASSERT_GT(total, 20u) << "a whole run allocates screen, windows, states and file records";
+  std::printf("[   INFO   ] a scripted run makes %llu allocations\n", static_cast<unsigned long long>(total));
+
+  for (uint64_t n = 1; n <= total; n++) {
+    SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(total) + " fails");
+    Rig r;
+    AddTwoVolumes(r);
+    AnswersThatEndOnEscape(r.caller);
+    r.p.FailAllocation(n);
+    // Without a caller's event the status that ended the run comes back, so
+    // even a run that got past the failure must answer with an error.
+    EFI_STATUS s = r.RunScript(r.caller.Params(), WalkToAFileAndBack(), 6);
+    EXPECT_TRUE(EFI_ERROR(s)) << "status " << std::hex << s;
+    r.ExpectRestored("after the failed run");
+    if (::testing::Test::HasFailure()) break;
+
+    r.p.FailAllocation(0);
+    r.caller.calls.clear();
+    EXPECT_EQ(r.RunScript(r.caller.Params(), {Key(kEnter), Key(kEnter), Key(kSpace), Key(kEsc), Key(kSpace)}), EFI_END_OF_MEDIA);
+    EXPECT_EQ(r.caller.Calls("FileChosenEnterHook").size(), 1u) << "the next run reaches a file";
+    r.ExpectRestored("after the next run");
+    if (::testing::Test::HasFailure()) break;
+  }
+}
+
+TEST(RunLifecycle, TimeOfAWholeScriptedRun) {
+  Rig r;
+  AddTwoVolumes(r);
+  for (int i = 0; i < 9; i++) r.fs.At(1).Root().AddFile(u"F" + fake::U16(std::to_string(i).c_str()) + u".ROM", 0x10000);
+  AnswersThatEndOnEscape(r.caller);
+  std::vector<Step> steps = {Key(kDown), Key(kEnter)};
+  for (int i = 0; i < 10; i++) steps.push_back(Key(kDown));
+  for (auto k : {kEnter, kSpace, kEnter, kSpace, kTab, kUp, kTab, kEsc, kSpace}) steps.push_back(Key(k));
+  size_t keys = steps.size();
+  auto t0 = std::chrono::steady_clock::now();
+  EFI_STATUS s = r.RunScript(r.caller.Params(), steps);
+  auto t1 = std::chrono::steady_clock::now();
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
+  double ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
+  std::printf("[   INFO   ] whole scripted run: %zu keys, %.2f ms (a repaint pass per key), %llu console characters\n", keys,
+              ms, static_cast<unsigned long long>(r.p.CharactersWritten()));
+  ::testing::Test::RecordProperty("whole_run_ms", std::to_string(ms));
+  r.ExpectRestored("after the run");
+}
+
+}  // namespace
+}  // namespace uitest
