@@ -87,6 +87,30 @@ TEST(RunLifecycle, AMissingGraphicsProtocolIsNamedAndTheConsoleIsLeftAsItWas) {
   }
 }
 
+// CreateEvent that refuses the caller's wait event and makes every other one.
+decltype(EFI_BOOT_SERVICES::CreateEvent) real_create_event;
+EFI_EVENT_NOTIFY refused_notify;
+EFI_STATUS EFIAPI RefuseCallersEvent(UINT32 type, EFI_TPL tpl, EFI_EVENT_NOTIFY fn, VOID *ctx, EFI_EVENT *out) {
+  if (fn == refused_notify) return EFI_OUT_OF_RESOURCES;
+  return real_create_event(type, tpl, fn, ctx, out);
+}
+
+// The caller's event cannot be made after the pointer's event was: the run
+// answers with that status, and the pointer's event is closed as well.
+TEST(RunLifecycle, ACallersEventThatCannotBeMadeEndsTheRunAndClosesThePointersEvent) {
+  Rig r({.pointer = true});
+  AddTwoVolumes(r);
+  UI_RUN_PARAMETERS params = r.caller.Params(true);
+  EFI_BOOT_SERVICES *bs = r.p.BootServices();
+  real_create_event = bs->CreateEvent;
+  refused_notify = params.EventNotify;
+  bs->CreateEvent = RefuseCallersEvent;
+  EXPECT_EQ(r.RunScript(params, {}), EFI_OUT_OF_RESOURCES);
+  bs->CreateEvent = real_create_event;
+  EXPECT_TRUE(r.caller.calls.empty()) << "the start hook is not reached";
+  r.ExpectRestored("after the run");
+}
+
 // WaitForEvent refuses above TPL_APPLICATION; the run then ends and cleans up.
 TEST(RunLifecycle, AFailingWaitEndsTheRunWithItsStatus) {
   Rig r;
