@@ -3,6 +3,7 @@
 // fail every other entry.
 #pragma once
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
