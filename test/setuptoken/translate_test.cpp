@@ -138,7 +138,7 @@ TEST_F(Translate, ByteB8GatesTheBooleanAndItsDependentValue) {
   EXPECT_TRUE(WritesOf(rec, both).empty());
 }
 
-TEST_F(Translate, ByteA9SelectsRows143To145) {
+TEST_F(Translate, ByteA9GatesItsTwoDependentOptions) {
   const std::set<uint32_t> rows{0xDDB759DA, 0x4B993A83, 0xAF6D3A6F};
   r[0x0AA] = 0x11, r[0x0AB] = 0x22;
   r[0x0A9] = 2;
@@ -165,7 +165,7 @@ TEST_F(Translate, AutoValuesOtherThanAllOnes) {
             (std::vector<TokenCall>{Set(Op::U8, 0xCE0176EF, 0xFF), Set(Op::U8, 0xA00D4B57, 0xFF), Set(Op::U8, 0x016DA8CA, 0xFF)}));
 }
 
-TEST_F(Translate, Row135FollowsByte44EvenWhenRow133IsSkipped) {
+TEST_F(Translate, Value46FollowsByte44EvenWhenByte44ItselfIsSkipped) {
   r[0x3D9] = 1, r[0x044] = 1;
   r[0x046] = 1, r[0x047] = 0, r[0x048] = 0, r[0x049] = 0x80;
   Run(r);
@@ -178,7 +178,7 @@ TEST_F(Translate, Row135FollowsByte44EvenWhenRow133IsSkipped) {
   EXPECT_EQ(WritesOf(rec, {0x1FB35295, 0x37B1F8CF}), std::vector<TokenCall>{Set(Op::U8, 0x1FB35295, 1)});
 }
 
-TEST_F(Translate, Row8HoldsForExactlyFourValuesOfByte20) {
+TEST_F(Translate, Byte20LetsOption3DEThroughForExactlyFourValues) {
   r[0x3DE] = 5;
   std::set<int> written;
   for (int v = 0; v < 256; v++) {
