@@ -6,6 +6,8 @@ NAME.expect: width and height as little-endian UINT32, then the pixels as
 Pillow decodes them, top row first, three bytes R, G, B each.
 
 Rerun after changing the cases: /usr/bin/python3 test/ui_picture/make_vectors.py
+With --expect DIR it only writes NAME.expect beside every NAME.bmp in DIR
+(the build does this for the artwork).
 """
 import os
 import random
@@ -43,14 +45,19 @@ def pil_image(mode, w, h, seed, palette_size=None):
     return im
 
 
+def expect(path):
+    with Image.open(path) as im:
+        w, h = im.size
+        data = struct.pack("<II", w, h) + im.convert("RGB").tobytes()
+    with open(path[:-4] + ".expect", "wb") as fh:
+        fh.write(data)
+
+
 def save(name, data):
     path = os.path.join(OUT, name + ".bmp")
     with open(path, "wb") as fh:
         fh.write(data)
-    im = Image.open(path)
-    w, h = im.size
-    with open(os.path.join(OUT, name + ".expect"), "wb") as fh:
-        fh.write(struct.pack("<II", w, h) + im.convert("RGB").tobytes())
+    expect(path)
 
 
 def pil_bytes(im):
@@ -81,4 +88,9 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    if len(sys.argv) == 3 and sys.argv[1] == "--expect":
+        for n in sorted(os.listdir(sys.argv[2])):
+            if n.endswith(".bmp"):
+                expect(os.path.join(sys.argv[2], n))
+    else:
+        main()
