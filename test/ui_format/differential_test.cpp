@@ -32,13 +32,13 @@ INT64 RandomValue(std::mt19937_64 &Rng) {
   }
 }
 
-// What snprintf prints, turned into what the formatter is specified to print:
+// What snprintf prints, turned into what the formatter prints:
 // the "-" flag adds no blanks at all, and a width below the length keeps the
 // least significant end.
 std::string Expected(const char *Flags, int Width, char Conv, INT64 Value) {
-  char Spec[32], Out[128];
-  snprintf(Spec, sizeof(Spec), "%%%s%d%s", Flags, Width, Conv == 'd' ? "lld" : "llX");
-  snprintf(Out, sizeof(Out), Spec, Value);
+  char Directive[32], Out[128];
+  snprintf(Directive, sizeof(Directive), "%%%s%d%s", Flags, Width, Conv == 'd' ? "lld" : "llX");
+  snprintf(Out, sizeof(Out), Directive, Value);
   std::string S = Out;
   if (strchr(Flags, '-') != nullptr) S.erase(S.find_last_not_of(' ') + 1);
   if (Width > 0 && (int)S.size() > Width) S = S.substr(S.size() - Width);
@@ -53,7 +53,7 @@ TEST(FormatDifferential, NumbersAgreeWithSnprintf) {
     const char *Flags = FlagSets[Rng() % 4];
     int Width = (int)(Rng() % 30);  // the formatter caps at 29
     char Conv = (Rng() & 1) ? 'd' : 'x';
-    // Zero padding of a negative decimal is where the two part ways on purpose.
+    // Zero padding of a negative decimal is where the two differ on purpose.
     if (Conv == 'd' && Value < 0 && strchr(Flags, '0') != nullptr && strchr(Flags, '-') == nullptr) continue;
 
     std::u16string Fmt = u"%";
