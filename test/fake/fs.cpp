@@ -342,6 +342,10 @@ size_t FileSystem::OpenHandles() const {
   return n;
 }
 
+void FileSystem::ForgetClosedHandles() {
+  std::erase_if(handles_, [](const std::unique_ptr<FileHandle> &h) { return h->closed; });
+}
+
 FileSystem::~FileSystem() {
   if (!allow_open_at_exit_) EXPECT_EQ(OpenHandles(), 0u) << "file handles left open";
   if (Platform::Current() != &platform_) return;  // the platform went first

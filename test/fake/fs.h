@@ -119,6 +119,9 @@ class FileSystem {
   uint64_t ClosedHandles() const { return closed_; }
   // Close or any other call on a closed handle; each is a test failure too.
   uint64_t UseAfterClose() const { return use_after_close_; }
+  // Forgets the records of closed handles (their use is then no longer
+  // caught); for long-running loops such as fuzzers.
+  void ForgetClosedHandles();
   // By default the destructor fails the test when a handle is still open;
   // tests of deliberately unfinished work turn that off.
   void AllowOpenHandlesAtExit() { allow_open_at_exit_ = true; }

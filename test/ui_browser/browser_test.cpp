@@ -10,7 +10,11 @@
 #include "test/fake/fs.h"
 #include "ui/browser.h"
 #include "ui/driver_lib.h"
-#include "window_double.h"
+#include "test/fake/gcp.h"
+#include "test/fake/gop.h"
+#include "ui/layout.h"
+#include "ui/screen.h"
+#include "ui/window_text.h"
 
 using fake::FsDate;
 
@@ -21,17 +25,21 @@ constexpr uint64_t KiB = 1024, MiB = 1024 * 1024;
 class BrowserTest : public ::testing::Test {
  protected:
   fake::Platform plat;
+  std::unique_ptr<fake::Gop> gop;
+  std::unique_ptr<fake::GraphicsConsole> gc;
   std::unique_ptr<fake::FileSystem> fs;
   size_t baseline = 0;
 
   void SetUp() override {
+    plat.SetTextModes({{80, 25}, {100, 31}});
     gST = plat.SystemTable();
     gBS = plat.BootServices();
+    gRT = plat.RuntimeServices();
+    ScreenPreemptionHook = nullptr;
+    gop = std::make_unique<fake::Gop>(plat);
+    gc = std::make_unique<fake::GraphicsConsole>(plat);
     fs = std::make_unique<fake::FileSystem>(plat);
-    VolumeListWindow = MakeDoubleWindow(21, 5, 16, 0x0F);
-    FileListWindow = MakeDoubleWindow(21, 7, 16, 0x2F);
-    FileInfoWindow = MakeDoubleWindow(77, 5, 77, 0x0F);
-    MessageBox = MakeDoubleWindow(40, 8, 40, 0x1F);
+    ASSERT_EQ(InitialDrawFunction(), EFI_SUCCESS);
     // A run starts with no browser data; the run copies the size rule.
     VolumeHandles = nullptr;
     VolumeCount = VolumeSelection = VolumeListTop = 0;
@@ -40,7 +48,6 @@ class BrowserTest : public ::testing::Test {
     BiosFileCount = FileSelection = FileListTop = 0;
     BiosFileUnitSize = 0;
     BiosFileMaxSize = ~0ULL;
-    DoubleShadeCalls = DoubleUnshadeCalls = 0;
     baseline = plat.LivePoolCount();
   }
 
@@ -52,8 +59,34 @@ class BrowserTest : public ::testing::Test {
     EXPECT_EQ(plat.LivePoolCount(), baseline) << "pool leaked";
     EXPECT_EQ(fs->OpenHandles(), 0u) << "file handles leaked";
     EXPECT_EQ(fs->UseAfterClose(), 0u);
+    for (UI_WINDOW **w : {&CallerWindow, &FileInfoWindow, &FileListWindow, &VolumeListWindow, &MessageBox, &BackgroundWindow}) {
+      if (*w) WindowDestroy(*w);
+      *w = nullptr;
+    }
+    ScreenShutdown();
+    EXPECT_EQ(plat.LivePoolCount(), 0u);
+    EXPECT_EQ(plat.LivePageCount(), 0u);
     fs.reset();
-    for (UI_WINDOW **w : {&VolumeListWindow, &FileListWindow, &FileInfoWindow, &MessageBox}) FreeDoubleWindow(*w);
+  }
+
+  // One repaint pass, as the periodic timer runs it.
+  void Pass() {
+    ASSERT_NE(RepaintEvent, nullptr);
+    plat.FireTimer(RepaintEvent);
+  }
+  static char Glyph(CHAR16 ch) {
+    return ch == MARK_POINTER       ? '>'
+           : ch == MARK_SCROLL_UP   ? '^'
+           : ch == MARK_SCROLL_DOWN ? 'v'
+           : ch == 0                ? '.'
+           : ch < 0x80              ? static_cast<char>(ch)
+                                    : '?';
+  }
+  // Columns [x, x + n) of console row y, marks shown as > ^ v.
+  std::string Screen(UINTN x, UINTN y, UINTN n) const {
+    std::string s;
+    for (UINTN c = x; c < x + n; c++) s.push_back(Glyph(plat.At(c, y).ch));
+    return s;
   }
 
   // One window row as text over the text width: marks as > ^ v, unwritten
@@ -61,15 +94,7 @@ class BrowserTest : public ::testing::Test {
   static std::string Row(UI_WINDOW *w, UINTN row, UINTN width = 0) {
     std::string s;
     if (!width) width = w->TextWidth;
-    for (UINTN c = 0; c < width; c++) {
-      CHAR16 ch = w->CellChars[row * w->Width + c];
-      s.push_back(ch == MARK_POINTER       ? '>'
-                  : ch == MARK_SCROLL_UP   ? '^'
-                  : ch == MARK_SCROLL_DOWN ? 'v'
-                  : ch == 0                ? '.'
-                  : ch < 0x80              ? static_cast<char>(ch)
-                                           : '?');
-    }
+    for (UINTN c = 0; c < width; c++) s.push_back(Glyph(w->CellChars[row * w->Width + c]));
     return s;
   }
   static UINT64 Attr(UI_WINDOW *w, UINTN col, UINTN row) { return w->CellAttrs[row * w->Width + col]; }
@@ -374,7 +399,7 @@ TEST_F(BrowserTest, NineFilesScrollOneRowAtATimeWithTheirMarks) {
       if (r == FILE_LIST_ROWS - 1 && s.down) want[15] = 'v';
       if (r == 0 && s.up) want[15] = '^';
       EXPECT_EQ(Row(FileListWindow, r), want) << "row " << r;
-      EXPECT_EQ(Attr(FileListWindow, 1, r), i == s.sel ? 0xFDu : 0x0Fu);
+      EXPECT_EQ(Attr(FileListWindow, 1, r), i == s.sel ? 0x7Du : 0x0Fu);
     }
     if (s.down) EXPECT_EQ(Attr(FileListWindow, 15, 6), 0x0Eu);
   }
@@ -573,18 +598,28 @@ TEST_F(BrowserTest, ListThatShrinksUnderAScrolledHighlightKeepsItVisible) {
 
 // ---- Message box and release ----
 
-TEST_F(BrowserTest, MessageBoxComesToTheFrontAndGoesBackBlank) {
-  WindowPrint(MessageBox, nullptr, TEXT_MODE_LEFT, u"Can't find any FFs !");
+TEST_F(BrowserTest, MessageBoxComesToTheFrontOverGreyAndGoesBackBlank) {
+  UI_CELL_POSITION at = {20, 4, 0x1F};
+  WindowPrint(MessageBox, &at, TEXT_MODE_CENTRE, u"Can't find any FFs !");
   EXPECT_EQ(ShowMessageBox(1, MessageBox), EFI_SUCCESS);
   EXPECT_EQ(MessageBox->Priority, 64);
-  EXPECT_EQ(DoubleShadeCalls, 1);
+  ASSERT_EQ(gc->SetCalls().size(), 1u);
+  EXPECT_TRUE(gc->SetCalls()[0].rect == (fake::GraphicsConsole::Rect{352, 241, 320, 152}));
+  Pass();
+  EXPECT_EQ(Screen(40, 12, 20), "Can't find any FFs !") << "the box covers the background";
+  EXPECT_EQ(Screen(30, 8, 1), "?") << "its frame too";
+
   EXPECT_EQ(ShowMessageBox(0, MessageBox), EFI_SUCCESS);
   EXPECT_EQ(MessageBox->Priority, 16);
-  EXPECT_EQ(DoubleUnshadeCalls, 1);
-  EXPECT_EQ(Row(MessageBox, 0, 40), std::string(40, ' '));
-  EXPECT_EQ(Attr(MessageBox, 0, 0), 0x1Fu);
+  ASSERT_EQ(gc->ClearCalls().size(), 1u);
+  EXPECT_TRUE(gc->ClearCalls()[0] == (fake::GraphicsConsole::Rect{352, 241, 320, 152}));
+  EXPECT_EQ(Row(MessageBox, 4, 40).substr(1, 38), std::string(38, ' '));
+  EXPECT_EQ(Attr(MessageBox, 5, 4), 0x1Fu);
+  Pass();
+  EXPECT_EQ(Screen(40, 12, 20), std::string(20, ' ')) << "the background shows again";
+
   EXPECT_EQ(ShowMessageBox(1, nullptr), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(DoubleShadeCalls, 1);
+  EXPECT_EQ(gc->SetCalls().size(), 1u);
 }
 
 TEST_F(BrowserTest, ReleaseFreesEverythingOnceAndResetForgetsWithoutFreeing) {
@@ -604,6 +639,48 @@ TEST_F(BrowserTest, ReleaseFreesEverythingOnceAndResetForgetsWithoutFreeing) {
   EXPECT_EQ(VolumeCount, 0u);
   EXPECT_TRUE(plat.IsLive(buffer)) << "reset leaves the release to its owner";
   gBS->FreePool(buffer);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- On the console ----
+
+TEST_F(BrowserTest, ListsAndDateLineReachTheConsoleInTheirPlaces) {
+  for (int i = 0; i < 2; i++) fs->AddVolume();
+  fake::Volume &v = VolumeWithFiles(8);
+  v.Root().Find(u"FILE1.ROM")->modify = FsDate(2021, 3, 5);
+  v.Root().Find(u"FILE8.ROM")->modify = FsDate(2020, 12, 25);
+  VolumeSelection = 2;
+  ASSERT_EQ(ShowVolumeList(1, &VolumeSelection), EFI_SUCCESS);
+  ASSERT_EQ(OpenBiosVolume(VolumeHandles[2]), EFI_SUCCESS);
+  FileSelection = 0;
+  ASSERT_EQ(ShowFileList(0, &FileSelection), EFI_SUCCESS);
+  ASSERT_EQ(ShowFileDate(&FileSelection), EFI_SUCCESS);
+  Pass();
+
+  EXPECT_EQ(Screen(0, 5, 21), "   fs0               ");
+  EXPECT_EQ(Screen(0, 7, 21), "  >fs2               ");
+  EXPECT_EQ(plat.At(3, 7).attr, 0x0E);
+  EXPECT_EQ(Screen(0, 9, 21), "Total FFS : 3        ");
+  EXPECT_EQ(Screen(0, 16, 21), ">FILE1.ROM           ");
+  EXPECT_EQ(plat.At(1, 16).attr, 0x7D) << "the active highlight as the console can show it";
+  EXPECT_EQ(Screen(0, 22, 21), " FILE7.ROM     v     ");
+  EXPECT_EQ(plat.At(15, 22).attr, 0x0E);
+  EXPECT_EQ(plat.At(5, 22).attr, 0x0F);
+  EXPECT_EQ(Screen(22, 8, 42), "    File Date    : FILE1.ROM (03/05/2021) ");
+
+  // Down to the last file scrolls the list by one row on the console.
+  for (UINTN s = 1; s <= 7; s++) {
+    FileSelection = s;
+    ShowFileList(0, &FileSelection);
+  }
+  ShowFileDate(&FileSelection);
+  Pass();
+  EXPECT_EQ(Screen(0, 16, 16), " FILE2.ROM     ^");
+  EXPECT_EQ(Screen(0, 22, 16), ">FILE8.ROM      ");
+  EXPECT_EQ(Screen(22, 8, 42), "    File Date    : FILE8.ROM (12/25/2020) ");
 }
 
 }  // namespace

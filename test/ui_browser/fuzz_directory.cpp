@@ -4,6 +4,8 @@
 // little-endian length and that many bytes, returned by Read verbatim.
 // Every listed record must satisfy the size rule, be no directory, carry a
 // terminated name inside its buffer, and everything must be released.
+// The platform, screen and volume are made once; each input refills the root.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -12,7 +14,8 @@
 #include "test/fake/fs.h"
 #include "ui/browser.h"
 #include "ui/driver_lib.h"
-#include "window_double.h"
+#include "ui/layout.h"
+#include "ui/screen.h"
 
 namespace {
 
@@ -36,66 +39,71 @@ void CheckList() {
     Check(f->FileSize != 0 && f->FileSize % BiosFileUnitSize == 0 && f->FileSize <= BiosFileMaxSize);
     Check(f->Size <= BIOS_FILE_INFO_SIZE);
     bool terminated = false;
-    for (UINTN c = 0; c < (BIOS_FILE_INFO_SIZE - SIZE_OF_EFI_FILE_INFO) / 2; c++)
-      if (f->FileName[c] == 0) {
-        terminated = true;
-        break;
-      }
+    for (UINTN c = 0; c < (BIOS_FILE_INFO_SIZE - SIZE_OF_EFI_FILE_INFO) / 2 && !terminated; c++)
+      terminated = f->FileName[c] == 0;
     Check(terminated);
   }
 }
 
+struct Rig {
+  fake::Platform plat;
+  fake::FileSystem fs{plat};
+  fake::Volume *volume = nullptr;
+  size_t baseline = 0;
+
+  Rig() {
+    plat.SetTextModes({{80, 25}, {100, 31}});
+    gST = plat.SystemTable();
+    gBS = plat.BootServices();
+    gRT = plat.RuntimeServices();
+    Check(InitialDrawFunction() == EFI_SUCCESS);
+    volume = &fs.AddVolume();
+    fs.AllowOpenHandlesAtExit();
+    baseline = plat.LivePoolCount();
+  }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static Rig *rig = new Rig;
   if (size < 17) return 0;
-  fake::Platform plat;
-  gST = plat.SystemTable();
-  gBS = plat.BootServices();
-  size_t baseline = plat.LivePoolCount();
-  {
-    fake::FileSystem fs(plat);
-    fake::Volume &v = fs.AddVolume();
-    size_t at = 17;
-    for (int n = 0; n < 64 && at + 2 <= size; n++) {
-      size_t len = data[at] | data[at + 1] << 8;
-      at += 2;
-      len = std::min(len, size - at);
-      std::vector<uint8_t> rec(data + at, data + at + len);
-      at += len;
-      if (rec.empty()) rec.push_back(0);  // an empty raw record would mean "generate one"
-      v.Root().AddRaw(std::move(rec));
-    }
-
-    VolumeListWindow = MakeDoubleWindow(21, 5, 16, 0x0F);
-    FileListWindow = MakeDoubleWindow(21, 7, 16, 0x2F);
-    FileInfoWindow = MakeDoubleWindow(77, 5, 77, 0x0F);
-    VolumeHandles = nullptr;
-    VolumeCount = VolumeSelection = VolumeListTop = 0;
-    RootDirectory = nullptr;
-    BiosFileList = nullptr;
-    BiosFileCount = FileSelection = FileListTop = 0;
-    BiosFileUnitSize = Le64(data);
-    BiosFileMaxSize = Le64(data + 8);
-    if (BiosFileMaxSize == 0) BiosFileMaxSize = ~0ULL;
-
-    if (ShowVolumeList(0, &VolumeSelection) == EFI_SUCCESS && VolumeCount == 1) {
-      if (data[16]) plat.FailAllocation(data[16]);
-      OpenBiosVolume(VolumeHandles[0]);
-      plat.FailAllocation(0);
-      CheckList();
-      for (UINTN sel = 0; sel <= BiosFileCount; sel++) {
-        UINTN s = sel;
-        if (ShowFileList(static_cast<BOOLEAN>(sel & 1), &s) == EFI_SUCCESS) Check(s < BiosFileCount);
-        ShowFileDate(&s);
-      }
-    }
-    ReleaseFileBrowser();
-    Check(fs.OpenHandles() == 0);
-    FreeDoubleWindow(VolumeListWindow);
-    FreeDoubleWindow(FileListWindow);
-    FreeDoubleWindow(FileInfoWindow);
+  fake::FsNode &root = rig->volume->Root();
+  root.children.clear();
+  size_t at = 17;
+  for (int n = 0; n < 64 && at + 2 <= size; n++) {
+    size_t len = data[at] | data[at + 1] << 8;
+    at += 2;
+    len = std::min(len, size - at);
+    std::vector<uint8_t> rec(data + at, data + at + len);
+    at += len;
+    if (rec.empty()) rec.push_back(0);  // an empty raw record would mean "generate one"
+    root.AddRaw(std::move(rec));
   }
-  Check(plat.LivePoolCount() == baseline);
+
+  VolumeHandles = nullptr;
+  VolumeCount = VolumeSelection = VolumeListTop = 0;
+  RootDirectory = nullptr;
+  BiosFileList = nullptr;
+  BiosFileCount = FileSelection = FileListTop = 0;
+  BiosFileUnitSize = Le64(data);
+  BiosFileMaxSize = Le64(data + 8);
+  if (BiosFileMaxSize == 0) BiosFileMaxSize = ~0ULL;
+
+  if (ShowVolumeList(0, &VolumeSelection) == EFI_SUCCESS && VolumeCount == 1) {
+    if (data[16]) rig->plat.FailAllocation(data[16]);
+    OpenBiosVolume(VolumeHandles[0]);
+    rig->plat.FailAllocation(0);
+    CheckList();
+    for (UINTN sel = 0; sel <= BiosFileCount; sel++) {
+      UINTN s = sel;
+      if (ShowFileList(static_cast<BOOLEAN>(sel & 1), &s) == EFI_SUCCESS) Check(s < BiosFileCount);
+      ShowFileDate(&s);
+    }
+  }
+  ReleaseFileBrowser();
+  Check(rig->fs.OpenHandles() == 0);
+  Check(rig->plat.LivePoolCount() == rig->baseline);
+  rig->fs.ForgetClosedHandles();
   return 0;
 }
