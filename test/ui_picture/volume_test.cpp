@@ -3,7 +3,7 @@
 // from it, pixel for pixel against Pillow's reading of the same bitmaps.
 #include "picture_test.h"
 #include "test_fv.h"
-#include "test_gop.h"
+#include "fake/gop.h"
 #include "ui/pictures.h"
 #include "ui/run.h"
 #include "ui/section.h"
@@ -43,7 +43,7 @@ class VolumeTest : public PlatformTest {
         ASSERT_TRUE(p.Red == e[0] && p.Green == e[1] && p.Blue == e[2]) << name << " at " << x << "," << y;
       }
   }
-  TestGop gop_;
+  fake::Gop gop_{platform_};
 };
 
 TEST_F(VolumeTest, RunDrawsOurArtworkFromThePackedVolume) {
