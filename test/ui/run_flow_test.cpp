@@ -3,6 +3,8 @@
 // hook status moves between the screens or ends the run.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "rig.h"
 #include "ui/browser.h"
 #include "ui/layout.h"
@@ -43,8 +45,15 @@ TEST(RunFlow, VolumeListStartsAtTheFirstVolumeAndNeverMovesPastEitherEnd) {
       EXPECT_EQ(r.Attr(2, kVolumeRow + which), 0x0D) << "the list with the focus highlights in 0x0D";
     };
   };
+  auto first_screen = [&] {
+    highlighted(0)();
+    // The frame of the screen: red lines between the areas, the lists' colours.
+    for (auto [col, row] : {std::pair<UINTN, UINTN>{50, 2}, {50, 4}, {50, 15}, {50, 23}, {0, 25}, {99, 25}, {21, 10}})
+      EXPECT_EQ(r.Attr(col, row), 0x0C) << "red line at " << col << "," << row;
+    EXPECT_EQ(r.Attr(60, 20), 0x0F) << "the caller's window is white on black";
+  };
   EFI_STATUS s = r.RunScript(r.caller.Params(), {
-                                                    Key(kUp, highlighted(0)),
+                                                    Key(kUp, first_screen),
                                                     Key(kDown, highlighted(0)),
                                                     Key(kDown, highlighted(1)),
                                                     Key(kDown, highlighted(2)),
@@ -430,6 +439,38 @@ TEST(RunFlow, APointerDeviceIsPreparedThenSwitchedOffAndNeverDraws) {
                              });
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
   EXPECT_EQ(r.pointer->get_state_calls, 0u) << "no pointer state is ever read";
+  r.ExpectRestored("after the run");
+}
+
+// One Down key in the file list reaches the console as the few cells that
+// changed: the old and new highlight rows and the date line, not a redraw.
+TEST(RunFlow, OneDownKeyInTheFileListWritesOnlyWhatChanged) {
+  Rig r;
+  r.AddVolume({{u"FIRST.ROM", 0x10000}, {u"SECOND.ROM", 0x10000}, {u"THIRD.ROM", 0x10000}});
+  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  uint64_t chars = 0, calls = 0, idle_chars = 0;
+  EFI_STATUS s = r.RunScript(r.caller.Params(), {Key(kEnter), Check({}), Check([&] { idle_chars = r.p.CharactersWritten(); }),
+                                                 Check({}), Check({}), Check({}), Check({}),
+                                                 Check([&] { idle_chars = r.p.CharactersWritten() - idle_chars; }),
+                                                 Key(kDown,
+                                                     [&] {
+                                                       chars = r.p.CharactersWritten();
+                                                       calls = r.p.ConsoleLog().size();
+                                                     }),
+                                                 Key(kEsc,
+                                                     [&] {
+                                                       chars = r.p.CharactersWritten() - chars;
+                                                       calls = r.p.ConsoleLog().size() - calls;
+                                                     }),
+                                                 Key(kSpace)});
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
+  std::printf("[   INFO   ] one Down key in the file list: %llu characters in %llu console calls; "
+              "5 idle passes there: %llu characters\n",
+              static_cast<unsigned long long>(chars), static_cast<unsigned long long>(calls),
+              static_cast<unsigned long long>(idle_chars));
+  EXPECT_EQ(idle_chars, 0u) << "an idle run keeps the console quiet";
+  EXPECT_GT(chars, 0u);
+  EXPECT_LT(chars, 200u) << "the list and the date line, never a whole-screen redraw";
   r.ExpectRestored("after the run");
 }
 

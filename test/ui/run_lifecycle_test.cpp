@@ -173,6 +173,14 @@ TEST(RunLifecycle, AllocationFailureAtEachAllocationOfAWholeRun) {
     // even a run that got past the failure must answer with an error.
     EFI_STATUS s = r.RunScript(r.caller.Params(), WalkToAFileAndBack(), 6);
     EXPECT_TRUE(EFI_ERROR(s)) << "status " << std::hex << s;
+    if (s == EFI_OUT_OF_RESOURCES) {
+      // Only the screen and the key states stop a run for want of memory, and
+      // each says so on the console.
+      std::string t = r.p.ConsoleTranscript();
+      EXPECT_TRUE(t.find("InitialDrawFunction error Out of Resources") != std::string::npos ||
+                  t.find("InitialKeyFunction error Out of Resources") != std::string::npos)
+          << t;
+    }
     r.ExpectRestored("after the failed run");
     if (::testing::Test::HasFailure()) break;
 
