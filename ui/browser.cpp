@@ -24,10 +24,9 @@ EFI_GUID gEfiSimpleFileSystemProtocolGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID
 #define ATTR_NORMAL 0x0F
 #define ATTR_HIGHLIGHT 0x0E
 #define ATTR_VOLUME_ACTIVE 0x0D
-// Light magenta on light grey. Only seven bits make a console attribute, and
-// consoles refuse any other bit, which would leave the highlighted file in the
-// colours of whatever was drawn before it.
-#define ATTR_FILE_ACTIVE 0x7D
+// Light magenta on light grey; the compositor passes the console only the
+// seven attribute bits.
+#define ATTR_FILE_ACTIVE 0xFD
 
 static VOID ZeroBytes(VOID *Buffer, UINTN Size) { __builtin_memset(Buffer, 0, Size); }
 

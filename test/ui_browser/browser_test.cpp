@@ -399,7 +399,7 @@ TEST_F(BrowserTest, NineFilesScrollOneRowAtATimeWithTheirMarks) {
       if (r == FILE_LIST_ROWS - 1 && s.down) want[15] = 'v';
       if (r == 0 && s.up) want[15] = '^';
       EXPECT_EQ(Row(FileListWindow, r), want) << "row " << r;
-      EXPECT_EQ(Attr(FileListWindow, 1, r), i == s.sel ? 0x7Du : 0x0Fu);
+      EXPECT_EQ(Attr(FileListWindow, 1, r), i == s.sel ? 0xFDu : 0x0Fu);
     }
     if (s.down) EXPECT_EQ(Attr(FileListWindow, 15, 6), 0x0Eu);
   }
