@@ -93,6 +93,19 @@ EFI_STATUS DebugPrintDouble::Record(UINTN level, const CHAR8 *format, EFI_VA_LIS
   return status_;
 }
 
+size_t ReleaseRuntimeScratch(fake::Platform &platform) {
+  size_t n = 0;
+  for (VOID **block : {&RuntimeScratch32, &RuntimeScratch100, &RuntimeScratch8}) {
+    if (*block && platform.IsLive(*block)) {
+      EXPECT_EQ(platform.TypeOf(*block), EfiRuntimeServicesData);
+      platform.BootServices()->FreePool(*block);
+      n++;
+    }
+    *block = nullptr;
+  }
+  return n;
+}
+
 void ResetDrvLib() {
   gDrvLibSystemTable = nullptr;
   gDrvLibBootServices = nullptr;

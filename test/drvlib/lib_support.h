@@ -44,6 +44,10 @@ std::string StatusName(EFI_STATUS s);
 // Every module global of the library back to its load-time value.
 void ResetDrvLib();
 
+// The full build's runtime scratch blocks outlive the image by design; a test
+// hands them back before its platform goes away. Returns how many it freed.
+size_t ReleaseRuntimeScratch(fake::Platform &platform);
+
 const EFI_GUID &HobListGuid();
 const EFI_GUID &DebugPrintGuid();
 

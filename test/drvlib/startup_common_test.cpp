@@ -29,7 +29,10 @@ size_t BootServicesPoolLive(const fake::Platform &p) {
 class LibStartup : public ::testing::Test {
  protected:
   void SetUp() override { libtest::ResetDrvLib(); }
-  void TearDown() override { EXPECT_EQ(BootServicesPoolLive(platform), 0u) << "boot-services pool leaked"; }
+  void TearDown() override {
+    EXPECT_EQ(BootServicesPoolLive(platform), 0u) << "boot-services pool leaked";
+    libtest::ReleaseRuntimeScratch(platform);
+  }
 
   // Distinct values, so that a field read from the wrong token or written at
   // the wrong offset shows.
