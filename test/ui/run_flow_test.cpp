@@ -442,6 +442,43 @@ TEST(RunFlow, APointerDeviceIsPreparedThenSwitchedOffAndNeverDraws) {
   r.ExpectRestored("after the run");
 }
 
+// Volumes that come or go during a run show at the next key in the volume
+// list; losing every volume does not end the run, the next key escapes.
+TEST(RunFlow, VolumesThatAppearOrVanishShowAtTheNextKey) {
+  Rig r;
+  r.AddVolume({{u"A.ROM", 0x10000}});
+  r.AddVolume({{u"B.ROM", 0x10000}});
+  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  EFI_STATUS s = r.RunScript(r.caller.Params(),
+                             {
+                                 Key(kDown),
+                                 Key(kDown,
+                                     [&] {
+                                       EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true));
+                                       r.AddVolume({{u"C.ROM", 0x10000}});
+                                     }),
+                                 Key(kDown,
+                                     [&] {
+                                       EXPECT_EQ(r.Text(0, kVolumeRow + 2, 8), VolumeLine(2, true)) << "the new volume";
+                                       EXPECT_EQ(r.Ascii(0, kVolumeTotalRow, 13), "Total FFS : 3");
+                                       r.fs.RemoveVolume(r.fs.At(2));
+                                     }),
+                                 Key(kDown,
+                                     [&] {
+                                       EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true)) << "clamped to the last one left";
+                                       EXPECT_EQ(r.Ascii(0, kVolumeTotalRow, 13), "Total FFS : 2");
+                                       r.fs.RemoveVolume(r.fs.At(0));
+                                       r.fs.RemoveVolume(r.fs.At(1));
+                                     }),
+                                 Key(kEnter, [&] { EXPECT_EQ(VolumeCount, 0u); }),
+                                 Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, EscapeKeyState); }),
+                             });
+  EXPECT_EQ(s, EFI_END_OF_MEDIA) << "ended by the escape hook, not by the lost volumes";
+  EXPECT_EQ(r.caller.Names(), Names({"StartHook", "EscapeEnterHook", "EscapeKeyHook"}));
+  EXPECT_EQ(r.caller.Calls("FileChosenEnterHook").size(), 0u);
+  r.ExpectRestored("after the run");
+}
+
 // One Down key in the file list reaches the console as the few cells that
 // changed: the old and new highlight rows and the date line, not a redraw.
 TEST(RunFlow, OneDownKeyInTheFileListWritesOnlyWhatChanged) {
