@@ -62,10 +62,17 @@ FsNode &FsNode::AddRaw(std::vector<uint8_t> record) {
   return r;
 }
 
+// Cuts a removed subtree loose, so nothing in it points at a parent that
+// may be gone while a handle inside it still lives.
+static void Detach(FsNode &node) {
+  node.parent = nullptr;
+  for (auto &c : node.children) Detach(*c);
+}
+
 bool FsNode::Remove(const std::u16string &n) {
   for (auto it = children.begin(); it != children.end(); ++it)
     if ((*it)->name == n) {
-      (*it)->parent = nullptr;
+      Detach(**it);
       children.erase(it);
       return true;
     }

@@ -25,8 +25,8 @@ struct FsNode {
   uint64_t attribute = EFI_FILE_ARCHIVE;
   uint64_t size = 0;  // FileSize reported for the entry
   EFI_TIME create{}, access{}, modify{};
-  // File contents; when empty, Read gives a fixed pattern of `size` bytes
-  // (FsPatternByte), so files of many megabytes cost no memory.
+  // File contents when they hold exactly `size` bytes; otherwise Read gives a
+  // fixed pattern (FsPatternByte), so files of many megabytes cost no memory.
   std::vector<uint8_t> content;
   std::vector<std::shared_ptr<FsNode>> children;  // directories only
   FsNode *parent = nullptr;  // null for a volume's root
@@ -43,6 +43,7 @@ struct FsNode {
   FsNode &AddDirectory(const std::u16string &name, uint64_t attribute = EFI_FILE_DIRECTORY);
   FsNode &AddRaw(std::vector<uint8_t> record);
   // Removes the named entry (and its subtree); false if there is none.
+  // Handles still open inside it keep working but no longer reach upwards.
   bool Remove(const std::u16string &name);
   FsNode *Find(const std::u16string &name);
   // The record Read gives for this entry.
