@@ -338,20 +338,20 @@ EFI_STATUS InitialKeyFunction(VOID) {
   Status = InitKeyStateStack(BaseKeyState);
   if (EFI_ERROR(Status)) return Status;
 
-  struct StateSpec {
+  struct StateEntry {
     KEY_STATE **State;
     KEY_STATE_ENTER_FUNCTION Enter;
     KEY_STATE_KEY_FUNCTION Key;
   };
-  const StateSpec States[] = {
+  const StateEntry States[] = {
       {&VolumeListKeyState, VolumeListEnter, VolumeListKey},
       {&FileListKeyState, FileListEnter, FileListKey},
       {&EscapeKeyState, EscapeStateEnter, EscapeStateKey},
       {&FileChosenKeyState, FileChosenStateEnter, FileChosenStateKey},
       {&FileFollowUpKeyState, FileFollowUpStateEnter, FileFollowUpStateKey},
   };
-  for (const StateSpec &Spec : States) {
-    Status = CreateKeyState(Spec.Enter, Spec.Key, Spec.State);
+  for (const StateEntry &Entry : States) {
+    Status = CreateKeyState(Entry.Enter, Entry.Key, Entry.State);
     if (EFI_ERROR(Status)) return Status;
   }
 
