@@ -169,9 +169,13 @@ static VOID ComposeWindow(UI_WINDOW *Window) {
         continue;
       }
       if (f & CELL_TRANSPARENT) {
-        // Give the cell up so that the window beneath can take it back.
+        // Give the cell up so that the window beneath can take it back at the
+        // next pass; if none does, that pass shows the bare screen there.
         if (f & CELL_DIRTY) {
           ScreenPriority[s] = 0;
+          ScreenChars[s] = 0;
+          ScreenAttrs[s] = DefaultAttribute;
+          ScreenFlags[s] = CELL_TRANSPARENT;
           flags[c] = f & ~CELL_DIRTY;
         }
         continue;
@@ -207,6 +211,11 @@ static BOOLEAN WriteDirtyCells(VOID) {
     for (UINTN x = 0; x < end; x++) {
       UINTN s = base + x;
       UINT8 f = ScreenFlags[s];
+      // A cell given up in this pass waits one pass for a window to claim it.
+      if (f & CELL_TRANSPARENT) {
+        ScreenFlags[s] = CELL_DIRTY;
+        continue;
+      }
       if (!(f & CELL_DIRTY)) continue;
       ScreenFlags[s] = f & ~CELL_DIRTY;
       UINT64 attr = ScreenAttrs[s];

@@ -88,6 +88,8 @@ extern UINTN ScreenRows;  // console rows less SCREEN_PICTURE_ROWS
 // Shadow arrays of (ScreenColumns + 1) * ScreenRows elements: each row has one
 // spare element after its last column that is never written to the console.
 extern UINT8 *ScreenPriority;
+// CELL_DIRTY: to be written at the end of this pass. CELL_TRANSPARENT: given up
+// by a transparent window in this pass, written at the next one.
 extern UINT8 *ScreenFlags;
 extern CHAR16 *ScreenChars;
 extern UINT64 *ScreenAttrs;
