@@ -64,6 +64,12 @@ demo: deps images testbed-images
 	@if [ -f test/bed/demo.py ]; then $(PYTHON) test/bed/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive); \
 	else echo "demo: the demo caller has not landed yet; images are in $(BUILD)/efi/"; ls -l $(BUILD)/efi/; fi
 
+# The seven images as PI firmware files (build/ffs) and the DXE ones as one volume (build/fv/drivers.fv).
+.PHONY: package ffs
+package ffs: images
+	$(PYTHON) tools/ffs/package.py --build $(BUILD)
+	$(PYTHON) tools/ffs/ffsread.py $(BUILD)/fv/drivers.fv $(BUILD)/ffs/*.ffs >/dev/null
+
 fuzz: host-test
 	@BUILD=$(BUILD) bash tools/fuzz.sh $(or $(FUZZ_SECONDS),900)
 
