@@ -1,0 +1,73 @@
+// Fuzzes the two small drivers with their stored variables. Input: a selector
+// byte (even: "Setup" for the boot delay, odd: "TAMDPstateData" for the
+// P-state override), the CPUID signature to report (4 bytes, little endian),
+// then the variable's bytes. Checks that the boot delay never stalls more than
+// the 16-bit count plus one second, that the override touches only the seven
+// P-state registers, and that both succeed whatever they read.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "bootdelay/boot_delay.h"
+#include "pstate/pstate_override.h"
+#include "test/fake/fake.h"
+#include "test/fake/hw_model.h"
+
+namespace {
+
+const EFI_GUID kSetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
+const EFI_GUID kPstateGuid = {0x5A7935F7, 0xD0A5, 0x4C6D, {0xA1, 0x2F, 0x55, 0x2F, 0xEC, 0x44, 0xDE, 0x60}};
+
+void Check(bool ok) {
+  if (!ok) __builtin_trap();
+}
+
+uint64_t g_stalls;
+EFI_STATUS EFIAPI CountStall(UINTN us) {
+  Check(us == 1000000);
+  g_stalls++;
+  return EFI_SUCCESS;
+}
+
+struct Rig {
+  fake::Platform plat;
+  fake::HwModel hw;
+  Rig() {
+    plat.BootServices()->Stall = CountStall;
+    hw.SetBrand("AMD Ryzen 5 7600F 6-Core Processor");
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static Rig *rig = new Rig;
+  if (size < 5 || size > 512) return 0;
+  uint32_t signature;
+  memcpy(&signature, data + 1, 4);
+  rig->hw.SetCpuid(1, {signature, 0, 0, 0});
+  rig->hw.SetCpuid(0x80000001, {signature, 0, 0, 0});
+  rig->hw.ClearLog();
+  std::vector<uint8_t> value(data + 5, data + size);
+  g_stalls = 0;
+
+  if ((data[0] & 1) == 0) {
+    rig->plat.DeleteVar("Setup", kSetupGuid);
+    if (!value.empty()) rig->plat.SetVar("Setup", kSetupGuid, value);
+    Check(BootDelay(rig->plat.SystemTable()) == EFI_SUCCESS);
+    Check(g_stalls <= 65536);
+    if (value.size() > 205) Check(g_stalls == 0);
+  } else {
+    rig->plat.DeleteVar("TAMDPstateData", kPstateGuid);
+    if (!value.empty()) rig->plat.SetVar("TAMDPstateData", kPstateGuid, value);
+    Check(PstateOverride(rig->plat.SystemTable()) == EFI_SUCCESS);
+    for (const fake::HwAccess &a : rig->hw.Log()) {
+      if (a.kind == fake::HwAccess::MsrRead || a.kind == fake::HwAccess::MsrWrite) Check(a.address >= 0xC0010064 && a.address <= 0xC001006A);
+      if (a.kind == fake::HwAccess::MsrWrite) Check(value.size() >= 8 && value.size() <= 29 && value[0] != 0 && (a.value >> 63) == 1);
+    }
+  }
+  Check(rig->plat.LivePoolCount() == 0);
+  return 0;
+}
