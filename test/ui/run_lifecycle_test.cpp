@@ -146,32 +146,39 @@ TEST(RunLifecycle, ASecondRunStartsFromACleanScreen) {
   r.ExpectRestored("after the second run");
 }
 
+// A whole run to sweep allocation failures over: its volumes and hooks, and
+// the keys of its walk.
+struct SweepScenario {
+  const char *name;
+  std::function<void(Rig &)> setup;
+  std::function<std::vector<Step>()> walk;
+};
+
 // Every allocation a whole run makes fails in turn. Whatever failed, the run
 // must come back with an error, leave nothing allocated or open, give the
 // console back as it was, and the next run must work.
-TEST(RunLifecycle, AllocationFailureAtEachAllocationOfAWholeRun) {
+void SweepAllocationFailures(const SweepScenario &scenario) {
+  SCOPED_TRACE(scenario.name);
   uint64_t total = 0;
   {
     Rig r;
-    AddTwoVolumes(r);
-    AnswersThatEndOnEscape(r.caller);
+    scenario.setup(r);
     uint64_t before = r.p.AllocationCount();
-    ASSERT_EQ(r.RunScript(r.caller.Params(), WalkToAFileAndBack()), EFI_END_OF_MEDIA);
+    ASSERT_EQ(r.RunScript(r.caller.Params(), scenario.walk()), EFI_END_OF_MEDIA);
     total = r.p.AllocationCount() - before;
     r.ExpectRestored("baseline");
   }
   ASSERT_GT(total, 20u) << "a whole run allocates screen, windows, states and file records";
-  std::printf("[   INFO   ] a scripted run makes %llu allocations\n", static_cast<unsigned long long>(total));
+  std::printf("[   INFO   ] %s: %llu allocations, each failed in turn\n", scenario.name, static_cast<unsigned long long>(total));
 
   for (uint64_t n = 1; n <= total; n++) {
     SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(total) + " fails");
     Rig r;
-    AddTwoVolumes(r);
-    AnswersThatEndOnEscape(r.caller);
+    scenario.setup(r);
     r.p.FailAllocation(n);
     // Without a caller's event the status that ended the run comes back, so
     // even a run that got past the failure must answer with an error.
-    EFI_STATUS s = r.RunScript(r.caller.Params(), WalkToAFileAndBack(), 6);
+    EFI_STATUS s = r.RunScript(r.caller.Params(), scenario.walk(), 6);
     EXPECT_TRUE(EFI_ERROR(s)) << "status " << std::hex << s;
     if (s == EFI_OUT_OF_RESOURCES) {
       // Only the screen and the key states stop a run for want of memory, and
@@ -182,15 +189,44 @@ TEST(RunLifecycle, AllocationFailureAtEachAllocationOfAWholeRun) {
           << t;
     }
     r.ExpectRestored("after the failed run");
-    if (::testing::Test::HasFailure()) break;
+    if (::testing::Test::HasFailure()) return;
 
     r.p.FailAllocation(0);
     r.caller.calls.clear();
-    EXPECT_EQ(r.RunScript(r.caller.Params(), {Key(kEnter), Key(kEnter), Key(kSpace), Key(kEsc), Key(kSpace)}), EFI_END_OF_MEDIA);
+    EXPECT_EQ(r.RunScript(r.caller.Params(), {Key(kDown), Key(kEnter), Key(kEnter), Key(kSpace), Key(kEsc), Key(kSpace)}),
+              EFI_END_OF_MEDIA);
     EXPECT_EQ(r.caller.Calls("FileChosenEnterHook").size(), 1u) << "the next run reaches a file";
     r.ExpectRestored("after the next run");
-    if (::testing::Test::HasFailure()) break;
+    if (::testing::Test::HasFailure()) return;
   }
+}
+
+TEST(RunLifecycle, AllocationFailureAtEachAllocationOfAWalkToAFile) {
+  SweepAllocationFailures({"walk to a file and back",
+                           [](Rig &r) {
+                             AddTwoVolumes(r);
+                             AnswersThatEndOnEscape(r.caller);
+                           },
+                           WalkToAFileAndBack});
+}
+
+// The same with the message box: a volume without BIOS files shows its
+// notice over the grey backdrop, and the caller prints into the box.
+TEST(RunLifecycle, AllocationFailureAtEachAllocationOfAWalkThroughTheMessageBox) {
+  SweepAllocationFailures({"walk through the message box",
+                           [](Rig &r) {
+                             r.AddVolume({{u"readme.txt", 10}});
+                             r.AddVolume({{u"B.ROM", 0x10000}});
+                             AnswersThatEndOnEscape(r.caller);
+                             r.caller.in_enter_hook = [&r] {
+                               UI_TEXT_POSITION pos{UI_WINDOW_MESSAGE_BOX, 0, 0, 1, TEXT_MODE_CENTRE, 0};
+                               r.ui->Print(&pos, nullptr, u"Checking");
+                             };
+                           },
+                           [] {
+                             return std::vector<Step>{Key(kEnter), Key(kSpace), Key(kDown), Key(kEnter),
+                                                      Key(kEnter), Key(kSpace), Key(kEsc), Key(kSpace)};
+                           }});
 }
 
 TEST(RunLifecycle, TimeOfAWholeScriptedRun) {
