@@ -10,6 +10,7 @@
 #include "ui/layout.h"
 #include "ui/pointer.h"
 #include "ui/run.h"
+#include "ui/screen.h"
 
 namespace uitest {
 namespace {
@@ -64,6 +65,24 @@ TEST(RunFlow, VolumeListStartsAtTheFirstVolumeAndNeverMovesPastEitherEnd) {
                                                 });
   EXPECT_EQ(s, EFI_END_OF_MEDIA) << "the escape key hook ended the run";
   EXPECT_EQ(r.caller.Names(), Names({"StartHook", "EscapeEnterHook", "EscapeKeyHook"}));
+  r.ExpectRestored("after the run");
+}
+
+// A console without the 100 x 31 mode: the run uses what there is and gives
+// the console back in its own mode.
+TEST(RunFlow, ARunOnAConsoleWithoutThePreferredModeUsesModeZero) {
+  Rig r({.text_modes = {{80, 25}}});
+  r.AddVolume({{u"A.ROM", 0x10000}});
+  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+  EFI_STATUS s = r.RunScript(r.caller.Params(), {Key(kEnter,
+                                                     [&] {
+                                                       EXPECT_EQ(ScreenColumns, 80u);
+                                                       EXPECT_EQ(ScreenRows, 21u);
+                                                       EXPECT_EQ(r.Text(0, kVolumeRow, 8), VolumeLine(0, true));
+                                                     }),
+                                                 Key(kEsc, [&] { EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"A.ROM"); }),
+                                                 Key(kSpace)});
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
   r.ExpectRestored("after the run");
 }
 
@@ -372,6 +391,8 @@ TEST(RunFlow, RunsDoNotNestAndTheParametersAreChecked) {
   r.AddVolume({{u"A.ROM", 0x10000}});
   EXPECT_EQ(r.ui->Run(r.ui, nullptr), EFI_INVALID_PARAMETER);
   UI_RUN_PARAMETERS params = r.caller.Params(true);
+  EXPECT_EQ(r.ui->Run(nullptr, &params), EFI_INVALID_PARAMETER) << "the interface carries the run's handle and table";
+  EXPECT_EQ(RunActive, 0);
   std::vector<EFI_STATUS> nested;
   r.caller.in_event_hook = [&] {
     UI_RUN_PARAMETERS inner = r.caller.Params();
