@@ -104,8 +104,15 @@ typedef struct {
   UINT64 Extra;  // the opening call's second argument
 } BED_TOKEN_CALL;
 
+// Like SMM Base2, the stand-in stays resident: a started SMM driver keeps the
+// buffer check it found. Withdraw uninstalls the token service alone
+// (BED_TOKEN_WITHDRAW_SERVICE) or every interface (BED_TOKEN_WITHDRAW_ALL).
+#define BED_TOKEN_WITHDRAW_SERVICE 1
+#define BED_TOKEN_WITHDRAW_ALL 2
+
 typedef struct {
   VOID(EFIAPI *Reset)(VOID);
+  EFI_STATUS(EFIAPI *Withdraw)(UINTN What);
   EFI_STATUS OpenStatus;    // what the opening call answers
   EFI_STATUS CheckStatus;   // what the buffer check answers
   UINTN CheckCount;         // buffer checks since Reset
@@ -119,7 +126,10 @@ typedef struct {
 
 #define BED_SMM_PROBE_GUID {0x3c1f6a52, 0x8e0b, 0x4b7e, {0xa1, 0x55, 0x2d, 0x4e, 0x90, 0x6b, 0x71, 0x04}}
 
+// The stand-in cannot be unloaded: firmware modules notified of SMM Base2 may
+// keep its interfaces, so Withdraw only uninstalls them and the code stays.
 typedef struct {
+  EFI_STATUS(EFIAPI *Withdraw)(VOID);
   UINTN HandlerCount;       // handlers registered so far
   UINTN NotifyCount;        // protocol notifications registered so far
   EFI_STATUS RegisterStatus;  // what SmiHandlerRegister answers (success by default)

@@ -147,7 +147,9 @@ EFI_STATUS BedLoadAndStart(const CHAR16 *Name, EFI_HANDLE *Image, EFI_STATUS *En
     BedPrint("@bed note LoadImage %s: %r\n", Name, status);
     return status;
   }
+  BedPrint("@bed note start %s\n", Name);
   *EntryStatus = gBS->StartImage(*Image, nullptr, nullptr);
+  BedPrint("@bed note started %s: %r\n", Name, *EntryStatus);
   return EFI_SUCCESS;
 }
 
@@ -159,7 +161,11 @@ EFI_STATUS BedLoadStandIn(const CHAR16 *Name, EFI_HANDLE *Image) {
   return entry;
 }
 
-EFI_STATUS BedUnloadStandIn(EFI_HANDLE Image) { return gBS->UnloadImage(Image); }
+EFI_STATUS BedUnloadStandIn(EFI_HANDLE Image) {
+  EFI_STATUS status = gBS->UnloadImage(Image);
+  BedPrint("@bed note unloaded a stand-in: %r\n", status);
+  return status;
+}
 
 VOID *BedLocate(const EFI_GUID &Guid) {
   VOID *iface = nullptr;

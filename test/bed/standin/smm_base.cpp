@@ -16,9 +16,11 @@ static BED_SMM_PROBE Probe;
 static EFI_SMM_SYSTEM_TABLE2 Smst;
 static EFI_SMM_BASE2_PROTOCOL SmmBase2;
 
+// Reports "not in SMRAM": the firmware's own DXE modules, notified of the
+// new protocol, must not take this for a real SMM and start using its table.
 static EFI_STATUS EFIAPI InSmm(const EFI_SMM_BASE2_PROTOCOL *, BOOLEAN *InSmram) {
   if (InSmram == nullptr) return EFI_INVALID_PARAMETER;
-  *InSmram = 1;  // the driver under test is meant to believe it runs in SMRAM
+  *InSmram = 0;
   return EFI_SUCCESS;
 }
 
@@ -113,7 +115,9 @@ static const StandInInterface Interfaces[] = {
     {BED_SMM_PROBE_GUID, &Probe},
 };
 
-static EFI_STATUS EFIAPI Unload(EFI_HANDLE ImageHandle) { return StandInUninstall(ImageHandle, Interfaces, 2); }
+static EFI_HANDLE Image;
+
+static EFI_STATUS EFIAPI Withdraw(VOID) { return StandInUninstall(Image, Interfaces, 2); }
 
 extern "C" EFI_STATUS EFIAPI SmmBaseStandInEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   SmmBase2.InSmm = InSmm;
@@ -143,5 +147,7 @@ extern "C" EFI_STATUS EFIAPI SmmBaseStandInEntry(EFI_HANDLE ImageHandle, EFI_SYS
   Smst.SmiManage = SmiManage;
   Smst.SmiHandlerRegister = SmiHandlerRegister;
   Smst.SmiHandlerUnRegister = SmiHandlerUnRegister;
-  return StandInStart(ImageHandle, SystemTable, Interfaces, 2, Unload);
+  Image = ImageHandle;
+  Probe.Withdraw = Withdraw;
+  return StandInStart(ImageHandle, SystemTable, Interfaces, 2, nullptr);
 }

@@ -81,7 +81,23 @@ static const StandInInterface Interfaces[] = {
     {BED_TOKEN_PROBE_GUID, &Probe},
 };
 
-static EFI_STATUS EFIAPI Unload(EFI_HANDLE ImageHandle) { return StandInUninstall(ImageHandle, Interfaces, 3); }
+static EFI_HANDLE Image;
+static UINTN Installed = 3;  // Interfaces[0 .. Installed - 1] are installed
+
+static EFI_STATUS EFIAPI Withdraw(UINTN What) {
+  if (What == BED_TOKEN_WITHDRAW_SERVICE) {
+    if (Installed == 0) return EFI_NOT_FOUND;
+    Installed = 0;
+    // The service goes; the buffer check and the probe are put back at once.
+    EFI_STATUS status = StandInUninstall(Image, Interfaces, 3);
+    if (EFI_ERROR(status)) return status;
+    return StandInStart(Image, gST, Interfaces + 1, 2, nullptr);
+  }
+  if (What != BED_TOKEN_WITHDRAW_ALL) return EFI_INVALID_PARAMETER;
+  EFI_STATUS status = Installed ? StandInUninstall(Image, Interfaces, 3) : StandInUninstall(Image, Interfaces + 1, 2);
+  Installed = 0;
+  return status;
+}
 
 extern "C" EFI_STATUS EFIAPI TokenServiceStandInEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   VOID **slots = (VOID **)&Service;
@@ -96,6 +112,8 @@ extern "C" EFI_STATUS EFIAPI TokenServiceStandInEntry(EFI_HANDLE ImageHandle, EF
   Service.SetLevel = SetLevel;
   BufferCheck.CheckBuffer = CheckBuffer;
   Probe.Reset = Reset;
+  Probe.Withdraw = Withdraw;
   Reset();
-  return StandInStart(ImageHandle, SystemTable, Interfaces, 3, Unload);
+  Image = ImageHandle;
+  return StandInStart(ImageHandle, SystemTable, Interfaces, 3, nullptr);
 }
