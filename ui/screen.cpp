@@ -90,6 +90,9 @@ EFI_STATUS ScreenInit(UINT64 Attribute) {
   ScreenConsole = gST->ConOut;
   SavedConsoleMode = *ScreenConsole->Mode;
   ScreenStarted = 1;
+  // No window may be sized from an earlier run's screen if this one fails.
+  ScreenColumns = 0;
+  ScreenRows = 0;
 
   UINTN chosen = 0;
   for (INT32 mode = SavedConsoleMode.MaxMode - 1; mode >= 0; mode--) {
