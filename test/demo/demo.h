@@ -1,0 +1,74 @@
+// The demo flash tool: a firmware utility outside the driver set that brings
+// the platform up the way a board's firmware would (stand-ins for the outside
+// components, then our drivers dispatched from their firmware volume) and
+// drives one UI run as a small flash utility. Milestones go to the test bed's
+// debug port as "@demo ..." lines, which the host script follows.
+#pragma once
+#include "test/bed/app/app.h"
+#include "ui_screen.h"
+
+// ---- Platform bring-up (platform.cpp) ----
+
+// One driver expected in the drivers volume: its firmware file name and image name.
+struct DemoDriver {
+  EFI_GUID File;
+  CHAR8 Name[32];
+};
+
+#define DEMO_MAX_DRIVERS 8
+
+struct DemoPlan {
+  CHAR8 Mode[16];  // "demo" (the flash tool run) or "dispatch" (the check alone)
+  UINTN DriverCount;
+  DemoDriver Drivers[DEMO_MAX_DRIVERS];
+};
+
+// Reads \demo\plan.txt: the mode on the first line, then "GUID Name" lines.
+EFI_STATUS DemoReadPlan(DemoPlan *Plan);
+
+// Hands a firmware volume file of the boot disk to the DXE core
+// (ProcessFirmwareVolume). The volume's memory stays with the firmware.
+EFI_STATUS DemoProcessVolume(const CHAR16 *Path);
+// Runs the DXE dispatcher over every volume handed in so far.
+EFI_STATUS DemoDispatch(VOID);
+
+// The image handle the dispatcher loaded from firmware file File, or null.
+EFI_HANDLE DemoFindDispatchedImage(const EFI_GUID &File);
+
+// Makes sure a graphics console protocol is present: the test bed's stand-in
+// when it is on the disk, else the tool's own small one (backdrop.cpp).
+EFI_STATUS DemoEnsureGraphicsConsole(VOID);
+EFI_STATUS DemoInstallOwnGraphicsConsole(VOID);
+
+// Parses "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" (36 characters).
+BOOLEAN DemoParseGuid(const CHAR8 *Text, EFI_GUID *Guid);
+
+// ---- The emulated flash part (flash_part.cpp) ----
+// A NOR-like part in memory the tool owns: erase sets whole blocks to 0xFF,
+// programming can only clear bits, and each operation takes time as a real
+// part's would, so a progress bar has something to show.
+
+#define FLASH_BLOCK_SIZE 0x10000
+#define FLASH_PAGE_SIZE 0x1000
+
+struct FlashPart {
+  UINT8 *Base;
+  UINTN Size;         // whole blocks
+  UINTN EraseMicroseconds;    // per block
+  UINTN ProgramMicroseconds;  // per page
+  UINTN Erases;
+  UINTN Programs;
+};
+
+EFI_STATUS FlashOpen(FlashPart *Part, UINTN Size);
+VOID FlashClose(FlashPart *Part);
+EFI_STATUS FlashEraseBlock(FlashPart *Part, UINTN Offset);
+// Programs Length bytes at Offset; bits can only go from 1 to 0, so a range
+// that was not erased keeps the AND of old and new data (and fails to verify).
+EFI_STATUS FlashProgram(FlashPart *Part, UINTN Offset, const UINT8 *Data, UINTN Length);
+// Offset of the first byte that differs from Data, or Length when all match.
+UINTN FlashCompare(const FlashPart *Part, UINTN Offset, const UINT8 *Data, UINTN Length);
+
+// ---- The flash tool's run (flash_tool.cpp) ----
+
+EFI_STATUS DemoRunFlashTool(UI_SCREEN_PROTOCOL *Ui);

@@ -1,0 +1,229 @@
+#!/usr/bin/python3
+"""The demo: OVMF under QEMU at 1024x768 boots the demo flash tool, which
+starts the test bed's stand-ins for the outside components, hands our
+pictures and drivers volumes to the DXE core to dispatch, and runs the flash
+tool on the UI. Two extra FAT volumes hold sample BIOS-sized files and some
+that are not.
+
+Headless (default): a scripted sequence of keys walks through the tool, a
+screenshot of each step goes to build/demo/NN-step.png (with the screen as
+text beside it, NN-step.txt), and a summary lists them and what each shows.
+
+    test/demo/demo.py --build build [--interactive] [--check-dispatch]
+
+--interactive opens a QEMU window for a person at the keyboard instead.
+--check-dispatch boots only far enough to check that the DXE dispatcher
+started every driver of drivers.fv.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "test", "bed"))
+sys.path.insert(0, os.path.join(ROOT, "tools", "ffs"))
+
+import run as bed  # noqa: E402  the test bed's runner: QEMU, monitor, disks
+import package  # noqa: E402
+
+MiB = 1024 * 1024
+# Seconds a step's screen gets to settle before its screenshot (TCG is slow).
+SETTLE = float(os.environ.get("DEMO_SETTLE", "1.5"))
+
+
+def sample(size, seed):
+    """Deterministic contents that look like a firmware image: a header, then noise."""
+    head = ("DEMO-BIOS %08X" % seed).encode().ljust(64, b"\0")
+    state = seed * 2654435761 & 0xFFFFFFFF
+    body = bytearray(size - len(head))
+    for i in range(0, len(body), 4):
+        state = (state * 1103515245 + 12345) & 0xFFFFFFFF
+        body[i:i + 4] = state.to_bytes(4, "little")[:len(body) - i]
+    return head + bytes(body)
+
+
+# The two volumes of sample files: (label, {name: contents}). BIOS files are
+# whole multiples of 64 KiB up to 32 MiB; the others must not be listed.
+VOLUMES = [
+    ("BIOSA", {
+        "DEMOVOL.TXT": b"BIOSA\n",
+        "BOARD_A1.ROM": sample(2 * MiB, 1),
+        "BOARD_A2.ROM": sample(4 * MiB, 2),
+        "README.TXT": b"Sample BIOS images for the demo flash tool.\n",
+        "ODDSIZE.BIN": sample(100000, 3),
+    }),
+    ("BIOSB", {
+        "DEMOVOL.TXT": b"BIOSB\n",
+        "RECOVERY.BIN": sample(1 * MiB, 4),
+        "NOTES.TXT": b"not a BIOS file\n",
+    }),
+]
+LISTED = {"BIOSA": ["BOARD_A1.ROM", "BOARD_A2.ROM"], "BIOSB": ["RECOVERY.BIN"]}
+
+
+def plan_text(mode):
+    lines = [mode]
+    for d in package.DRIVERS:
+        if d.file_type in package.VOLUME_FILE_TYPES:
+            lines.append("%s %s" % (d.guid, d.name))
+    return ("\n".join(lines) + "\n").encode()
+
+
+class DemoBoot(bed.Boot):
+    """One boot of the demo tool, with the host half of the script."""
+
+    def __init__(self, build, workdir, shotdir, mode, interactive, verbose):
+        super().__init__({"name": "demo", "cpu": "qemu64"}, build, workdir, shotdir, verbose)
+        self.mode = mode
+        self.interactive = interactive
+        self.volumes = {}     # label -> index in the UI's list
+        self.shots = []       # (path, problems)
+        self.events = []      # "@demo" lines, in order
+        self.step = 0
+
+    def prepare(self):
+        os.makedirs(self.workdir, exist_ok=True)
+        efi = os.path.join(self.build, "efi")
+        files = {"EFI/BOOT/BOOTX64.EFI": os.path.join(efi, "DemoFlashTool.efi"),
+                 "demo/plan.txt": plan_text(self.mode),
+                 "demo/drivers.fv": os.path.join(self.build, "fv", "drivers.fv"),
+                 "demo/pictures.fv": os.path.join(self.build, "fv", "pictures.fv")}
+        for name in sorted(os.listdir(efi)):
+            if name.endswith("StandIn.efi"):
+                files["efi/" + name] = os.path.join(efi, name)
+        self.disk = os.path.join(self.workdir, "disk.img")
+        bed.make_disk(self.disk, files, label="DEMOBOOT")
+        self.extra_disks = []
+        if self.mode != "dispatch":
+            for i, (label, content) in enumerate(VOLUMES):
+                path = os.path.join(self.workdir, "vol%d.img" % i)
+                bed.make_disk(path, content, size_mb=40, label=label)
+                self.extra_disks.append(path)
+        self.vars = os.path.join(self.workdir, "vars.fd")
+        shutil.copyfile(bed.OVMF_VARS, self.vars)
+        for name in ("serial.log", "debug.log", "mon.sock"):
+            p = os.path.join(self.workdir, name)
+            if os.path.exists(p):
+                os.unlink(p)
+
+    def command_line(self):
+        cmd = super().command_line()
+        if self.interactive:
+            i = cmd.index("-display")
+            del cmd[i:i + 2]
+        return cmd
+
+    # ---- the script ----
+
+    def handle(self, line, serial_path):
+        if line.startswith("@demo "):
+            self.log(line)
+            self.events.append(line)
+            if not self.interactive:
+                self.script(line.split(" ")[1:], serial_path)
+            return
+        super().handle(line, serial_path)
+
+    def keys(self, *names, pause=0.25):
+        for name in names:
+            self.monitor.command("sendkey " + name)
+            time.sleep(pause)
+
+    def capture(self, name, serial_path, check=None, settle=SETTLE):
+        time.sleep(settle)
+        self.step += 1
+        stem = os.path.join(self.shotdir, "%02d-%s" % (self.step, name))
+        self.monitor.command("screendump %s.png -f png" % stem)
+        self.terminal.feed(self.read_new(serial_path, self.terminal.fed))
+        grid = self.terminal.snapshot()
+        with open(stem + ".txt", "w") as f:
+            f.write(grid.dump())
+        problems = []
+        if check:
+            try:
+                problems = check(grid)
+            except Exception as e:  # a broken check is a failed step, not a dead runner
+                problems = ["check raised %r" % e]
+        self.shots.append((stem + ".png", problems))
+
+    def script(self, words, serial_path):
+        what = words[0]
+        if what == "volume":
+            self.volumes[words[2]] = int(words[1])
+        elif what == "run":
+            # The volume list, then the question on Esc, answered with Esc.
+            self.capture("volumes", serial_path, expect("Total FFS"), settle=SETTLE + 1.5)
+            self.keys("esc")
+            self.capture("leave-question", serial_path, expect("Leave the flash tool?"))
+            self.keys("esc")
+            # Down to the first sample volume, open it, move to its second file.
+            self.keys(*(["down"] * self.volumes.get("BIOSA", 1)), "ret")
+            self.capture("file-list", serial_path, expect(*LISTED["BIOSA"]))
+            self.keys("down")
+            self.capture("file-date", serial_path, expect("BOARD_A2.ROM"))
+            self.keys("ret")
+        elif what == "chosen":
+            self.capture("confirm", serial_path, expect("Update the flash with", "BOARD_A2.ROM", "CRC32"))
+            self.keys("ret")
+        elif what == "progress" and words[1] == "50":
+            self.capture("progress-midway", serial_path, expect("Updating the flash"), settle=0)
+        elif what == "flashed":
+            self.capture("finished", serial_path, expect("Update complete", "verified"))
+            self.keys("ret")
+
+
+def expect(*texts):
+    def check(grid):
+        screen = "\n".join(grid.text)
+        return ["%r is not on the screen" % t for t in texts if t not in screen]
+    return check
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default="build")
+    ap.add_argument("--interactive", action="store_true")
+    ap.add_argument("--check-dispatch", action="store_true")
+    ap.add_argument("--verbose", action="store_true")
+    args = ap.parse_args()
+    build = os.path.abspath(os.path.join(ROOT, args.build))
+    os.chdir(ROOT)
+    for tool in ("qemu-system-x86_64", "mkfs.fat", "mcopy"):
+        if shutil.which(tool) is None:
+            print("demo: %s is not installed (make deps)" % tool)
+            return 1
+    mode = "dispatch" if args.check_dispatch else "demo"
+    shotdir = os.path.join(build, "demo")
+    os.makedirs(shotdir, exist_ok=True)
+    for name in os.listdir(shotdir):
+        if name[:2].isdigit() and name.endswith((".png", ".txt")):
+            os.unlink(os.path.join(shotdir, name))
+    if args.interactive:
+        bed.BOOT_TIMEOUT = 24 * 3600
+        print("demo: a QEMU window opens; choose a volume and a file with the arrow keys and Enter")
+    began = time.time()
+    boot = DemoBoot(build, os.path.join(build, "demo-run"), shotdir, mode, args.interactive, args.verbose)
+    results = boot.run()
+    failed = 0
+    for name, ok, detail in results:
+        failed += not ok
+        print("%s  %s%s" % ("PASS" if ok else "FAIL", name, (": " + detail) if detail else ""))
+    for path, problems in boot.shots:
+        failed += bool(problems)
+        print("%s  %s%s" % ("shot" if not problems else "FAIL", os.path.relpath(path, ROOT),
+                            ("  (" + "; ".join(problems) + ")") if problems else ""))
+    for line in boot.events:
+        if line.split(" ")[1] in ("driver", "flashed", "ended", "graphics-console"):
+            print("      " + line[6:])
+    print("demo: %d screenshots in %s, %s in %.0f s" % (len(boot.shots), os.path.relpath(shotdir, ROOT),
+                                                     "all steps as expected" if not failed else "%d problems" % failed,
+                                                     time.time() - began))
+    return 0 if failed == 0 and results else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,139 @@
+// Entry of the demo flash tool (BOOTX64.EFI of the demo disk). It brings the
+// platform up as a board's firmware would have it when the tool starts: the
+// stand-ins for the outside components first (the PCD stand-in before any of
+// our drivers), then our pictures and drivers volumes handed to the DXE core
+// and dispatched by it. It checks that every driver of the volume started,
+// then, in the demo plan, runs the flash tool on the UI, and powers off.
+#include "test/demo/demo.h"
+
+EFI_HANDLE gBedImage;
+EFI_SYSTEM_TABLE *gST;
+EFI_BOOT_SERVICES *gBS;
+EFI_RUNTIME_SERVICES *gRT;
+
+static UINTN Failures;
+static const CHAR8 *CurrentScenario = "demo.platform";
+
+void EFIAPI BedFail(const CHAR8 *Format, ...) {
+  Failures++;
+  BedPrint("@bed check %a ", CurrentScenario);
+  EFI_VA_LIST args;
+  EFI_VA_START(args, Format);
+  BedPrintV(Format, args);
+  EFI_VA_END(args);
+  BedWrite("\n");
+}
+
+UINTN BedFailures() { return Failures; }
+
+static const EFI_GUID UiGuid = UI_SCREEN_PROTOCOL_GUID;
+static const EFI_GUID FileSystemGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID;
+
+static BOOLEAN NameIs(const CHAR8 *A, const CHAR8 *B) {
+  while (*A && *A == *B) A++, B++;
+  return *A == *B;
+}
+
+static void Begin(const CHAR8 *Name) {
+  CurrentScenario = Name;
+  Failures = 0;
+  BedPrint("@bed start %a\n", Name);
+}
+
+static void End() { BedPrint("@bed result %a %a\n", CurrentScenario, Failures ? "fail" : "pass"); }
+
+// Brings the platform up and checks what the dispatcher started; returns the
+// UI protocol when it is there.
+static UI_SCREEN_PROTOCOL *BringUp(const DemoPlan &Plan) {
+  Begin("demo.dispatch");
+  BedLibEnv env;
+  BED_CHECK(BedLibEnvOpen(&env), "the PCD and debug print stand-ins did not start");
+  EFI_STATUS status = DemoEnsureGraphicsConsole();
+  BED_CHECK(!EFI_ERROR(status), "graphics console: %r", status);
+
+  status = DemoProcessVolume(u"\\demo\\pictures.fv");
+  BED_CHECK(!EFI_ERROR(status), "ProcessFirmwareVolume(pictures.fv): %r", status);
+  status = DemoProcessVolume(u"\\demo\\drivers.fv");
+  BED_CHECK(!EFI_ERROR(status), "ProcessFirmwareVolume(drivers.fv): %r", status);
+  status = DemoDispatch();
+  BED_CHECK(!EFI_ERROR(status), "Dispatch: %r", status);
+  BedPrint("@demo dispatched %r\n", status);
+
+  UI_SCREEN_PROTOCOL *ui = (UI_SCREEN_PROTOCOL *)BedLocate(UiGuid);
+  BED_CHECK(Plan.DriverCount == 6, "the plan names %u drivers, not the six of the volume", (UINT32)Plan.DriverCount);
+  for (UINTN i = 0; i < Plan.DriverCount; i++) {
+    const DemoDriver &d = Plan.Drivers[i];
+    EFI_HANDLE image = DemoFindDispatchedImage(d.File);
+    BedPrint("@demo driver %a %a\n", d.Name, image ? "started" : "missing");
+    BED_CHECK(image != nullptr, "%a (file %g) was not started from the volume", d.Name, &d.File);
+    if (image == nullptr) continue;
+    if (NameIs(d.Name, "TarvexUIV4x64")) {
+      // The UI's effect: its protocol, on its own image handle.
+      BED_CHECK(ui != nullptr, "UI_SCREEN_PROTOCOL is not installed");
+      if (ui) {
+        BED_CHECK(ui->ImageHandle == image, "the protocol names another image handle");
+        BED_CHECK(ui->Revision == UI_SCREEN_PROTOCOL_REVISION, "revision %u", (UINT32)ui->Revision);
+      }
+    } else {
+      // The library's effect: the configuration buffer filled from the PCD stand-in.
+      BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr,
+                "%a: no filled configuration buffer in its image", d.Name);
+    }
+  }
+  End();
+  return ui;
+}
+
+// Names the file-system volumes in the order the UI lists them, by the
+// DEMOVOL.TXT marker the host put on its own volumes.
+static void ListVolumes() {
+  UINTN count = 0;
+  EFI_HANDLE *handles = nullptr;
+  if (EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &FileSystemGuid, nullptr, &count, &handles))) return;
+  for (UINTN i = 0; i < count; i++) {
+    EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *fs = nullptr;
+    EFI_FILE_PROTOCOL *root = nullptr, *file = nullptr;
+    CHAR8 label[17] = "-";
+    if (!EFI_ERROR(gBS->HandleProtocol(handles[i], &FileSystemGuid, (VOID **)&fs)) &&
+        !EFI_ERROR(fs->OpenVolume(fs, &root))) {
+      if (!EFI_ERROR(root->Open(root, &file, u"DEMOVOL.TXT", EFI_FILE_MODE_READ, 0))) {
+        UINTN size = sizeof label - 1;
+        if (!EFI_ERROR(file->Read(file, &size, label))) {
+          UINTN n = 0;
+          while (n < size && label[n] > ' ') n++;
+          label[n] = 0;
+        }
+        file->Close(file);
+      }
+      root->Close(root);
+    }
+    BedPrint("@demo volume %u %a\n", (UINT32)i, label);
+  }
+  gBS->FreePool(handles);
+}
+
+extern "C" EFI_STATUS EFIAPI DemoEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gBedImage = ImageHandle;
+  gST = SystemTable;
+  gBS = SystemTable->BootServices;
+  gRT = SystemTable->RuntimeServices;
+  gBS->SetWatchdogTimer(0, 0, 0, nullptr);
+
+  DemoPlan plan;
+  EFI_STATUS status = DemoReadPlan(&plan);
+  BedPrint("@bed begin %a\n", EFI_ERROR(status) ? "(no plan)" : plan.Mode);
+  UI_SCREEN_PROTOCOL *ui = BringUp(plan);
+  UINTN scenarios = 1;
+
+  if (ui != nullptr && !NameIs(plan.Mode, "dispatch")) {
+    ListVolumes();
+    Begin("demo.flash-tool");
+    status = DemoRunFlashTool(ui);
+    BED_CHECK(!EFI_ERROR(status), "the run ended with %r", status);
+    End();
+    scenarios++;
+  }
+  BedPrint("@bed end %u\n", (UINT32)scenarios);
+  gRT->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
+  return EFI_SUCCESS;
+}
