@@ -25,3 +25,7 @@ SmmBaseStandIn_SRCS := test/bed/standin/smm_base.cpp $(BED_STANDIN)
 SmmBaseStandIn_ENTRY := SmmBaseStandInEntry
 TokenServiceStandIn_SRCS := test/bed/standin/token_service.cpp $(BED_STANDIN)
 TokenServiceStandIn_ENTRY := TokenServiceStandInEntry
+IMAGES += SmbiosEditStandIn
+TESTBED_IMAGES += SmbiosEditStandIn
+SmbiosEditStandIn_SRCS := test/bed/standin/smbios_edit.cpp $(BED_STANDIN)
+SmbiosEditStandIn_ENTRY := SmbiosEditStandInEntry

@@ -1,0 +1,118 @@
+// Stand-in for the platform SMBIOS driver's edit protocol, working on the
+// firmware's real SMBIOS table (found through the configuration table): a read
+// returns a pool copy of a structure with its strings, a write replaces a live
+// structure of the same handle and size in place.
+#include "efi/smbios.h"
+#include "test/bed/standin/standin.h"
+
+static const EFI_GUID Smbios3Guid = {0xF2FD1544, 0x9794, 0x4A2C, {0x99, 0x2E, 0xE5, 0xBB, 0xCF, 0x20, 0xE3, 0x94}};
+static const EFI_GUID SmbiosGuid = {0xEB9D2D31, 0x2D88, 0x11D3, {0x9A, 0x16, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}};
+
+static BED_SMBIOS_PROBE Probe;
+static SMBIOS_EDIT_PROTOCOL Protocol;
+static UINT8 *Table;      // the structure table
+static UINTN TableSize;   // its length (or maximum size)
+
+static BOOLEAN SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
+  const UINT8 *a = (const UINT8 *)&A, *b = (const UINT8 *)&B;
+  for (int i = 0; i < 16; i++)
+    if (a[i] != b[i]) return 0;
+  return 1;
+}
+
+static EFI_STATUS FindTable() {
+  for (UINTN i = 0; i < gST->NumberOfTableEntries; i++) {
+    const EFI_CONFIGURATION_TABLE &e = gST->ConfigurationTable[i];
+    const UINT8 *eps = (const UINT8 *)e.VendorTable;
+    if (SameGuid(e.VendorGuid, Smbios3Guid)) {
+      Table = (UINT8 *)(UINTN)*(const UINT64 *)(eps + 0x10);
+      TableSize = *(const UINT32 *)(eps + 0x0C);
+      return EFI_SUCCESS;
+    }
+    if (SameGuid(e.VendorGuid, SmbiosGuid)) {
+      Table = (UINT8 *)(UINTN)*(const UINT32 *)(eps + 0x18);
+      TableSize = *(const UINT16 *)(eps + 0x16);
+      return EFI_SUCCESS;
+    }
+  }
+  return EFI_NOT_FOUND;
+}
+
+// Walks to the next structure: formatted area, then strings up to the double
+// zero. Returns the structure's whole size, or 0 when it runs off the table.
+static UINTN StructureSize(const UINT8 *S) {
+  UINTN limit = (UINTN)(Table + TableSize - S);
+  if (limit < 4 || S[1] < 4 || S[1] > limit) return 0;
+  for (UINTN i = S[1]; i + 1 < limit; i++)
+    if (S[i] == 0 && S[i + 1] == 0) return i + 2;
+  return 0;
+}
+
+// The Instance-th (1-based) structure of Type, or the one with Handle when
+// ByHandle is set.
+static UINT8 *Find(UINT8 Type, UINT8 Instance, UINT16 Handle, BOOLEAN ByHandle, UINTN *Size) {
+  UINT8 seen = 0;
+  for (UINT8 *s = Table; s < Table + TableSize;) {
+    UINTN size = StructureSize(s);
+    if (size == 0) return nullptr;
+    UINT16 handle = (UINT16)(s[2] | (s[3] << 8));
+    if (ByHandle ? handle == Handle : (s[0] == Type && ++seen == Instance)) {
+      *Size = size;
+      return s;
+    }
+    if (s[0] == 127) return nullptr;  // end of table
+    s += size;
+  }
+  return nullptr;
+}
+
+static EFI_STATUS EFIAPI ReadStructureByType(UINT8 Type, UINT8 Instance, VOID **Structure, UINT16 *Size) {
+  Probe.ReadCount++;
+  if (Structure == nullptr || Size == nullptr || Instance == 0) return EFI_INVALID_PARAMETER;
+  UINTN size = 0;
+  UINT8 *s = Find(Type, Instance, 0, 0, &size);
+  if (s == nullptr) return EFI_NOT_FOUND;
+  if (size > 0xFFFF) return EFI_BAD_BUFFER_SIZE;
+  EFI_STATUS status = gBS->AllocatePool(EfiBootServicesData, size, Structure);
+  if (EFI_ERROR(status)) return status;
+  gBS->CopyMem(*Structure, s, size);
+  *Size = (UINT16)size;
+  return EFI_SUCCESS;
+}
+
+// The live table cannot grow here, so a replacement must keep the size, type
+// and handle of the structure it replaces.
+static EFI_STATUS EFIAPI WriteStructureByHandle(UINT16 Handle, VOID *Structure, UINT16 Size) {
+  Probe.WriteCount++;
+  if (Structure == nullptr) return EFI_INVALID_PARAMETER;
+  UINTN size = 0;
+  UINT8 *s = Find(0, 0, Handle, 1, &size);
+  if (s == nullptr) return EFI_NOT_FOUND;
+  const UINT8 *n = (const UINT8 *)Structure;
+  if (Size != size || n[0] != s[0] || n[1] != s[1] || n[2] != s[2] || n[3] != s[3]) return EFI_BAD_BUFFER_SIZE;
+  gBS->CopyMem(s, Structure, size);
+  return EFI_SUCCESS;
+}
+
+static EFI_STATUS EFIAPI Other(VOID) {
+  Probe.OtherCount++;
+  return EFI_UNSUPPORTED;
+}
+
+static const StandInInterface Interfaces[] = {
+    {SMBIOS_EDIT_PROTOCOL_GUID, &Protocol},
+    {BED_SMBIOS_PROBE_GUID, &Probe},
+};
+
+static EFI_STATUS EFIAPI Unload(EFI_HANDLE ImageHandle) { return StandInUninstall(ImageHandle, Interfaces, 2); }
+
+extern "C" EFI_STATUS EFIAPI SmbiosEditStandInEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gST = SystemTable;
+  gBS = SystemTable->BootServices;
+  EFI_STATUS status = FindTable();
+  if (EFI_ERROR(status)) return status;
+  for (VOID *&slot : Protocol.Reserved) slot = (VOID *)Other;
+  Protocol.ReadStructureByType = ReadStructureByType;
+  Protocol.WriteStructureByHandle = WriteStructureByHandle;
+  return StandInStart(ImageHandle, SystemTable, Interfaces, 2, Unload);
+}
