@@ -44,6 +44,10 @@ static VOID RunCleanUp(VOID) {
   StopPointer();
   ExitKeyFunction();
 
+  // A caller that ends the run with the message box up would otherwise leave
+  // its grey backdrop on the graphics console for whoever draws next.
+  if (MessageBox != nullptr && MessageBox->Priority != MESSAGE_BOX_HIDDEN_PRIORITY) UnshadeMessageBoxArea();
+
   UI_WINDOW **Windows[] = {&CallerWindow, &FileInfoWindow, &FileListWindow, &VolumeListWindow,
                            &MessageBox,   &PointerLayer,   &BackgroundWindow};
   for (UI_WINDOW **Window : Windows) {

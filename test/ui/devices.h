@@ -1,55 +1,11 @@
-// Small stand-ins for the devices a run locates besides the console: a
-// graphics output that records its Blt calls, the graphics console with its
-// backdrop functions, and a Simple Pointer device whose activity a test can
-// signal. One of each is current at a time.
+// A Simple Pointer device whose movement and buttons a test can signal, to
+// show that a run never reads it. One is current at a time.
 #pragma once
-#include <vector>
-
 #include "efi/efi.h"
 #include "test/fake/fake.h"
 #include "ui/run.h"
 
 namespace uitest {
-
-struct BltCall {
-  EFI_GRAPHICS_OUTPUT_BLT_OPERATION op;
-  UINTN x, y, width, height;
-};
-
-class TestGop {
- public:
-  TestGop();
-  ~TestGop();
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *Protocol() { return &proto_; }
-  std::vector<BltCall> blts;
-
- private:
-  static EFI_STATUS EFIAPI QueryMode(EFI_GRAPHICS_OUTPUT_PROTOCOL *, UINT32, UINTN *, EFI_GRAPHICS_OUTPUT_MODE_INFORMATION **);
-  static EFI_STATUS EFIAPI SetMode(EFI_GRAPHICS_OUTPUT_PROTOCOL *, UINT32);
-  static EFI_STATUS EFIAPI Blt(EFI_GRAPHICS_OUTPUT_PROTOCOL *, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *, EFI_GRAPHICS_OUTPUT_BLT_OPERATION,
-                               UINTN, UINTN, UINTN, UINTN, UINTN, UINTN, UINTN);
-  EFI_GRAPHICS_OUTPUT_PROTOCOL proto_{};
-  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE mode_{};
-  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION info_{};
-};
-
-struct BackdropCall {
-  bool set;  // true: a backdrop was set, false: withdrawn
-  UINTN x, y, width, height;
-};
-
-class TestGraphicsConsole {
- public:
-  TestGraphicsConsole();
-  ~TestGraphicsConsole();
-  ADVANCED_GC_PROTOCOL *Protocol() { return &proto_; }
-  std::vector<BackdropCall> calls;
-
- private:
-  static VOID EFIAPI SetBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *, UINTN, UINTN, UINTN, UINTN);
-  static VOID EFIAPI ClearBackdrop(UINTN, UINTN, UINTN, UINTN);
-  ADVANCED_GC_PROTOCOL proto_{};
-};
 
 class TestPointer {
  public:

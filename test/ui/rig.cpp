@@ -125,14 +125,8 @@ std::vector<HookCall> Caller::Calls(const std::string &hook) const {
 
 Rig::Rig(RigOptions o) {
   p.SetTextModes(o.text_modes);
-  if (o.graphics_output) {
-    EFI_HANDLE h = nullptr;
-    EXPECT_EQ(p.Install(&h, gEfiGraphicsOutputProtocolGuid, gop.Protocol()), EFI_SUCCESS);
-  }
-  if (o.graphics_console) {
-    EFI_HANDLE h = nullptr;
-    EXPECT_EQ(p.Install(&h, gAdvancedGcProtocolGuid, gc.Protocol()), EFI_SUCCESS);
-  }
+  gop = std::make_unique<fake::Gop>(p, 1024, 768, o.graphics_output);
+  gc = std::make_unique<fake::GraphicsConsole>(p, o.graphics_console);
   if (o.pointer) {
     pointer = std::make_unique<TestPointer>(p);
     EFI_HANDLE h = nullptr;
@@ -206,6 +200,7 @@ void Rig::ExpectRestored(const char *what) {
   EXPECT_EQ(p.LivePageCount(), pages_before) << "pages leaked";
   EXPECT_EQ(p.LiveEventCount(), events_before) << "events left open";
   EXPECT_EQ(fs.OpenHandles(), 0u) << "file handles left open";
+  EXPECT_TRUE(gc->Active().empty()) << "a grey backdrop outlived the run";
   const SIMPLE_TEXT_OUTPUT_MODE &now = *p.ConsoleMode();
   EXPECT_EQ(now.Mode, console_before.Mode);
   EXPECT_EQ(now.Attribute, console_before.Attribute);

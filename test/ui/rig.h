@@ -15,6 +15,8 @@
 #include "devices.h"
 #include "test/fake/fake.h"
 #include "test/fake/fs.h"
+#include "test/fake/gcp.h"
+#include "test/fake/gop.h"
 #include "ui/entry.h"
 #include "ui/keys.h"
 
@@ -90,8 +92,8 @@ class Rig {
 
   fake::Platform p;
   fake::FileSystem fs{p};
-  TestGop gop;
-  TestGraphicsConsole gc;
+  std::unique_ptr<fake::Gop> gop;
+  std::unique_ptr<fake::GraphicsConsole> gc;
   std::unique_ptr<TestPointer> pointer;
   Caller caller;
   EFI_HANDLE image = nullptr;

@@ -241,18 +241,13 @@ TEST(RunFlow, NoVolumeShowsTheNoticeAndTheNextKeyReachesTheEscapeHook) {
                                                           UINTN col = r.p.RowText(kBoxNoticeRow).find(notice);
                                                           EXPECT_EQ(r.Attr(col, kBoxNoticeRow), 0x1F);
                                                           EXPECT_FALSE(RowHas(r, kVolumeTotalRow, u"Total FFS"));
-                                                          ASSERT_FALSE(r.gc.calls.empty());
-                                                          BackdropCall b = r.gc.calls.back();
-                                                          EXPECT_TRUE(b.set);
-                                                          EXPECT_EQ(b.x, 352u);
-                                                          EXPECT_EQ(b.y, 241u);
-                                                          EXPECT_EQ(b.width, 320u);
-                                                          EXPECT_EQ(b.height, 152u);
+                                                          ASSERT_EQ(r.gc->Active().size(), 1u) << "the grey backdrop is up";
+                                                          EXPECT_TRUE((r.gc->Active()[0].rect == fake::GraphicsConsole::Rect{352, 241, 320, 152}));
                                                         }),
                                                     Key(kSpace,
                                                         [&] {
                                                           EXPECT_FALSE(RowHas(r, kBoxNoticeRow, notice)) << "hidden by the key";
-                                                          EXPECT_FALSE(r.gc.calls.back().set) << "backdrop withdrawn";
+                                                          EXPECT_TRUE(r.gc->Active().empty()) << "backdrop withdrawn";
                                                         }),
                                                 });
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
@@ -261,6 +256,30 @@ TEST(RunFlow, NoVolumeShowsTheNoticeAndTheNextKeyReachesTheEscapeHook) {
   EXPECT_EQ(esc[0].first, nullptr);
   EXPECT_EQ(esc[0].second, nullptr);
   EXPECT_EQ(esc[0].context, &r.caller);
+  r.ExpectRestored("after the run");
+}
+
+// The typical caller writes into the message box from its hooks and ends the
+// run from the follow-up screen with the box still up. The run's end takes
+// the box down, grey backdrop included, so the console's next user does not
+// inherit it.
+TEST(RunFlow, ARunThatEndsWithTheMessageBoxUpWithdrawsItsBackdrop) {
+  Rig r;
+  r.AddVolume({{u"A.ROM", 0x10000}});
+  r.caller.Default("FileFollowUpKeyHook", EFI_END_OF_MEDIA);
+  r.caller.in_enter_hook = [&r] {
+    UI_TEXT_POSITION pos{UI_WINDOW_MESSAGE_BOX, 0, 0, 1, TEXT_MODE_CENTRE, 0};
+    EXPECT_EQ(r.ui->Print(&pos, nullptr, u"Checking"), 8u);
+  };
+  EFI_STATUS s = r.RunScript(r.caller.Params(), {Key(kEnter), Key(kEnter),
+                                                 Key(kSpace,
+                                                     [&] {
+                                                       EXPECT_TRUE(RowHas(r, 10, u"Checking"));
+                                                       EXPECT_EQ(r.gc->Active().size(), 1u);
+                                                     }),
+                                                 Key(kSpace, [&] { EXPECT_EQ(r.gc->Active().size(), 1u) << "still up on the follow-up screen"; })});
+  EXPECT_EQ(s, EFI_END_OF_MEDIA);
+  EXPECT_TRUE(r.gc->Active().empty()) << "no grey rectangle outlives the run";
   r.ExpectRestored("after the run");
 }
 
