@@ -37,7 +37,7 @@ static const LIST_WINDOW_LAYOUT ListWindows[] = {
     {&CallerWindow, 1, 7, ATTR_WHITE_ON_BLACK, 16},
 };
 
-// Recolours one background cell as part of a red line.
+// Recolours one background cell of a red line.
 static VOID RedCell(UINTN Column, UINTN Row) {
   UI_WINDOW *w = BackgroundWindow;
   if (Column >= w->Width || Row >= w->Height) return;

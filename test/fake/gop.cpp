@@ -1,4 +1,4 @@
-// The fake Graphics Output protocol: Blt as the UEFI specification describes
+// The fake Graphics Output protocol: Blt as the UEFI standard describes
 // it, on an in-memory framebuffer.
 #include "gop.h"
 
