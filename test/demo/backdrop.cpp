@@ -1,6 +1,6 @@
 // The tool's own graphics console, used only when the platform has none: it
-// paints the backdrop the UI asks for onto the graphics output, keeping its
-// own copy of the pixels, and paints the rectangle black when it is withdrawn.
+// keeps its own copy of the backdrop the UI hands it and shows it where the
+// console shows black, and takes it away again when it is withdrawn.
 #include "test/demo/demo.h"
 
 static const EFI_GUID GraphicsConsoleGuid = {0xFBC9449A, 0x681C, 0x4517, {0xAB, 0x91, 0x09, 0x72, 0xAC, 0xDE, 0x77, 0xB4}};
@@ -25,6 +25,33 @@ UINTN KeptPixels;
 
 EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop() { return (EFI_GRAPHICS_OUTPUT_PROTOCOL *)BedLocate(GopGuid); }
 
+// Shows the backdrop behind the text: only pixels that are console black
+// now take the backdrop's colour, so cells already written stay visible.
+VOID Merge(UINTN X, UINTN Y, UINTN Width, UINTN Height, BOOLEAN Show) {
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *gop = Gop();
+  UINTN pixels = Width * Height;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *screen = nullptr;
+  if (gop == nullptr || Kept == nullptr || pixels != KeptPixels ||
+      EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, pixels * sizeof *screen, (VOID **)&screen)))
+    return;
+  // Text output at a callback level must not land between the read and the
+  // write back, or the write back would undo it.
+  EFI_TPL old = gBS->RaiseTPL(TPL_NOTIFY);
+  if (!EFI_ERROR(gop->Blt(gop, screen, EfiBltVideoToBltBuffer, X, Y, 0, 0, Width, Height, 0))) {
+    for (UINTN i = 0; i < pixels; i++) {
+      EFI_GRAPHICS_OUTPUT_BLT_PIXEL &p = screen[i];
+      const EFI_GRAPHICS_OUTPUT_BLT_PIXEL &k = Kept[i];
+      BOOLEAN black = p.Blue == 0 && p.Green == 0 && p.Red == 0;
+      BOOLEAN backdrop = p.Blue == k.Blue && p.Green == k.Green && p.Red == k.Red;
+      if (Show && black) p = k;
+      if (!Show && backdrop) p = {0, 0, 0, 0};
+    }
+    gop->Blt(gop, screen, EfiBltBufferToVideo, 0, 0, X, Y, Width, Height, 0);
+  }
+  gBS->RestoreTPL(old);
+  gBS->FreePool(screen);
+}
+
 VOID EFIAPI SetBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, UINTN Y, UINTN Width, UINTN Height) {
   UINTN pixels = 0, bytes = 0;
   if (Buffer == nullptr || __builtin_mul_overflow(Width, Height, &pixels) ||
@@ -32,18 +59,18 @@ VOID EFIAPI SetBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, UINTN Y,
     return;
   if (Kept != nullptr) gBS->FreePool(Kept);
   Kept = nullptr;
+  KeptPixels = 0;
   if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, bytes, (VOID **)&Kept))) return;
   gBS->CopyMem(Kept, Buffer, bytes);
   KeptPixels = pixels;
-  if (EFI_GRAPHICS_OUTPUT_PROTOCOL *gop = Gop()) gop->Blt(gop, Kept, EfiBltBufferToVideo, 0, 0, X, Y, Width, Height, 0);
+  Merge(X, Y, Width, Height, 1);
 }
 
 VOID EFIAPI ClearBackdrop(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
+  Merge(X, Y, Width, Height, 0);
   if (Kept != nullptr) gBS->FreePool(Kept);
   Kept = nullptr;
   KeptPixels = 0;
-  EFI_GRAPHICS_OUTPUT_BLT_PIXEL black = {0, 0, 0, 0};
-  if (EFI_GRAPHICS_OUTPUT_PROTOCOL *gop = Gop()) gop->Blt(gop, &black, EfiBltVideoFill, 0, 0, X, Y, Width, Height, 0);
 }
 
 }  // namespace
