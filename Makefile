@@ -60,9 +60,8 @@ firmware-test: deps images testbed-images
 test: deps
 	@bash tools/run_tests.sh
 
-demo: deps images testbed-images
-	@if [ -f test/bed/demo.py ]; then $(PYTHON) test/bed/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive); \
-	else echo "demo: the demo caller has not landed yet; images are in $(BUILD)/efi/"; ls -l $(BUILD)/efi/; fi
+demo: deps images testbed-images package pictures-fv
+	$(PYTHON) test/demo/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive)
 
 # The seven images as PI firmware files (build/ffs) and the DXE ones as one volume (build/fv/drivers.fv).
 .PHONY: package ffs
