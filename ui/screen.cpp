@@ -123,7 +123,9 @@ EFI_STATUS ScreenInit(UINT64 Attribute) {
   WindowList.ForwardLink = &WindowList;
   WindowList.BackLink = &WindowList;
 
-  if (__builtin_mul_overflow(ScreenColumns + 1, ScreenRows, &ShadowCells)) return EFI_OUT_OF_RESOURCES;
+  UINTN stride;
+  if (__builtin_add_overflow(ScreenColumns, 1, &stride) || __builtin_mul_overflow(stride, ScreenRows, &ShadowCells))
+    return EFI_OUT_OF_RESOURCES;
   status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&ScreenPriority);
   if (EFI_ERROR(status)) return status;
   status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&ScreenFlags);
