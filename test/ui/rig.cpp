@@ -45,6 +45,7 @@ EFI_STATUS FileHook(const char *name, EFI_FILE_PROTOCOL *root, EFI_FILE_INFO *fi
   c.root = root;
   c.file = file;
   c.file_name = NameOf(file);
+  c.file_size = file ? file->FileSize : 0;
   c.context = context;
   Caller::current->calls.push_back(c);
   return Caller::current->Next(name);

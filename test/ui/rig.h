@@ -35,6 +35,7 @@ struct HookCall {
   EFI_FILE_PROTOCOL *root = nullptr;
   EFI_FILE_INFO *file = nullptr;
   std::u16string file_name;  // copied at the call
+  uint64_t file_size = 0;    // copied at the call
   void *context = nullptr;
   void *first = nullptr, *second = nullptr;  // the escape enter hook's two pointers
   EFI_INPUT_KEY key{};
