@@ -22,8 +22,9 @@ VOID EFIAPI ConvertPlatformMmioBase(EFI_EVENT Event, VOID *Context) {
 BOOLEAN ModuleNameIsSbRun(const CHAR8 *BaseName) {
   static const CHAR8 sbRun[] = "SbRun";
   if (BaseName == nullptr) return 1;
+  // A name longer than "SbRun" meets its terminator and differs there.
   for (UINTN i = 0; BaseName[i] != '\0'; i++) {
-    if (i >= sizeof(sbRun) - 1 || BaseName[i] != sbRun[i]) return 0;
+    if (BaseName[i] != sbRun[i]) return 0;
   }
   return 1;
 }
