@@ -237,10 +237,4 @@ TEST_F(NicDiscovery, UnknownKindReadsNothing) {
   }
 }
 
-TEST_F(NicDiscovery, RowIndexAdvancesPastEachRow) {
-  NicCurrentRow = 7;
-  DiscoverNics();
-  EXPECT_EQ(NicCurrentRow, NIC_LOCATION_COUNT);
-}
-
 }  // namespace

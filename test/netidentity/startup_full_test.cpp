@@ -33,12 +33,6 @@ class FullStartup : public ::testing::Test {
   libtest::DebugPrintDouble debug{platform};
 };
 
-TEST_F(FullStartup, KeepsTheRuntimeServicesToo) {
-  Start();
-  EXPECT_EQ(gDrvLibRuntimeServices, platform.RuntimeServices());
-  EXPECT_EQ(CfgPcdBuffer.EndMark, 2);
-}
-
 TEST_F(FullStartup, AllocatesThreeRuntimeBlocksAndZeroesTwo) {
   Start();
   using B = std::pair<size_t, EFI_MEMORY_TYPE>;
@@ -122,11 +116,6 @@ TEST_F(FullStartup, OutsideSmmTheFlagStaysClearWithoutNotification) {
   EXPECT_EQ(SmmLibReadyRegistration, nullptr);
 }
 
-TEST_F(FullStartup, WithoutSmmBase2NothingIsAsked) {
-  Start();
-  EXPECT_EQ(SmmLibReady, 0);
-}
-
 TEST_F(FullStartup, InSmmThePresentMarkerSetsTheFlag) {
   fake::Smm smm(platform);
   static int marker;
@@ -151,13 +140,6 @@ TEST_F(FullStartup, InSmmALaterMarkerSetsTheFlagThroughOneNotification) {
   EFI_HANDLE h = nullptr;
   smm.Install(&h, kMarkerGuid, &marker);
   EXPECT_EQ(SmmLibReady, 1);
-}
-
-TEST_F(FullStartup, SetFlagSkipsTheSmmStep) {
-  fake::Smm smm(platform);
-  SmmLibReady = 1;
-  SmmPresenceConstructor();
-  EXPECT_EQ(smm.GetSmstLocationCalls(), 0u);
 }
 
 }  // namespace
