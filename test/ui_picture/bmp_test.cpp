@@ -261,6 +261,12 @@ TEST_F(BmpTest, RefusesTopDownBitmaps) {
   uint64_t before = platform_.AllocationCount();
   EXPECT_EQ(Decode(MakeBmp(s)).status, EFI_UNSUPPORTED);
   EXPECT_EQ(platform_.AllocationCount(), before);
+  // Without pixels the size cannot give it away: still refused, not an
+  // empty image of a huge height.
+  s.width = 0;
+  Decoded d = Decode(MakeBmp(s));
+  EXPECT_EQ(d.status, EFI_UNSUPPORTED);
+  EXPECT_EQ(d.height, 0u);
 }
 
 // Every prefix of every valid file is refused, read only inside its bytes.
