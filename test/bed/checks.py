@@ -1,6 +1,7 @@
 """Host-side checks of the screens the test application asks the runner to
 capture: each takes the text grid (screen.Grid) and the screenshot (a PIL RGB
 image) and returns a list of problems (empty when the screen is right)."""
+import os
 
 # Pixel geometry of the 100 x 31 console on the 1024 x 768 screen.
 ORIGIN_X, ORIGIN_Y, CELL_W, CELL_H = 112, 89, 8, 19
@@ -61,16 +62,196 @@ def check_screen_grid(grid, image):
     return problems
 
 
+# ---- The UI engine's screens (the 100 x 27 character screen of a run) ----
+
+MARK = ("\u25ba", ">")  # the terminal may show the pointer mark as ">"
+BUILD = None  # set by extra_files: where the artwork is
+
+
+def expect_attr(problems, grid, cells, attr, what):
+    bad = [(c, r) for c, r in cells if grid.attr_at(c, r) != attr]
+    if bad:
+        c, r = bad[0]
+        problems.append("%s: %d cells not %02X, first (%d, %d) is %02X" % (what, len(bad), attr, c, r, grid.attr_at(c, r)))
+
+
+def expect_entry(problems, grid, col, row, text, attr, marked):
+    """A list entry: the mark in front when marked (any of MARK), then text."""
+    got = grid.at(col, row, len(text) + 1)
+    lead, rest = got[0], got[1:]
+    if rest != text or (marked and lead not in MARK) or (not marked and lead != " "):
+        problems.append("row %d col %d: %r, expected %s%r" % (row, col, got, "mark + " if marked else "", text))
+    expect_attr(problems, grid, [(c, row) for c in range(col, col + len(text) + 1)], attr, "entry %r" % text)
+
+
+def check_frame(problems, grid):
+    """The background's red border and lines, and the four windows in 0x0F."""
+    # The screen's bottom-right cell (99, 26) is never written.
+    full = [(c, r) for r in (0, 25, 26) for c in range(100) if (c, r) != (99, 26)]
+    full += [(c, r) for r in (2, 4, 15, 23) for c in range(1, 99)]
+    full += [(21, r) for r in range(5, 23)]
+    full += [(0, r) for r in (1, 3, 10, 11, 12, 13, 14, 24)] + [(99, r) for r in range(26)]
+    expect_attr(problems, grid, full, 0x0C, "red border and lines")
+
+
+def check_windows_blank(problems, grid, areas):
+    for c0, r0, w, h, what in areas:
+        cells = [(c, r) for r in range(r0, r0 + h) for c in range(c0, c0 + w)]
+        expect_attr(problems, grid, cells, 0x0F, what)
+        text = "".join(grid.at(c0, r, w) for r in range(r0, r0 + h))
+        if text.strip():
+            problems.append("%s is not blank: %r" % (what, text.strip()[:40]))
+
+
+def check_volume_list(problems, grid, selected, count, attr):
+    """"   fs%d  " per volume, the highlighted one "  %cfs%d  " with the mark."""
+    for i in range(min(count, 4)):
+        if grid.at(0, 5 + i, 2) != "  ":
+            problems.append("volume row %d does not start with two blanks" % i)
+        expect_entry(problems, grid, 2, 5 + i, "fs%d  " % i, attr if i == selected else 0x0F, i == selected)
+        expect_attr(problems, grid, [(0, 5 + i), (1, 5 + i)], attr if i == selected else 0x0F, "volume row %d" % i)
+    expect_text(problems, grid, 0, 9, "Total FFS : %d" % count, 0x0E)
+
+
+def check_date_line(problems, grid, name):
+    expect_text(problems, grid, 26, 8, "File Date    : ", 0x0E)
+    expect_text(problems, grid, 41, 8, "%s (03/05/2021) " % name, 0x0F)
+
+
+def artwork(name):
+    from PIL import Image
+    return Image.open(os.path.join(BUILD, "artwork", name + ".bmp")).convert("RGB")
+
+
+def expect_picture(problems, image, name, x, y):
+    """The picture drawn pixel for pixel with its top-left corner at (x, y)."""
+    pic = artwork(name)
+    w, h = pic.size
+    got = image.crop((x, y, x + w, y + h))
+    if list(got.getdata()) != list(pic.getdata()):
+        problems.append("picture %s is not at (%d, %d)" % (name, x, y))
+    return w
+
+
+def check_ui_first_screen(grid, image):
+    problems = []
+    check_frame(problems, grid)
+    check_volume_list(problems, grid, 0, 3, 0x0D)
+    check_windows_blank(problems, grid, [(0, 16, 21, 7, "file list"), (22, 5, 77, 5, "information window"),
+                                        (22, 16, 77, 7, "caller's window"), (8, 5, 13, 4, "volume list's right part")])
+    # The corner mark: mark A at (930, 80), then digit 4, mark B, digits 0 and 3,
+    # one blank pixel column between neighbours.
+    x = 930
+    for name in ("mark_a", "digit4", "mark_b", "digit0", "digit3"):
+        x += expect_picture(problems, image, name, x, 80) + 1
+    return problems
+
+
+def check_ui_volume_chosen(grid, image):
+    problems = []
+    check_volume_list(problems, grid, 1, 3, 0x0D)
+    return problems
+
+
+def check_ui_file_list(grid, image):
+    problems = []
+    check_frame(problems, grid)
+    check_volume_list(problems, grid, 1, 3, 0x0E)  # confirmed style once the focus left
+    # Only the two files of a BIOS size, in directory order; bit 7 of the
+    # highlight's 0xFD does not reach the terminal.
+    expect_entry(problems, grid, 0, 16, "BIOS1.ROM", 0x7D, True)
+    expect_entry(problems, grid, 0, 17, "BIOS2.ROM", 0x0F, False)
+    check_windows_blank(problems, grid, [(0, 18, 21, 5, "file list below the files")])
+    check_date_line(problems, grid, "BIOS1.ROM")
+    return problems
+
+
+def check_ui_file_down(grid, image):
+    problems = []
+    expect_entry(problems, grid, 0, 16, "BIOS1.ROM", 0x0F, False)
+    expect_entry(problems, grid, 0, 17, "BIOS2.ROM", 0x7D, True)
+    check_date_line(problems, grid, "BIOS2.ROM")
+    return problems
+
+
+def check_ui_file_chosen(grid, image):
+    problems = []
+    expect_entry(problems, grid, 0, 17, "BIOS2.ROM", 0x0E, True)  # confirmed style
+    # The message box: 40 x 8 at column 30, row 8, in front, with the text
+    # centred on its middle column in its second inner row.
+    expect_text(problems, grid, 30, 8, "\u250c" + "\u2500" * 38 + "\u2510", 0x1F)
+    for r in range(9, 15):
+        expect_text(problems, grid, 30, r, "\u2502", 0x1F)
+        expect_text(problems, grid, 69, r, "\u2502", 0x1F)
+    expect_text(problems, grid, 30, 15, "\u2514" + "\u2500" * 38 + "\u2518", 0x1F)
+    text = "Checking BIOS2.ROM"
+    expect_text(problems, grid, 50 - len(text) // 2, 10, text, 0x1F)
+    expect_text(problems, grid, 24, 17, "Size 128 KiB", 0x0F)
+    # The grey backdrop behind the box's pixel rectangle (352, 241, 320, 152).
+    grey = dominant(image, 352, 241, 320, 152)
+    if not is_colour(grey, (64, 64, 64), 0):
+        problems.append("the message box area is %r, not the grey backdrop" % (grey,))
+    for px, py in ((350, 300), (673, 300), (500, 239)):
+        if image.getpixel((px, py)) == (64, 64, 64):
+            problems.append("the backdrop reaches (%d, %d), outside the box" % (px, py))
+    # Progress after SetProgress(0..42, 1): segments 0-42 drawn on the frame's blanks,
+    # the digits 4 and 2 (the hundreds digit 0 is not drawn but its width
+    # counts) and the percent suffix.
+    w = artwork("bar0").size[0]
+    for p in (0, 20, 42):
+        expect_picture(problems, image, "bar1", 62 + p * w, 629)
+    wb = artwork("bar_blank").size[0]
+    for k in (43, 70, 99):
+        expect_picture(problems, image, "bar_blank", 62 + k * wb, 629)
+    w0 = artwork("digit0").size[0]
+    w4 = artwork("digit4").size[0]
+    expect_picture(problems, image, "digit4", 920 + w0, 607)
+    expect_picture(problems, image, "digit2", 921 + w0 + w4, 607)
+    expect_picture(problems, image, "percent", 952, 607)
+    return problems
+
+
+def check_ui_no_graphics_console(grid, image):
+    if grid.find("LocateProtocol gAdvancedGcProtocolGuid error Not Found") is None:
+        return ["the message \"LocateProtocol gAdvancedGcProtocolGuid error Not Found\" is not on the console"]
+    return []
+
+
 SHOT_CHECKS = {
     "screen.grid": check_screen_grid,
+    "ui.first-screen": check_ui_first_screen,
+    "ui.volume-chosen": check_ui_volume_chosen,
+    "ui.file-list": check_ui_file_list,
+    "ui.file-down": check_ui_file_down,
+    "ui.file-chosen": check_ui_file_chosen,
+    "ui.no-graphics-console": check_ui_no_graphics_console,
 }
 
 
 def extra_files(build):
     """Further files for the boot disk: {path on disk: host path or bytes}."""
-    return {}
+    global BUILD
+    BUILD = build
+    files = {}
+    pictures = os.path.join(build, "fv", "pictures.fv")
+    if os.path.exists(pictures):
+        files["bed/pictures.fv"] = pictures
+    return files
+
+
+def _content(size, seed):
+    return bytes((seed + i * 7) & 0xFF for i in range(size))
+
+
+# BIOSA: two BIOS-sized files among files of other sizes and a folder whose
+# file has a BIOS size; BIOSB: nine BIOS files, more than the list shows.
+BIOSA_FILES = [("BIOSA.TAG", 16), ("BIOS1.ROM", 0x10000), ("NOTES.TXT", 1000), ("BIOS2.ROM", 0x20000),
+               ("ODD.BIN", 0x10001), ("EMPTY.BIN", 0), ("SUBDIR/INNER.ROM", 0x10000)]
+BIOSA_LISTED = ["BIOS1.ROM", "BIOS2.ROM"]
+BIOSB_FILES = [("BIOS_%02d.ROM" % i, 0x10000 * (1 + i % 3)) for i in range(1, 10)]
 
 
 def extra_volumes():
     """Further FAT volumes: [(label, {path: host path or bytes})]."""
-    return []
+    return [("BIOSA", {name: _content(size, i) for i, (name, size) in enumerate(BIOSA_FILES)}),
+            ("BIOSB", {name: _content(size, i) for i, (name, size) in enumerate(BIOSB_FILES)})]

@@ -29,3 +29,7 @@ IMAGES += SmbiosEditStandIn
 TESTBED_IMAGES += SmbiosEditStandIn
 SmbiosEditStandIn_SRCS := test/bed/standin/smbios_edit.cpp $(BED_STANDIN)
 SmbiosEditStandIn_ENTRY := SmbiosEditStandInEntry
+IMAGES += GraphicsConsoleStandIn
+TESTBED_IMAGES += GraphicsConsoleStandIn
+GraphicsConsoleStandIn_SRCS := test/bed/standin/graphics_console.cpp $(BED_STANDIN)
+GraphicsConsoleStandIn_ENTRY := GraphicsConsoleStandInEntry

@@ -42,6 +42,9 @@ GROUPS = [
     {"name": "fam1a", "cpu": "qemu64,family=26,model=64", "needs": ["SetupTokenSmm"]},
 ]
 
+# Modification time of the generated files: 5 March 2021, 12:00 local time.
+FILE_TIME = time.mktime((2021, 3, 5, 12, 0, 0, 0, 0, -1))
+
 BOOT_TIMEOUT = float(os.environ.get("BED_BOOT_TIMEOUT", "300"))
 
 
@@ -101,8 +104,9 @@ def make_disk(path, files, size_mb=32, label="BEDDISK"):
             tmp = path + ".tmp"
             with open(tmp, "wb") as f:
                 f.write(src)
+            os.utime(tmp, (FILE_TIME, FILE_TIME))
             src = tmp
-        subprocess.run(["mcopy", "-o", "-i", path, src, "::/" + dest.strip("/")], check=True)
+        subprocess.run(["mcopy", "-m", "-o", "-i", path, src, "::/" + dest.strip("/")], check=True)
     if os.path.exists(path + ".tmp"):
         os.unlink(path + ".tmp")
 
@@ -322,7 +326,7 @@ def main():
     build = os.path.abspath(os.path.join(ROOT, args.build) if not os.path.isabs(args.build) else args.build)
     os.chdir(ROOT)
     if not args.no_make:
-        r = subprocess.run(["make", "--no-print-directory", "BUILD=" + args.build, "images", "testbed-images"],
+        r = subprocess.run(["make", "--no-print-directory", "BUILD=" + args.build, "images", "testbed-images", "pictures-fv"],
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         if r.returncode != 0:
             sys.stderr.write(r.stderr.decode(errors="replace"))

@@ -17,6 +17,13 @@ def _colour(name, default):
     return _ANSI.get(name, default)
 
 
+# The terminal sends a few marks as the code page's glyphs in the control
+# range (U+25BA as 0x10, U+25B2 as 0x1E, ...); they are characters here, while
+# ESC, CR, LF and BS keep their control meaning.
+_GLYPHS = {0x10: "\u25ba", 0x11: "\u25c4", 0x18: "\u2191", 0x19: "\u2193", 0x1A: "\u2192",
+           0x1E: "\u25b2", 0x1F: "\u25bc"}
+
+
 class Grid:
     """A snapshot: text[row] is a string of COLUMNS characters, attr[row][col]
     the console attribute of each cell."""
@@ -63,7 +70,7 @@ class Terminal:
     def feed(self, data):
         # OVMF's serial terminal is PC-ANSI: box-drawing characters come as
         # code page 437 bytes (U+2500 as 0xC4), the rest is ASCII.
-        self.stream.feed(data.decode("cp437"))
+        self.stream.feed(data.decode("cp437").translate(_GLYPHS))
         self.fed += len(data)
 
     def snapshot(self):

@@ -1,0 +1,185 @@
+// Stand-in for the platform's graphics console protocol: function 3 puts a
+// picture behind the console text of a rectangle (keeping its own copy),
+// function 4 withdraws it. "Behind the text" is done by watching the graphics
+// output: text drawn into a backdrop rectangle gets the backdrop's pixels
+// wherever it would have shown its background colour, and a fill (a clear)
+// there is followed by the backdrop again.
+#include "test/bed/standin/standin.h"
+
+#define MAX_BACKDROPS 4
+#define MAX_OUTPUTS 4
+
+typedef EFI_STATUS(EFIAPI *BLT)(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer,
+                                EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation, UINTN SourceX, UINTN SourceY, UINTN DestinationX,
+                                UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta);
+
+struct Backdrop {
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixels;  // Width x Height, null when unused
+  UINTN X, Y, Width, Height;
+};
+
+struct Output {
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop;
+  BLT Blt;  // the firmware's own
+};
+
+static Backdrop Backdrops[MAX_BACKDROPS];
+static Output Outputs[MAX_OUTPUTS];
+static BED_GC_PROBE Probe;
+static VOID *Protocol[5];
+
+static BLT OriginalBlt(EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop) {
+  for (Output &o : Outputs)
+    if (o.Gop == Gop) return o.Blt;
+  return nullptr;
+}
+
+static BOOLEAN Intersects(const Backdrop &B, UINTN X, UINTN Y, UINTN W, UINTN H) {
+  return B.Pixels && X < B.X + B.Width && B.X < X + W && Y < B.Y + B.Height && B.Y < Y + H;
+}
+
+// The backdrop pixel under screen pixel (X, Y), or null.
+static EFI_GRAPHICS_OUTPUT_BLT_PIXEL *BackdropAt(UINTN X, UINTN Y) {
+  for (Backdrop &b : Backdrops)
+    if (b.Pixels && X >= b.X && X < b.X + b.Width && Y >= b.Y && Y < b.Y + b.Height) return &b.Pixels[(Y - b.Y) * b.Width + (X - b.X)];
+  return nullptr;
+}
+
+// Draws the part of B that lies inside (X, Y, W, H).
+static VOID Redraw(EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, BLT Blt, const Backdrop &B, UINTN X, UINTN Y, UINTN W, UINTN H) {
+  UINTN x0 = X > B.X ? X : B.X, y0 = Y > B.Y ? Y : B.Y;
+  UINTN x1 = X + W < B.X + B.Width ? X + W : B.X + B.Width;
+  UINTN y1 = Y + H < B.Y + B.Height ? Y + H : B.Y + B.Height;
+  if (x0 >= x1 || y0 >= y1) return;
+  Blt(Gop, B.Pixels, EfiBltBufferToVideo, x0 - B.X, y0 - B.Y, x0, y0, x1 - x0, y1 - y0, B.Width * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL));
+}
+
+static BOOLEAN SameColour(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL &A, const EFI_GRAPHICS_OUTPUT_BLT_PIXEL &B) {
+  return A.Blue == B.Blue && A.Green == B.Green && A.Red == B.Red;
+}
+
+static EFI_STATUS EFIAPI WatchedBlt(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer,
+                                    EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation, UINTN SourceX, UINTN SourceY, UINTN DestinationX,
+                                    UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta) {
+  BLT blt = OriginalBlt(This);
+  if (blt == nullptr) return EFI_DEVICE_ERROR;
+  BOOLEAN touches = 0;
+  for (const Backdrop &b : Backdrops) touches |= Intersects(b, DestinationX, DestinationY, Width, Height);
+  if (!touches || Buffer == nullptr || (Operation != EfiBltVideoFill && Operation != EfiBltBufferToVideo))
+    return blt(This, Buffer, Operation, SourceX, SourceY, DestinationX, DestinationY, Width, Height, Delta);
+
+  if (Operation == EfiBltVideoFill) {
+    EFI_STATUS status = blt(This, Buffer, Operation, SourceX, SourceY, DestinationX, DestinationY, Width, Height, Delta);
+    for (const Backdrop &b : Backdrops)
+      if (Intersects(b, DestinationX, DestinationY, Width, Height)) Redraw(This, blt, b, DestinationX, DestinationY, Width, Height);
+    return status;
+  }
+
+  // Text: the block's first pixel is its background colour (glyph cells are
+  // blank in their top-left corner), and that colour gives way to the backdrop.
+  UINTN stride = Delta ? Delta / sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL) : Width;
+  UINTN pixels = 0, bytes = 0;
+  if (__builtin_mul_overflow(Width, Height, &pixels) || __builtin_mul_overflow(pixels, sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL), &bytes))
+    return EFI_INVALID_PARAMETER;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *copy = nullptr;
+  if (bytes == 0 || EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, bytes, (VOID **)&copy)))
+    return blt(This, Buffer, Operation, SourceX, SourceY, DestinationX, DestinationY, Width, Height, Delta);
+  const EFI_GRAPHICS_OUTPUT_BLT_PIXEL background = Buffer[SourceY * stride + SourceX];
+  for (UINTN y = 0; y < Height; y++) {
+    for (UINTN x = 0; x < Width; x++) {
+      EFI_GRAPHICS_OUTPUT_BLT_PIXEL p = Buffer[(SourceY + y) * stride + SourceX + x];
+      if (SameColour(p, background)) {
+        if (EFI_GRAPHICS_OUTPUT_BLT_PIXEL *under = BackdropAt(DestinationX + x, DestinationY + y)) p = *under;
+      }
+      copy[y * Width + x] = p;
+    }
+  }
+  EFI_STATUS status = blt(This, copy, EfiBltBufferToVideo, 0, 0, DestinationX, DestinationY, Width, Height, 0);
+  gBS->FreePool(copy);
+  return status;
+}
+
+static VOID EFIAPI SetBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, UINTN Y, UINTN Width, UINTN Height) {
+  Probe.ShowCount++;
+  Probe.LastX = X, Probe.LastY = Y, Probe.LastWidth = Width, Probe.LastHeight = Height;
+  if (Buffer == nullptr || Width == 0 || Height == 0) return;
+  Probe.LastPixel = *(UINT32 *)Buffer;
+  UINTN pixels = 0, bytes = 0;
+  if (__builtin_mul_overflow(Width, Height, &pixels) || __builtin_mul_overflow(pixels, sizeof *Buffer, &bytes)) return;
+  // A new backdrop for the same rectangle replaces the old one.
+  Backdrop *slot = nullptr;
+  for (Backdrop &b : Backdrops) {
+    if (b.Pixels && b.X == X && b.Y == Y && b.Width == Width && b.Height == Height) {
+      gBS->FreePool(b.Pixels);
+      b.Pixels = nullptr;
+      Probe.Active--;
+    }
+    if (b.Pixels == nullptr && slot == nullptr) slot = &b;
+  }
+  if (slot == nullptr || EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, bytes, (VOID **)&slot->Pixels))) return;
+  gBS->CopyMem(slot->Pixels, Buffer, bytes);
+  slot->X = X, slot->Y = Y, slot->Width = Width, slot->Height = Height;
+  Probe.Active++;
+  for (Output &o : Outputs)
+    if (o.Gop) Redraw(o.Gop, o.Blt, *slot, X, Y, Width, Height);
+}
+
+static VOID EFIAPI ClearBackdrop(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
+  Probe.WithdrawCount++;
+  for (Backdrop &b : Backdrops) {
+    if (b.Pixels && b.X == X && b.Y == Y && b.Width == Width && b.Height == Height) {
+      gBS->FreePool(b.Pixels);
+      b.Pixels = nullptr;
+      Probe.Active--;
+    }
+  }
+}
+
+static EFI_STATUS EFIAPI Unknown(VOID) { return EFI_UNSUPPORTED; }
+
+static const StandInInterface Interfaces[] = {
+    {{0xFBC9449A, 0x681C, 0x4517, {0xAB, 0x91, 0x09, 0x72, 0xAC, 0xDE, 0x77, 0xB4}}, Protocol},
+    {BED_GC_PROBE_GUID, &Probe},
+};
+
+static EFI_STATUS EFIAPI Unload(EFI_HANDLE ImageHandle) {
+  EFI_STATUS status = StandInUninstall(ImageHandle, Interfaces, 2);
+  if (EFI_ERROR(status)) return status;
+  for (Output &o : Outputs) {
+    if (o.Gop) o.Gop->Blt = o.Blt;
+    o.Gop = nullptr;
+  }
+  for (Backdrop &b : Backdrops) {
+    if (b.Pixels) gBS->FreePool(b.Pixels);
+    b.Pixels = nullptr;
+  }
+  return EFI_SUCCESS;
+}
+
+extern "C" EFI_STATUS EFIAPI GraphicsConsoleStandInEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gST = SystemTable;
+  gBS = SystemTable->BootServices;
+  static const EFI_GUID gopGuid = EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID;
+  UINTN count = 0;
+  EFI_HANDLE *handles = nullptr;
+  EFI_STATUS status = gBS->LocateHandleBuffer(ByProtocol, &gopGuid, nullptr, &count, &handles);
+  if (EFI_ERROR(status)) return status;
+  for (UINTN i = 0, n = 0; i < count && n < MAX_OUTPUTS; i++) {
+    VOID *gop = nullptr;
+    if (EFI_ERROR(gBS->HandleProtocol(handles[i], &gopGuid, &gop))) continue;
+    Outputs[n].Gop = (EFI_GRAPHICS_OUTPUT_PROTOCOL *)gop;
+    Outputs[n].Blt = Outputs[n].Gop->Blt;
+    Outputs[n].Gop->Blt = WatchedBlt;
+    n++;
+  }
+  gBS->FreePool(handles);
+  Protocol[0] = Protocol[1] = Protocol[2] = (VOID *)Unknown;
+  Protocol[3] = (VOID *)SetBackdrop;
+  Protocol[4] = (VOID *)ClearBackdrop;
+  status = StandInStart(ImageHandle, SystemTable, Interfaces, 2, Unload);
+  if (EFI_ERROR(status)) {
+    for (Output &o : Outputs)
+      if (o.Gop) o.Gop->Blt = o.Blt;
+  }
+  return status;
+}
