@@ -46,3 +46,14 @@ $(PICTURES_FV): $(foreach f,$(PICTURE_FILES),$(BUILD)/fv/pictures/$(f).ffs) tool
 
 .PHONY: pictures-fv
 pictures-fv: $(PICTURES_FV)
+
+# $(call DRIVER_FFS,Name,FileGuid[,FileType[,Depex]]) defines the rule for
+# $(BUILD)/fv/ffs/Name.ffs: the image $(BUILD)/efi/Name.efi as a PE32 section
+# with a dependency section (default TRUE; a DXE one for "driver", an MM one
+# for "smm"), its name and a version section. FileType defaults to driver.
+# A volume of such files: $(FVPACK) fv -o OUT.fv FILE.ffs ...
+define DRIVER_FFS
+$(BUILD)/fv/ffs/$(1).ffs: $(BUILD)/efi/$(1).efi tools/fv/fvpack.py
+	@mkdir -p $$(dir $$@)
+	$(FVPACK) ffs -o $$@ --guid $(2) --type $(or $(3),driver) --depex '$(or $(4),TRUE)' --pe32 $$< --ui $(1) --version 1
+endef
