@@ -148,6 +148,13 @@ TEST_F(BootDelayTest, ShortSetupCountsAsZero) {
   SetCount(2, 0, 199);  // just long enough
   EXPECT_EQ(Run(), EFI_SUCCESS);
   EXPECT_EQ(OneSecondStalls(), 2u);
+
+  // Like any count of 0, the extra second of the "F" part still applies.
+  SetUp();
+  SetCpu(kFamily19Model61, 'F');
+  SetCount(9, 9, 198);
+  EXPECT_EQ(Run(), EFI_SUCCESS);
+  EXPECT_EQ(OneSecondStalls(), 1u);
 }
 
 TEST_F(BootDelayTest, EntryRunsLibraryStartupFirstAndKeepsItsFirstTables) {
