@@ -77,7 +77,7 @@ TEST_F(BmpTest, TooSmallCallerArrayIsLeftAloneAndToldTheSize) {
 TEST_F(BmpTest, IgnoresUnusedBitsAndRowAlignment) {
   // 1 bit, 10 wide: two data bytes (the last six bits unused) and two bytes
   // of alignment per row. Colour 0 black, colour 1 white.
-  BmpSpec one;
+  BmpFields one;
   one.width = 10;
   one.height = 2;
   one.bpp = 1;
@@ -94,7 +94,7 @@ TEST_F(BmpTest, IgnoresUnusedBitsAndRowAlignment) {
 
   // 4 bits, 3 wide: the low nibble of the second byte is unused, so even an
   // index past the two-colour table there is not looked at.
-  BmpSpec four;
+  BmpFields four;
   four.width = 3;
   four.height = 1;
   four.bpp = 4;
@@ -110,7 +110,7 @@ TEST_F(BmpTest, IgnoresUnusedBitsAndRowAlignment) {
 
   // 24 bits, 3 wide: 9 bytes of pixels and 3 bytes of alignment per row;
   // the rows come out top row first.
-  BmpSpec rgb;
+  BmpFields rgb;
   rgb.width = 3;
   rgb.height = 2;
   rgb.pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0xAA, 0xBB, 0xCC, 11, 12, 13, 14, 15, 16, 17, 18, 19, 0xDD, 0xEE, 0xFF};
@@ -126,7 +126,7 @@ TEST_F(BmpTest, IgnoresUnusedBitsAndRowAlignment) {
 
 TEST_F(BmpTest, EmptyImagesSucceedWithAnEmptyArray) {
   for (UINT16 bpp : {24, 7}) {  // the depth is not looked at without pixels
-    BmpSpec s;
+    BmpFields s;
     s.width = 5;
     s.height = 0;
     s.bpp = bpp;
@@ -148,7 +148,7 @@ TEST_F(BmpTest, UnsupportedFilesKeepTheirStatuses) {
   f[30] = 1;  // run-length compression
   EXPECT_EQ(Decode(f).status, EFI_UNSUPPORTED) << "compression";
   for (UINT16 bpp : {0, 2, 16, 32}) {
-    BmpSpec s;
+    BmpFields s;
     s.width = 2;
     s.height = 2;
     s.bpp = bpp;
@@ -180,7 +180,7 @@ TEST_F(BmpTest, RefusesSizesPastTheLimit) {
       {4097, 4096},          // just past 64 MiB
   };
   for (auto c : cases) {
-    BmpSpec s;
+    BmpFields s;
     s.width = c.w;
     s.height = c.h;
     s.bpp = 1;
@@ -192,7 +192,7 @@ TEST_F(BmpTest, RefusesSizesPastTheLimit) {
     EXPECT_EQ(platform_.AllocationCount(), before) << "nothing allocated for " << c.w << "x" << c.h;
   }
   // Exactly the limit is accepted when the file holds it: 4096 x 4096 at one bit.
-  BmpSpec s;
+  BmpFields s;
   s.width = 4096;
   s.height = 4096;
   s.bpp = 1;
@@ -206,7 +206,7 @@ TEST_F(BmpTest, RefusesSizesPastTheLimit) {
 }
 
 TEST_F(BmpTest, RefusesLayoutsOutsideTheFile) {
-  BmpSpec base;
+  BmpFields base;
   base.width = 4;
   base.height = 3;
   base.bpp = 8;
@@ -215,7 +215,7 @@ TEST_F(BmpTest, RefusesLayoutsOutsideTheFile) {
   base.pixels.assign(12, 1);
   ASSERT_EQ(Decode(MakeBmp(base)).status, EFI_SUCCESS);
 
-  BmpSpec s = base;
+  BmpFields s = base;
   s.pixelOffset = 0xFFFFFFF0;  // far past the file
   EXPECT_EQ(Decode(MakeBmp(s)).status, EFI_INVALID_PARAMETER) << "pixel offset";
   s = base;
@@ -240,7 +240,7 @@ TEST_F(BmpTest, RefusesColourIndicesPastTheTable) {
       {1, {0x40, 0, 0, 0}},       // index 1 with a one-colour table
   };
   for (auto &c : cases) {
-    BmpSpec s;
+    BmpFields s;
     s.width = 4;
     s.height = 1;
     s.bpp = c.bpp;
@@ -254,7 +254,7 @@ TEST_F(BmpTest, RefusesColourIndicesPastTheTable) {
 }
 
 TEST_F(BmpTest, RefusesTopDownBitmaps) {
-  BmpSpec s;
+  BmpFields s;
   s.width = 2;
   s.height = -2;
   s.pixels.assign(16, 0);

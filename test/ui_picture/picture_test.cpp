@@ -36,7 +36,7 @@ static void Put(std::vector<UINT8> &v, size_t at, UINT64 value, int bytes) {
   for (int i = 0; i < bytes; i++) v[at + i] = (UINT8)(value >> (8 * i));
 }
 
-std::vector<UINT8> MakeBmp(const BmpSpec &s) {
+std::vector<UINT8> MakeBmp(const BmpFields &s) {
   std::vector<UINT8> f(54, 0);
   UINT64 offset = s.pixelOffset >= 0 ? (UINT64)s.pixelOffset : 54 + s.table.size();
   f[0] = 'B';

@@ -18,7 +18,7 @@ std::vector<std::string> VectorNames();           // every NAME with NAME.bmp an
 
 // A BMP with a 54-byte header, the given colour table and pixel bytes (rows
 // already padded); ClrUsed and the pixel offset as given or as they follow.
-struct BmpSpec {
+struct BmpFields {
   INT32 width = 1, height = 1;
   UINT16 bpp = 24;
   UINT32 compression = 0;
@@ -27,7 +27,7 @@ struct BmpSpec {
   std::vector<UINT8> pixels;  // stored rows, bottom row first
   INT64 pixelOffset = -1;     // -1: right after the table
 };
-std::vector<UINT8> MakeBmp(const BmpSpec &spec);
+std::vector<UINT8> MakeBmp(const BmpFields &fields);
 
 struct Decoded {
   EFI_STATUS status = 0;

@@ -39,7 +39,7 @@ bool Same(EFI_GRAPHICS_OUTPUT_BLT_PIXEL a, EFI_GRAPHICS_OUTPUT_BLT_PIXEL b) { re
 EFI_GRAPHICS_OUTPUT_BLT_PIXEL ColourOf(size_t i) { return {(UINT8)(10 + i), (UINT8)(100 + i), (UINT8)(200 - i), 0}; }
 
 std::vector<UINT8> SolidBmp(UINTN w, UINTN h, EFI_GRAPHICS_OUTPUT_BLT_PIXEL c) {
-  BmpSpec s;
+  BmpFields s;
   s.width = (INT32)w;
   s.height = (INT32)h;
   UINTN stride = (w * 3 + 3) & ~3u;
