@@ -217,7 +217,122 @@ def check_ui_no_graphics_console(grid, image):
     return []
 
 
+# ---- The host-driven run over the nine-file volume (fs2) ----
+
+UP_MARKS, DOWN_MARKS = ("\u25b2", "^"), ("\u25bc", "v")
+
+
+def check_file_rows(problems, grid, first, selected, up, down):
+    """Rows 16-22 show BIOS_<first+1>.ROM onwards, the selected one marked,
+    and the scroll marks at column 15 of the first and last row."""
+    for r in range(7):
+        i = first + r
+        name = "BIOS_%02d.ROM" % (i + 1)
+        expect_entry(problems, grid, 0, 16 + r, name, 0x7D if i == selected else 0x0F, i == selected)
+    top, bottom = grid.at(15, 16, 1), grid.at(15, 22, 1)
+    if (top in UP_MARKS) != up:
+        problems.append("up mark at row 16 col 15: %r, expected %s" % (top, "a mark" if up else "none"))
+    if (bottom in DOWN_MARKS) != down:
+        problems.append("down mark at row 22 col 15: %r, expected %s" % (bottom, "a mark" if down else "none"))
+    for r, wanted in ((16, up), (22, down)):
+        if wanted and grid.attr_at(15, r) != 0x0E:
+            problems.append("scroll mark at row %d in %02X" % (r, grid.attr_at(15, r)))
+
+
+def check_scroll_top(grid, image):
+    problems = []
+    check_volume_list(problems, grid, 2, 3, 0x0E)
+    check_file_rows(problems, grid, 0, 0, False, True)
+    check_date_line(problems, grid, "BIOS_01.ROM")
+    return problems
+
+
+def check_scroll_middle(grid, image):
+    problems = []
+    check_file_rows(problems, grid, 1, 7, True, True)
+    check_date_line(problems, grid, "BIOS_08.ROM")
+    return problems
+
+
+def check_scroll_bottom(grid, image):
+    problems = []
+    check_file_rows(problems, grid, 2, 8, True, False)
+    check_date_line(problems, grid, "BIOS_09.ROM")
+    return problems
+
+
+def check_scroll_tab_back(grid, image):
+    problems = []
+    check_volume_list(problems, grid, 2, 3, 0x0D)
+    check_windows_blank(problems, grid, [(0, 16, 21, 7, "file list after Tab")])
+    check_date_line(problems, grid, "BIOS_09.ROM")  # the last date line stays
+    return problems
+
+
+def check_scroll_no_bios_files(grid, image):
+    problems = []
+    check_volume_list(problems, grid, 0, 3, 0x0E)
+    text = "Can't find any BIOS files !"
+    at = grid.find(text)
+    if at is None:
+        problems.append("%r is not on the screen" % text)
+    else:
+        col, row = at
+        # Centred on the box's middle column (50) in its middle row (8 + 4).
+        if row != 12 or abs(col + len(text) / 2 - 50) > 1:
+            problems.append("%r at col %d row %d, not centred on (50, 12)" % (text, col, row))
+        expect_attr(problems, grid, [(c, row) for c in range(col, col + len(text))], 0x1F, "message")
+    expect_text(problems, grid, 30, 8, "\u250c" + "\u2500" * 38 + "\u2510", 0x1F)
+    grey = dominant(image, 352, 241, 320, 152)
+    if not is_colour(grey, (64, 64, 64), 0):
+        problems.append("the message box area is %r, not the grey backdrop" % (grey,))
+    return problems
+
+
+def check_scroll_box_gone(grid, image):
+    problems = []
+    check_volume_list(problems, grid, 0, 3, 0x0D)
+    if grid.find("Can't find any BIOS files !") is not None:
+        problems.append("the message box is still up")
+    # What the box covered shows again: the date line of the last file.
+    check_date_line(problems, grid, "BIOS_09.ROM")
+    if dominant(image, 352, 241, 320, 152) == (64, 64, 64):
+        problems.append("the grey backdrop stayed after the box was hidden")
+    return problems
+
+
+SCRIPTS = {
+    "ui.scroll": [
+        ("idle", 1.5, "ui.idle-run-writes-nothing"),
+        ("key", "down"), ("key", "down"), ("key", "ret"),
+        ("shot", "scroll.top"),
+        ("note-idle", 1.0, "idle file list with its 0xFD highlight"),
+        ("measure", "down", "ui.one-down-key", 400),
+        ("key", "down"), ("key", "down"), ("key", "down"), ("key", "down"), ("key", "down"),
+        ("measure", "down", "ui.scrolling-down-key", 1500),
+        ("shot", "scroll.middle"),
+        ("key", "down"),
+        ("shot", "scroll.bottom"),
+        ("key", "down"),
+        ("shot", "scroll.bottom-again"),
+        ("key", "tab"),
+        ("shot", "scroll.tab-back"),
+        ("key", "up"), ("key", "up"), ("key", "ret"),
+        ("shot", "scroll.no-bios-files"),
+        ("key", "down"),
+        ("shot", "scroll.box-gone"),
+        ("key", "esc"), ("key", "esc"),
+    ],
+}
+
 SHOT_CHECKS = {
+    "scroll.top": check_scroll_top,
+    "scroll.middle": check_scroll_middle,
+    "scroll.bottom": check_scroll_bottom,
+    "scroll.bottom-again": check_scroll_bottom,
+    "scroll.tab-back": check_scroll_tab_back,
+    "scroll.no-bios-files": check_scroll_no_bios_files,
+    "scroll.box-gone": check_scroll_box_gone,
     "screen.grid": check_screen_grid,
     "ui.first-screen": check_ui_first_screen,
     "ui.volume-chosen": check_ui_volume_chosen,

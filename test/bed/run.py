@@ -46,6 +46,7 @@ GROUPS = [
 FILE_TIME = time.mktime((2021, 3, 5, 12, 0, 0, 0, 0, -1))
 
 BOOT_TIMEOUT = float(os.environ.get("BED_BOOT_TIMEOUT", "300"))
+SCENARIO_TIMEOUT = float(os.environ.get("BED_SCENARIO_TIMEOUT", "120"))
 
 
 class Monitor:
@@ -121,6 +122,7 @@ class Boot:
         self.shotdir = shotdir
         self.verbose = verbose
         self.results = []  # (name, passed, detail)
+        self.notes = []  # figures for the report
         self.details = {}  # scenario -> [check lines]
         self.terminal = Terminal()
         self.times = {}
@@ -239,6 +241,9 @@ class Boot:
             if end_seen_at is not None and time.time() - end_seen_at > 20:
                 self.fail("boot " + self.group["name"], "the machine did not power off after the last scenario")
                 return
+            if self.current and time.time() - self.current_started > SCENARIO_TIMEOUT:
+                self.fail("boot " + self.group["name"], "scenario %s took longer than %d s" % (self.current, SCENARIO_TIMEOUT))
+                return
             if time.time() > deadline:
                 self.fail("boot " + self.group["name"], "hard timeout after %d s; last scenario: %s"
                           % (BOOT_TIMEOUT, self.current or "none"))
@@ -246,6 +251,7 @@ class Boot:
             time.sleep(0.02)
 
     current = None
+    current_started = 0.0
 
     def handle(self, line, serial_path):
         if not line.startswith("@bed "):
@@ -257,6 +263,7 @@ class Boot:
         kind = words[1] if len(words) > 1 else ""
         if kind == "start":
             self.current = words[2]
+            self.current_started = time.time()
             self.details[self.current] = []
         elif kind == "check":
             self.details.setdefault(words[2], []).append(" ".join(words[3:]))
@@ -266,6 +273,8 @@ class Boot:
             self.current = None
         elif kind == "shot":
             self.shot(words[2], serial_path)
+        elif kind == "script":
+            self.script(words[2], serial_path)
         elif kind == "keys":
             for key in words[2:]:
                 self.monitor.command("sendkey " + key)
@@ -278,6 +287,48 @@ class Boot:
                 self.timed(name, float(words[4]) / 1000.0)
         elif kind == "end":
             self.ended = True
+
+    def serial_size(self, serial_path):
+        try:
+            return os.path.getsize(serial_path)
+        except OSError:
+            return 0
+
+    def script(self, name, serial_path):
+        """Drives a run from the host while the application waits in it:
+        keys, screenshots, and serial-traffic measurements (checks.SCRIPTS)."""
+        steps = checks.SCRIPTS.get(name)
+        if steps is None:
+            self.fail(name + " (script)", "no such script")
+            return
+        time.sleep(1.0)  # the first screen settles
+        for step in steps:
+            what = step[0]
+            if what == "key":
+                self.monitor.command("sendkey " + step[1])
+                time.sleep(0.5)
+            elif what == "shot":
+                self.shot(step[1], serial_path)
+            elif what == "idle":
+                # A run that waits for keys must leave the console alone.
+                before = self.serial_size(serial_path)
+                time.sleep(step[1])
+                grown = self.serial_size(serial_path) - before
+                self.results.append(("%s (serial)" % step[2], grown == 0,
+                                     "%d bytes written in %.1f s without a key" % (grown, step[1])))
+            elif what == "note-idle":
+                # A figure for the report, not a check: the run's serial traffic while idle.
+                before = self.serial_size(serial_path)
+                time.sleep(step[1])
+                grown = self.serial_size(serial_path) - before
+                self.notes.append("%s: %d serial bytes in %.1f s without a key" % (step[2], grown, step[1]))
+            elif what == "measure":
+                before = self.serial_size(serial_path)
+                self.monitor.command("sendkey " + step[1])
+                time.sleep(0.8)
+                grown = self.serial_size(serial_path) - before
+                self.results.append(("%s (serial)" % step[2], grown <= step[3],
+                                     "one %s key wrote %d serial bytes (bound %d)" % (step[1], grown, step[3])))
 
     def timed(self, name, expect):
         start = self.times.pop(name, None)
@@ -350,9 +401,12 @@ def main():
             continue
         workdir = os.path.join(build, "bed-run", group["name"])
         t0 = time.time()
-        results = Boot(group, build, workdir, shotdir, args.verbose).run()
+        boot = Boot(group, build, workdir, shotdir, args.verbose)
+        results = boot.run()
         if not results:
             results = [("boot " + group["name"], False, "no scenario reported")]
+        for note in boot.notes:
+            print("      note: " + note)
         for name, ok, detail in results:
             if ok:
                 passed += 1

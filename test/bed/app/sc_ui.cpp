@@ -292,9 +292,70 @@ static void UiWholeRun() {
   BED_CHECK(BedUnloadStandIn(gcImage) == EFI_SUCCESS, "unloading the graphics console stand-in");
 }
 
+// ---- A run driven from the host ----
+
+// The runner walks the lists with its own script (checks.py, "ui.scroll")
+// while the run waits for keys; the escape hooks end it.
+static struct {
+  UINTN EscapeEnterCalls, EscapeKeyCalls, OtherHookCalls;
+  BOOLEAN EscapeArgsOk;
+} Scroll;
+
+static EFI_STATUS EFIAPI ScrollStart(UINTN, UINT64 *, UINT8 *) {
+  BedPrint("@bed script ui.scroll\n");
+  return EFI_SUCCESS;
+}
+
+static EFI_STATUS EFIAPI ScrollEscapeEnter(VOID *A, VOID *B, VOID *Ctx) {
+  Scroll.EscapeEnterCalls++;
+  Scroll.EscapeArgsOk = A == nullptr && B == nullptr && Ctx == &Context;
+  return EFI_SUCCESS;
+}
+
+static EFI_STATUS EFIAPI ScrollEscapeKey(EFI_INPUT_KEY *Key, KEY_STATE *) {
+  Scroll.EscapeKeyCalls++;
+  BED_CHECK(Key && Key->ScanCode == SCAN_ESC, "escape key hook got %x", Key ? Key->ScanCode : 0);
+  return EFI_END_OF_MEDIA;
+}
+
+static EFI_STATUS EFIAPI ScrollUnexpected(EFI_FILE_PROTOCOL *, EFI_FILE_INFO *, VOID *) {
+  Scroll.OtherHookCalls++;
+  return EFI_SUCCESS;
+}
+
+static void UiScrollRun() {
+  EFI_HANDLE gcImage = nullptr;
+  EFI_STATUS status = BedLoadStandIn(u"GraphicsConsoleStandIn", &gcImage);
+  BED_REQUIRE(!EFI_ERROR(status), "graphics console stand-in: %r", status);
+  EFI_HANDLE image = nullptr;
+  UI_SCREEN_PROTOCOL *ui = LoadUi(&image);
+  if (ui == nullptr) {
+    BedUnloadStandIn(gcImage);
+    return;
+  }
+  Scroll = {};
+  UI_RUN_PARAMETERS params = {};
+  params.StartHook = ScrollStart;
+  params.HookContext = &Context;
+  params.FileChosenEnterHook = ScrollUnexpected;
+  params.FileFollowUpEnterHook = ScrollUnexpected;
+  params.EscapeEnterHook = ScrollEscapeEnter;
+  params.EscapeKeyHook = ScrollEscapeKey;
+  status = ui->Run(ui, &params);
+  // Without a caller's event the run returns the status that ended it.
+  BED_CHECK(status == EFI_END_OF_MEDIA, "Run returned %r", status);
+  BED_CHECK(Scroll.EscapeEnterCalls == 1 && Scroll.EscapeArgsOk, "escape enter hook: %u calls, arguments %a",
+            (UINT32)Scroll.EscapeEnterCalls, Scroll.EscapeArgsOk ? "right" : "wrong");
+  BED_CHECK(Scroll.EscapeKeyCalls == 1, "escape key hook: %u calls", (UINT32)Scroll.EscapeKeyCalls);
+  BED_CHECK(Scroll.OtherHookCalls == 0, "a file hook ran %u times", (UINT32)Scroll.OtherHookCalls);
+  BED_CHECK(gBS->UnloadImage(image) == EFI_SUCCESS, "unloading the UI");
+  BED_CHECK(BedUnloadStandIn(gcImage) == EFI_SUCCESS, "unloading the graphics console stand-in");
+}
+
 extern const BedScenario UiScenarios[] = {
     {"ui.load-twice-unload", "default", UiLoadTwiceAndUnload},
     {"ui.without-graphics-console", "default", UiWithoutGraphicsConsole},
     {"ui.whole-run", "default", UiWholeRun},
+    {"ui.scroll-run", "default", UiScrollRun},
     {nullptr, nullptr, nullptr},
 };
