@@ -187,10 +187,12 @@ static VOID ComposeWindow(UI_WINDOW *Window) {
       }
       ScreenPriority[s] = priority;
       CHAR16 ch = chars[c];
-      UINT64 attr = attrs[c];
+      // Consoles refuse bit 7, so it is compared as written: a highlighted
+      // cell goes out once, not on every pass of an idle screen.
+      UINT64 attr = attrs[c] & ~0x80ULL;
       if ((f & CELL_DIRTY) || ch != ScreenChars[s] || attr != ScreenAttrs[s]) {
         ScreenChars[s] = ch;
-        ScreenAttrs[s] = attr & ~0x80ULL;
+        ScreenAttrs[s] = attr;
         ScreenFlags[s] = f | CELL_DIRTY;
         if (f & CELL_DIRTY) flags[c] = f & ~CELL_DIRTY;
       }

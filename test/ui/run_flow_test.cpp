@@ -520,8 +520,8 @@ TEST(RunFlow, VolumesThatAppearOrVanishShowAtTheNextKey) {
 }
 
 // One Down key in the file list reaches the console as the cells of the
-// redrawn list and date line, never as a whole-screen redraw; an idle volume
-// list keeps the console quiet.
+// redrawn list and date line, never as a whole-screen redraw; an idle run
+// keeps the console quiet in either list, highlight included.
 TEST(RunFlow, ConsoleWorkOfOneDownKeyAndOfIdlePasses) {
   Rig r;
   r.AddVolume({{u"FIRST.ROM", 0x10000}, {u"SECOND.ROM", 0x10000}, {u"THIRD.ROM", 0x10000}});
@@ -549,6 +549,7 @@ TEST(RunFlow, ConsoleWorkOfOneDownKeyAndOfIdlePasses) {
               static_cast<unsigned long long>(chars), static_cast<unsigned long long>(calls),
               static_cast<unsigned long long>(idle_volumes), static_cast<unsigned long long>(idle_files));
   EXPECT_EQ(idle_volumes, 0u) << "an idle run keeps the console quiet";
+  EXPECT_EQ(idle_files, 0u) << "the active highlight is written once, not on every pass";
   EXPECT_GT(chars, 0u);
   EXPECT_LT(chars, 200u) << "the list and the date line, never a whole-screen redraw";
   r.ExpectRestored("after the run");
