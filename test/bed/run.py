@@ -33,7 +33,10 @@ OVMF_VARS = "/usr/share/OVMF/OVMF_VARS_4M.fd"
 # Scenario groups: one boot each. "needs" lists images of which at least one
 # must be built for the boot to be worth its time.
 GROUPS = [
-    {"name": "default", "cpu": "qemu64", "needs": ["SelfTestDxe"]},
+    # The RTL8139 (no option ROM) is the network controller NetIdentityDxe finds
+    # behind the board's bridges; its MAC is one that gets stamped.
+    {"name": "default", "cpu": "qemu64", "needs": ["SelfTestDxe"],
+     "extra": ["-device", "rtl8139,romfile=,mac=f4:b5:20:6b:00:01"]},
     # Family 19h model 60h (leaf 0x80000001 0x00A60F00) with "F" at brand character 16.
     {"name": "fam19f", "cpu": "qemu64,family=25,model=96,model-id=TestBed CPU 0000F", "needs": ["BootDelayDxe"]},
     # Family 15h model 60h (leaf 1 0x00660F00).
@@ -169,7 +172,7 @@ class Boot:
                 "-debugcon", "file:" + os.path.join(w, "debug.log"), "-global", "isa-debugcon.iobase=0x402",
                 "-monitor", "unix:%s,server,nowait" % os.path.join(w, "mon.sock"),
                 "-vga", "none", "-device", "VGA,xres=1024,yres=768",
-                "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04", "-no-reboot"]
+                "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04", "-no-reboot"] + self.group.get("extra", [])
         return cmd
 
     def fail(self, name, detail):
