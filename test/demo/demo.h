@@ -18,7 +18,7 @@ struct DemoDriver {
 #define DEMO_MAX_DRIVERS 8
 
 struct DemoPlan {
-  CHAR8 Mode[16];  // "demo" (the flash tool run) or "dispatch" (the check alone)
+  CHAR8 Mode[16];  // "demo" (the flash tool run), "bench" (figures) or "dispatch" (the check alone)
   UINTN DriverCount;
   DemoDriver Drivers[DEMO_MAX_DRIVERS];
 };
@@ -72,3 +72,9 @@ UINTN FlashCompare(const FlashPart *Part, UINTN Offset, const UINT8 *Data, UINTN
 // ---- The flash tool's run (flash_tool.cpp) ----
 
 EFI_STATUS DemoRunFlashTool(UI_SCREEN_PROTOCOL *Ui);
+
+// ---- Firmware figures (bench.cpp) ----
+
+// A run without hooks that reports, on the debug port, the time to the first
+// full screen and the console characters written for each key.
+EFI_STATUS DemoRunBench(UI_SCREEN_PROTOCOL *Ui);

@@ -16,6 +16,7 @@ text beside it, NN-step.txt), and a summary lists them and what each shows.
 started every driver of drivers.fv.
 """
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -84,6 +85,7 @@ class DemoBoot(bed.Boot):
         self.shots = []       # (path, problems)
         self.events = []      # "@demo" lines, in order
         self.step = 0
+        self.serial_bytes = []  # bench: (key, serial bytes until the console was quiet again)
 
     def prepare(self):
         os.makedirs(self.workdir, exist_ok=True)
@@ -120,6 +122,10 @@ class DemoBoot(bed.Boot):
     # ---- the script ----
 
     def handle(self, line, serial_path):
+        if line.startswith("@bench "):
+            self.log(line)
+            self.events.append(line)
+            return
         if line.startswith("@demo "):
             self.log(line)
             self.events.append(line)
@@ -151,6 +157,8 @@ class DemoBoot(bed.Boot):
         self.shots.append((stem + ".png", problems))
 
     def script(self, words, serial_path):
+        if self.mode == "bench":
+            return self.bench_script(words, serial_path)
         what = words[0]
         if what == "volume":
             self.volumes[words[2]] = int(words[1])
@@ -176,6 +184,49 @@ class DemoBoot(bed.Boot):
             self.keys("ret")
 
 
+    # ---- the bench: one key per quiet console ----
+
+    def bench_script(self, words, serial_path):
+        if words[0] == "run":
+            self.bench_keys = None
+        elif words[0] == "quiet":
+            if self.bench_keys is None:
+                # Open the first sample volume, then the measured Down in its file list, then leave.
+                self.bench_keys = ["down"] * self.volumes.get("BIOSA", 1) + ["ret", "down", "esc", "ret"]
+                self.bench_sent = []
+            elif self.bench_sent:
+                key, size = self.bench_sent[-1]
+                self.serial_bytes.append((key, os.path.getsize(serial_path) - size))
+            if self.bench_keys:
+                key = self.bench_keys.pop(0)
+                self.bench_sent.append((key, os.path.getsize(serial_path)))
+                self.keys(key, pause=0)
+
+
+def bench_figures(events, serial_bytes):
+    """The firmware figures from the "@bench" lines and the serial byte counts."""
+    figures = {}
+    keys = [line.split(" ") for line in events if line.startswith("@bench key ")]
+    for line in events:
+        w = line.split(" ")
+        if line.startswith("@bench first-screen "):
+            figures["first_screen_us"] = int(w[3])
+            figures["first_screen_chars"] = int(w[5])
+            figures["first_screen_calls"] = int(w[7])
+            figures["first_screen_quiet"] = w[9] == "1"
+    # The Down key pressed in the file list is the one after Enter opened it.
+    sent = [k for k, _ in serial_bytes]
+    if "ret" in sent:
+        i = sent.index("ret") + 1
+        if i < len(serial_bytes) and serial_bytes[i][0] == "down":
+            figures["down_serial_bytes"] = serial_bytes[i][1]
+            if i < len(keys):
+                figures["down_chars"] = int(keys[i][7])
+                figures["down_calls"] = int(keys[i][9])
+                figures["down_quiet"] = keys[i][13] == "1"
+    return figures
+
+
 def expect(*texts):
     def check(grid):
         screen = "\n".join(grid.text)
@@ -188,6 +239,7 @@ def main():
     ap.add_argument("--build", default="build")
     ap.add_argument("--interactive", action="store_true")
     ap.add_argument("--check-dispatch", action="store_true")
+    ap.add_argument("--bench", metavar="JSON", help="measure the firmware figures into this file instead")
     ap.add_argument("--verbose", action="store_true")
     args = ap.parse_args()
     build = os.path.abspath(os.path.join(ROOT, args.build))
@@ -196,8 +248,8 @@ def main():
         if shutil.which(tool) is None:
             print("demo: %s is not installed (make deps)" % tool)
             return 1
-    mode = "dispatch" if args.check_dispatch else "demo"
-    shotdir = os.path.join(build, "demo")
+    mode = "dispatch" if args.check_dispatch else "bench" if args.bench else "demo"
+    shotdir = os.path.join(build, "bench" if args.bench else "demo")
     os.makedirs(shotdir, exist_ok=True)
     for name in os.listdir(shotdir):
         if name[:2].isdigit() and name.endswith((".png", ".txt")):
@@ -206,8 +258,13 @@ def main():
         bed.BOOT_TIMEOUT = 24 * 3600
         print("demo: a QEMU window opens; choose a volume and a file with the arrow keys and Enter")
     began = time.time()
-    boot = DemoBoot(build, os.path.join(build, "demo-run"), shotdir, mode, args.interactive, args.verbose)
+    boot = DemoBoot(build, os.path.join(build, mode + "-run"), shotdir, mode, args.interactive, args.verbose)
     results = boot.run()
+    if args.bench:
+        figures = bench_figures(boot.events, boot.serial_bytes)
+        with open(args.bench, "w") as f:
+            json.dump(figures, f, indent=1)
+        print("firmware figures: %s" % figures)
     failed = 0
     for name, ok, detail in results:
         failed += not ok

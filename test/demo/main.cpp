@@ -127,8 +127,9 @@ extern "C" EFI_STATUS EFIAPI DemoEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE 
 
   if (ui != nullptr && !NameIs(plan.Mode, "dispatch")) {
     ListVolumes();
-    Begin("demo.flash-tool");
-    status = DemoRunFlashTool(ui);
+    BOOLEAN bench = NameIs(plan.Mode, "bench");
+    Begin(bench ? "demo.bench" : "demo.flash-tool");
+    status = bench ? DemoRunBench(ui) : DemoRunFlashTool(ui);
     BED_CHECK(!EFI_ERROR(status), "the run ended with %r", status);
     End();
     scenarios++;
