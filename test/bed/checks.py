@@ -211,6 +211,27 @@ def check_ui_file_chosen(grid, image):
     return problems
 
 
+def check_ui_follow_up(grid, image):
+    problems = []
+    # The box is hidden again (Clear with selector 0): the date line is back.
+    if grid.find("Checking BIOS2.ROM") is not None:
+        problems.append("the message box is still up")
+    check_date_line(problems, grid, "BIOS2.ROM")
+    if dominant(image, 352, 241, 320, 152) == (64, 64, 64):
+        problems.append("the grey backdrop stayed after the box was hidden")
+    # SetProgress(7, 9): segment 7 in style 0; SetProgress(150, 2): no segment,
+    # digits 1, 0, 0 from X = 919 and the suffix.
+    w = artwork("bar0").size[0]
+    expect_picture(problems, image, "bar0", 62 + 7 * w, 629)
+    expect_picture(problems, image, "bar1", 62 + 8 * w, 629)
+    w1, w0 = artwork("digit1").size[0], artwork("digit0").size[0]
+    expect_picture(problems, image, "digit1", 919, 607)
+    expect_picture(problems, image, "digit0", 920 + w1, 607)
+    expect_picture(problems, image, "digit0", 921 + w1 + w0, 607)
+    expect_picture(problems, image, "percent", 952, 607)
+    return problems
+
+
 def check_ui_no_graphics_console(grid, image):
     if grid.find("LocateProtocol gAdvancedGcProtocolGuid error Not Found") is None:
         return ["the message \"LocateProtocol gAdvancedGcProtocolGuid error Not Found\" is not on the console"]
@@ -339,6 +360,7 @@ SHOT_CHECKS = {
     "ui.file-list": check_ui_file_list,
     "ui.file-down": check_ui_file_down,
     "ui.file-chosen": check_ui_file_chosen,
+    "ui.follow-up": check_ui_follow_up,
     "ui.no-graphics-console": check_ui_no_graphics_console,
 }
 

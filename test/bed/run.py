@@ -55,9 +55,9 @@ SCENARIO_TIMEOUT = float(os.environ.get("BED_SCENARIO_TIMEOUT", "120"))
 class Monitor:
     """The QEMU human monitor over a unix socket."""
 
-    def __init__(self, path, deadline):
+    def __init__(self, path, deadline, proc):
         self.sock = None
-        while time.time() < deadline:
+        while time.time() < deadline and proc.poll() is None:
             try:
                 s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
                 s.connect(path)
@@ -67,7 +67,7 @@ class Monitor:
                 s.close()
                 time.sleep(0.05)
         if self.sock is None:
-            raise RuntimeError("monitor socket did not open")
+            raise RuntimeError("QEMU did not start (exit status %s); see qemu.out" % proc.poll())
         self.sock.settimeout(20)
         self._read_prompt()
 
@@ -191,7 +191,7 @@ class Boot:
         monitor = None
         self.started = time.time()
         try:
-            monitor = Monitor(os.path.join(self.workdir, "mon.sock"), deadline)
+            monitor = Monitor(os.path.join(self.workdir, "mon.sock"), deadline, proc)
             self.monitor = monitor
             self.loop(proc, deadline)
         except Exception as e:  # the boot fails, never the runner

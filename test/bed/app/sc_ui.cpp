@@ -105,10 +105,16 @@ static EFI_STATUS EFIAPI EventHook(VOID *Ctx) {
   Run.EventHookCalls++;
   BED_CHECK(Ctx == &Context, "EventHook context %p", Ctx);
   switch (Run.Step++) {
-    case 0:
+    case 0: {
+      // Runs do not nest, not even from a hook; selectors and rows are checked.
+      UI_RUN_PARAMETERS nested = {};
+      BED_CHECK(Run.Ui->Run(Run.Ui, &nested) == EFI_ACCESS_DENIED, "a nested Run was not refused");
+      BED_CHECK(Run.Ui->ClearLine(UI_WINDOW_FILE_LIST, 7, nullptr) == EFI_INVALID_PARAMETER, "ClearLine(2, 7) on the 7-row list");
+      BED_CHECK(Run.Ui->Clear(9, nullptr) == EFI_INVALID_PARAMETER, "Clear with selector 9");
       BedShot("ui.volume-chosen");
       BedKeys("ret");
       break;
+    }
     case 1:
       BedShot("ui.file-list");
       BedKeys("down");
@@ -122,6 +128,7 @@ static EFI_STATUS EFIAPI EventHook(VOID *Ctx) {
       BedKeys("ret");  // the chosen key hook succeeds: follow-up state
       break;
     case 4:
+      BedShot("ui.follow-up");
       BedKeys("esc");  // the follow-up key hook ends the run
       break;
     default:
@@ -180,6 +187,9 @@ static EFI_STATUS EFIAPI FileChosenKey(EFI_INPUT_KEY *Key, KEY_STATE *) {
 static EFI_STATUS EFIAPI FollowUpEnter(EFI_FILE_PROTOCOL *Root, EFI_FILE_INFO *File, VOID *Ctx) {
   Run.FollowUpCalls++;
   BED_CHECK(Root && File && Ctx == &Context, "follow-up enter hook arguments");
+  // Style 9 draws segment style 0; a percentage above 100 reads as 100.
+  Run.Ui->SetProgress(7, 9);
+  Run.Ui->SetProgress(150, 2);
   return EFI_SUCCESS;
 }
 
