@@ -63,6 +63,11 @@ test: deps
 demo: deps images testbed-images package pictures-fv
 	$(PYTHON) test/demo/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive)
 
+# Figures against their aims: image sizes, compositor passes, SMI request cost,
+# and the firmware figures from a bench run in OVMF; see build/bench/report.md.
+bench: deps images testbed-images package pictures-fv
+	$(PYTHON) tools/bench.py --build $(BUILD)
+
 # The seven images as PI firmware files (build/ffs) and the DXE ones as one volume (build/fv/drivers.fv).
 .PHONY: package ffs
 package ffs: images
