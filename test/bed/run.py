@@ -39,6 +39,8 @@ GROUPS = [
      "extra": ["-device", "rtl8139,romfile=,mac=f4:b5:20:6b:00:01"]},
     # Family 19h model 60h (leaf 0x80000001 0x00A60F00) with "F" at brand character 16.
     {"name": "fam19f", "cpu": "qemu64,family=25,model=96,model-id=TestBed CPU 0000F", "needs": ["BootDelayDxe"]},
+    # The same family with QEMU's own brand string (a blank at character 16).
+    {"name": "fam19", "cpu": "qemu64,family=25,model=96", "needs": ["BootDelayDxe"]},
     # Family 15h model 60h (leaf 1 0x00660F00).
     {"name": "fam15", "cpu": "qemu64,family=21,model=96", "needs": ["PstateOverrideDxe", "NetIdentityDxe"]},
     # Family 1Ah model 40h (leaf 0x80000001 0x00B40F00).

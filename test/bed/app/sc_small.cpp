@@ -101,6 +101,8 @@ static void BootDelayShortSetup() { BootDelayRun("bootdelay.setup-198-bytes.dela
 // Family 19h model 60h with "F" at brand character 16: one second more.
 static void BootDelayCount2ExtraSecond() { BootDelayRun("bootdelay.fam19f-count2.delay", 205, 2, 3000); }
 static void BootDelayCount0ExtraSecond() { BootDelayRun("bootdelay.fam19f-count0.delay", 205, 0, 1000); }
+// The same family without "F" at character 16: no extra second.
+static void BootDelayFamilyWithoutF() { BootDelayRun("bootdelay.fam19-count2.delay", 205, 2, 2000); }
 
 // ---- P-state override ----
 
@@ -141,6 +143,7 @@ extern const BedScenario SmallDriverScenarios[] = {
     {"bootdelay.setup-198-bytes", "default", BootDelayShortSetup},
     {"bootdelay.fam19f-count2", "fam19f", BootDelayCount2ExtraSecond},
     {"bootdelay.fam19f-count0", "fam19f", BootDelayCount0ExtraSecond},
+    {"bootdelay.fam19-count2", "fam19", BootDelayFamilyWithoutF},
     {"pstate.other-family", "default", PstateVariableSet},
     {"pstate.fam15-variable-set", "fam15", PstateVariableSet},
     {"pstate.fam15-short-variable", "fam15", PstateShortVariable},
