@@ -105,10 +105,10 @@ typedef struct {
 } BED_TOKEN_CALL;
 
 // Like SMM Base2, the stand-in stays resident: a started SMM driver keeps the
-// buffer check it found. Withdraw uninstalls the token service alone
-// (BED_TOKEN_WITHDRAW_SERVICE) or every interface (BED_TOKEN_WITHDRAW_ALL).
+// buffer check it found. Withdraw uninstalls the interfaces named by a mask.
 #define BED_TOKEN_WITHDRAW_SERVICE 1
-#define BED_TOKEN_WITHDRAW_ALL 2
+#define BED_TOKEN_WITHDRAW_CHECK 2
+#define BED_TOKEN_WITHDRAW_ALL 7
 
 typedef struct {
   VOID(EFIAPI *Reset)(VOID);

@@ -253,6 +253,41 @@ static void SetupTokenServes() {
   Close(&e);
 }
 
+// Without SMM Base2 the driver ends with an error instead of calling through
+// a missing table.
+static void SetupTokenWithoutSmmBase() {
+  EFI_HANDLE image = nullptr;
+  EFI_STATUS entry = EFI_SUCCESS;
+  EFI_STATUS status = BedLoadAndStart(u"SetupTokenSmm", &image, &entry);
+  BED_CHECK(!EFI_ERROR(status), "LoadImage: %r", status);
+  BED_CHECK(entry == EFI_NOT_FOUND, "entry returned %r, expected Not Found", entry);
+}
+
+// Without the buffer check at start-up every request is refused before a
+// byte of it is read, even with the token service present.
+static void SetupTokenWithoutBufferCheck() {
+  Env e;
+  if (!Open(&e)) {
+    Close(&e);
+    return;
+  }
+  BED_CHECK(e.TokenProbe->Withdraw(BED_TOKEN_WITHDRAW_CHECK) == EFI_SUCCESS, "withdrawing the buffer check");
+  EFI_HANDLE image = nullptr;
+  EFI_STATUS entry = EFI_LOAD_ERROR;
+  EFI_STATUS status = BedLoadAndStart(u"SetupTokenSmm", &image, &entry);
+  BED_CHECK(!EFI_ERROR(status) && entry == EFI_SUCCESS, "LoadImage: %r, entry %r", status, entry);
+  UINT8 *request = nullptr;
+  if (!EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, REQUEST_SIZE, (VOID **)&request))) {
+    gBS->SetMem(request, REQUEST_SIZE, 0xFF);
+    request[0] = 0xCB;
+    status = Send(&e, request, REQUEST_SIZE);
+    BED_CHECK(status == EFI_INVALID_PARAMETER && e.TokenProbe->CallCount == 0,
+              "request without a buffer check: %r with %u token calls", status, (UINT32)e.TokenProbe->CallCount);
+    gBS->FreePool(request);
+  }
+  Close(&e);
+}
+
 // On any other family the driver registers nothing and still succeeds.
 static void SetupTokenOtherFamily() {
   Env e;
@@ -271,6 +306,8 @@ static void SetupTokenOtherFamily() {
 extern const BedScenario SetupTokenScenarios[] = {
     {"setuptoken.registration-fails", "fam1a", SetupTokenRegistrationFails},
     {"setuptoken.serves-requests", "fam1a", SetupTokenServes},
+    {"setuptoken.without-smm-base2", "fam1a", SetupTokenWithoutSmmBase},
+    {"setuptoken.without-buffer-check", "fam1a", SetupTokenWithoutBufferCheck},
     {"setuptoken.other-family", "default fam19f", SetupTokenOtherFamily},
     {nullptr, nullptr, nullptr},
 };

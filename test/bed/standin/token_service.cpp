@@ -82,21 +82,17 @@ static const StandInInterface Interfaces[] = {
 };
 
 static EFI_HANDLE Image;
-static UINTN Installed = 3;  // Interfaces[0 .. Installed - 1] are installed
+static UINTN Installed = 7;  // bit i: Interfaces[i] is installed
 
 static EFI_STATUS EFIAPI Withdraw(UINTN What) {
-  if (What == BED_TOKEN_WITHDRAW_SERVICE) {
-    if (Installed == 0) return EFI_NOT_FOUND;
-    Installed = 0;
-    // The service goes; the buffer check and the probe are put back at once.
-    EFI_STATUS status = StandInUninstall(Image, Interfaces, 3);
-    if (EFI_ERROR(status)) return status;
-    return StandInStart(Image, gST, Interfaces + 1, 2, nullptr);
+  if (What == 0 || What > BED_TOKEN_WITHDRAW_ALL) return EFI_INVALID_PARAMETER;
+  EFI_STATUS result = EFI_SUCCESS;
+  for (UINTN i = 0; i < 3; i++) {
+    if (!(What & Installed & (1U << i))) continue;
+    EFI_STATUS status = StandInUninstall(Image, &Interfaces[i], 1);
+    if (EFI_ERROR(status)) result = status; else Installed &= ~(1U << i);
   }
-  if (What != BED_TOKEN_WITHDRAW_ALL) return EFI_INVALID_PARAMETER;
-  EFI_STATUS status = Installed ? StandInUninstall(Image, Interfaces, 3) : StandInUninstall(Image, Interfaces + 1, 2);
-  Installed = 0;
-  return status;
+  return result;
 }
 
 extern "C" EFI_STATUS EFIAPI TokenServiceStandInEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
