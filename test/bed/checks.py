@@ -336,6 +336,8 @@ SCRIPTS = {
         ("shot", "scroll.bottom"),
         ("key", "down"),
         ("shot", "scroll.bottom-again"),
+        ("key", "ret"), ("key", "down"),  # chosen without a key hook: any key pops back
+        ("shot", "scroll.popped-back"),
         ("key", "tab"),
         ("shot", "scroll.tab-back"),
         ("key", "up"), ("key", "up"), ("key", "ret"),
@@ -351,6 +353,7 @@ SHOT_CHECKS = {
     "scroll.middle": check_scroll_middle,
     "scroll.bottom": check_scroll_bottom,
     "scroll.bottom-again": check_scroll_bottom,
+    "scroll.popped-back": check_scroll_bottom,
     "scroll.tab-back": check_scroll_tab_back,
     "scroll.no-bios-files": check_scroll_no_bios_files,
     "scroll.box-gone": check_scroll_box_gone,

@@ -307,8 +307,9 @@ static void UiWholeRun() {
 // The runner walks the lists with its own script (checks.py, "ui.scroll")
 // while the run waits for keys; the escape hooks end it.
 static struct {
-  UINTN EscapeEnterCalls, EscapeKeyCalls, OtherHookCalls;
+  UINTN EscapeEnterCalls, EscapeKeyCalls, ChosenCalls, FollowUpCalls;
   BOOLEAN EscapeArgsOk;
+  CHAR16 ChosenName[16];
 } Scroll;
 
 static EFI_STATUS EFIAPI ScrollStart(UINTN, UINT64 *, UINT8 *) {
@@ -328,8 +329,15 @@ static EFI_STATUS EFIAPI ScrollEscapeKey(EFI_INPUT_KEY *Key, KEY_STATE *) {
   return EFI_END_OF_MEDIA;
 }
 
-static EFI_STATUS EFIAPI ScrollUnexpected(EFI_FILE_PROTOCOL *, EFI_FILE_INFO *, VOID *) {
-  Scroll.OtherHookCalls++;
+// Enter on a file with no chosen key hook: the next key pops back to the list.
+static EFI_STATUS EFIAPI ScrollChosen(EFI_FILE_PROTOCOL *, EFI_FILE_INFO *File, VOID *) {
+  Scroll.ChosenCalls++;
+  for (UINTN i = 0; File && File->FileName[i] && i < 15; i++) Scroll.ChosenName[i] = File->FileName[i];
+  return EFI_SUCCESS;
+}
+
+static EFI_STATUS EFIAPI ScrollFollowUp(EFI_FILE_PROTOCOL *, EFI_FILE_INFO *, VOID *) {
+  Scroll.FollowUpCalls++;
   return EFI_SUCCESS;
 }
 
@@ -347,8 +355,8 @@ static void UiScrollRun() {
   UI_RUN_PARAMETERS params = {};
   params.StartHook = ScrollStart;
   params.HookContext = &Context;
-  params.FileChosenEnterHook = ScrollUnexpected;
-  params.FileFollowUpEnterHook = ScrollUnexpected;
+  params.FileChosenEnterHook = ScrollChosen;
+  params.FileFollowUpEnterHook = ScrollFollowUp;
   params.EscapeEnterHook = ScrollEscapeEnter;
   params.EscapeKeyHook = ScrollEscapeKey;
   status = ui->Run(ui, &params);
@@ -357,7 +365,9 @@ static void UiScrollRun() {
   BED_CHECK(Scroll.EscapeEnterCalls == 1 && Scroll.EscapeArgsOk, "escape enter hook: %u calls, arguments %a",
             (UINT32)Scroll.EscapeEnterCalls, Scroll.EscapeArgsOk ? "right" : "wrong");
   BED_CHECK(Scroll.EscapeKeyCalls == 1, "escape key hook: %u calls", (UINT32)Scroll.EscapeKeyCalls);
-  BED_CHECK(Scroll.OtherHookCalls == 0, "a file hook ran %u times", (UINT32)Scroll.OtherHookCalls);
+  BED_CHECK(Scroll.ChosenCalls == 1 && NameIs(Scroll.ChosenName, u"BIOS_09.ROM"), "chosen enter hook: %u calls, file %s",
+            (UINT32)Scroll.ChosenCalls, Scroll.ChosenName);
+  BED_CHECK(Scroll.FollowUpCalls == 0, "the follow-up state was entered without a chosen key hook");
   BED_CHECK(gBS->UnloadImage(image) == EFI_SUCCESS, "unloading the UI");
   BED_CHECK(BedUnloadStandIn(gcImage) == EFI_SUCCESS, "unloading the graphics console stand-in");
 }
