@@ -42,7 +42,8 @@ GROUPS = [
     # The same family with QEMU's own brand string (a blank at character 16).
     {"name": "fam19", "cpu": "qemu64,family=25,model=96", "needs": ["BootDelayDxe"]},
     # Family 15h model 60h (leaf 1 0x00660F00).
-    {"name": "fam15", "cpu": "qemu64,family=21,model=96", "needs": ["PstateOverrideDxe", "NetIdentityDxe"]},
+    {"name": "fam15", "cpu": "qemu64,family=21,model=96", "needs": ["PstateOverrideDxe", "NetIdentityDxe"],
+     "extra": ["-device", "rtl8139,romfile=,mac=f4:b5:20:6b:00:01"]},
     # Family 1Ah model 40h (leaf 0x80000001 0x00B40F00).
     {"name": "fam1a", "cpu": "qemu64,family=26,model=64", "needs": ["SetupTokenSmm"]},
 ]

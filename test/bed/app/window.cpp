@@ -74,11 +74,12 @@ static void SetEntry(UINT64 *Entry, UINT64 Value) {
   if (flags & 0x200) __asm__ volatile("sti" : : : "memory");
 }
 
+#define WINDOW_ALLOCATION (2 * BED_WINDOW_SIZE / EFI_PAGE_SIZE)  // room for an aligned window
+
 EFI_STATUS BedWindowMap(BedWindow *W) {
   *W = {};
   if (ReadCr4() & (1ULL << 12)) return EFI_UNSUPPORTED;  // five-level paging: not handled here
-  // 4 MiB so that a 2 MiB-aligned block lies inside.
-  EFI_STATUS status = gBS->AllocatePages(AllocateAnyPages, EfiBootServicesData, 1024, &W->Pages);
+  EFI_STATUS status = gBS->AllocatePages(AllocateAnyPages, EfiBootServicesData, WINDOW_ALLOCATION, &W->Pages);
   if (EFI_ERROR(status)) return status;
   UINT64 block = (W->Pages + BED_WINDOW_SIZE - 1) & ~(BED_WINDOW_SIZE - 1);
   W->Memory = (UINT8 *)(UINTN)block;
@@ -87,34 +88,43 @@ EFI_STATUS BedWindowMap(BedWindow *W) {
   UINT64 *pml4 = (UINT64 *)(UINTN)(ReadCr3() & PTE_ADDRESS);
   UINT64 *pdpt = (UINT64 *)(UINTN)(pml4[(BED_WINDOW_BASE >> 39) & 511] & PTE_ADDRESS);
   UINT64 *pdpte = &pdpt[(BED_WINDOW_BASE >> 30) & 511];
-  UINT64 mapped = block | PTE_PRESENT | PTE_WRITE | PTE_LARGE | 0x60;  // accessed, dirty
+  UINTN first = (BED_WINDOW_BASE >> 21) & 511;
+  const UINT64 mappedFlags = PTE_PRESENT | PTE_WRITE | PTE_LARGE | 0x60;  // accessed, dirty
   if (*pdpte & PTE_LARGE) {
     // A 1 GiB page: replace it by a directory of 2 MiB pages with the same
-    // attributes, one of which points at the window's memory.
+    // attributes, of which the window's point at its memory.
     status = gBS->AllocatePages(AllocateAnyPages, EfiBootServicesData, 1, &W->NewTable);
     if (EFI_ERROR(status)) {
-      gBS->FreePages(W->Pages, 1024);
+      gBS->FreePages(W->Pages, WINDOW_ALLOCATION);
       return status;
     }
     UINT64 *pd = (UINT64 *)(UINTN)W->NewTable;
     UINT64 base = *pdpte & 0x000FFFFFC0000000ULL;
     UINT64 flags = *pdpte & PTE_LARGE_FLAGS;
-    for (UINTN i = 0; i < 512; i++) pd[i] = (base + i * BED_WINDOW_SIZE) | flags;
-    pd[(BED_WINDOW_BASE >> 21) & 511] = mapped;
+    for (UINTN i = 0; i < 512; i++) pd[i] = (base + i * 0x200000ULL) | flags;
+    for (UINTN i = 0; i < BED_WINDOW_PAGES; i++) pd[first + i] = (block + i * 0x200000ULL) | mappedFlags;
     W->Entry = pdpte;
-    W->Saved = *pdpte;
+    W->Saved[0] = *pdpte;
+    W->Count = 1;
     SetEntry(pdpte, W->NewTable | PTE_PRESENT | PTE_WRITE | (*pdpte & 0x4));
   } else {
     UINT64 *pd = (UINT64 *)(UINTN)(*pdpte & PTE_ADDRESS);
-    W->Entry = &pd[(BED_WINDOW_BASE >> 21) & 511];
-    W->Saved = *W->Entry;
-    SetEntry(W->Entry, mapped);
+    W->Entry = &pd[first];
+    W->Count = BED_WINDOW_PAGES;
+    for (UINTN i = 0; i < BED_WINDOW_PAGES; i++) {
+      W->Saved[i] = W->Entry[i];
+      SetEntry(&W->Entry[i], (block + i * 0x200000ULL) | mappedFlags);
+    }
   }
   // The mapping must show the memory: a marker written through one address
-  // reads back through the other.
-  W->Memory[0x1FFFFF] = 0x5A;
-  BOOLEAN ok = *(volatile UINT8 *)(UINTN)(BED_WINDOW_BASE + 0x1FFFFF) == 0x5A;
-  W->Memory[0x1FFFFF] = 0xFF;
+  // reads back through the other, at both ends.
+  BOOLEAN ok = 1;
+  static const UINTN ends[] = {0, BED_WINDOW_SIZE - 1};
+  for (UINTN at : ends) {
+    W->Memory[at] = 0x5A;
+    ok = ok && *(volatile UINT8 *)(UINTN)(BED_WINDOW_BASE + at) == 0x5A;
+    W->Memory[at] = 0xFF;
+  }
   if (!ok) {
     BedWindowUnmap(W);
     return EFI_DEVICE_ERROR;
@@ -123,8 +133,8 @@ EFI_STATUS BedWindowMap(BedWindow *W) {
 }
 
 void BedWindowUnmap(BedWindow *W) {
-  if (W->Entry) SetEntry(W->Entry, W->Saved);
+  for (UINTN i = 0; i < W->Count; i++) SetEntry(&W->Entry[i], W->Saved[i]);
   if (W->NewTable) gBS->FreePages(W->NewTable, 1);
-  if (W->Pages) gBS->FreePages(W->Pages, 1024);
+  if (W->Pages) gBS->FreePages(W->Pages, WINDOW_ALLOCATION);
   *W = {};
 }
