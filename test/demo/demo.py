@@ -18,6 +18,7 @@ started every driver of drivers.fv.
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -151,7 +152,12 @@ class DemoBoot(bed.Boot):
         problems = []
         if check:
             try:
-                problems = check(grid)
+                from PIL import Image
+                for _ in range(50):  # QEMU writes the dump from its main loop
+                    if os.path.exists(stem + ".png") and os.path.getsize(stem + ".png") > 0:
+                        break
+                    time.sleep(0.02)
+                problems = check(grid, Image.open(stem + ".png").convert("RGB"))
             except Exception as e:  # a broken check is a failed step, not a dead runner
                 problems = ["check raised %r" % e]
         self.shots.append((stem + ".png", problems))
@@ -164,23 +170,24 @@ class DemoBoot(bed.Boot):
             self.volumes[words[2]] = int(words[1])
         elif what == "run":
             # The volume list, then the question on Esc, answered with Esc.
-            self.capture("volumes", serial_path, expect("Total FFS"), settle=SETTLE + 1.5)
+            self.capture("volumes", serial_path, expect("Total FFS", bar=(0.0, 0.0)), settle=SETTLE + 1.5)
             self.keys("esc")
             self.capture("leave-question", serial_path, expect("Leave the flash tool?"))
             self.keys("esc")
             # Down to the first sample volume, open it, move to its second file.
             self.keys(*(["down"] * self.volumes.get("BIOSA", 1)), "ret")
-            self.capture("file-list", serial_path, expect(*LISTED["BIOSA"]))
+            self.capture("file-list", serial_path, expect(">" + LISTED["BIOSA"][0], *LISTED["BIOSA"]))
             self.keys("down")
-            self.capture("file-date", serial_path, expect("BOARD_A2.ROM"))
+            self.capture("file-date", serial_path,
+                         expect(">BOARD_A2.ROM", pattern=r"File Date +: BOARD_A2\.ROM \(\d\d/\d\d/\d{4}\)"))
             self.keys("ret")
         elif what == "chosen":
             self.capture("confirm", serial_path, expect("Update the flash with", "BOARD_A2.ROM", "CRC32"))
             self.keys("ret")
         elif what == "progress" and words[1] == "50":
-            self.capture("progress-midway", serial_path, expect("Updating the flash"), settle=0)
+            self.capture("progress-midway", serial_path, expect("Updating the flash", bar=(0.3, 0.8)), settle=0)
         elif what == "flashed":
-            self.capture("finished", serial_path, expect("Update complete", "verified"))
+            self.capture("finished", serial_path, expect("Update complete", "verified", bar=(0.97, 1.0)))
             self.keys("ret")
 
 
@@ -227,11 +234,40 @@ def bench_figures(events, serial_bytes):
     return figures
 
 
-def expect(*texts):
-    def check(grid):
+def expect(*texts, pattern=None, bar=None):
+    """A screen check: the texts (and the regular expression pattern)
+    somewhere on the text grid and, with bar=(low, high), the progress bar
+    filled over that share of its length."""
+    def check(grid, image):
         screen = "\n".join(grid.text)
-        return ["%r is not on the screen" % t for t in texts if t not in screen]
+        problems = ["%r is not on the screen" % t for t in texts if t not in screen]
+        if pattern and not re.search(pattern, screen):
+            problems.append("nothing on the screen matches %r" % pattern)
+        if bar is not None:
+            filled = bar_filled(image)
+            if not bar[0] <= filled <= bar[1]:
+                problems.append("progress bar filled %.0f%%, expected %.0f%% to %.0f%%"
+                                % (100 * filled, 100 * bar[0], 100 * bar[1]))
+        return problems
     return check
+
+
+# The progress bar's run of segments near the bottom of the 1024x768 screen.
+BAR_LEFT, BAR_RIGHT, BAR_ROWS = 62, 962, range(560, 720)
+
+
+def is_segment_blue(pixel):
+    return pixel[2] > 150 and pixel[0] < 120
+
+
+def bar_filled(image):
+    """Share of the bar's length that shows filled segments: the row with the
+    most blue pixels, measured to its last blue pixel."""
+    def blues(y):
+        return sum(1 for x in range(BAR_LEFT, BAR_RIGHT) if is_segment_blue(image.getpixel((x, y))))
+    y = max(BAR_ROWS, key=blues)
+    last = max((x for x in range(BAR_LEFT, BAR_RIGHT) if is_segment_blue(image.getpixel((x, y)))), default=BAR_LEFT)
+    return (last - BAR_LEFT) / float(BAR_RIGHT - BAR_LEFT)
 
 
 def main():
