@@ -220,6 +220,7 @@ class Boot:
         debug_path = os.path.join(self.workdir, "debug.log")
         serial_path = os.path.join(self.workdir, "serial.log")
         debug_off = serial_off = 0
+        serial_tail = b""
         pending = b""
         end_seen_at = None
         while True:
@@ -229,6 +230,18 @@ class Boot:
             while b"\n" in pending:
                 line, pending = pending.split(b"\n", 1)
                 self.handle(line.decode(errors="replace").rstrip("\r"), serial_path)
+            # A processor exception stops the firmware for good: say so at once.
+            data = self.read_new(serial_path, serial_off)
+            serial_off += len(data)
+            serial_tail = (serial_tail + data)[-4096:]
+            at = serial_tail.find(b"!!!! X64 Exception")
+            if at >= 0:
+                time.sleep(0.5)  # let the register dump follow
+                dump = (serial_tail[at:] + self.read_new(serial_path, serial_off)).decode(errors="replace")
+                rip = [l.strip() for l in dump.splitlines() if l.startswith("RIP")]
+                self.fail("boot " + self.group["name"], "firmware exception during %s: %s %s"
+                          % (self.current or "start-up", dump.splitlines()[0].strip(), rip[0] if rip else ""))
+                return
             if self.ended and end_seen_at is None:
                 end_seen_at = time.time()
             code = proc.poll()
