@@ -183,12 +183,12 @@ class DemoBoot(bed.Boot):
                          expect(">BOARD_A2.ROM", pattern=r"File Date +: BOARD_A2\.ROM \(\d\d/\d\d/\d{4}\)"))
             self.keys("ret")
         elif what == "chosen":
-            self.capture("confirm", serial_path, expect("Update the flash with", "BOARD_A2.ROM", "CRC32"))
+            self.capture("confirm", serial_path, expect("Update the flash with", "BOARD_A2.ROM", "CRC32", backdrop=True))
             self.keys("ret")
         elif what == "progress" and words[1] == "50":
             self.capture("progress-midway", serial_path, expect("Updating the flash", bar=(0.3, 0.8)), settle=0)
         elif what == "flashed":
-            self.capture("finished", serial_path, expect("Update complete", "verified", bar=(0.97, 1.0)))
+            self.capture("finished", serial_path, expect("Update complete", "verified", bar=(0.97, 1.0), backdrop=True))
             self.keys("ret")
 
 
@@ -235,16 +235,21 @@ def bench_figures(events, serial_bytes):
     return figures
 
 
-def expect(*texts, pattern=None, bar=None, absent=()):
+def expect(*texts, pattern=None, bar=None, absent=(), backdrop=False):
     """A screen check: the texts (and the regular expression pattern)
     somewhere on the text grid and, with bar=(low, high), the progress bar
-    filled over that share of its length; none of the absent texts may show."""
+    filled over that share of its length; none of the absent texts may show;
+    with backdrop, the message box stands on a flat grey backdrop."""
     def check(grid, image):
         screen = "\n".join(grid.text)
         problems = ["%r is not on the screen" % t for t in texts if t not in screen]
         problems += ["%r should not be on the screen" % t for t in absent if t in screen]
         if pattern and not re.search(pattern, screen):
             problems.append("nothing on the screen matches %r" % pattern)
+        if backdrop:
+            colour = box_colour(image)
+            if not (max(colour) - min(colour) <= 8 and 32 <= colour[0] <= 192):
+                problems.append("the message box stands on %r, not on a grey backdrop" % (colour,))
         if bar is not None:
             filled = bar_filled(image)
             if not bar[0] <= filled <= bar[1]:
@@ -252,6 +257,20 @@ def expect(*texts, pattern=None, bar=None, absent=()):
                                 % (100 * filled, 100 * bar[0], 100 * bar[1]))
         return problems
     return check
+
+
+# The message box's pixel rectangle in the 100 x 27 screen (inside its border).
+BOX = (360, 250, 660, 380)
+
+
+def box_colour(image):
+    """The most frequent colour inside the message box."""
+    counts = {}
+    for y in range(BOX[1], BOX[3], 3):
+        for x in range(BOX[0], BOX[2], 3):
+            p = image.getpixel((x, y))
+            counts[p] = counts.get(p, 0) + 1
+    return max(counts.items(), key=lambda kv: kv[1])[0]
 
 
 # The progress bar's run of segments near the bottom of the 1024x768 screen.

@@ -52,6 +52,15 @@ class ScreenChecks(unittest.TestCase):
         self.assertEqual(len(mid(grid(), bar_image(0))), 1)
 
 
+    def test_message_box_backdrop_must_be_flat_grey(self):
+        check = demo.expect(backdrop=True)
+        for colour, ok in (((64, 64, 64), True), ((0, 0, 170), False), ((0, 0, 0), False), ((80, 64, 64), False)):
+            with self.subTest(colour=colour):
+                im = Image.new("RGB", (1024, 768))
+                im.paste(colour, (352, 241, 672, 393))
+                self.assertEqual(check(grid(), im) == [], ok)
+
+
 class FirmwareFigures(unittest.TestCase):
     EVENTS = [
         "@bench first-screen us 42273 chars 2699 calls 91 quiet 1",
