@@ -98,6 +98,7 @@ UINT32 BedFamily(UINT32 Leaf);
 // The PCD and debug print stand-ins, loaded together; the PCD stand-in
 // answers the eleven cached tokens with distinct values.
 struct BedLibEnv {
+  VOID *FirmwarePcd;  // the firmware's own PCD protocol, back after Close
   EFI_HANDLE PcdImage;
   EFI_HANDLE DebugImage;
   BED_PCD_PROBE *Pcd;

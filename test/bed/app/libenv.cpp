@@ -28,8 +28,11 @@ extern const UINT8 BedExpectedCfgPcdBuffer[26] = {
     0x02,                    // end mark
 };
 
+static const EFI_GUID PcdGuid = PCD_PROTOCOL_GUID;
+
 BOOLEAN BedLibEnvOpen(BedLibEnv *Env) {
   *Env = {};
+  Env->FirmwarePcd = BedLocate(PcdGuid);
   EFI_STATUS status = BedLoadStandIn(u"DebugPrintStandIn", &Env->DebugImage);
   BED_CHECK(!EFI_ERROR(status), "debug print stand-in: %r", status);
   if (EFI_ERROR(status)) return 0;
@@ -40,6 +43,7 @@ BOOLEAN BedLibEnvOpen(BedLibEnv *Env) {
     return 0;
   }
   Env->Pcd = (BED_PCD_PROBE *)BedLocate(PcdProbeGuid);
+  BED_CHECK(BedLocate(PcdGuid) != Env->FirmwarePcd, "the PCD stand-in did not take the firmware's place");
   Env->Debug = (BED_DEBUG_PRINT_PROBE *)BedLocate(DebugProbeGuid);
   for (const auto &t : Tokens) Env->Pcd->SetToken(t.Token, t.Value);
   Env->Pcd->ClearLog();
@@ -50,6 +54,7 @@ BOOLEAN BedLibEnvOpen(BedLibEnv *Env) {
 void BedLibEnvClose(BedLibEnv *Env) {
   EFI_STATUS status = BedUnloadStandIn(Env->PcdImage);
   BED_CHECK(status == EFI_SUCCESS, "unloading the PCD stand-in: %r", status);
+  BED_CHECK(BedLocate(PcdGuid) == Env->FirmwarePcd, "the firmware's PCD protocol was not put back");
   status = BedUnloadStandIn(Env->DebugImage);
   BED_CHECK(status == EFI_SUCCESS, "unloading the debug print stand-in: %r", status);
 }
