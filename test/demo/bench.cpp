@@ -24,11 +24,7 @@ BOOLEAN FirstScreen = 1;
 #define QUIET_MS 300
 #define GIVE_UP_MS 5000
 
-UINT64 Ticks() {
-  UINT32 lo, hi;
-  __asm__ volatile("rdtsc" : "=a"(lo), "=d"(hi));
-  return (UINT64)hi << 32 | lo;
-}
+UINT64 Ticks() { return DemoTicks(); }
 
 EFI_STATUS EFIAPI CountingOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, CHAR16 *Text) {
   UINT64 n = 0;
@@ -87,11 +83,7 @@ EFI_STATUS EFIAPI LeaveOnEnter(EFI_INPUT_KEY *Key, KEY_STATE *) {
 }  // namespace
 
 EFI_STATUS DemoRunBench(UI_SCREEN_PROTOCOL *Ui) {
-  // The time stamp counter's rate, against the firmware's own stall.
-  UINT64 t0 = Ticks();
-  gBS->Stall(200 * 1000);
-  TicksPerMs = (Ticks() - t0) / 200;
-  if (TicksPerMs == 0) TicksPerMs = 1;
+  TicksPerMs = DemoTicksPerMillisecond();
 
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *out = gST->ConOut;
   EFI_SIMPLE_TEXT_INPUT_PROTOCOL *in = gST->ConIn;

@@ -40,6 +40,10 @@ EFI_HANDLE DemoFindDispatchedImage(const EFI_GUID &File);
 EFI_STATUS DemoEnsureGraphicsConsole(VOID);
 EFI_STATUS DemoInstallOwnGraphicsConsole(VOID);
 
+// The processor's time stamp counter, and its rate measured against Stall.
+UINT64 DemoTicks(VOID);
+UINT64 DemoTicksPerMillisecond(VOID);
+
 // Parses "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" (36 characters).
 BOOLEAN DemoParseGuid(const CHAR8 *Text, EFI_GUID *Guid);
 

@@ -9,11 +9,12 @@ Headless (default): a scripted sequence of keys walks through the tool, a
 screenshot of each step goes to build/demo/NN-step.png (with the screen as
 text beside it, NN-step.txt), and a summary lists them and what each shows.
 
-    test/demo/demo.py --build build [--interactive] [--check-dispatch]
+    test/demo/demo.py --build build [--make] [--interactive] [--check-dispatch]
 
 --interactive opens a QEMU window for a person at the keyboard instead.
 --check-dispatch boots only far enough to check that the DXE dispatcher
-started every driver of drivers.fv.
+started every driver of drivers.fv, and ends with the test runner's summary
+line ("dispatch: N passed, M failed"). --make builds what the boot needs.
 """
 import argparse
 import json
@@ -298,9 +299,17 @@ def main():
     ap.add_argument("--check-dispatch", action="store_true")
     ap.add_argument("--bench", metavar="JSON", help="measure the firmware figures into this file instead")
     ap.add_argument("--verbose", action="store_true")
+    ap.add_argument("--make", action="store_true", help="build the images and volumes first (make does it itself)")
     args = ap.parse_args()
     build = os.path.abspath(os.path.join(ROOT, args.build))
     os.chdir(ROOT)
+    if args.make:
+        r = subprocess.run(["make", "--no-print-directory", "BUILD=" + args.build, "images", "testbed-images", "package",
+                            "pictures-fv"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        if r.returncode != 0:
+            sys.stderr.write(r.stderr.decode(errors="replace"))
+            print("FAIL  demo: the build failed")
+            return 1
     for tool in ("qemu-system-x86_64", "mkfs.fat", "mcopy"):
         if shutil.which(tool) is None:
             print("demo: %s is not installed (make deps)" % tool)
@@ -308,9 +317,10 @@ def main():
     mode = "dispatch" if args.check_dispatch else "bench" if args.bench else "demo"
     shotdir = os.path.join(build, "bench" if args.bench else "demo")
     os.makedirs(shotdir, exist_ok=True)
-    for name in os.listdir(shotdir):
-        if name[:2].isdigit() and name.endswith((".png", ".txt")):
-            os.unlink(os.path.join(shotdir, name))
+    if mode == "demo":  # the screenshots of the last demo go
+        for name in os.listdir(shotdir):
+            if name[:2].isdigit() and name.endswith((".png", ".txt")):
+                os.unlink(os.path.join(shotdir, name))
     if args.interactive:
         bed.BOOT_TIMEOUT = 24 * 3600
         print("demo: a QEMU window opens; choose a volume and a file with the arrow keys and Enter")
@@ -333,9 +343,17 @@ def main():
     for line in boot.events:
         if line.split(" ")[1] in ("driver", "flashed", "ended", "graphics-console"):
             print("      " + line[6:])
-    print("demo: %d screenshots in %s, %s in %.0f s" % (len(boot.shots), os.path.relpath(shotdir, ROOT),
-                                                     "all steps as expected" if not failed else "%d problems" % failed,
-                                                     time.time() - began))
+    if mode == "demo":
+        print("demo: %d screenshots in %s, %s in %.0f s" % (len(boot.shots), os.path.relpath(shotdir, ROOT),
+                                                         "all steps as expected" if not failed else "%d problems" % failed,
+                                                         time.time() - began))
+    else:
+        # The summary line of the firmware suites, for the test runner.
+        print("%s: %d passed, %d failed" % (mode, len(results) - failed, failed if results else 1))
+    if args.interactive and failed and os.path.exists(os.path.join(boot.workdir, "qemu.out")):
+        with open(os.path.join(boot.workdir, "qemu.out"), errors="replace") as f:
+            if "module" in f.read():
+                print("demo: this QEMU has no window; install Debian's qemu-system-gui")
     return 0 if failed == 0 and results else 1
 
 

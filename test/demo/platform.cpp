@@ -17,6 +17,21 @@ static EFI_DXE_SERVICES *DxeServices() {
   return nullptr;
 }
 
+// ---- Time ----
+
+UINT64 DemoTicks(VOID) {
+  UINT32 lo, hi;
+  __asm__ volatile("rdtsc" : "=a"(lo), "=d"(hi));
+  return (UINT64)hi << 32 | lo;
+}
+
+UINT64 DemoTicksPerMillisecond(VOID) {
+  UINT64 t0 = DemoTicks();
+  gBS->Stall(100 * 1000);
+  UINT64 rate = (DemoTicks() - t0) / 100;
+  return rate ? rate : 1;
+}
+
 // ---- The plan ----
 
 static INT32 HexValue(CHAR8 c) {
