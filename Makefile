@@ -61,6 +61,8 @@ test: deps
 	@bash tools/run_tests.sh
 
 demo: deps images testbed-images package pictures-fv
+	$(if $(INTERACTIVE),@dpkg-query -W -f='$${Status}' qemu-system-gui 2>/dev/null | grep -q 'ok installed' || \
+	  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-system-gui; })
 	$(PYTHON) test/demo/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive)
 
 # Figures against their aims: image sizes, compositor passes, SMI request cost,
