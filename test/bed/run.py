@@ -361,6 +361,21 @@ class Boot:
         ok = low <= took <= high
         self.results.append((name + " (host clock)", ok, "took %.2f s, expected %.1f s" % (took, expect)))
 
+    @staticmethod
+    def load_png(png):
+        """The screenshot, once QEMU has finished writing it."""
+        from PIL import Image
+        error = None
+        for _ in range(50):
+            try:
+                image = Image.open(png)
+                image.load()
+                return image.convert("RGB")
+            except (OSError, SyntaxError) as e:  # not there yet, or still being written
+                error = e
+                time.sleep(0.05)
+        raise RuntimeError("screenshot %s unreadable: %s" % (png, error))
+
     def shot(self, name, serial_path):
         png = os.path.join(self.shotdir, "%s-%s.png" % (self.group["name"], name))
         self.monitor.command("screendump %s -f png" % png)
@@ -373,12 +388,7 @@ class Boot:
         if check is None:
             return
         try:
-            from PIL import Image
-            for _ in range(50):  # the dump is written by QEMU's main loop
-                if os.path.exists(png) and os.path.getsize(png) > 0:
-                    break
-                time.sleep(0.02)
-            image = Image.open(png).convert("RGB")
+            image = self.load_png(png)
             problems = check(grid, image)
         except Exception as e:
             problems = ["check raised %r" % e]

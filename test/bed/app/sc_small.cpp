@@ -15,8 +15,16 @@ static BOOLEAN TextEqual(const CHAR8 *A, const CHAR8 *B) {
   return *A == *B;
 }
 
-// Starts Name; its entry must succeed and CfgPcdBuffer must hold the
-// stand-in's values, with no message sent.
+// The firmware's HOB list, from the configuration table.
+static VOID *HobList() {
+  static const EFI_GUID hobListGuid = EFI_HOB_LIST_GUID;
+  for (UINTN i = 0; i < gST->NumberOfTableEntries; i++)
+    if (BedGuidEqual(gST->ConfigurationTable[i].VendorGuid, hobListGuid)) return gST->ConfigurationTable[i].VendorTable;
+  return nullptr;
+}
+
+// Starts Name; its entry must succeed, CfgPcdBuffer must hold the stand-in's
+// values and the HOB-list pointer must have been found, with no message sent.
 static void StartsWithFilledBuffer(const CHAR16 *Name) {
   BedLibEnv env;
   if (!BedLibEnvOpen(&env)) return;
@@ -28,6 +36,8 @@ static void StartsWithFilledBuffer(const CHAR16 *Name) {
     BED_CHECK(entry == EFI_SUCCESS, "%s entry returned %r", Name, entry);
     BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr,
               "%s: CfgPcdBuffer with the stand-in's token values not found in the image", Name);
+    VOID *hobs = HobList();
+    BED_CHECK(hobs != nullptr && BedFindInImage(image, &hobs, sizeof hobs) != nullptr, "%s did not keep the HOB list %p", Name, hobs);
     BED_CHECK(env.Pcd->GetCount == 11, "%s asked %u PCD values, expected the 11 cached tokens", Name, (UINT32)env.Pcd->GetCount);
     BED_CHECK(env.Pcd->UnknownGets == 0, "%s asked for %u tokens the platform does not define", Name, (UINT32)env.Pcd->UnknownGets);
     BED_CHECK(env.Debug->Count == 0, "%s sent %u debug messages, first: %a", Name, (UINT32)env.Debug->Count,
