@@ -23,8 +23,11 @@ struct DemoPlan {
   DemoDriver Drivers[DEMO_MAX_DRIVERS];
 };
 
-// Reads \demo\plan.txt: the mode on the first line, then "GUID Name" lines.
+// Reads \demo\plan.txt of the boot disk (DemoParsePlan).
 EFI_STATUS DemoReadPlan(DemoPlan *Plan);
+// The mode on the first line, then one "GUID Name" line per driver; other
+// lines are skipped. EFI_NOT_FOUND when there is no mode.
+EFI_STATUS DemoParsePlan(const CHAR8 *Text, UINTN Size, DemoPlan *Plan);
 
 // Hands a firmware volume file of the boot disk to the DXE core
 // (ProcessFirmwareVolume). The volume's memory stays with the firmware.

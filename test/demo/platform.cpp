@@ -34,66 +34,15 @@ UINT64 DemoTicksPerMillisecond(VOID) {
 
 // ---- The plan ----
 
-static INT32 HexValue(CHAR8 c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-BOOLEAN DemoParseGuid(const CHAR8 *Text, EFI_GUID *Guid) {
-  // Registry form: the first three groups are stored little-endian, the last
-  // two as the bytes they spell.
-  static const UINT8 Groups[] = {8, 4, 4, 4, 12};
-  UINT8 bytes[16];
-  UINTN at = 0, n = 0;
-  for (UINTN g = 0; g < 5; g++) {
-    if (g > 0 && Text[at++] != '-') return 0;
-    for (UINTN i = 0; i < Groups[g]; i += 2) {
-      INT32 hi = HexValue(Text[at]);
-      INT32 lo = hi < 0 ? -1 : HexValue(Text[at + 1]);
-      if (lo < 0) return 0;
-      bytes[n++] = (UINT8)(hi << 4 | lo);
-      at += 2;
-    }
-  }
-  Guid->Data1 = (UINT32)bytes[0] << 24 | (UINT32)bytes[1] << 16 | (UINT32)bytes[2] << 8 | bytes[3];
-  Guid->Data2 = (UINT16)(bytes[4] << 8 | bytes[5]);
-  Guid->Data3 = (UINT16)(bytes[6] << 8 | bytes[7]);
-  for (UINTN i = 0; i < 8; i++) Guid->Data4[i] = bytes[8 + i];
-  return 1;
-}
-
 EFI_STATUS DemoReadPlan(DemoPlan *Plan) {
   *Plan = {};
   VOID *data = nullptr;
   UINTN size = 0;
   EFI_STATUS status = BedReadFile(u"\\demo\\plan.txt", &data, &size);
   if (EFI_ERROR(status)) return status;
-  const CHAR8 *text = (const CHAR8 *)data;
-  UINTN line = 0;
-  for (UINTN at = 0; at < size;) {
-    UINTN end = at;
-    while (end < size && text[end] != '\n') end++;
-    UINTN length = end - at;
-    if (line == 0) {
-      UINTN n = 0;
-      for (; n < length && n + 1 < sizeof Plan->Mode && text[at + n] > ' '; n++) Plan->Mode[n] = text[at + n];
-      Plan->Mode[n] = 0;
-    } else if (length >= 38 && Plan->DriverCount < DEMO_MAX_DRIVERS) {
-      DemoDriver *d = &Plan->Drivers[Plan->DriverCount];
-      if (DemoParseGuid(text + at, &d->File) && text[at + 36] == ' ') {
-        UINTN n = 0;
-        for (UINTN i = at + 37; i < end && text[i] > ' ' && n + 1 < sizeof d->Name; i++) d->Name[n++] = text[i];
-        d->Name[n] = 0;
-        Plan->DriverCount++;
-      }
-    }
-    line++;
-    at = end + 1;
-  }
+  status = DemoParsePlan((const CHAR8 *)data, size, Plan);
   gBS->FreePool(data);
-  return Plan->Mode[0] ? EFI_SUCCESS : EFI_NOT_FOUND;
+  return status;
 }
 
 // ---- Volumes and the dispatcher ----
