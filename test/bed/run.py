@@ -346,6 +346,9 @@ class Boot:
                 self.monitor.command("sendkey " + step[1])
                 time.sleep(0.8)
                 grown = self.serial_size(serial_path) - before
+                # Kept for whoever wants to see what the key cost.
+                with open(os.path.join(self.shotdir, "%s-%s.serial" % (self.group["name"], step[2])), "wb") as f:
+                    f.write(self.read_new(serial_path, before)[:grown])
                 self.results.append(("%s (serial)" % step[2], grown <= step[3],
                                      "one %s key wrote %d serial bytes (bound %d)" % (step[1], grown, step[3])))
 
