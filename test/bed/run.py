@@ -15,6 +15,7 @@ turned into a text grid for the screen checks in checks.py.
 import argparse
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -399,6 +400,10 @@ class Boot:
 
 
 def main():
+    # Ending the runner from outside must still end its QEMU (the boot's
+    # finally clause kills it), so termination becomes an exception here.
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, lambda number, frame: sys.exit(128 + number))
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default="build")
     ap.add_argument("--group", action="append", help="run only these groups")
