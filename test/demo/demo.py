@@ -164,14 +164,14 @@ class DemoBoot(bed.Boot):
         self.shots.append((stem + ".png", problems))
 
     def script(self, words, serial_path):
-        if self.mode == "bench":
-            return self.bench_script(words, serial_path)
         what = words[0]
         if what == "volume":
             self.volumes[words[2]] = int(words[1])
+        elif self.mode == "bench":
+            self.bench_script(words, serial_path)
         elif what == "run":
             # The volume list, then the question on Esc, answered with Esc.
-            self.capture("volumes", serial_path, expect("Total FFS", bar=(0.0, 0.0)), settle=SETTLE + 1.5)
+            self.capture("volumes", serial_path, expect("Total FFS : 3", ">fs0", "fs1", "fs2", bar=(0.0, 0.0)), settle=SETTLE + 1.5)
             self.keys("esc")
             self.capture("leave-question", serial_path, expect("Leave the flash tool?"))
             self.keys("esc")
@@ -191,7 +191,6 @@ class DemoBoot(bed.Boot):
         elif what == "flashed":
             self.capture("finished", serial_path, expect("Update complete", "verified", bar=(0.97, 1.0), backdrop=True))
             self.keys("ret")
-
 
     # ---- the bench: one key per quiet console ----
 
