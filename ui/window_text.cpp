@@ -1,6 +1,7 @@
 // Text placement into window cells. Border cells (CELL_PROTECTED) are skipped
-// so text flows around a frame; every stored cell is marked dirty for the
-// next repaint pass.
+// so text flows around a frame. Stored cells are not forced dirty: the repaint
+// pass compares each cell with what the console shows, so a list that is
+// cleared and printed again costs only the cells that really changed.
 #include "ui/window_text.h"
 
 #include "ui/format.h"
@@ -16,7 +17,6 @@ static UINTN TextColumns(const UI_WINDOW *Window) {
 static VOID StoreCell(UI_WINDOW *Window, UINTN Index, CHAR16 Char, UINT64 Attribute) {
   Window->CellChars[Index] = Char;
   if (Attribute != CELL_KEEP_ATTRIBUTE) Window->CellAttrs[Index] = Attribute;
-  Window->CellFlags[Index] |= CELL_DIRTY;
 }
 
 UINTN WindowWriteText(UI_WINDOW *Window, CHAR16 *Text, UI_CELL_POSITION *Position, BOOLEAN Wrap) {
@@ -130,7 +130,6 @@ EFI_STATUS WindowClear(UI_WINDOW *Window, UINT64 *Attribute) {
   for (UINTN i = Window->Width * Window->Height; i-- > 0;) {
     if (!(Window->CellFlags[i] & CELL_PROTECTED)) Window->CellChars[i] = u' ';
     if (Attribute != nullptr) Window->CellAttrs[i] = *Attribute;
-    Window->CellFlags[i] |= CELL_DIRTY;
   }
   return EFI_SUCCESS;
 }
