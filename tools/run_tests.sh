@@ -48,5 +48,16 @@ if [ -f test/bed/run.py ]; then
   fi
 fi
 
+# The drivers packed as firmware files, dispatched by OVMF's own DXE dispatcher.
+if [ -f test/demo/demo.py ]; then
+  out=$(/usr/bin/python3 test/demo/demo.py --build "$BUILD" --make --check-dispatch 2>&1); echo "$out" | tail -n 15
+  line=$(grep -E '^dispatch: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1)
+  if [ -n "$line" ]; then
+    add "$(sed -E 's/.* ([0-9]+) passed.*/\1/' <<<"$line")" "$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")"
+  else
+    echo "dispatch: did not finish"; add 0 1
+  fi
+fi
+
 echo "test: $PASS passed, $FAIL failed"
 [ "$FAIL" -eq 0 ] && [ "$PASS" -gt 0 ]
