@@ -30,10 +30,10 @@ define IMAGE_RULES
 $(1)_OBJS := $$(patsubst %.cpp,$(BUILD)/obj/$(1)/%.o,$$($(1)_SRCS) $(RT_SRCS))
 $(BUILD)/obj/$(1)/%.o: %.cpp $$(MAKEFILE_LIST)
 	@mkdir -p $$(dir $$@)
-	$(EFI_CXX) $(EFI_CXXFLAGS) $$($(1)_CXXFLAGS) -MMD -MP -c $$< -o $$@
+	$$(if $(V),,@echo "  CXX   $(1): $$<";)$(EFI_CXX) $(EFI_CXXFLAGS) $$($(1)_CXXFLAGS) -MMD -MP -c $$< -o $$@
 $(BUILD)/efi/$(1).efi: $$($(1)_OBJS)
 	@mkdir -p $$(dir $$@)
-	$(LLD_LINK) $(EFI_LDFLAGS) /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) \
+	$$(if $(V),,@echo "  LINK  $$@";)$(LLD_LINK) $(EFI_LDFLAGS) /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) \
 	  /entry:$$($(1)_ENTRY) /out:$$@ $$^
 -include $$($(1)_OBJS:.o=.d)
 endef

@@ -11,20 +11,6 @@ EFI_SYSTEM_TABLE *gST;
 EFI_BOOT_SERVICES *gBS;
 EFI_RUNTIME_SERVICES *gRT;
 
-static UINTN Failures;
-static const CHAR8 *CurrentScenario = "demo.platform";
-
-void EFIAPI BedFail(const CHAR8 *Format, ...) {
-  Failures++;
-  BedPrint("@bed check %a ", CurrentScenario);
-  EFI_VA_LIST args;
-  EFI_VA_START(args, Format);
-  BedPrintV(Format, args);
-  EFI_VA_END(args);
-  BedWrite("\n");
-}
-
-UINTN BedFailures() { return Failures; }
 
 static const EFI_GUID UiGuid = UI_SCREEN_PROTOCOL_GUID;
 static const EFI_GUID FileSystemGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID;
@@ -34,13 +20,8 @@ static BOOLEAN NameIs(const CHAR8 *A, const CHAR8 *B) {
   return *A == *B;
 }
 
-static void Begin(const CHAR8 *Name) {
-  CurrentScenario = Name;
-  Failures = 0;
-  BedPrint("@bed start %a\n", Name);
-}
-
-static void End() { BedPrint("@bed result %a %a\n", CurrentScenario, Failures ? "fail" : "pass"); }
+static void Begin(const CHAR8 *Name) { BedBeginScenario(Name); }
+static void End() { BedEndScenario(); }
 
 // Brings the platform up and checks what the dispatcher started; returns the
 // UI protocol when it is there.

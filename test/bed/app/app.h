@@ -30,6 +30,9 @@ extern const BedScenario UiScenarios[];
 // Records a failed check of the running scenario and prints why.
 void EFIAPI BedFail(const CHAR8 *Format, ...);
 UINTN BedFailures();
+// Opens a scenario (its checks count from zero) and reports its result.
+void BedBeginScenario(const CHAR8 *Name);
+void BedEndScenario();
 
 #define BED_CHECK(cond, ...)   \
   do {                         \

@@ -12,20 +12,6 @@ static const BedScenario *const Tables[] = {
     SelfTestScenarios, ScreenScenarios, SmallDriverScenarios, NetIdentityScenarios, SetupTokenScenarios, UiScenarios,
 };
 
-static UINTN Failures;
-static const CHAR8 *CurrentScenario = "";
-
-void EFIAPI BedFail(const CHAR8 *Format, ...) {
-  Failures++;
-  BedPrint("@bed check %a ", CurrentScenario);
-  EFI_VA_LIST args;
-  EFI_VA_START(args, Format);
-  BedPrintV(Format, args);
-  EFI_VA_END(args);
-  BedWrite("\n");
-}
-
-UINTN BedFailures() { return Failures; }
 
 // True when Group is one of the space-separated words of List.
 static BOOLEAN InGroup(const char *List, const CHAR8 *Group, UINTN GroupLength) {
@@ -69,11 +55,9 @@ extern "C" EFI_STATUS EFIAPI BedAppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABL
   for (const BedScenario *table : Tables) {
     for (const BedScenario *s = table; s->Name; s++) {
       if (!InGroup(s->Groups, group, groupLength)) continue;
-      CurrentScenario = s->Name;
-      Failures = 0;
-      BedPrint("@bed start %a\n", s->Name);
+      BedBeginScenario(s->Name);
       s->Run();
-      BedPrint("@bed result %a %a\n", s->Name, Failures ? "fail" : "pass");
+      BedEndScenario();
       count++;
     }
   }

@@ -209,3 +209,28 @@ EFI_STATUS BedSignalGroup(const EFI_GUID &Group) {
   gBS->CloseEvent(event);
   return status;
 }
+
+// ---- Scenario results, in the line protocol the runner reads ----
+
+static UINTN Failures;
+static const CHAR8 *CurrentScenario = "";
+
+void EFIAPI BedFail(const CHAR8 *Format, ...) {
+  Failures++;
+  BedPrint("@bed check %a ", CurrentScenario);
+  EFI_VA_LIST args;
+  EFI_VA_START(args, Format);
+  BedPrintV(Format, args);
+  EFI_VA_END(args);
+  BedWrite("\n");
+}
+
+UINTN BedFailures() { return Failures; }
+
+void BedBeginScenario(const CHAR8 *Name) {
+  CurrentScenario = Name;
+  Failures = 0;
+  BedPrint("@bed start %a\n", Name);
+}
+
+void BedEndScenario() { BedPrint("@bed result %a %a\n", CurrentScenario, Failures ? "fail" : "pass"); }
