@@ -3,8 +3,13 @@
 PE32+, x86-64, subsystem 11, no imports, base relocations, no .CRT initialisers.
 A path given after --application is a boot application (the test bed's
 BOOTX64.EFI) and must carry subsystem 10 instead."""
+import os
 import sys
-import pefile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from pyreq import require  # noqa: E402
+
+pefile = require("pefile")
 
 IMAGE_FILE_MACHINE_AMD64 = 0x8664
 EFI_BOOT_SERVICE_DRIVER = 11
