@@ -14,7 +14,15 @@ EFI_CXXFLAGS := -target x86_64-unknown-windows -std=c++20 -ffreestanding -fno-ex
   -mno-red-zone -fshort-wchar -fno-stack-protector -mno-stack-arg-probe -fno-threadsafe-statics \
   -fno-asynchronous-unwind-tables -fno-unwind-tables -Os -ffunction-sections -fdata-sections \
   -Wall -Wextra -Werror=global-constructors -Werror=exit-time-destructors -Iinclude -I.
-EFI_LDFLAGS := /nodefaultlib /opt:ref /opt:icf /machine:x64 /debug:none /align:32 /filealign:32
+# /brepro: the PE time stamp becomes a hash of the contents, so two builds of
+# the same sources give the same bytes (make release relies on it).
+EFI_LDFLAGS := /nodefaultlib /opt:ref /opt:icf /machine:x64 /debug:none /brepro /align:32 /filealign:32
+# lld-link warns "/align specified without /driver; image may not run" for every
+# image: the warning is about Windows kernel drivers, whose loader needs page-
+# aligned sections. A UEFI loader relocates and copies the sections itself and
+# accepts any power-of-two alignment (images that need page protection set it
+# in their image.mk), so the line is dropped and every other warning kept.
+ALIGN_WARNING := /align specified without /driver
 
 IMAGES :=
 # Each subsystem describes its image(s) in image.mk: NAME_SRCS, NAME_ENTRY,
@@ -34,7 +42,7 @@ $(BUILD)/obj/$(1)/%.o: %.cpp $$(MAKEFILE_LIST)
 $(BUILD)/efi/$(1).efi: $$($(1)_OBJS)
 	@mkdir -p $$(dir $$@)
 	$$(if $(V),,@echo "  LINK  $$@";)$(LLD_LINK) $(EFI_LDFLAGS) /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) \
-	  /entry:$$($(1)_ENTRY) /out:$$@ $$^
+	  /entry:$$($(1)_ENTRY) /out:$$@ $$^ 2>$$@.log; s=$$$$?; grep -v '$(ALIGN_WARNING)' $$@.log >&2; rm -f $$@.log; exit $$$$s
 -include $$($(1)_OBJS:.o=.d)
 endef
 $(foreach img,$(IMAGES),$(eval $(call IMAGE_RULES,$(img))))
@@ -70,9 +78,12 @@ demo: deps images testbed-images package pictures-fv
 bench: deps images testbed-images package pictures-fv
 	$(PYTHON) tools/bench.py --build $(BUILD)
 
-# The seven images as PI firmware files (build/ffs) and the DXE ones as one volume (build/fv/drivers.fv).
+# The seven images as PI firmware files (build/ffs), the DXE ones as one volume
+# (build/fv/drivers.fv), and build/package/: each driver as an EDK II binary
+# module (.efi, .depex, .ui, .ver, .ffs, .inf), the DEC, the FDF fragment and
+# the pictures' files that the fragment places. Everything is read back.
 .PHONY: package ffs
-package ffs: images
+package ffs: images pictures-fv
 	$(PYTHON) tools/ffs/package.py --build $(BUILD)
 	$(PYTHON) tools/ffs/ffsread.py $(BUILD)/fv/drivers.fv $(BUILD)/ffs/*.ffs >/dev/null
 
