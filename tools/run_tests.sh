@@ -37,6 +37,17 @@ out=$(BUILD=$BUILD bash tools/fuzz.sh "${FUZZ_SECONDS:-60}"); echo "$out"
 line=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1)
 add "$(sed -E 's/.* ([0-9]+) passed.*/\1/' <<<"$line")" "$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")"
 
+# Every firmware volume and file we write, read back by UEFIExtract (uefitool-cli).
+out=$($MAKE package 2>&1 >/dev/null | grep -v '^  ') ; [ -n "$out" ] && echo "$out"
+out=$(/usr/bin/python3 tools/ffs/uefiextract_check.py "$BUILD"/fv/*.fv "$BUILD"/ffs/*.ffs "$BUILD"/fv/pictures/*.ffs \
+  "$BUILD"/package/*/*.ffs 2>&1); grep -v '^ok ' <<<"$out"
+line=$(grep -E '^uefiextract: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1)
+if [ -n "$line" ]; then
+  add "$(sed -E 's/.* ([0-9]+) passed.*/\1/' <<<"$line")" "$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")"
+else
+  echo "uefiextract: did not run"; add 0 1
+fi
+
 # Firmware suite: the images in OVMF under QEMU.
 if [ -f test/bed/run.py ]; then
   out=$($MAKE firmware-test 2>&1); echo "$out" | grep -v '^clang\|^lld-link'
