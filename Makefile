@@ -87,6 +87,12 @@ package ffs: images pictures-fv
 	$(PYTHON) tools/ffs/package.py --build $(BUILD)
 	$(PYTHON) tools/ffs/ffsread.py $(BUILD)/fv/drivers.fv $(BUILD)/ffs/*.ffs >/dev/null
 
+# build/release/<product>-<version>/: the package, datasheets, guide, licence,
+# this version's CHANGELOG entry and SHA256SUMS (tools/release.py).
+.PHONY: release
+release: package
+	$(PYTHON) tools/release.py --build $(BUILD)
+
 fuzz: host-test
 	@BUILD=$(BUILD) bash tools/fuzz.sh $(or $(FUZZ_SECONDS),900)
 

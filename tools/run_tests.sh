@@ -48,6 +48,11 @@ else
   echo "uefiextract: did not run"; add 0 1
 fi
 
+# The release bundle, built twice from nothing: identical bytes, SHA256SUMS that check.
+out=$(BUILD=$BUILD bash tools/release_check.sh 2>&1); grep -v ' passed, ' <<<"$out"
+line=$(grep -E '^release: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1)
+add "$(sed -E 's/.* ([0-9]+) passed.*/\1/' <<<"$line")" "$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")"
+
 # Firmware suite: the images in OVMF under QEMU.
 if [ -f test/bed/run.py ]; then
   out=$($MAKE firmware-test 2>&1); echo "$out" | grep -v '^clang\|^lld-link'
