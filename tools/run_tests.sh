@@ -38,7 +38,8 @@ line=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1)
 add "$(sed -E 's/.* ([0-9]+) passed.*/\1/' <<<"$line")" "$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")"
 
 # Every firmware volume and file we write, read back by UEFIExtract (uefitool-cli).
-out=$($MAKE package 2>&1 >/dev/null | grep -v '^  ') ; [ -n "$out" ] && echo "$out"
+# make package also refuses an image that lacks a GUID its manifest lists.
+if ! out=$($MAKE package 2>&1); then echo "package: failed"; tail -n 20 <<<"$out"; add 0 1; fi
 out=$(/usr/bin/python3 tools/ffs/uefiextract_check.py "$BUILD"/fv/*.fv "$BUILD"/ffs/*.ffs "$BUILD"/fv/pictures/*.ffs \
   "$BUILD"/package/*/*.ffs 2>&1); grep -v '^ok ' <<<"$out"
 line=$(grep -E '^uefiextract: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1)

@@ -39,7 +39,10 @@ static EFI_STATUS UI_SCREEN_EFIAPI FollowUpEnter(EFI_FILE_PROTOCOL *Root, EFI_FI
   (void)Context;
   Ui->Clear(UI_WINDOW_MESSAGE_BOX, NULL);
   Ui->DrawProgressFrame();
-  for (percent = 0; percent <= 100; percent += 10) Ui->SetProgress((UINT8)percent, 1);
+  /* One call draws the segment at that percent and shows the number, so the
+   * bar fills by calling for each value in turn (a real tool calls as its
+   * writes progress). */
+  for (percent = 0; percent <= 100; percent++) Ui->SetProgress((UINT8)percent, 1);
   Ui->Print(&at, &green, u"%s written: %r", File->FileName, EFI_SUCCESS);
   at.Row = 3;
   Ui->Print(&at, NULL, u"Press any key.");

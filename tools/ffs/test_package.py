@@ -4,6 +4,7 @@ or SMM dispatcher would do with them: which files it sees, which image it
 loads, and when each dependency expression lets the driver start."""
 import io
 import os
+import shutil
 import struct
 import sys
 import tempfile
@@ -11,6 +12,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ffsread  # noqa: E402
+import uefiextract_check  # noqa: E402
 import manifest  # noqa: E402
 import package  # noqa: E402
 import fvpack  # noqa: E402
@@ -248,3 +250,24 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
             for v in d.variables:
                 self.assertIn('"%s"' % v["name"], text)
             self.assertIn(" ".join("%02X" % b for b in d.depex_bytes), text)
+
+
+@unittest.skipIf(shutil.which("UEFIExtract") is None, "UEFIExtract (uefitool-cli) is not installed")
+class UefiExtractSeesDamage(unittest.TestCase):
+    """The independent reader's verdict is what make test counts, so it must
+    tell a good volume from a damaged one by itself."""
+
+    def test_checksums_as_uefiextract_reads_them(self):
+        f = fvpack.ffs_file("99D82239-6836-4747-A522-20F71CCEAA01", "freeform", [fvpack.raw_section(b"payload")])
+        good = fvpack.volume([f])
+        cases = [(None, ""), (good.find(b"payload"), "data checksum"), (0x48 + 16, "header checksum"), (50, "volume checksum")]
+        for at, problem in cases:
+            data = bytearray(good)
+            if at is not None:
+                data[at] ^= 1
+            with self.subTest(problem=problem or "intact"), tempfile.TemporaryDirectory() as work:
+                problems, files = uefiextract_check.check_volume(bytes(data), work)
+                if problem:
+                    self.assertTrue(any(problem in p for p in problems), problems)
+                else:
+                    self.assertEqual((problems, files), ([], ["99D82239-6836-4747-A522-20F71CCEAA01"]))

@@ -53,7 +53,7 @@ def check_volume(data, workdir):
         info = read_info(os.path.join(folder, "info.txt"))
         if info.get("Type") == "Volume":
             volumes += 1
-            if not info.get("Checksum", "").endswith("valid") or info.get("Checksum", "").endswith("invalid"):
+            if not info.get("Checksum", "").endswith(", valid"):
                 problems.append("volume checksum: %s" % info.get("Checksum"))
         elif info.get("Type") == "File":
             name = info.get("File GUID", "?")
