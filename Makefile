@@ -7,6 +7,7 @@
 
 BUILD     ?= build
 EFI_CXX   ?= clang++
+EFI_CC    ?= clang
 LLD_LINK  ?= lld-link
 PYTHON    ?= /usr/bin/python3
 
@@ -16,6 +17,10 @@ EFI_CXXFLAGS := -target x86_64-unknown-windows -std=c++20 -ffreestanding -fno-ex
   -Wall -Wextra -Werror=global-constructors -Werror=exit-time-destructors -Iinclude -I.
 # /brepro: the PE time stamp becomes a hash of the contents, so two builds of
 # the same sources give the same bytes (make release relies on it).
+# Plain C sources (the example UI caller) build with the same target and ABI.
+EFI_CFLAGS := -target x86_64-unknown-windows -std=c11 -ffreestanding -mno-red-zone -fshort-wchar -fno-stack-protector \
+  -mno-stack-arg-probe -fno-asynchronous-unwind-tables -fno-unwind-tables -Os -ffunction-sections -fdata-sections \
+  -Wall -Wextra -Werror -Iinclude -I.
 EFI_LDFLAGS := /nodefaultlib /opt:ref /opt:icf /machine:x64 /debug:none /brepro /align:32 /filealign:32
 # lld-link warns "/align specified without /driver; image may not run" for every
 # image: the warning is about Windows kernel drivers, whose loader needs page-
@@ -27,7 +32,7 @@ ALIGN_WARNING := /align specified without /driver
 IMAGES :=
 # Each subsystem describes its image(s) in image.mk: NAME_SRCS, NAME_ENTRY,
 # optional NAME_CXXFLAGS and NAME_SUBSYSTEM, and adds NAME to IMAGES.
-include $(sort $(wildcard */image.mk test/*/image.mk))
+include $(sort $(wildcard */image.mk test/*/image.mk examples/*/image.mk))
 
 RT_SRCS := rt/runtime.cpp
 
@@ -35,10 +40,13 @@ RT_SRCS := rt/runtime.cpp
 all: images
 
 define IMAGE_RULES
-$(1)_OBJS := $$(patsubst %.cpp,$(BUILD)/obj/$(1)/%.o,$$($(1)_SRCS) $(RT_SRCS))
+$(1)_OBJS := $$(patsubst %.c,$(BUILD)/obj/$(1)/%.o,$$(patsubst %.cpp,$(BUILD)/obj/$(1)/%.o,$$($(1)_SRCS) $(RT_SRCS)))
 $(BUILD)/obj/$(1)/%.o: %.cpp $$(MAKEFILE_LIST)
 	@mkdir -p $$(dir $$@)
 	$$(if $(V),,@echo "  CXX   $(1): $$<";)$(EFI_CXX) $(EFI_CXXFLAGS) $$($(1)_CXXFLAGS) -MMD -MP -c $$< -o $$@
+$(BUILD)/obj/$(1)/%.o: %.c $$(MAKEFILE_LIST)
+	@mkdir -p $$(dir $$@)
+	$$(if $(V),,@echo "  CC    $(1): $$<";)$(EFI_CC) $(EFI_CFLAGS) -MMD -MP -c $$< -o $$@
 $(BUILD)/efi/$(1).efi: $$($(1)_OBJS)
 	@mkdir -p $$(dir $$@)
 	$$(if $(V),,@echo "  LINK  $$@";)$(LLD_LINK) $(EFI_LDFLAGS) /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) \
