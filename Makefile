@@ -92,14 +92,15 @@ bench: deps images testbed-images package pictures-fv
 # the pictures' files that the fragment places. Everything is read back.
 .PHONY: package ffs
 package ffs: images pictures-fv
-	$(PYTHON) tools/ffs/package.py --build $(BUILD)
-	$(PYTHON) tools/ffs/ffsread.py $(BUILD)/fv/drivers.fv $(BUILD)/ffs/*.ffs >/dev/null
+	$(if $(V),,@echo "  PACK  $(BUILD)/ffs, $(BUILD)/fv/drivers.fv, $(BUILD)/package";)$(PYTHON) tools/ffs/package.py \
+	  --build $(BUILD) $(if $(V),,>/dev/null)
+	@$(PYTHON) tools/ffs/ffsread.py $(BUILD)/fv/drivers.fv $(BUILD)/ffs/*.ffs >/dev/null
 
 # build/release/<product>-<version>/: the package, datasheets, guide, licence,
 # this version's CHANGELOG entry and SHA256SUMS (tools/release.py).
 .PHONY: release
 release: package
-	$(PYTHON) tools/release.py --build $(BUILD)
+	@$(PYTHON) tools/release.py --build $(BUILD)
 
 fuzz: host-test
 	@BUILD=$(BUILD) bash tools/fuzz.sh $(or $(FUZZ_SECONDS),900)
