@@ -128,12 +128,19 @@ class Module:
         does not carry, whole or as the two 8-byte halves a compare of
         immediates leaves."""
         missing = []
-        for item in self.protocols + self.guids:
-            if item.get("image", True):
-                raw = fvpack.guid_bytes(item["guid"])
-                if raw not in image and not (raw[:8] in image and raw[8:] in image):
-                    missing.append(item["name"])
+        for name, guid in self.image_guids():
+            raw = fvpack.guid_bytes(guid)
+            if raw not in image and not (raw[:8] in image and raw[8:] in image):
+                missing.append(name)
         return missing
+
+    def image_guids(self):
+        """(name, GUID) of everything the code names by GUID: the listed
+        protocols and GUIDs, and the picture files the UI reads."""
+        out = [(i["name"], i["guid"]) for i in self.protocols + self.guids if i.get("image", True)]
+        if self.data.get("pictures"):
+            out += [("picture file " + n, g) for n, g, _ in picture_table()]
+        return out
 
     # What package.py's callers have always used.
     @property
@@ -164,6 +171,18 @@ def load(root=ROOT):
     if sorted(modules) != sorted(ORDER):
         raise ManifestError("manifests for %s, drivers are %s" % (sorted(modules), sorted(ORDER)))
     return [modules[n] for n in ORDER]
+
+
+def picture_table(root=ROOT):
+    """[(name, file GUID, [picture names in section order])] of the UI's
+    picture files, as tools/fv/fv.mk names them."""
+    values = {}
+    with open(os.path.join(root, "tools", "fv", "fv.mk")) as fh:
+        for line in fh:
+            key, sep, value = line.partition(":=")
+            if sep:
+                values[key.strip()] = value.split()
+    return [(n, values[n + "_GUID"][0], values[n + "_PICS"]) for n in values.get("PICTURE_FILES", [])]
 
 
 # ---- EDK II files ----
@@ -363,6 +382,12 @@ def datasheet(m):
         out += ["", "What the sender sees: " + s["sender"], "",
                 "The record offsets read, their widths, tokens, auto values and gates are the 154 rows of "
                 "`%s`." % m.data["record_table"], ""]
+    if m.data.get("pictures"):
+        out += ["## Picture files the board must carry", "",
+                "Freeform firmware files in any volume the DXE core publishes; picture k of a file is its",
+                "raw section k, a BMP. Without them the progress bar, its digits and the corner mark are not drawn.", ""]
+        out += _table(["file GUID", "raw sections"], [[g, ", ".join(p)] for _, g, p in picture_table()])
+        out.append("")
     out += ["## Hardware assumed", ""] + ["- " + h for h in m.hardware] + [""]
     out += ["## Memory kept", ""] + ["- " + x for x in m.memory] + [""]
     return "\n".join(out)

@@ -102,16 +102,9 @@ def write_edk2_package(build, files, out=sys.stdout):
 def picture_files(build):
     """[(name, file GUID, [bmp names])] of the UI's pictures, as tools/fv/fv.mk
     names them; empty when the artwork has not been drawn."""
-    values = {}
-    with open(os.path.join(ROOT, "tools", "fv", "fv.mk")) as fh:
-        for line in fh:
-            key, sep, value = line.partition(":=")
-            if sep:
-                values[key.strip()] = value.split()
     if not os.path.isdir(os.path.join(build, "artwork")):
         return []
-    return [(n, values[n + "_GUID"][0], [p + ".bmp" for p in values[n + "_PICS"]])
-            for n in values.get("PICTURE_FILES", [])]
+    return [(n, guid, [p + ".bmp" for p in pics]) for n, guid, pics in manifest.picture_table()]
 
 
 def drivers_volume(files):

@@ -31,7 +31,7 @@ def fake_image(name):
     # it carries the GUIDs its manifest says the code uses, as a real one does.
     seed = sum(name.encode())
     driver = next(d for d in package.DRIVERS if d.name == name)
-    guids = b"".join(fvpack.guid_bytes(i["guid"]) for i in driver.protocols + driver.guids if i.get("image", True))
+    guids = b"".join(fvpack.guid_bytes(g) for _, g in driver.image_guids())
     return b"MZ" + bytes((seed + i * 7) & 0xFF for i in range(1000 + 37 * len(name))) + guids
 
 
