@@ -2,7 +2,7 @@
 """Writes the release bundle build/release/<product>-<version>/ from what
 make package wrote: the EDK II package (per driver .efi, .depex, .ui, .ver,
 .ffs, .inf; the DEC, the FDF fragment, the pictures), drivers.fv, the
-datasheets and the UI caller's guide, this version's CHANGELOG entry, the
+datasheets, the UI caller's guide, header and example, this version's CHANGELOG entry, the
 licence and SHA256SUMS. Only file contents are copied, in sorted order, so
 two builds of the same sources give the same bundle byte for byte.
 
@@ -32,6 +32,17 @@ def changelog_entry(version):
     return "# Changelog\n\n" + head + body.rstrip() + "\n"
 
 
+def integration_readme(version):
+    """The README's integration section, as the bundle's README.md."""
+    with open(os.path.join(ROOT, "README.md")) as fh:
+        text = fh.read()
+    head = "## Taking the drivers into a board\n"
+    if head not in text:
+        raise SystemExit("release: README.md has no \"Taking the drivers into a board\" section")
+    body = text.split(head, 1)[1].split("\n## ", 1)[0]
+    return "# %s %s\n\n## Taking the drivers into a board\n%s" % (manifest.PRODUCT, version, body.rstrip() + "\n")
+
+
 def release(build):
     version, _ = manifest.product_version()
     name = "%s-%s" % (manifest.PRODUCT, version)
@@ -52,9 +63,13 @@ def release(build):
     for rel in ("ui-protocol.md",):
         if os.path.exists(os.path.join(docs, rel)):
             files[os.path.join("docs", rel)] = os.path.join(docs, rel)
+    # The caller's header with the minimal UEFI headers it falls back on, and the example caller.
     files["include/ui_screen.h"] = os.path.join(ROOT, "include", "ui_screen.h")
+    for rel in sorted(os.listdir(os.path.join(ROOT, "include", "efi"))):
+        files["include/efi/" + rel] = os.path.join(ROOT, "include", "efi", rel)
+    files["examples/ui_caller/caller.c"] = os.path.join(ROOT, "examples", "ui_caller", "caller.c")
     files["LICENSE"] = os.path.join(ROOT, "LICENSE")
-    contents = {"CHANGELOG.md": changelog_entry(version).encode()}
+    contents = {"CHANGELOG.md": changelog_entry(version).encode(), "README.md": integration_readme(version).encode()}
     for rel, src in files.items():
         with open(src, "rb") as fh:
             contents[rel] = fh.read()
