@@ -216,11 +216,12 @@ def inf_text(m):
              "  MdePkg/MdePkg.dec",
              "  MdeModulePkg/MdeModulePkg.dec",
              "  %s/%s.dec" % (PACKAGE_NAME, PACKAGE_NAME), "",
+             # UI and VER lead the section; their files hold the complete leaf sections.
              "[Binaries.X64]",
-             "  PE32|%s.efi|*" % m.name,
-             "  %s|%s.depex|*" % (m.depex_section_name, m.name),
              "  UI|%s.ui|*" % m.name,
-             "  VER|%s.ver|*" % m.name, ""]
+             "  VER|%s.ver|*" % m.name,
+             "  PE32|%s.efi|*" % m.name,
+             "  %s|%s.depex|*" % (m.depex_section_name, m.name), ""]
     for title, items in (("Protocols", m.protocols), ("Guids", m.guids)):
         if items:
             lines.append("[%s]" % title)

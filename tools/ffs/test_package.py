@@ -213,8 +213,8 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
                 self.assertEqual((defines["FILE_GUID"], defines["MODULE_TYPE"], defines["VERSION_STRING"]),
                                  (d.guid, d.module_type, version))
                 depex_kind = "SMM_DEPEX" if d.file_type == "smm" else "DXE_DEPEX"
-                self.assertEqual(inf["Binaries.X64"], ["PE32|%s.efi|*" % d.name, "%s|%s.depex|*" % (depex_kind, d.name),
-                                                      "UI|%s.ui|*" % d.name, "VER|%s.ver|*" % d.name])
+                self.assertEqual(inf["Binaries.X64"], ["UI|%s.ui|*" % d.name, "VER|%s.ver|*" % d.name,
+                                                      "PE32|%s.efi|*" % d.name, "%s|%s.depex|*" % (depex_kind, d.name)])
                 self.assertEqual(inf.get("Protocols", []), [p["name"] for p in d.protocols])
                 self.assertEqual(inf.get("Guids", []), [g["name"] for g in d.guids])
                 self.assertEqual(inf.get("Pcd", []), ["%s.%s" % (manifest.TOKEN_SPACE[0], p["name"]) for p in d.pcds])
