@@ -16,7 +16,9 @@ static_assert(BIOS_FILE_INFO_SIZE == 1104, "directory read buffer");
 // ended. A FAT directory holds at most 65,536 entries, so no real volume
 // reaches it; a file system that never reports the end (a looping cluster
 // chain, a broken driver) would otherwise hang the UI.
+#ifndef BIOS_DIRECTORY_MAX_ENTRIES  // the fuzz target lowers it to stay fast
 #define BIOS_DIRECTORY_MAX_ENTRIES 65536
+#endif
 
 // Granularity used when the caller gives none (64 KiB).
 #define BIOS_FILE_DEFAULT_UNIT 0x10000ULL

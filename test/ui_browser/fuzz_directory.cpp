@@ -34,6 +34,7 @@ void Check(bool ok) {
 // Every listed record obeys the caller's rule and can be drawn safely.
 void CheckList() {
   Check((BiosFileList == nullptr) == (BiosFileCount == 0));
+  Check(BiosFileCount <= BIOS_DIRECTORY_MAX_ENTRIES);
   for (UINTN i = 0; i < BiosFileCount; i++) {
     const EFI_FILE_INFO *f = BiosFileList[i];
     Check(f != nullptr);
