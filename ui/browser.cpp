@@ -200,8 +200,8 @@ EFI_STATUS OpenBiosVolume(EFI_HANDLE Handle) {
   if (RootDirectory != nullptr) RootDirectory->Close(RootDirectory);
   RootDirectory = Root;
 
-  // Counting pass: the array is sized exactly.
-  // Both passes see the same bounded prefix of the directory.
+  // Counting pass: the array is sized exactly. Both passes read the same
+  // bounded prefix of the directory.
   Root->SetPosition(Root, 0);
   UINTN Count = 0, Budget = BIOS_DIRECTORY_MAX_ENTRIES;
   EFI_FILE_INFO *Info = nullptr;
