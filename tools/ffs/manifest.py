@@ -401,7 +401,10 @@ def write_datasheets(modules, folder, check=False):
     for m in modules:
         path = os.path.join(folder, m.name + ".md")
         text = datasheet(m)
-        old = open(path).read() if os.path.exists(path) else None
+        old = None
+        if os.path.exists(path):
+            with open(path) as fh:
+                old = fh.read()
         if old != text:
             stale.append(m.name)
             if not check:

@@ -107,6 +107,18 @@ class PackagedBuild(unittest.TestCase):
         for missing in (SMM_BASE2, PCD, BUFFER_CHECK):
             self.assertFalse(may_start("SetupTokenSmm", EVERYTHING - {missing}), missing)
 
+    def test_reader_prints_expressions_with_operators_and_names(self):
+        f = self.files["BootDelayDxe"]
+        self.assertEqual(ffsread.depex_text(f.section(0x13).body),
+                         "(gEfiVariableArchProtocolGuid AND gPcdProtocolGuid) AND gEfiPcdProtocolGuid")
+        self.assertEqual(ffsread.depex_text(self.files["TarvexUIV4x64"].section(0x13).body), "TRUE")
+        other = "01234567-89AB-CDEF-0123-456789ABCDEF"
+        code = fvpack.compile_depex("SOR NOT %s OR (%s AND TRUE)" % (PCD, other))
+        self.assertEqual(ffsread.depex_text(code), "SOR NOT gPcdProtocolGuid OR (%s AND TRUE)" % other)
+        for bad in (code[:-1], bytes([0x03, 0x08]), bytes([0x02]) + bytes(8)):
+            with self.assertRaises(ffsread.Fault):
+                ffsread.depex_text(bad)
+
     def test_volume_holds_the_six_dxe_files_as_a_dxe_core_reads_them(self):
         files = ffsread.read_volume(self.volume_bytes)
         by_name = {f.section(0x15).text(): f for f in files}
