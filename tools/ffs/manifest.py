@@ -341,6 +341,7 @@ def datasheet(m):
         ["entry point", "`%s` (image handle, system table)" % m.entry],
         ["version", m.version],
     ])
+    out += ["", "## What the board must supply", ""] + ["- " + x for x in board_supplies(m)]
     out += ["", "## Dependency expression", "",
             "Starts when: " + m.depex_words() + " - " + m.depex_why + ".", "",
             "%s bytes (%d): `%s`" % (m.depex_section_name, len(m.depex_bytes), _hex(m.depex_bytes)), ""]
@@ -392,6 +393,26 @@ def datasheet(m):
     out += ["## Hardware assumed", ""] + ["- " + h for h in m.hardware] + [""]
     out += ["## Memory kept", ""] + ["- " + x for x in m.memory] + [""]
     return "\n".join(out)
+
+
+def board_supplies(m):
+    """One line per thing the board's firmware must provide for this driver."""
+    out = []
+    for i in m.protocols:
+        if i["usage"].endswith("PRODUCES"):
+            continue
+        need = "required" if i["usage"] == "CONSUMES" else "optional"
+        who = "a board module" if i["package"] == "ours" else "the firmware (%s)" % i["package"]
+        out.append("`%s` from %s, %s: %s" % (i["name"], who, need, i["purpose"]))
+    if m.pcds:
+        out.append("PCD token number%s %s in the PCD database (see PCDs)"
+                   % ("s" if len(m.pcds) > 1 else "", ", ".join(str(p["token"]) for p in m.pcds)))
+    for v in m.variables:
+        if v["access"] == "reads":
+            out.append("variable \"%s\", written by Setup or another module (see Variables)" % v["name"])
+    if m.data.get("pictures"):
+        out.append("the UI's picture files (see below)")
+    return out or ["nothing beyond the boot services"]
 
 
 def write_datasheets(modules, folder, check=False):
