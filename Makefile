@@ -18,7 +18,7 @@ EFI_LDFLAGS := /nodefaultlib /opt:ref /opt:icf /machine:x64 /debug:none /align:3
 
 IMAGES :=
 # Each subsystem describes its image(s) in image.mk: NAME_SRCS, NAME_ENTRY,
-# optional NAME_CXXFLAGS and NAME_SUBSYSTEM, and adds NAME to IMAGES.
+# optional NAME_CXXFLAGS, NAME_LDFLAGS and NAME_SUBSYSTEM, and adds NAME to IMAGES.
 include $(sort $(wildcard */image.mk test/*/image.mk))
 
 RT_SRCS := rt/runtime.cpp
@@ -33,7 +33,7 @@ $(BUILD)/obj/$(1)/%.o: %.cpp $$(MAKEFILE_LIST)
 	$$(if $(V),,@echo "  CXX   $(1): $$<";)$(EFI_CXX) $(EFI_CXXFLAGS) $$($(1)_CXXFLAGS) -MMD -MP -c $$< -o $$@
 $(BUILD)/efi/$(1).efi: $$($(1)_OBJS)
 	@mkdir -p $$(dir $$@)
-	$$(if $(V),,@echo "  LINK  $$@";)$(LLD_LINK) $(EFI_LDFLAGS) /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) \
+	$$(if $(V),,@echo "  LINK  $$@";)$(LLD_LINK) $(EFI_LDFLAGS) $$($(1)_LDFLAGS) /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) \
 	  /entry:$$($(1)_ENTRY) /out:$$@ $$^
 -include $$($(1)_OBJS:.o=.d)
 endef
@@ -84,3 +84,5 @@ clean:
 
 # PI firmware volumes (the UI pictures); rules, so included after the default goal.
 include tools/fv/fv.mk
+# The board image (our drivers in Debian's SMM-enabled OVMF).
+include test/board/board.mk
