@@ -60,7 +60,7 @@ firmware-test: deps images testbed-images
 test: deps
 	@bash tools/run_tests.sh
 
-demo: deps images testbed-images package pictures-fv
+demo: deps images testbed-images package pictures-fv board
 	$(if $(INTERACTIVE),@dpkg-query -W -f='$${Status}' qemu-system-gui 2>/dev/null | grep -q 'ok installed' || \
 	  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-system-gui; })
 	$(PYTHON) test/demo/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive)
