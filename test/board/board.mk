@@ -51,3 +51,8 @@ $(BOARD_DIR)/records.bin: test/board/records.cpp test/setuptoken/settings_model.
 	clang++ -std=c++20 -O1 -DEFI_HOST_TEST -Iinclude -I. test/board/records.cpp test/setuptoken/settings_model.cpp -o $(BOARD_DIR)/records
 	$(BOARD_DIR)/records $@
 board: $(BOARD_DIR)/records.bin
+
+# The independent reader's look at the image, whether or not it was just written.
+.PHONY: board-check
+board-check: board
+	@$(PYTHON) tools/fv/extract_check.py $(BOARD_DIR)/OVMF_CODE.fd $(BOARD_FILES)

@@ -2,8 +2,9 @@
 // firmware's own DXE and SMM cores, each looked at after the fact from the
 // boot program. The groups: "board" (first boot, fresh variable store),
 // "board-again" (second boot on the same store, which then asks Setup for a
-// delay), "board-delay" (the delayed third boot) and "board-smm" (a processor
-// of the SMM driver's family).
+// delay), "board-delay" (the delayed third boot), "board-smm" (a processor
+// of the SMM driver's family) and "board-fam15" (the P-state override's
+// family, on the store the SMM boot left).
 #include "efi/smbios.h"
 #include "setuptoken/settings_request.h"
 #include "test/bed/app/app.h"
@@ -154,6 +155,29 @@ static void BoardStoreDelay() {
   UINT8 setup[205] = {};
   setup[197] = BOARD_DELAY_SECONDS;
   BED_CHECK(BedSetVariable(u"Setup", SetupGuid, setup, sizeof setup) == EFI_SUCCESS, "writing Setup");
+}
+
+// ---- P-state override on its family ----
+
+static const EFI_GUID PstateGuid = {0x5A7935F7, 0xD0A5, 0x4C6D, {0xA1, 0x2F, 0x55, 0x2F, 0xEC, 0x44, 0xDE, 0x60}};
+
+// The next boot of this store (a processor of the override's family) finds
+// the override enabled.
+static void BoardStorePstate() {
+  const UINT8 data[29] = {1, 0, 0, 0, 0, 0x10, 0x01, 0x50};
+  BED_CHECK(BedSetVariable(u"TAMDPstateData", PstateGuid, data, sizeof data) == EFI_SUCCESS, "writing TAMDPstateData");
+}
+
+// On its family, with the variable enabled, the driver reaches its register
+// writes during dispatch (under TCG the registers read 0 and ignore writes)
+// and its entry succeeds: it stays loaded and no exception stopped the boot.
+static void BoardPstateOnFamily() {
+  BED_CHECK(BedFamily(1) == 0x00660F00, "this boot's processor is not of the override's family");
+  UINT8 data[29];
+  UINTN size = sizeof data;
+  BED_CHECK(!EFI_ERROR(BedGetVariable(u"TAMDPstateData", PstateGuid, data, &size, nullptr)) && data[0] == 1,
+            "TAMDPstateData is not in the store");
+  BED_CHECK(FlashImage(Drivers[3].File) != nullptr, "PstateOverrideDxe is not loaded");
 }
 
 // ---- Settings requests through a real SMI ----
@@ -348,12 +372,14 @@ static void BoardSmmRefusals() {
 }
 
 extern const BedScenario BoardScenarios[] = {
-    {"board.drivers-dispatched", "board board-again board-delay board-smm", BoardDriversDispatched},
+    {"board.drivers-dispatched", "board board-again board-delay board-smm board-fam15", BoardDriversDispatched},
     {"board.identity-stamped", "board", BoardIdentityStamped},
     {"board.smm-family-gate", "board", BoardSmmFamilyGate},
     {"board.identity-kept", "board-again", BoardIdentityKept},
     {"board.store-delay", "board-again", BoardStoreDelay},
     {"board.smm-records", "board-smm", BoardSmmRecords},
     {"board.smm-refusals", "board-smm", BoardSmmRefusals},
+    {"board.store-pstate", "board-smm", BoardStorePstate},
+    {"board.pstate-on-family", "board-fam15", BoardPstateOnFamily},
     {nullptr, nullptr, nullptr},
 };
