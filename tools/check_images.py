@@ -6,7 +6,7 @@ BOOTX64.EFI) and must carry subsystem 10 instead."""
 import sys
 import pefile
 
-IMAGE_FILE_MACHINE_AMD64 = 0x8664
+MACHINE_X64 = 0x8664
 EFI_BOOT_SERVICE_DRIVER = 11
 EFI_APPLICATION = 10
 DIR_IMPORT = 1
@@ -18,7 +18,7 @@ def check(path, subsystem=EFI_BOOT_SERVICE_DRIVER):
     pe = pefile.PE(path, fast_load=True)
     if pe.OPTIONAL_HEADER.Magic != 0x20B:
         problems.append("not PE32+")
-    if pe.FILE_HEADER.Machine != IMAGE_FILE_MACHINE_AMD64:
+    if pe.FILE_HEADER.Machine != MACHINE_X64:
         problems.append("machine is not x86-64")
     if pe.OPTIONAL_HEADER.Subsystem != subsystem:
         problems.append("subsystem %d, not %d" % (pe.OPTIONAL_HEADER.Subsystem, subsystem))
