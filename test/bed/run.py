@@ -318,6 +318,8 @@ class Boot:
         if not line.startswith("@bed "):
             if line.strip():
                 self.log("dbg " + line)
+                if line.startswith("DBG ") and self.group.get("board"):
+                    self.notes.append("debug print: " + line[4:].strip())
             return
         self.log(line)
         words = line.split(" ")

@@ -22,7 +22,7 @@ BoardPciWindow_ENTRY := BoardPciWindowEntry
 BoardBufferCheck_SRCS := test/board/standin/smm_buffer_check.cpp
 BoardBufferCheck_ENTRY := BoardBufferCheckEntry
 BoardBufferCheck_LDFLAGS := /driver /align:4096
-BoardTokenService_SRCS := test/board/standin/smm_token_service.cpp
+BoardTokenService_SRCS := test/board/standin/smm_token_service.cpp test/bed/port.cpp
 BoardTokenService_ENTRY := BoardTokenServiceEntry
 BoardTokenService_LDFLAGS := /driver /align:4096
 

@@ -2,6 +2,8 @@
 // answers a probe message (a second SMI) that hands the record, and the
 // buffer check's counts, back to the sender. The probe can also send a
 // settings request from a buffer inside SMRAM, as a module in SMM could.
+// It also publishes the debug print in SMM, writing to the debug port.
+#include "efi/debug_print.h"
 #include "setuptoken/settings_request.h"
 #include "setuptoken/token_service.h"
 #include "test/board/standin/smm_common.h"
@@ -59,6 +61,15 @@ static EFI_STATUS EFIAPI Other(TOKEN_SERVICE_PROTOCOL *This) {
   Record(This, BED_TOKEN_CALL_OTHER);
   return EFI_UNSUPPORTED;
 }
+
+static EFI_STATUS EFIAPI DebugPrint(UINTN ErrorLevel, const CHAR8 *Format, EFI_VA_LIST Args) {
+  if (Format == nullptr) return EFI_INVALID_PARAMETER;
+  CHAR8 text[BED_DEBUG_MESSAGE_SIZE];
+  BedFormatV(text, sizeof text, Format, Args);
+  BedPrint("DBG %lx %a", (UINT64)ErrorLevel, text);
+  return EFI_SUCCESS;
+}
+static DEBUG_PRINT_PROTOCOL Debug = {DebugPrint};
 
 static BOARD_CHECK_PROBE *CheckProbe() {
   static const EFI_GUID guid = BOARD_CHECK_PROBE_GUID;
@@ -125,6 +136,9 @@ extern "C" EFI_STATUS EFIAPI BoardTokenServiceEntry(EFI_HANDLE ImageHandle, EFI_
   static const EFI_GUID probeGuid = BOARD_SMM_PROBE_GUID;
   EFI_HANDLE handle = nullptr;
   EFI_STATUS status = Smst->SmmInstallProtocolInterface(&handle, &serviceGuid, EFI_NATIVE_INTERFACE, &Service);
+  if (EFI_ERROR(status)) return status;
+  static const EFI_GUID debugGuid = DEBUG_PRINT_PROTOCOL_GUID;
+  status = Smst->SmmInstallProtocolInterface(&handle, &debugGuid, EFI_NATIVE_INTERFACE, &Debug);
   if (EFI_ERROR(status)) return status;
   EFI_HANDLE dispatch = nullptr;
   return Smst->SmiHandlerRegister(ProbeHandler, &probeGuid, &dispatch);
