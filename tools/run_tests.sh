@@ -65,6 +65,25 @@ if [ -f test/bed/run.py ]; then
   fi
 fi
 
+# The board image: the insert tool's output read by UEFIExtract, then the
+# image booted (our drivers dispatched from flash, the SMM driver in SMRAM).
+if [ -f test/board/board.mk ]; then
+  out=$($MAKE board-check 2>&1); echo "$out" | grep -E '^(FAIL|extract check|fvinsert)'
+  line=$(grep -E '^extract check: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1)
+  if [ -n "$line" ]; then
+    add "$(sed -E 's/.* ([0-9]+) passed.*/\1/' <<<"$line")" "$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")"
+  else
+    echo "$out" | tail -n 15; echo "board: the image did not build"; add 0 1
+  fi
+  out=$(/usr/bin/python3 test/bed/run.py --build "$BUILD" --board --no-make 2>&1); echo "$out"
+  line=$(grep -E '^board: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1)
+  if [ -n "$line" ]; then
+    add "$(sed -E 's/.* ([0-9]+) passed.*/\1/' <<<"$line")" "$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")"
+  else
+    echo "board: the boots did not finish"; add 0 1
+  fi
+fi
+
 # The drivers packed as firmware files, dispatched by OVMF's own DXE dispatcher.
 if [ -f test/demo/demo.py ]; then
   out=$(/usr/bin/python3 test/demo/demo.py --build "$BUILD" --make --check-dispatch 2>&1); echo "$out" | tail -n 15
