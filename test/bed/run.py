@@ -13,6 +13,7 @@ turned into a text grid for the screen checks in checks.py.
     test/bed/run.py --build build [--group NAME] [--keep] [--verbose]
 """
 import argparse
+import concurrent.futures
 import os
 import shutil
 import signal
@@ -38,6 +39,9 @@ GROUPS = [
     # behind the board's bridges; its MAC is one that gets stamped.
     {"name": "default", "cpu": "qemu64", "needs": ["SelfTestDxe"],
      "extra": ["-device", "rtl8139,romfile=,mac=f4:b5:20:6b:00:01"]},
+    # The UI engine's runs, which wait on keys and screens: their own boot, so
+    # that it goes side by side with the others.
+    {"name": "ui", "cpu": "qemu64", "needs": ["TarvexUIV4x64"]},
     # Family 19h model 60h (leaf 0x80000001 0x00A60F00) with "F" at brand character 16.
     {"name": "fam19f", "cpu": "qemu64,family=25,model=96,model-id=TestBed CPU 0000F", "needs": ["BootDelayDxe"]},
     # The same family with QEMU's own brand string (a blank at character 16).
@@ -53,6 +57,10 @@ GROUPS = [
 FILE_TIME = time.mktime((2021, 3, 5, 12, 0, 0, 0, 0, -1))
 
 BOOT_TIMEOUT = float(os.environ.get("BED_BOOT_TIMEOUT", "300"))
+# Boots at a time: one per core, as each QEMU keeps one busy while it runs.
+JOBS = int(os.environ.get("BED_JOBS", "0")) or min(2, os.cpu_count() or 1)
+# The QEMUs running now, which an ended runner ends too.
+RUNNING = set()
 SCENARIO_TIMEOUT = float(os.environ.get("BED_SCENARIO_TIMEOUT", "120"))
 
 
@@ -192,6 +200,7 @@ class Boot:
         out = open(os.path.join(self.workdir, "qemu.out"), "wb")
         proc = subprocess.Popen(self.command_line(), stdout=out, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
+        RUNNING.add(proc)
         monitor = None
         self.started = time.time()
         try:
@@ -204,6 +213,7 @@ class Boot:
             if proc.poll() is None:
                 proc.kill()
             proc.wait()
+            RUNNING.discard(proc)
             if monitor:
                 monitor.close()
             out.close()
@@ -399,16 +409,36 @@ class Boot:
         self.results.append((name + " (screen)", not problems, "; ".join(problems)))
 
 
+def end_runner(number, frame):
+    # Ending the runner from outside must still end its QEMUs, which run in
+    # the boot threads.
+    for proc in list(RUNNING):
+        proc.kill()
+    sys.exit(128 + number)
+
+
+def run_boots(boots, jobs):
+    """Runs the boots, jobs at a time; yields (boot, results, seconds) in the
+    boots' order as each is done."""
+    def one(boot):
+        t0 = time.time()
+        return boot.run(), time.time() - t0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, jobs)) as pool:
+        futures = [pool.submit(one, b) for b in boots]
+        for boot, future in zip(boots, futures):
+            results, took = future.result()
+            yield boot, results, took
+
+
 def main():
-    # Ending the runner from outside must still end its QEMU (the boot's
-    # finally clause kills it), so termination becomes an exception here.
-    for sig in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(sig, lambda number, frame: sys.exit(128 + number))
+    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(sig, end_runner)
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default="build")
     ap.add_argument("--group", action="append", help="run only these groups")
     ap.add_argument("--keep", action="store_true", help="keep the work directories")
     ap.add_argument("--verbose", action="store_true")
+    ap.add_argument("--jobs", type=int, default=JOBS, help="boots at a time (default %(default)s)")
     ap.add_argument("--no-make", action="store_true", help="do not (re)build the images first")
     args = ap.parse_args()
     build = os.path.abspath(os.path.join(ROOT, args.build) if not os.path.isabs(args.build) else args.build)
@@ -431,15 +461,11 @@ def main():
     built = {n[:-4] for n in os.listdir(os.path.join(build, "efi")) if n.endswith(".efi")}
     passed = failed = 0
     began = time.time()
-    for group in GROUPS:
-        if args.group and group["name"] not in args.group:
-            continue
-        if not any(n in built for n in group["needs"]):
-            continue
-        workdir = os.path.join(build, "bed-run", group["name"])
-        t0 = time.time()
-        boot = Boot(group, build, workdir, shotdir, args.verbose)
-        results = boot.run()
+    boots = [Boot(group, build, os.path.join(build, "bed-run", group["name"]), shotdir, args.verbose)
+             for group in GROUPS
+             if (not args.group or group["name"] in args.group) and any(n in built for n in group["needs"])]
+    for boot, results, took in run_boots(boots, args.jobs):
+        group, workdir = boot.group, boot.workdir
         if not results:
             results = [("boot " + group["name"], False, "no scenario reported")]
         for note in boot.notes:
@@ -451,12 +477,12 @@ def main():
             else:
                 failed += 1
                 print("FAIL  %s%s" % (name, ": " + detail if detail else ""))
-        print("      (%s: boot and scenarios %.1f s)" % (group["name"], time.time() - t0), flush=True)
+        print("      (%s: boot and scenarios %.1f s)" % (group["name"], took), flush=True)
         if not args.keep:
             for name in os.listdir(workdir):
                 if name.endswith(".img") or name.endswith(".fd"):
                     os.unlink(os.path.join(workdir, name))
-    print("      (firmware suite %.1f s)" % (time.time() - began))
+    print("      (firmware suite %.1f s, %d boots at a time)" % (time.time() - began, args.jobs))
     print("firmware: %d passed, %d failed" % (passed, failed))
     return 0 if failed == 0 and passed > 0 else 1
 

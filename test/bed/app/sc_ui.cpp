@@ -373,9 +373,9 @@ static void UiScrollRun() {
 }
 
 extern const BedScenario UiScenarios[] = {
-    {"ui.load-twice-unload", "default", UiLoadTwiceAndUnload},
-    {"ui.without-graphics-console", "default", UiWithoutGraphicsConsole},
-    {"ui.whole-run", "default", UiWholeRun},
-    {"ui.scroll-run", "default", UiScrollRun},
+    {"ui.load-twice-unload", "ui", UiLoadTwiceAndUnload},
+    {"ui.without-graphics-console", "ui", UiWithoutGraphicsConsole},
+    {"ui.whole-run", "ui", UiWholeRun},
+    {"ui.scroll-run", "ui", UiScrollRun},
     {nullptr, nullptr, nullptr},
 };
