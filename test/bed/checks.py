@@ -36,6 +36,51 @@ def dominant(image, x, y, w, h):
     return max(counts.items(), key=lambda kv: kv[1])[0]
 
 
+SHADE = (64, 64, 64)  # the message box's grey backdrop
+# The message box in the 100 x 27 screen: column, row, width, height in cells.
+BOX_CELLS = (30, 8, 40, 8)
+
+
+def is_ink(pixel):
+    """A pixel of white text (the box's 0x1F foreground), not background."""
+    return sum(pixel) > 480
+
+
+def box_pixels(grid, image, cells=BOX_CELLS, shade=SHADE):
+    """The message box as the screenshot shows it must match the text grid:
+    ink in every cell that holds a character, none in a blank cell, and
+    only the grey backdrop around the ink. A backdrop drawn over text that
+    was already there leaves a grey cell where the grid has a character."""
+    col0, row0, width, height = cells
+    pixels = image.load()
+    missing, stray, background = [], [], 0
+    for r in range(row0, row0 + height):
+        for c in range(col0, col0 + width):
+            x0, y0 = cell_origin(c, r)
+            ink = 0
+            for y in range(y0, y0 + CELL_H):
+                for x in range(x0, x0 + CELL_W):
+                    p = pixels[x, y]
+                    if is_ink(p):
+                        ink += 1
+                    elif p != shade:
+                        background += 1
+            blank = grid.at(c, r, 1) == " "
+            if not blank and ink == 0:
+                missing.append((c, r))
+            elif blank and ink:
+                stray.append((c, r))
+    problems = []
+    if missing:
+        problems.append("message box pixels: %d cells with a character show none, first (%d, %d) %r"
+                        % (len(missing), missing[0][0], missing[0][1], grid.at(missing[0][0], missing[0][1], 1)))
+    if stray:
+        problems.append("message box pixels: %d blank cells show ink, first (%d, %d)" % ((len(stray),) + stray[0]))
+    if background:
+        problems.append("message box pixels: %d pixels around the text are not the grey backdrop" % background)
+    return problems
+
+
 def check_screen_grid(grid, image):
     problems = []
     expect_text(problems, grid, 10, 3, "TEST BED GRID", 0x1F)
@@ -191,6 +236,7 @@ def check_ui_file_chosen(grid, image):
     grey = dominant(image, 352, 241, 320, 152)
     if not is_colour(grey, (64, 64, 64), 0):
         problems.append("the message box area is %r, not the grey backdrop" % (grey,))
+    problems += box_pixels(grid, image)
     for px, py in ((350, 300), (673, 300), (500, 239)):
         if image.getpixel((px, py)) == (64, 64, 64):
             problems.append("the backdrop reaches (%d, %d), outside the box" % (px, py))
@@ -307,6 +353,7 @@ def check_scroll_no_bios_files(grid, image):
     grey = dominant(image, 352, 241, 320, 152)
     if not is_colour(grey, (64, 64, 64), 0):
         problems.append("the message box area is %r, not the grey backdrop" % (grey,))
+    problems += box_pixels(grid, image)
     return problems
 
 
