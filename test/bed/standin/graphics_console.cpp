@@ -189,7 +189,7 @@ static VOID DrawBehindInk(Output &O, const Backdrop &B) {
   gBS->FreePool(screen);
 }
 
-static VOID EFIAPI SetBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, UINTN Y, UINTN Width, UINTN Height) {
+static VOID PutBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, UINTN Y, UINTN Width, UINTN Height) {
   Probe.ShowCount++;
   Probe.LastX = X, Probe.LastY = Y, Probe.LastWidth = Width, Probe.LastHeight = Height;
   if (Buffer == nullptr || Width == 0 || Height == 0) return;
@@ -213,7 +213,7 @@ static VOID EFIAPI SetBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, U
   if (Outputs[0].Gop) DrawBehindInk(Outputs[0], *slot);
 }
 
-static VOID EFIAPI ClearBackdrop(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
+static VOID TakeBackdrop(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
   Probe.WithdrawCount++;
   for (Backdrop &b : Backdrops) {
     if (b.Pixels && b.X == X && b.Y == Y && b.Width == Width && b.Height == Height) {
@@ -222,6 +222,21 @@ static VOID EFIAPI ClearBackdrop(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
       Probe.Active--;
     }
   }
+}
+
+// The console's repaint runs from a timer and draws through the watched
+// output: the backdrops and the screen's read-modify-write must not change
+// under it, so both functions work at the console's own TPL.
+static VOID EFIAPI SetBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, UINTN Y, UINTN Width, UINTN Height) {
+  EFI_TPL old = gBS->RaiseTPL(TPL_NOTIFY);
+  PutBackdrop(Buffer, X, Y, Width, Height);
+  gBS->RestoreTPL(old);
+}
+
+static VOID EFIAPI ClearBackdrop(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
+  EFI_TPL old = gBS->RaiseTPL(TPL_NOTIFY);
+  TakeBackdrop(X, Y, Width, Height);
+  gBS->RestoreTPL(old);
 }
 
 static EFI_STATUS EFIAPI Unknown(VOID) { return EFI_UNSUPPORTED; }
