@@ -87,6 +87,11 @@ def check_screen_grid(grid, image):
     expect_text(problems, grid, 20, 5, "\u2500" * 5, 0x0C)
     expect_text(problems, grid, 0, 0, "@", 0x4F)
     expect_text(problems, grid, 40, 12, " green ", 0x2F)
+    # The last column, which the terminal addresses as ":0": a cell of its
+    # own, text that ends there, and the last row.
+    expect_text(problems, grid, 99, 7, "|", 0x0C)
+    expect_text(problems, grid, 92, 9, "12:34:56", 0x0E)
+    expect_text(problems, grid, 0, 30, "last row", 0x0F)
     # Cell (10, 3) starts exactly at pixel (192, 146): blue inside, black just
     # left of and above it.
     x, y = cell_origin(10, 3)
@@ -137,6 +142,11 @@ def check_frame(problems, grid):
     full += [(21, r) for r in range(5, 23)]
     full += [(0, r) for r in (1, 3, 10, 11, 12, 13, 14, 24)] + [(99, r) for r in range(26)]
     expect_attr(problems, grid, full, 0x0C, "red border and lines")
+    # The right border is blank on every row: a misread cursor position
+    # leaves stray characters there.
+    right = "".join(grid.at(99, r, 1) for r in range(26))
+    if right != " " * 26:
+        problems.append("column 99 is %r, not the blank border" % right)
 
 
 def check_windows_blank(problems, grid, areas):
