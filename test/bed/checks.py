@@ -448,6 +448,19 @@ BIOSA_LISTED = ["BIOS1.ROM", "BIOS2.ROM"]
 BIOSB_FILES = [("BIOS_%02d.ROM" % i, 0x10000 * (1 + i % 3)) for i in range(1, 10)]
 
 
+def session_volumes():
+    """The volumes of a boot as the host's differential run builds them, in
+    the firmware's order: the boot disk (folders only in its root), then the
+    extra volumes, folders first as make_disk creates them."""
+    lines = ["volume", "dir EFI", "dir bed"]
+    for label, files in extra_volumes():
+        lines.append("volume")
+        folders = sorted({name.split("/")[0] for name in files if "/" in name})
+        lines += ["dir " + d for d in folders]
+        lines += ["file %s %d" % (name, len(content)) for name, content in files.items() if "/" not in name]
+    return "\n".join(lines) + "\n"
+
+
 def extra_volumes():
     """Further FAT volumes: [(label, {path: host path or bytes})]."""
     return [("BIOSA", {name: _content(size, i) for i, (name, size) in enumerate(BIOSA_FILES)}),

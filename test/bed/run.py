@@ -27,7 +27,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 
 import checks  # noqa: E402
-from screen import Terminal  # noqa: E402
+from screen import TERMINAL_ASCII, Terminal  # noqa: E402
 
 OVMF_CODE = "/usr/share/OVMF/OVMF_CODE_4M.fd"
 OVMF_VARS = "/usr/share/OVMF/OVMF_VARS_4M.fd"
@@ -332,8 +332,12 @@ class Boot:
             self.fail(name + " (script)", "no such script")
             return
         time.sleep(1.0)  # the first screen settles
+        session = []  # (key, the screen before it)
         for step in steps:
             what = step[0]
+            if what in ("key", "measure"):
+                self.terminal.feed(self.read_new(serial_path, self.terminal.fed))
+                session.append((step[1], self.terminal.snapshot()))
             if what == "key":
                 self.monitor.command("sendkey " + step[1])
                 time.sleep(0.5)
@@ -362,6 +366,52 @@ class Boot:
                     f.write(self.read_new(serial_path, before)[:grown])
                 self.results.append(("%s (serial)" % step[2], grown <= step[3],
                                      "one %s key wrote %d serial bytes (bound %d)" % (step[1], grown, step[3])))
+        self.compare_with_host(name, session)
+
+    def compare_with_host(self, name, session):
+        """The same keys on the host, against the fake platform (a disabled
+        test of the UI image's host tests): after every key the host's screen
+        must equal the firmware's, cell by cell, in characters and in
+        attributes (but for bit 7, which the terminal does not carry)."""
+        exe = os.path.join(self.build, "host", "test", "ui", "ui_image_test")
+        if not os.path.exists(exe):
+            self.fail(name + " (host = firmware)", "%s is missing: build the host tests first" % exe)
+            return
+        out = os.path.join(self.workdir, "session-host")
+        shutil.rmtree(out, ignore_errors=True)
+        os.makedirs(out)
+        spec = os.path.join(out, "volumes.txt")
+        with open(spec, "w") as f:
+            f.write(checks.session_volumes())
+        env = dict(os.environ, UI_SESSION_VOLUMES=spec, UI_SESSION_OUT=out,
+                   UI_SESSION_KEYS=" ".join(key for key, _ in session))
+        r = subprocess.run([exe, "--gtest_also_run_disabled_tests", "--gtest_filter=UiSession.*"], env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        if r.returncode != 0:
+            lines = r.stdout.decode(errors="replace").splitlines()
+            self.fail(name + " (host run)", "; ".join(l for l in lines if "Failure" in l or "ERROR" in l)[:300]
+                      or "exit status %d" % r.returncode)
+            return
+        for i, (key, grid) in enumerate(session):
+            label = "%s.screen-%02d (host = firmware)" % (name, i)
+            try:
+                with open(os.path.join(out, "%02d.txt" % i), encoding="utf-8") as f:
+                    lines = f.read().split("\n")
+            except OSError:
+                self.fail(label, "the host wrote no screen before key %d (%s)" % (i, key))
+                continue
+            text, attrs = [line.translate(TERMINAL_ASCII) for line in lines[:27]], lines[27:54]
+            diffs = []
+            for row in range(27):
+                for col in range(100):
+                    if (col, row) == (99, 26):
+                        continue  # never written
+                    ha = int(attrs[row][2 * col:2 * col + 2], 16) & 0x7F
+                    if grid.text[row][col] != text[row][col] or grid.attr[row][col] != ha:
+                        diffs.append("(%d, %d) firmware %r %02X, host %r %02X"
+                                     % (col, row, grid.text[row][col], grid.attr[row][col], text[row][col], ha))
+            detail = "before key %s: %d cells differ, %s" % (key, len(diffs), "; ".join(diffs[:4])) if diffs else ""
+            self.results.append((label, not diffs, detail))
 
     def timed(self, name, expect):
         start = self.times.pop(name, None)

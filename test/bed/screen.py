@@ -44,6 +44,12 @@ def _decimal(match):
     return "\x1b[%s%s" % (";".join(values), match.group(2))
 
 
+# The marks OVMF's terminal sends as ASCII stand-ins: a screen written by
+# other means (the host's fake console) is compared after the same mapping.
+TERMINAL_ASCII = str.maketrans({"\u25ba": ">", "\u25c4": "<", "\u25b2": "^", "\u25bc": "v",
+                                "\u2191": "^", "\u2193": "v", "\u2192": ">", "\u2190": "<"})
+
+
 class Grid:
     """A snapshot: text[row] is a string of COLUMNS characters, attr[row][col]
     the console attribute of each cell."""
