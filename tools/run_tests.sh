@@ -37,9 +37,14 @@ t=$(date +%s.%N)
 images_job=$!
 echo "host build: configuring"
 cmake -S . -B "$BUILD/host" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >"$BUILD/host-build.log" 2>&1
+# A line per linked program, and one at each further tenth of the steps.
 cmake --build "$BUILD/host" 2>&1 | tee -a "$BUILD/host-build.log" | awk '
-  /^\[[0-9]+\/[0-9]+\] Linking/ { n = $NF; sub(/.*\//, "", n); printf "host build %s %s\n", $1, n; fflush() }
-  /error:|FAILED:/ { if (shown++ < 40) { print; fflush() } }'
+  /^\[[0-9]+\/[0-9]+\] / {
+    split(substr($1, 2), f, /[\/\]]/); tenth = int(10 * f[1] / f[2])
+    if ($2 == "Linking") { n = $NF; sub(/.*\//, "", n); printf "host build %s linked %s\n", $1, n; fflush(); shown_tenth = tenth }
+    else if (tenth > shown_tenth) { printf "host build %s %d%%\n", $1, 10 * tenth; fflush(); shown_tenth = tenth }
+  }
+  /error:|FAILED:/ { if (errors++ < 40) { print; fflush() } }'
 build_rc=${PIPESTATUS[0]}
 wait "$images_job"
 images_rc=$(cat "$LOGS/images.rc" 2>/dev/null || echo 1)
