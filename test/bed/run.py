@@ -380,10 +380,10 @@ class Boot:
         out = os.path.join(self.workdir, "session-host")
         shutil.rmtree(out, ignore_errors=True)
         os.makedirs(out)
-        spec = os.path.join(out, "volumes.txt")
-        with open(spec, "w") as f:
+        listing = os.path.join(out, "volumes.txt")
+        with open(listing, "w") as f:
             f.write(checks.session_volumes())
-        env = dict(os.environ, UI_SESSION_VOLUMES=spec, UI_SESSION_OUT=out,
+        env = dict(os.environ, UI_SESSION_VOLUMES=listing, UI_SESSION_OUT=out,
                    UI_SESSION_KEYS=" ".join(key for key, _ in session))
         r = subprocess.run([exe, "--gtest_also_run_disabled_tests", "--gtest_filter=UiSession.*"], env=env,
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)

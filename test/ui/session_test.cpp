@@ -69,10 +69,10 @@ TEST(UiSession, DISABLED_ScreenAfterEveryKey) {
   ASSERT_TRUE(volumes && keys && out) << "run by test/bed/run.py";
 
   Rig r;
-  std::ifstream spec(volumes);
-  ASSERT_TRUE(spec) << volumes;
+  std::ifstream listing(volumes);
+  ASSERT_TRUE(listing) << volumes;
   fake::Volume *v = nullptr;
-  for (std::string line; std::getline(spec, line);) {
+  for (std::string line; std::getline(listing, line);) {
     std::istringstream words(line);
     std::string kind, name;
     uint64_t size = 0;
