@@ -7,6 +7,7 @@
 
 BUILD     ?= build
 EFI_CXX   ?= clang++
+EFI_CC    ?= clang
 LLD_LINK  ?= lld-link
 PYTHON    ?= /usr/bin/python3
 
@@ -14,12 +15,24 @@ EFI_CXXFLAGS := -target x86_64-unknown-windows -std=c++20 -ffreestanding -fno-ex
   -mno-red-zone -fshort-wchar -fno-stack-protector -mno-stack-arg-probe -fno-threadsafe-statics \
   -fno-asynchronous-unwind-tables -fno-unwind-tables -Os -ffunction-sections -fdata-sections \
   -Wall -Wextra -Werror=global-constructors -Werror=exit-time-destructors -Iinclude -I.
-EFI_LDFLAGS := /nodefaultlib /opt:ref /opt:icf /machine:x64 /debug:none /align:32 /filealign:32
+# /brepro: the PE time stamp becomes a hash of the contents, so two builds of
+# the same sources give the same bytes (make release relies on it).
+# Plain C sources (the example UI caller) build with the same target and ABI.
+EFI_CFLAGS := -target x86_64-unknown-windows -std=c11 -ffreestanding -mno-red-zone -fshort-wchar -fno-stack-protector \
+  -mno-stack-arg-probe -fno-asynchronous-unwind-tables -fno-unwind-tables -Os -ffunction-sections -fdata-sections \
+  -Wall -Wextra -Werror -Iinclude -I.
+EFI_LDFLAGS := /nodefaultlib /opt:ref /opt:icf /machine:x64 /debug:none /brepro /align:32 /filealign:32
+# lld-link warns "/align specified without /driver; image may not run" for every
+# image: the warning is about Windows kernel drivers, whose loader needs page-
+# aligned sections. A UEFI loader relocates and copies the sections itself and
+# accepts any power-of-two alignment (images that need page protection set it
+# in their image.mk), so the line is dropped and every other warning kept.
+ALIGN_WARNING := /align specified without /driver
 
 IMAGES :=
 # Each subsystem describes its image(s) in image.mk: NAME_SRCS, NAME_ENTRY,
 # optional NAME_CXXFLAGS and NAME_SUBSYSTEM, and adds NAME to IMAGES.
-include $(sort $(wildcard */image.mk test/*/image.mk))
+include $(sort $(wildcard */image.mk test/*/image.mk examples/*/image.mk))
 
 RT_SRCS := rt/runtime.cpp
 
@@ -27,14 +40,17 @@ RT_SRCS := rt/runtime.cpp
 all: images
 
 define IMAGE_RULES
-$(1)_OBJS := $$(patsubst %.cpp,$(BUILD)/obj/$(1)/%.o,$$($(1)_SRCS) $(RT_SRCS))
+$(1)_OBJS := $$(patsubst %.c,$(BUILD)/obj/$(1)/%.o,$$(patsubst %.cpp,$(BUILD)/obj/$(1)/%.o,$$($(1)_SRCS) $(RT_SRCS)))
 $(BUILD)/obj/$(1)/%.o: %.cpp $$(MAKEFILE_LIST)
 	@mkdir -p $$(dir $$@)
 	$$(if $(V),,@echo "  CXX   $(1): $$<";)$(EFI_CXX) $(EFI_CXXFLAGS) $$($(1)_CXXFLAGS) -MMD -MP -c $$< -o $$@
+$(BUILD)/obj/$(1)/%.o: %.c $$(MAKEFILE_LIST)
+	@mkdir -p $$(dir $$@)
+	$$(if $(V),,@echo "  CC    $(1): $$<";)$(EFI_CC) $(EFI_CFLAGS) -MMD -MP -c $$< -o $$@
 $(BUILD)/efi/$(1).efi: $$($(1)_OBJS)
 	@mkdir -p $$(dir $$@)
 	$$(if $(V),,@echo "  LINK  $$@";)$(LLD_LINK) $(EFI_LDFLAGS) /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) \
-	  /entry:$$($(1)_ENTRY) /out:$$@ $$^
+	  /entry:$$($(1)_ENTRY) /out:$$@ $$^ 2>$$@.log; s=$$$$?; grep -v '$(ALIGN_WARNING)' $$@.log >&2; rm -f $$@.log; exit $$$$s
 -include $$($(1)_OBJS:.o=.d)
 endef
 $(foreach img,$(IMAGES),$(eval $(call IMAGE_RULES,$(img))))
@@ -70,11 +86,21 @@ demo: deps images testbed-images package pictures-fv
 bench: deps images testbed-images package pictures-fv
 	$(PYTHON) tools/bench.py --build $(BUILD)
 
-# The seven images as PI firmware files (build/ffs) and the DXE ones as one volume (build/fv/drivers.fv).
+# The seven images as PI firmware files (build/ffs), the DXE ones as one volume
+# (build/fv/drivers.fv), and build/package/: each driver as an EDK II binary
+# module (.efi, .depex, .ui, .ver, .ffs, .inf), the DEC, the FDF fragment and
+# the pictures' files that the fragment places. Everything is read back.
 .PHONY: package ffs
-package ffs: images
-	$(PYTHON) tools/ffs/package.py --build $(BUILD)
-	$(PYTHON) tools/ffs/ffsread.py $(BUILD)/fv/drivers.fv $(BUILD)/ffs/*.ffs >/dev/null
+package ffs: images pictures-fv
+	$(if $(V),,@echo "  PACK  $(BUILD)/ffs, $(BUILD)/fv/drivers.fv, $(BUILD)/package";)$(PYTHON) tools/ffs/package.py \
+	  --build $(BUILD) $(if $(V),,>/dev/null)
+	@$(PYTHON) tools/ffs/ffsread.py $(BUILD)/fv/drivers.fv $(BUILD)/ffs/*.ffs >/dev/null
+
+# build/release/<product>-<version>/: the package, datasheets, guide, licence,
+# this version's CHANGELOG entry and SHA256SUMS (tools/release.py).
+.PHONY: release
+release: package
+	@$(PYTHON) tools/release.py --build $(BUILD)
 
 fuzz: host-test
 	@BUILD=$(BUILD) bash tools/fuzz.sh $(or $(FUZZ_SECONDS),900)

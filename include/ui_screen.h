@@ -1,12 +1,37 @@
 // The UI engine's protocol and the records its outside callers pass in. Firmware
-// modules written in C include this header as well, so it stays plain C.
-#pragma once
+// modules written in C include this header as well, so it stays plain C, and it
+// lives beside a platform's own UEFI headers: when those came first (EDK II's
+// Uefi.h, gnu-efi's efi.h) their types are used, otherwise ours. See
+// docs/ui-protocol.md for the caller's guide.
+#ifndef UI_SCREEN_PROTOCOL_H_INCLUDED
+#define UI_SCREEN_PROTOCOL_H_INCLUDED
+
+#if !defined(UI_SCREEN_PLATFORM_EFI) && (defined(_EFI_INCLUDE_) || defined(__UEFI_SPEC_H__) || defined(__PI_UEFI_H__))
+#define UI_SCREEN_PLATFORM_EFI 1
+#endif
+#ifndef UI_SCREEN_PLATFORM_EFI
 #include "efi/efi.h"
+#endif
+
+// The protocol's functions use the UEFI (Microsoft x64) calling convention
+// whatever the platform headers' EFIAPI says: gnu-efi leaves EFIAPI empty
+// unless GNU_EFI_USE_MS_ABI is set, and on a Windows target it is native.
+#if defined(_WIN32)
+#define UI_SCREEN_EFIAPI
+#else
+#define UI_SCREEN_EFIAPI __attribute__((ms_abi))
+#endif
+
+#ifdef __cplusplus
+#define UI_SCREEN_EXTERN_C extern "C"
+#else
+#define UI_SCREEN_EXTERN_C extern
+#endif
 
 #define UI_SCREEN_PROTOCOL_GUID {0xC1CBD7B3, 0xFBE8, 0x4CFB, {0xAD, 0x31, 0x29, 0x74, 0xD0, 0x5F, 0xC4, 0x3B}}
 #define UI_SCREEN_PROTOCOL_REVISION 403
 
-EFI_EXTERN_C const EFI_GUID gUiScreenProtocolGuid;
+UI_SCREEN_EXTERN_C const EFI_GUID gUiScreenProtocolGuid;
 
 typedef struct UI_SCREEN_PROTOCOL UI_SCREEN_PROTOCOL;
 
@@ -28,11 +53,11 @@ typedef struct KEY_STATE KEY_STATE;
 
 // Caller hooks of a run. A key hook answers EFI_NOT_READY to leave its state;
 // EFI_END_OF_MEDIA from the escape or follow-up key hook ends the run.
-typedef EFI_STATUS(EFIAPI *UI_START_HOOK)(UINTN Zero, UINT64 *Value, UINT8 *Byte);
-typedef EFI_STATUS(EFIAPI *UI_EVENT_HOOK)(VOID *HookContext);
-typedef EFI_STATUS(EFIAPI *UI_FILE_ENTER_HOOK)(EFI_FILE_PROTOCOL *Root, EFI_FILE_INFO *File, VOID *HookContext);
-typedef EFI_STATUS(EFIAPI *UI_ESCAPE_ENTER_HOOK)(VOID *Unused1, VOID *Unused2, VOID *HookContext);
-typedef EFI_STATUS(EFIAPI *UI_KEY_HOOK)(EFI_INPUT_KEY *Key, KEY_STATE *State);
+typedef EFI_STATUS(UI_SCREEN_EFIAPI *UI_START_HOOK)(UINTN Zero, UINT64 *Value, UINT8 *Byte);
+typedef EFI_STATUS(UI_SCREEN_EFIAPI *UI_EVENT_HOOK)(VOID *HookContext);
+typedef EFI_STATUS(UI_SCREEN_EFIAPI *UI_FILE_ENTER_HOOK)(EFI_FILE_PROTOCOL *Root, EFI_FILE_INFO *File, VOID *HookContext);
+typedef EFI_STATUS(UI_SCREEN_EFIAPI *UI_ESCAPE_ENTER_HOOK)(VOID *Unused1, VOID *Unused2, VOID *HookContext);
+typedef EFI_STATUS(UI_SCREEN_EFIAPI *UI_KEY_HOOK)(EFI_INPUT_KEY *Key, KEY_STATE *State);
 
 // What a caller hands to Run; Run copies it at the start and never looks at it again.
 typedef struct {
@@ -60,13 +85,13 @@ typedef struct {
   UINT32 Reserved2;
 } UI_TEXT_POSITION;
 
-typedef EFI_STATUS(EFIAPI *UI_RUN)(UI_SCREEN_PROTOCOL *This, UI_RUN_PARAMETERS *Parameters);
-typedef UINTN(EFIAPI *UI_PRINT)(UI_TEXT_POSITION *Position, UINT32 *Attribute, const CHAR16 *Format, ...);
-typedef EFI_STATUS(EFIAPI *UI_CLEAR)(UINT32 Window, UINT64 *Attribute);
-typedef EFI_STATUS(EFIAPI *UI_CLEAR_LINE)(UINT32 Window, UINT64 Row, UINT64 *Attribute);
-typedef EFI_STATUS(EFIAPI *UI_NO_OPERATION)(VOID);
-typedef EFI_STATUS(EFIAPI *UI_DRAW_PROGRESS_FRAME)(VOID);
-typedef EFI_STATUS(EFIAPI *UI_SET_PROGRESS)(UINT8 Percent, UINT32 Style);
+typedef EFI_STATUS(UI_SCREEN_EFIAPI *UI_RUN)(UI_SCREEN_PROTOCOL *This, UI_RUN_PARAMETERS *Parameters);
+typedef UINTN(UI_SCREEN_EFIAPI *UI_PRINT)(UI_TEXT_POSITION *Position, UINT32 *Attribute, const CHAR16 *Format, ...);
+typedef EFI_STATUS(UI_SCREEN_EFIAPI *UI_CLEAR)(UINT32 Window, UINT64 *Attribute);
+typedef EFI_STATUS(UI_SCREEN_EFIAPI *UI_CLEAR_LINE)(UINT32 Window, UINT64 Row, UINT64 *Attribute);
+typedef EFI_STATUS(UI_SCREEN_EFIAPI *UI_NO_OPERATION)(VOID);
+typedef EFI_STATUS(UI_SCREEN_EFIAPI *UI_DRAW_PROGRESS_FRAME)(VOID);
+typedef EFI_STATUS(UI_SCREEN_EFIAPI *UI_SET_PROGRESS)(UINT8 Percent, UINT32 Style);
 
 // Only Run takes the interface pointer; the other functions work on the one
 // run in progress. Print takes 64-bit arguments (widen integers).
@@ -115,3 +140,5 @@ UI_SCREEN_ASSERT(__builtin_offsetof(UI_TEXT_POSITION, Column) == 8, "Column");
 UI_SCREEN_ASSERT(__builtin_offsetof(UI_TEXT_POSITION, Row) == 16, "Row");
 UI_SCREEN_ASSERT(__builtin_offsetof(UI_TEXT_POSITION, Mode) == 24, "Mode");
 #undef UI_SCREEN_ASSERT
+
+#endif  // UI_SCREEN_PROTOCOL_H_INCLUDED

@@ -23,6 +23,9 @@ constexpr UINT8 kRegSecondaryBus = 0x19;
 constexpr UINT8 kCommandIo = 0x01;
 constexpr UINT8 kCommandMemory = 0x02;
 constexpr UINT32 kMacOffset = 0x40;  // in the MMIO register block
+constexpr UINT32 kBarIoSpace = 0x01;  // BAR bit 0: the BAR decodes I/O ports
+constexpr UINT32 kBarTypeMask = 0x06;
+constexpr UINT32 kBarType64 = 0x04;   // a 64-bit BAR: the next BAR holds the high half
 
 struct PciAddress {
   UINT32 Bus;
@@ -63,6 +66,18 @@ bool BusIsValid(UINT8 Bus) { return Bus != 0 && Bus != 0xFF; }
 // The controller is function 0 of device 0 on the bridge's secondary bus.
 PciAddress ControllerOf(UINT8 SecondaryBus) { return PciAddress{SecondaryBus, 0, 0}; }
 
+// The MAC bytes' address, or false when the BAR names no memory block below
+// 4 GiB that holds them: an I/O BAR, a 64-bit BAR placed above 4 GiB, or a
+// block whose MAC would run past 4 GiB and wrap onto low memory.
+bool MmioMacAddress(const PciAddress &Nic, UINT32 Bar, UINT32 *Mac) {
+  if (Bar & kBarIoSpace) return false;
+  if ((Bar & kBarTypeMask) == kBarType64 && ConfigRead32(Nic, kRegBar0 + 4) != 0) return false;
+  const UINT64 mac = (UINT64)(Bar & 0xFFFFFFF0u) + kMacOffset;
+  if (mac + sizeof(NicProbeMac) > 0x100000000ULL) return false;
+  *Mac = (UINT32)mac;
+  return true;
+}
+
 }  // namespace
 
 UINT8 NicBridgeSecondaryBus(const NIC_LOCATION *Row) {
@@ -82,33 +97,40 @@ UINT8 NicBridgeSecondaryBus(const NIC_LOCATION *Row) {
   return ConfigRead8(bridge, kRegSecondaryBus);
 }
 
+// Bus 0 is the host bridge's (the bridge has no bus assigned yet) and 0xFF
+// is no bridge at all: nothing on either may be touched, so the bus is judged
+// before any controller register is.
 UINTN ProbeIoNic(VOID) {
   const UINT8 bus = NicBridgeSecondaryBus(&NicLocationTable[NicCurrentRow]);
+  if (!BusIsValid(bus)) return 0;
   const PciAddress nic = ControllerOf(bus);
   const UINT16 bar = ConfigRead16(nic, kRegBar0);
+  // A memory BAR's low bits are no port base: reading "the MAC" there would
+  // hit whatever legacy device owns those ports.
+  if ((bar & kBarIoSpace) == 0) return 0;
   const UINT8 command = ConfigRead8(nic, kRegCommand);
   ConfigWrite8(nic, kRegCommand, command | kCommandIo);
-  if (bar != 0xFFFF) {
-    const UINT16 port = bar & 0xFFF0;
-    for (UINT16 i = 0; i < 6; i++) NicProbeMac[i] = HwIn8((UINT16)(port + i));
-    ConfigWrite8(nic, kRegCommand, command);
-  }
-  return BusIsValid(bus) && bar != 0xFFFF;
+  if (bar == 0xFFFF) return 0;
+  const UINT16 port = bar & 0xFFF0;
+  for (UINT16 i = 0; i < 6; i++) NicProbeMac[i] = HwIn8((UINT16)(port + i));
+  ConfigWrite8(nic, kRegCommand, command);
+  return 1;
 }
 
 UINTN ProbeMmioNic(VOID) {
   const UINT8 bus = NicBridgeSecondaryBus(&NicLocationTable[NicCurrentRow]);
+  if (!BusIsValid(bus)) return 0;
   const PciAddress nic = ControllerOf(bus);
   const UINT32 bar = ConfigRead32(nic, kRegBar0);
+  const bool present = bar != 0 && bar != 0xFFFFFFFF;
+  UINT32 mac = 0;
+  if (present && !MmioMacAddress(nic, bar, &mac)) return 0;
   const UINT8 command = ConfigRead8(nic, kRegCommand);
   ConfigWrite8(nic, kRegCommand, command | kCommandIo | kCommandMemory);
-  const bool present = bar != 0 && bar != 0xFFFFFFFF;
-  if (present) {
-    const UINT32 mac = (bar & 0xFFFFFFF0u) + kMacOffset;  // 32-bit address arithmetic
-    for (UINT32 i = 0; i < 6; i++) NicProbeMac[i] = HwMmioRead8((UINT32)(mac + i));
-    ConfigWrite8(nic, kRegCommand, command);
-  }
-  return BusIsValid(bus) && present;
+  if (!present) return 0;
+  for (UINT32 i = 0; i < 6; i++) NicProbeMac[i] = HwMmioRead8(mac + i);
+  ConfigWrite8(nic, kRegCommand, command);
+  return 1;
 }
 
 VOID DiscoverNics(VOID) {

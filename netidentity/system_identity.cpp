@@ -149,8 +149,10 @@ EFI_STATUS StampSystemIdentity(VOID) {
     return EFI_UNSUPPORTED;
   }
   UINT8 *structure = static_cast<UINT8 *>(copy);
-  // A copy too short to hold the UUID cannot be compared or stamped.
-  if (size < kMinStructureSize) {
+  // A copy too short to hold the UUID cannot be compared or stamped; nor can
+  // a structure whose own length ends before the UUID (an early-version
+  // table): its bytes there are its strings.
+  if (size < kMinStructureSize || structure[SMBIOS_HEADER_LENGTH_OFFSET] < kMinStructureSize) {
     bs->FreePool(copy);
     return EFI_UNSUPPORTED;
   }

@@ -2,6 +2,7 @@
 // the start-up fills the values, the driver entry registers the handler, and
 // the handler passes each accepted record to the translation.
 #pragma once
+#include "efi/debug_print.h"
 #include "efi/efi.h"
 #include "setuptoken/buffer_check.h"
 #include "setuptoken/token_service.h"
@@ -12,6 +13,7 @@ extern EFI_SMM_SYSTEM_TABLE2 *gSmst;
 extern SMM_BUFFER_CHECK_PROTOCOL *gSmmBufferCheck;  // null: every request is refused
 extern PCD_PROTOCOL *gPcd;                          // located on first use
 extern EFI_HANDLE gDispatchHandle;
+extern DEBUG_PRINT_PROTOCOL *gSmmDebugPrint;         // located on first message
 
 extern const EFI_GUID gSettingsRequestGuid;
 extern const EFI_GUID gSmmBufferCheckProtocolGuid;

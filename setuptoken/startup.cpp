@@ -25,6 +25,7 @@ EFI_STATUS SmmStartup(EFI_SYSTEM_TABLE *SystemTable) {
   gSmst = nullptr;
   gSmmBufferCheck = nullptr;
   gPcd = nullptr;
+  gSmmDebugPrint = nullptr;
 
   EFI_SMM_BASE2_PROTOCOL *SmmBase2 = nullptr;
   EFI_STATUS Status = gBootServices->LocateProtocol(&gEfiSmmBase2ProtocolGuid, nullptr, (VOID **)&SmmBase2);

@@ -3,10 +3,15 @@
 PE32+, x86-64, subsystem 11, no imports, base relocations, no .CRT initialisers.
 A path given after --application is a boot application (the test bed's
 BOOTX64.EFI) and must carry subsystem 10 instead."""
+import os
 import sys
-import pefile
 
-IMAGE_FILE_MACHINE_AMD64 = 0x8664
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from pyreq import require  # noqa: E402
+
+pefile = require("pefile")
+
+MACHINE_X64 = 0x8664
 EFI_BOOT_SERVICE_DRIVER = 11
 EFI_APPLICATION = 10
 DIR_IMPORT = 1
@@ -18,7 +23,7 @@ def check(path, subsystem=EFI_BOOT_SERVICE_DRIVER):
     pe = pefile.PE(path, fast_load=True)
     if pe.OPTIONAL_HEADER.Magic != 0x20B:
         problems.append("not PE32+")
-    if pe.FILE_HEADER.Machine != IMAGE_FILE_MACHINE_AMD64:
+    if pe.FILE_HEADER.Machine != MACHINE_X64:
         problems.append("machine is not x86-64")
     if pe.OPTIONAL_HEADER.Subsystem != subsystem:
         problems.append("subsystem %d, not %d" % (pe.OPTIONAL_HEADER.Subsystem, subsystem))

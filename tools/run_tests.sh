@@ -85,6 +85,23 @@ grep -vE '^ok |^/usr/bin/python3|^  (CXX|LINK) |^lld-link: warning' "$LOGS/image
 count "image check" "$LOGS/image-check.log"
 stage_done "image-check" "$t"
 
+# Every firmware volume and file we write, read back by UEFIExtract (uefitool-cli);
+# make package (built with the images) also refuses an image that lacks a GUID its manifest lists.
+t=$(date +%s.%N)
+if [ "$images_rc" -eq 0 ]; then
+  /usr/bin/python3 tools/ffs/uefiextract_check.py "$BUILD"/fv/*.fv "$BUILD"/ffs/*.ffs "$BUILD"/fv/pictures/*.ffs \
+    "$BUILD"/package/*/*.ffs >"$LOGS/uefiextract.log" 2>&1
+  grep -v '^ok ' "$LOGS/uefiextract.log"
+  count "uefiextract" "$LOGS/uefiextract.log"
+else
+  echo "package: failed"; FAIL=$((FAIL + 1))
+fi
+# The release bundle, built twice from nothing: identical bytes, SHA256SUMS that check.
+BUILD=$BUILD nice bash tools/release_check.sh >"$LOGS/release.log" 2>&1
+grep -v ' passed, ' "$LOGS/release.log"
+count "release" "$LOGS/release.log"
+stage_done "package" "$t"
+
 t=$(date +%s.%N)
 BUILD=$BUILD nice bash tools/fuzz.sh --quick "$FUZZ_SECONDS" >"$LOGS/fuzz.log" 2>&1
 cat "$LOGS/fuzz.log"
@@ -112,6 +129,6 @@ elif [ -f test/bed/run.py ]; then
   echo "firmware: not run, the images did not build"; FAIL=$((FAIL + 1))
 fi
 
-echo "stages: ${STAGES[*]}; total $(since "$BEGAN")s (firmware beside host-tests, image-check, fuzz, dispatch)"
+echo "stages: ${STAGES[*]}; total $(since "$BEGAN")s (firmware beside host-tests, image-check, package, fuzz, dispatch)"
 echo "test: $PASS passed, $FAIL failed"
 [ "$FAIL" -eq 0 ] && [ "$PASS" -gt 0 ]

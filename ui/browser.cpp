@@ -66,6 +66,23 @@ static UINTN ListStart(UINTN Selection, UINTN Count, UINTN Rows, UINTN PreviousT
 
 static UINTN Min(UINTN A, UINTN B) { return A < B ? A : B; }
 
+// Room for any name a directory record can carry (511 characters).
+#define NAME_CHARS ((BIOS_FILE_INFO_SIZE - SIZE_OF_EFI_FILE_INFO) / sizeof(CHAR16))
+
+// File names come from the file system and are drawn on one row. A control
+// character would move the rest of the name elsewhere (or, on a serial
+// console, start a terminal sequence), so a list could show a name that is
+// not the file chosen; each is shown as '?', which no FAT name can hold.
+static const CHAR16 *VisibleName(const CHAR16 *Name, CHAR16 (&Buffer)[NAME_CHARS]) {
+  UINTN i = 0;
+  for (; i + 1 < NAME_CHARS && Name[i] != 0; i++) {
+    CHAR16 Ch = Name[i];
+    Buffer[i] = (Ch < 0x20 || (Ch >= 0x7F && Ch < 0xA0)) ? u'?' : Ch;
+  }
+  Buffer[i] = 0;
+  return Buffer;
+}
+
 EFI_STATUS ShowVolumeList(BOOLEAN Confirmed, UINTN *Selection) {
   UINTN Unused = 0;
   if (Selection == nullptr) Selection = &Unused;
@@ -118,7 +135,9 @@ static VOID ReleaseBiosFileList(VOID) {
   BiosFileCount = 0;
 }
 
-EFI_STATUS ReadNextBiosFile(EFI_FILE_PROTOCOL *Directory, EFI_FILE_INFO **File) {
+// ReadNextBiosFile with the entries still allowed in this pass of the
+// directory in *Budget; an exhausted budget ends the directory.
+static EFI_STATUS ReadNextBiosFileWithin(EFI_FILE_PROTOCOL *Directory, EFI_FILE_INFO **File, UINTN *Budget) {
   if (File == nullptr) return EFI_INVALID_PARAMETER;
   *File = nullptr;
   if (Directory == nullptr) return EFI_INVALID_PARAMETER;
@@ -129,6 +148,11 @@ EFI_STATUS ReadNextBiosFile(EFI_FILE_PROTOCOL *Directory, EFI_FILE_INFO **File) 
   if (BiosFileUnitSize == 0) BiosFileUnitSize = BIOS_FILE_DEFAULT_UNIT;
 
   for (;;) {
+    if (*Budget == 0) {
+      gBS->FreePool(Info);
+      return EFI_LOAD_ERROR;
+    }
+    (*Budget)--;
     // Zeroed before every read so nothing of a skipped entry shows through a
     // shorter one, and so an unterminated name ends inside the record.
     ZeroBytes(Info, BIOS_FILE_INFO_SIZE);
@@ -155,6 +179,11 @@ EFI_STATUS ReadNextBiosFile(EFI_FILE_PROTOCOL *Directory, EFI_FILE_INFO **File) 
   }
 }
 
+EFI_STATUS ReadNextBiosFile(EFI_FILE_PROTOCOL *Directory, EFI_FILE_INFO **File) {
+  UINTN Budget = BIOS_DIRECTORY_MAX_ENTRIES;
+  return ReadNextBiosFileWithin(Directory, File, &Budget);
+}
+
 EFI_STATUS OpenBiosVolume(EFI_HANDLE Handle) {
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume = nullptr;
   EFI_STATUS Status = gBS->HandleProtocol(Handle, &gEfiSimpleFileSystemProtocolGuid, (VOID **)&Volume);
@@ -171,11 +200,12 @@ EFI_STATUS OpenBiosVolume(EFI_HANDLE Handle) {
   if (RootDirectory != nullptr) RootDirectory->Close(RootDirectory);
   RootDirectory = Root;
 
-  // Counting pass: the array is sized exactly.
+  // Counting pass: the array is sized exactly. Both passes read the same
+  // bounded prefix of the directory.
   Root->SetPosition(Root, 0);
-  UINTN Count = 0;
+  UINTN Count = 0, Budget = BIOS_DIRECTORY_MAX_ENTRIES;
   EFI_FILE_INFO *Info = nullptr;
-  while (!EFI_ERROR(Status = ReadNextBiosFile(Root, &Info))) {
+  while (!EFI_ERROR(Status = ReadNextBiosFileWithin(Root, &Info, &Budget))) {
     Count++;
     gBS->FreePool(Info);
   }
@@ -193,8 +223,9 @@ EFI_STATUS OpenBiosVolume(EFI_HANDLE Handle) {
   // entry can be drawn and handed to the hooks.
   Root->SetPosition(Root, 0);
   UINTN Filled = 0;
+  Budget = BIOS_DIRECTORY_MAX_ENTRIES;
   for (UINTN Index = 0; Index < Count; Index++) {
-    Status = ReadNextBiosFile(Root, &Info);
+    Status = ReadNextBiosFileWithin(Root, &Info, &Budget);
     if (!EFI_ERROR(Status)) List[Filled++] = Info;
   }
   if (Filled == 0) {
@@ -222,13 +253,14 @@ EFI_STATUS ShowFileList(BOOLEAN Confirmed, UINTN *Selection) {
   UINTN End = Min(Start + FILE_LIST_ROWS, BiosFileCount);
   UINT64 Clear = ATTR_NORMAL;
   WindowClear(FileListWindow, &Clear);
+  CHAR16 Name[NAME_CHARS];
   for (UINTN Index = Start; Index < End; Index++) {
     UINTN Row = Index - Start;
+    VisibleName(BiosFileList[Index]->FileName, Name);
     if (Index == *Selection)
-      Put(FileListWindow, 0, Row, Confirmed ? ATTR_HIGHLIGHT : ATTR_FILE_ACTIVE, u"%c%s", (UINTN)MARK_POINTER,
-          BiosFileList[Index]->FileName);
+      Put(FileListWindow, 0, Row, Confirmed ? ATTR_HIGHLIGHT : ATTR_FILE_ACTIVE, u"%c%s", (UINTN)MARK_POINTER, Name);
     else
-      Put(FileListWindow, 0, Row, ATTR_NORMAL, u" %s", BiosFileList[Index]->FileName);
+      Put(FileListWindow, 0, Row, ATTR_NORMAL, u" %s", Name);
   }
 
   // Marks tell that the list goes on beyond the window; the confirmed
@@ -254,7 +286,8 @@ EFI_STATUS ShowFileDate(UINTN *Selection) {
   // Each piece starts where the previous one ended.
   UINTN Column = 4;
   Column += Put(FileInfoWindow, Column, 3, ATTR_HIGHLIGHT, u"File Date    : ");
-  Column += Put(FileInfoWindow, Column, 3, ATTR_NORMAL, u"%s ", Info->FileName);
+  CHAR16 Name[NAME_CHARS];
+  Column += Put(FileInfoWindow, Column, 3, ATTR_NORMAL, u"%s ", VisibleName(Info->FileName, Name));
   const EFI_TIME &Time = Info->ModificationTime;
   Put(FileInfoWindow, Column, 3, ATTR_NORMAL, u"(%02d/%02d/%d) ", (UINTN)Time.Month, (UINTN)Time.Day, (UINTN)Time.Year);
   return EFI_SUCCESS;

@@ -12,6 +12,14 @@
 #define BIOS_FILE_INFO_SIZE (SIZE_OF_EFI_FILE_INFO + 1024)
 static_assert(BIOS_FILE_INFO_SIZE == 1104, "directory read buffer");
 
+// Entries read from a directory in one pass before the browser takes it as
+// ended. A FAT directory holds at most 65,536 entries, so no real volume
+// reaches it; a file system that never reports the end (a looping cluster
+// chain, a broken driver) would otherwise hang the UI.
+#ifndef BIOS_DIRECTORY_MAX_ENTRIES  // the fuzz target lowers it to stay fast
+#define BIOS_DIRECTORY_MAX_ENTRIES 65536
+#endif
+
 // Granularity used when the caller gives none (64 KiB).
 #define BIOS_FILE_DEFAULT_UNIT 0x10000ULL
 
@@ -71,7 +79,8 @@ EFI_STATUS OpenBiosVolume(EFI_HANDLE Handle);
 
 // Reads Directory up to its next accepted entry and returns it in a new
 // BIOS_FILE_INFO_SIZE pool record (the caller frees it). EFI_LOAD_ERROR at
-// the end of the directory or when a read fails; *File is then null.
+// the end of the directory, after BIOS_DIRECTORY_MAX_ENTRIES entries, or when
+// a read fails; *File is then null.
 EFI_STATUS ReadNextBiosFile(EFI_FILE_PROTOCOL *Directory, EFI_FILE_INFO **File);
 
 // Draws the file list around *Selection (clamped); EFI_INVALID_PARAMETER and

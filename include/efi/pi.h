@@ -24,6 +24,13 @@ struct EFI_SMM_BASE2_PROTOCOL {
   EFI_STATUS(EFIAPI *GetSmstLocation)(const EFI_SMM_BASE2_PROTOCOL *This, EFI_SMM_SYSTEM_TABLE2 **Smst);
 };
 
+// The only statuses an SMI handler may return. The SMM core reports the first
+// two to a communication's sender as success and the other two as
+// EFI_NOT_FOUND; anything else stops a debug build of the core.
+#define EFI_WARN_INTERRUPT_SOURCE_PENDING 0x2000000000000000ULL
+#define EFI_WARN_INTERRUPT_SOURCE_QUIESCED 0x2000000000000001ULL
+#define EFI_INTERRUPT_PENDING 0xA000000000000000ULL
+
 typedef EFI_STATUS(EFIAPI *EFI_SMM_HANDLER_ENTRY_POINT2)(EFI_HANDLE DispatchHandle, const VOID *Context, VOID *CommBuffer, UINTN *CommBufferSize);
 typedef EFI_STATUS(EFIAPI *EFI_SMM_NOTIFY_FN)(const EFI_GUID *Protocol, VOID *Interface, EFI_HANDLE Handle);
 

@@ -17,6 +17,7 @@ typedef struct {
 
 // The fields of the SMBIOS System Information structure (type 1) used here.
 #define SMBIOS_TYPE_SYSTEM_INFORMATION 1
+#define SMBIOS_HEADER_LENGTH_OFFSET 1  // formatted length, without the strings
 #define SMBIOS_HEADER_HANDLE_OFFSET 2
 #define SMBIOS_TYPE1_UUID_OFFSET 8
 #define SMBIOS_TYPE1_UUID_SIZE 16

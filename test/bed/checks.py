@@ -379,7 +379,40 @@ def check_scroll_box_gone(grid, image):
     return problems
 
 
+def check_caller_confirm(grid, image):
+    """examples/ui_caller: the message box asks about the chosen file."""
+    problems = []
+    for row, text in ((10, "Flash BIOS2.ROM ?"), (12, "131072 bytes"), (14, "Enter: yes   Esc: no")):
+        expect_text(problems, grid, 50 - len(text) // 2, row, text, 0x1F)
+    return problems
+
+
+def check_caller_done(grid, image):
+    """examples/ui_caller: box hidden, the bar filled in style 1 to 100 %, the result in the caller's window."""
+    problems = []
+    if grid.find("Flash BIOS2.ROM ?") is not None:
+        problems.append("the message box is still up")
+    expect_text(problems, grid, 23, 17, "BIOS2.ROM written: Success", 0x0A)
+    expect_text(problems, grid, 23, 19, "Press any key.", 0x0F)
+    w = artwork("bar1").size[0]
+    for k in (0, 50, 99):
+        expect_picture(problems, image, "bar1", 62 + k * w, 629)
+    w1, w0 = artwork("digit1").size[0], artwork("digit0").size[0]
+    expect_picture(problems, image, "digit1", 919, 607)
+    expect_picture(problems, image, "digit0", 920 + w1, 607)
+    expect_picture(problems, image, "percent", 952, 607)
+    return problems
+
+
 SCRIPTS = {
+    # examples/ui_caller/caller.c: volume 1 holds BIOS1.ROM and BIOS2.ROM.
+    "ui.caller": [
+        ("key", "down"), ("key", "ret"), ("key", "down"), ("key", "ret"),
+        ("shot", "caller.confirm"),
+        ("key", "ret"),
+        ("shot", "caller.done"),
+        ("key", "spc"),
+    ],
     "ui.scroll": [
         ("idle", 1.5, "ui.idle-run-writes-nothing"),
         ("key", "down"), ("key", "down"), ("key", "ret"),
@@ -406,6 +439,8 @@ SCRIPTS = {
 }
 
 SHOT_CHECKS = {
+    "caller.confirm": check_caller_confirm,
+    "caller.done": check_caller_done,
     "scroll.top": check_scroll_top,
     "scroll.middle": check_scroll_middle,
     "scroll.bottom": check_scroll_bottom,

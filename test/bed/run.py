@@ -25,7 +25,13 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(ROOT, "tools"))
 
+from pyreq import require  # noqa: E402
+
+# A missing module says what to install instead of a traceback.
+require("pyte")
+require("PIL.Image")
 import checks  # noqa: E402
 from screen import TERMINAL_ASCII, Terminal  # noqa: E402
 

@@ -45,7 +45,7 @@ class BootDelayTest : public ::testing::Test {
   // Brand-string character 16 is the low byte of leaf 0x80000003's EAX.
   void SetCpu(uint32_t eax80000001, char brand16) {
     hw.SetCpuid(0x80000001, {eax80000001, 0, 0, 0});
-    std::string brand = "AMD Ryzen 5 7600X 6-Core Processor";
+    std::string brand = "TestBed CPU 0000X 6-Core Processor";
     brand[16] = brand16;
     hw.SetBrand(brand);
   }

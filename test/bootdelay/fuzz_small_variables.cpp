@@ -36,7 +36,7 @@ struct Rig {
   fake::HwModel hw;
   Rig() {
     plat.BootServices()->Stall = CountStall;
-    hw.SetBrand("AMD Ryzen 5 7600F 6-Core Processor");
+    hw.SetBrand("TestBed CPU 0000F 6-Core Processor");
   }
 };
 

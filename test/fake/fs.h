@@ -82,6 +82,10 @@ class Volume {
   // lets a test change the tree between two reads.
   void OnDirectoryRead(std::function<void(FsNode &dir, size_t position)> fn) { on_read_ = std::move(fn); }
 
+  // Directories that never report their end: past the last entry, the last
+  // entry comes again on every read, as from a looping cluster chain.
+  void EndlessDirectories(bool on) { endless_ = on; }
+
   uint64_t OpenVolumeCalls() const { return open_volume_calls_; }
   uint64_t DirectoryReads() const { return dir_reads_; }
   size_t OpenHandles() const;  // handles of this volume not yet closed
@@ -96,6 +100,7 @@ class Volume {
   std::shared_ptr<FsNode> root_ = std::make_shared<FsNode>();
   EFI_STATUS fail_open_volume_ = 0, fail_set_position_ = 0, fail_read_ = 0;
   int64_t reads_left_ = -1;
+  bool endless_ = false;
   std::function<void(FsNode &, size_t)> on_read_;
   uint64_t open_volume_calls_ = 0, dir_reads_ = 0;
 };

@@ -372,6 +372,21 @@ EFI_STATUS Smm::Dispatch(const EFI_GUID &type, void *comm_buffer, UINTN *comm_si
   return st;
 }
 
+EFI_STATUS Smm::Communicate(const EFI_GUID &type, void *comm_buffer, UINTN *comm_size) {
+  const EFI_STATUS st = Dispatch(type, comm_buffer, comm_size);
+  switch (st) {
+    case EFI_SUCCESS:
+    case EFI_WARN_INTERRUPT_SOURCE_QUIESCED:
+      return EFI_SUCCESS;
+    case EFI_WARN_INTERRUPT_SOURCE_PENDING:
+    case EFI_INTERRUPT_PENDING:
+      return EFI_NOT_FOUND;
+    default:
+      ADD_FAILURE() << "SMI handler returned 0x" << std::hex << st << ", which an SMI handler may not return";
+      return EFI_NOT_FOUND;
+  }
+}
+
 // ---- SMRAM pool and pages ----
 
 bool Smm::ShouldFail() {

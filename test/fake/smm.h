@@ -70,6 +70,11 @@ class Smm {
   // SMI carrying a communication buffer would. Returns the last handler's
   // status, or EFI_NOT_FOUND (with a test failure) when none is registered.
   EFI_STATUS Dispatch(const EFI_GUID &type, void *comm_buffer, UINTN *comm_size, const void *context = nullptr);
+  // What the sender of a communication sees, as the firmware's SMM core
+  // reports a handler's status: EFI_SUCCESS or EFI_WARN_INTERRUPT_SOURCE_QUIESCED
+  // as success, the two pending statuses as EFI_NOT_FOUND. Any other status
+  // fails the test, since a debug build of the core halts on it.
+  EFI_STATUS Communicate(const EFI_GUID &type, void *comm_buffer, UINTN *comm_size);
 
   // ---- SMRAM pool and pages ----
   // Tracked with guard bytes like the platform's pool; overruns fail the test

@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const bool stamped = status == EFI_SUCCESS;
   Check(stamped || plat.VarCount() == (size_t)plat.HasVar("DmiArray", kDmiGuid) + plat.HasVar("WriteOnceStatus", kDmiGuid));
   Check(rig->smbios.Writes().size() == writesBefore + (stamped ? 1 : 0));
-  if (stamped) Check(structure.size() >= 24);
+  if (stamped) Check(structure.size() >= 24 && structure[1] >= 24);  // the UUID lies inside the structure
 
   if (!(flags & 1) && !array.empty()) {
     const Bytes after = plat.Var("DmiArray", kDmiGuid);

@@ -132,21 +132,28 @@ TEST_F(NicDiscovery, RootPortSecondaryBus255WrapsToBusZero) {
     if (a.kind == HwAccess::MmioRead) EXPECT_LT(a.address, HwModel::kPcieBase + 0x10000000ULL);
 }
 
-TEST_F(NicDiscovery, BusZeroOrAllOnesIsNotFoundEvenAfterReadingTheMac) {
-  Bridge(0, 2, 1, 3);
-  Bridge(4, 1, 0, 0);  // B = 0
-  IoNic(0);
-  DiscoverNics();
-  EXPECT_EQ(hw.Count(HwAccess::PortIn), 6u);
-  EXPECT_EQ(NicProbeResult[0].Found, 0u);
-  EXPECT_EQ(NicProbeResult[0].Mac[0], 0) << "a failed probe leaves the record's MAC alone";
-
-  HwModel::Current()->ClearLog();
-  hw.AddPciFunction(4, 1, 0)[0x19] = 0xFF;  // B = 0xFF
-  IoNic(0xFF);
-  DiscoverNics();
-  EXPECT_EQ(hw.Count(HwAccess::PortIn), 6u);
-  EXPECT_EQ(NicProbeResult[0].Found, 0u);
+// Mended: bus 0 (bridge not yet numbered: 00:00.0 is the host bridge) and
+// bus 0xFF are refused before any register of a "controller" there is read
+// or written, and no port is read.
+TEST_F(NicDiscovery, BusZeroOrAllOnesIsRefusedBeforeTouchingTheController) {
+  for (uint8_t kind : {NIC_KIND_IO, NIC_KIND_MMIO})
+    for (uint8_t b : {0x00, 0xFF}) {
+      SetUp();
+      hw.ClearLog();
+      NicLocationTable[0].Kind = kind;
+      Bridge(0, 2, 1, 3);
+      Bridge(4, 1, 0, b);
+      std::vector<uint8_t> &cfg = kind == NIC_KIND_IO ? IoNic(b, 0xE001, 0x04) : MmioNic(b, 0xFEB00000, 0x04);
+      DiscoverNics();
+      EXPECT_EQ(NicProbeResult[0].Found, 0u) << int(kind) << " " << int(b);
+      EXPECT_EQ(NicProbeResult[0].Mac[0], 0) << "a failed probe leaves the record's MAC alone";
+      EXPECT_EQ(hw.Count(HwAccess::PortIn), 0u);
+      EXPECT_EQ(hw.Count(HwAccess::MmioWrite), 0u);
+      EXPECT_EQ(cfg[0x04], 0x04);
+      for (const HwAccess &a : hw.Log())
+        if (a.kind == HwAccess::MmioRead)
+          EXPECT_EQ(a.address & 0xFFF, 0x19u) << "only bridge bus registers are read, not " << std::hex << a.address;
+    }
 }
 
 TEST_F(NicDiscovery, MissingBridgeMeansNotFound) {
@@ -188,7 +195,7 @@ TEST_F(NicDiscovery, MmioControllerMacIs0x40IntoItsRegisterBlock) {
   NicLocationTable[0] = {NIC_KIND_MMIO, 2, 1, 0, {0, 0}};
   Bridge(0, 2, 1, 3);
   Bridge(4, 1, 0, 7);
-  MmioNic(7, 0xFEB0000C, 0x04);  // flag bits below bit 4 are not address
+  MmioNic(7, 0xFEB0000C, 0x04);  // flag bits below bit 4 are not address; 64-bit, high half 0
   fake::MmioRegion &regs = hw.AddMmio(0xFEB00000, 0x100);
   memcpy(&regs.bytes[0x40], kMac, 6);
   DiscoverNics();
@@ -211,16 +218,39 @@ TEST_F(NicDiscovery, MmioBarZeroOrAllOnesReadsNoRegisters) {
   }
 }
 
-TEST_F(NicDiscovery, MmioAddressWrapsAt4GiB) {
-  NicLocationTable[0] = {NIC_KIND_MMIO, 2, 1, 0, {0, 0}};
-  Bridge(0, 2, 1, 3);
-  Bridge(4, 1, 0, 7);
-  MmioNic(7, 0xFFFFFFE0);
-  fake::MmioRegion &low = hw.AddMmio(0, 0x100);
-  memcpy(&low.bytes[0x20], kMac, 6);
-  DiscoverNics();
-  ExpectFound();
-  EXPECT_TRUE(ReadAt(0x20));
+// Mended: a BAR of the wrong space, or a memory block that does not lie
+// wholly below 4 GiB, is not found: no port or register-block read, and the
+// command register stays as found.
+TEST_F(NicDiscovery, BarThatNamesNoUsableBlockIsNotFoundAndLeftAlone) {
+  struct Case {
+    uint8_t kind;
+    uint32_t bar, high;
+    const char *what;
+  } cases[] = {
+      {NIC_KIND_IO, 0xF7D00004, 0, "memory BAR for an I/O controller"},
+      {NIC_KIND_IO, 0x0000E000, 0, "memory BAR whose low word looks like a port base"},
+      {NIC_KIND_MMIO, 0x0000E001, 0, "I/O BAR for a memory controller"},
+      {NIC_KIND_MMIO, 0xFEB0000C, 1, "64-bit BAR above 4 GiB"},
+      {NIC_KIND_MMIO, 0xFFFFFFE0, 0, "MAC would wrap past 4 GiB onto address 0"},
+  };
+  memcpy(&hw.AddMmio(0, 0x100).bytes[0x20], kMac, 6);  // where a wrapped address would land
+  for (const Case &c : cases) {
+    SetUp();
+    hw.ClearLog();
+    NicLocationTable[0].Kind = c.kind;
+    Bridge(0, 2, 1, 3);
+    Bridge(4, 1, 0, 7);
+    std::vector<uint8_t> &cfg = MmioNic(7, c.bar, 0x04);
+    memcpy(&cfg[0x14], &c.high, 4);
+    for (int i = 0; i < 6; i++) hw.SetPort((uint16_t)((c.bar & 0xFFF0) + i), kMac[i]);
+    DiscoverNics();
+    EXPECT_EQ(NicProbeResult[0].Found, 0u) << c.what;
+    EXPECT_EQ(hw.Count(HwAccess::PortIn), 0u) << c.what;
+    EXPECT_TRUE(CommandWrites(7).empty()) << c.what;
+    EXPECT_EQ(cfg[0x04], 0x04) << c.what;
+    for (const HwAccess &a : hw.Log())
+      if (a.kind == HwAccess::MmioRead) EXPECT_GE(a.address, HwModel::kPcieBase) << c.what;
+  }
 }
 
 TEST_F(NicDiscovery, UnknownKindReadsNothing) {

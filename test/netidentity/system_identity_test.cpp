@@ -334,8 +334,9 @@ TEST_F(Stamp, WriteOnceShortLongOrUnreadableIsLeftAlone) {
   platform.RuntimeServices()->GetVariable = FailOneVariable::real;
 }
 
-// Mended: without a structure copy long enough to hold the UUID, or without
-// the array buffer, the pass ends with nothing written and nothing kept.
+// Mended: without a structure copy long enough to hold the UUID, with a
+// structure whose length byte does not cover the UUID, or without the array
+// buffer, the pass ends with nothing written and nothing kept.
 TEST_F(Stamp, MissingStructureOrBufferEndsThePassCleanly) {
   smbios.FailRead(EFI_NOT_FOUND);
   EXPECT_EQ(StampSystemIdentity(), EFI_UNSUPPORTED);
@@ -345,6 +346,15 @@ TEST_F(Stamp, MissingStructureOrBufferEndsThePassCleanly) {
   smbios.Live().resize(23);  // one byte short of the UUID's end
   EXPECT_EQ(StampSystemIdentity(), EFI_UNSUPPORTED);
   ExpectNothingWritten();
+
+  // A copy long enough, but a structure whose own length (a table without
+  // UUID has 8) ends before the UUID's end: its strings stay as they are.
+  smbios.Live().assign(40, 'S');
+  for (uint8_t length : {8, 23}) {
+    smbios.Live()[0] = 1, smbios.Live()[1] = length;
+    EXPECT_EQ(StampSystemIdentity(), EFI_UNSUPPORTED) << int(length);
+    ExpectNothingWritten();
+  }
 
   smbios.Live().resize(24);  // just long enough
   smbios.Live()[1] = 24;

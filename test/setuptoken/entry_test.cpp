@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <string>
+#include <vector>
+
 #include "setuptoken/settings_request.h"
 #include "setuptoken/setup_token.h"
 #include "test/fake/hw_model.h"
@@ -18,6 +21,7 @@ const EFI_GUID kRequestGuid = SETTINGS_REQUEST_GUID;
 const EFI_GUID kCheckGuid = SMM_BUFFER_CHECK_PROTOCOL_GUID;
 const EFI_GUID kTokenGuid = TOKEN_SERVICE_PROTOCOL_GUID;
 const EFI_GUID kPcdGuid = PCD_PROTOCOL_GUID;
+const EFI_GUID kDebugGuid = DEBUG_PRINT_PROTOCOL_GUID;
 
 constexpr UINT32 kServedFamily = 0x00B40F00;
 
@@ -29,6 +33,20 @@ struct CheckState {
   EFI_STATUS status = EFI_SUCCESS;
   UINTN *resize = nullptr;  // when set, the check changes the caller's size as a racing caller would
 } gCheck;
+
+// The debug print published in SMM; keeps each refusal's reason and status.
+struct DebugState {
+  std::vector<std::string> reasons;
+  std::vector<EFI_STATUS> statuses;
+} gDebug;
+
+EFI_STATUS EFIAPI DebugPrint(UINTN Level, const CHAR8 *Format, EFI_VA_LIST Args) {
+  EXPECT_EQ(Level, DEBUG_LEVEL_ERROR);
+  EXPECT_STREQ(Format, "[SetupTokenSmm] SettingsRequest refused: %a, Status: %r\n");
+  gDebug.reasons.push_back(EFI_VA_ARG(Args, const char *));
+  gDebug.statuses.push_back(EFI_VA_ARG(Args, EFI_STATUS));
+  return EFI_SUCCESS;
+}
 
 EFI_STATUS EFIAPI CheckBuffer(const VOID *Buffer, UINTN Size) {
   gCheck.calls++;
@@ -42,7 +60,9 @@ class SetupTokenSmm : public ::testing::Test {
  protected:
   void SetUp() override {
     gCheck = CheckState{};
+    gDebug = DebugState{};
     SetFamily(kServedFamily | 0x42);
+    ASSERT_EQ(smm.Install(&debug_handle, kDebugGuid, &debug), EFI_SUCCESS);
     ASSERT_EQ(smm.Install(&check_handle, kCheckGuid, &check), EFI_SUCCESS);
     ASSERT_EQ(smm.Install(&token_handle, kTokenGuid, tokens.Interface()), EFI_SUCCESS);
   }
@@ -68,9 +88,19 @@ class SetupTokenSmm : public ::testing::Test {
     req.insert(req.end(), rec.begin(), rec.end());
     return req;
   }
+  // What the sender sees through the SMM core.
   EFI_STATUS Send(std::vector<uint8_t> &req) {
     UINTN size = req.size();
-    return smm.Dispatch(kRequestGuid, req.data(), &size);
+    return smm.Communicate(kRequestGuid, req.data(), &size);
+  }
+  // A refused request reads as EFI_NOT_FOUND to the sender; the reason and
+  // the status behind it are in the debug log, once.
+  void ExpectRefusal(EFI_STATUS seen, const char *reason, EFI_STATUS why) {
+    EXPECT_EQ(seen, EFI_NOT_FOUND) << reason;
+    ASSERT_EQ(gDebug.reasons.size(), 1u) << reason;
+    EXPECT_EQ(gDebug.reasons[0], reason);
+    EXPECT_EQ(gDebug.statuses[0], why) << reason;
+    gDebug = DebugState{};
   }
 
   fake::Platform platform;
@@ -79,7 +109,8 @@ class SetupTokenSmm : public ::testing::Test {
   fake::FakePcd pcd{platform, true, false};
   TokenRecorder tokens;
   SMM_BUFFER_CHECK_PROTOCOL check{CheckBuffer};
-  EFI_HANDLE check_handle = nullptr, token_handle = nullptr;
+  DEBUG_PRINT_PROTOCOL debug{DebugPrint};
+  EFI_HANDLE check_handle = nullptr, token_handle = nullptr, debug_handle = nullptr;
 };
 
 // ---- Entry ----
@@ -191,15 +222,41 @@ class Handler : public SetupTokenSmm {
   }
 };
 
-TEST_F(Handler, AcceptedRequestIsTranslatedInPlace) {
+TEST_F(Handler, AcceptedRequestIsTranslatedAndReadsAsSuccess) {
   auto req = Request();
   req[1 + 0x028] = 0x33;
-  EXPECT_EQ(Send(req), EFI_SUCCESS);
+  UINTN size = req.size();
+  EXPECT_EQ(smm.Dispatch(kRequestGuid, req.data(), &size), EFI_SUCCESS);
   EXPECT_EQ(gCheck.calls, 1);
   EXPECT_EQ(gCheck.buffer, req.data());
   EXPECT_EQ(gCheck.size, req.size());
   EXPECT_EQ(tokens.Calls(), ExpectedCalls(req.data() + 1));
   EXPECT_EQ(tokens.Writes().size(), 2u);
+  EXPECT_TRUE(gDebug.reasons.empty());
+}
+
+// Mended: the record is read once, into SMRAM. A writer that changes the
+// caller's buffer while the token service runs (another processor, a
+// device) cannot make the handler write a combination that no record holds:
+// byte 0x36B is both token 0xADC833E4's value and the gate of 0xA7C33753.
+TEST_F(Handler, RecordChangedDuringTranslationIsNotSeen) {
+  for (uint8_t before : {0, 1}) {
+    auto req = Request();
+    req[1 + 0x0B8] = 1, req[1 + 0x36B] = before;
+    const auto expected = ExpectedCalls(req.data() + 1);
+    tokens.Clear();
+    tokens.OnEachCall([&] {
+      req[1 + 0x36B] = !before;
+      for (size_t i = 1; i < req.size(); i++)
+        if (i != 1 + 0x36B) req[i] ^= 0x5A;  // and everything else, every call
+    });
+    EXPECT_EQ(Send(req), EFI_SUCCESS);
+    tokens.OnEachCall(nullptr);
+    EXPECT_EQ(tokens.Calls(), expected) << "0x36B was " << int(before);
+    bool wrote32 = false;
+    for (const TokenCall &c : tokens.Writes()) wrote32 |= c.token == 0xA7C33753;
+    EXPECT_EQ(wrote32, before == 0);
+  }
 }
 
 TEST_F(Handler, ExactlyTheMinimumSizeIsEnoughAndShorterIsRefusedUnread) {
@@ -218,20 +275,30 @@ TEST_F(Handler, ExactlyTheMinimumSizeIsEnoughAndShorterIsRefusedUnread) {
   const uint64_t locates = smm.LocateCalls(kTokenGuid);
   for (UINTN size : {(UINTN)0, (UINTN)1, (UINTN)991}) {
     UINTN s = size;
-    EXPECT_EQ(smm.Dispatch(kRequestGuid, page, &s), EFI_INVALID_PARAMETER) << size;
+    ExpectRefusal(smm.Communicate(kRequestGuid, page, &s), "short request", EFI_INVALID_PARAMETER);
   }
   EXPECT_EQ(gCheck.calls, 0);
   EXPECT_EQ(smm.LocateCalls(kTokenGuid), locates);
   munmap(page, 4096);
 }
 
-TEST_F(Handler, MissingRequestOrSizeIsRefused) {
+// Mended: the handler returns only statuses an SMI handler may return. Each
+// refusal is "source pending", which the SMM core shows the sender as
+// EFI_NOT_FOUND, with the reason in the debug log.
+TEST_F(Handler, RefusalsReturnOnlyAllowedStatusesAndLogTheReason) {
   auto req = Request();
   UINTN size = req.size();
-  EXPECT_EQ(smm.Dispatch(kRequestGuid, nullptr, &size), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(smm.Dispatch(kRequestGuid, req.data(), nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(smm.Dispatch(kRequestGuid, nullptr, &size), EFI_WARN_INTERRUPT_SOURCE_PENDING);
+  ExpectRefusal(EFI_NOT_FOUND, "no request", EFI_INVALID_PARAMETER);
+  ExpectRefusal(smm.Communicate(kRequestGuid, req.data(), nullptr), "no request", EFI_INVALID_PARAMETER);
   EXPECT_EQ(gCheck.calls, 0);
   EXPECT_TRUE(tokens.Calls().empty());
+
+  // Without a debug print the refusal is the same, only silent.
+  ASSERT_EQ(smm.Uninstall(debug_handle, kDebugGuid, &debug), EFI_SUCCESS);
+  gSmmDebugPrint = nullptr;
+  EXPECT_EQ(smm.Communicate(kRequestGuid, nullptr, &size), EFI_NOT_FOUND);
+  EXPECT_TRUE(gDebug.reasons.empty());
 }
 
 TEST_F(Handler, FailedCheckRefusesBeforeAnyByteIsRead) {
@@ -239,7 +306,7 @@ TEST_F(Handler, FailedCheckRefusesBeforeAnyByteIsRead) {
   ASSERT_NE(page, MAP_FAILED);
   gCheck.status = EFI_ACCESS_DENIED;
   UINTN size = 4096;
-  EXPECT_EQ(smm.Dispatch(kRequestGuid, page, &size), EFI_INVALID_PARAMETER);
+  ExpectRefusal(smm.Communicate(kRequestGuid, page, &size), "buffer check", EFI_ACCESS_DENIED);
   EXPECT_EQ(gCheck.calls, 1);
   EXPECT_EQ(gCheck.size, 4096u);
   EXPECT_EQ(smm.LocateCalls(kTokenGuid), 0u);
@@ -256,15 +323,15 @@ TEST_F(Handler, SizeIsReadOnceSoTheVettedSizeIsTheOneUsed) {
   auto req = Request();
   UINTN size = req.size();
   gCheck.resize = &size;
-  EXPECT_EQ(smm.Dispatch(kRequestGuid, req.data(), &size), EFI_SUCCESS);
+  EXPECT_EQ(smm.Communicate(kRequestGuid, req.data(), &size), EFI_SUCCESS);
   EXPECT_EQ(gCheck.size, 992u);
   EXPECT_EQ(tokens.Calls(), ExpectedCalls(req.data() + 1));
 }
 
-TEST_F(Handler, WrongCommandIsUnsupportedWithoutTokenService) {
+TEST_F(Handler, WrongCommandIsRefusedWithoutTokenService) {
   for (uint8_t command : {0xCA, 0x00, 0xCC, 0xFF}) {
     auto req = Request(command);
-    EXPECT_EQ(Send(req), EFI_UNSUPPORTED);
+    ExpectRefusal(Send(req), "command", EFI_UNSUPPORTED);
   }
   EXPECT_EQ(smm.LocateCalls(kTokenGuid), 0u);
   EXPECT_TRUE(tokens.Calls().empty());
@@ -283,27 +350,31 @@ TEST(SetupTokenSmmStartup, WithoutBufferCheckEveryRequestIsRefused) {
   ASSERT_EQ(smm.HandlerCount(kRequestGuid), 1u);
   // Installing the check afterwards does not help: it is looked for once, at start-up.
   SMM_BUFFER_CHECK_PROTOCOL check{CheckBuffer};
-  EFI_HANDLE ch = nullptr;
+  DEBUG_PRINT_PROTOCOL debug{DebugPrint};
+  EFI_HANDLE ch = nullptr, dh = nullptr;
   ASSERT_EQ(smm.Install(&ch, kCheckGuid, &check), EFI_SUCCESS);
+  ASSERT_EQ(smm.Install(&dh, kDebugGuid, &debug), EFI_SUCCESS);
   gCheck = CheckState{};
+  gDebug = DebugState{};
   for (uint8_t command : {0xCB, 0xCA, 0x00}) {
     std::vector<uint8_t> req(2048, 0xFF);
     req[0] = command;
     UINTN size = req.size();
-    EXPECT_EQ(smm.Dispatch(kRequestGuid, req.data(), &size), EFI_INVALID_PARAMETER);
+    EXPECT_EQ(smm.Communicate(kRequestGuid, req.data(), &size), EFI_NOT_FOUND);
   }
+  EXPECT_EQ(gDebug.reasons, std::vector<std::string>(3, "no buffer check"));
   EXPECT_EQ(gCheck.calls, 0);
   EXPECT_TRUE(tokens.Calls().empty());
   EXPECT_EQ(smm.LocateCalls(kTokenGuid), 0u);
   platform.BootServices()->FreePool((void *)(uintptr_t)pcd.Get(EXCHANGE_BUFFER_PCD_TOKEN));
 }
 
-TEST_F(Handler, MissingTokenServiceReturnsTheLocateStatusAndWritesNothing) {
+TEST_F(Handler, MissingTokenServiceIsRefusedWithTheLocateStatusAndWritesNothing) {
   ASSERT_EQ(smm.Uninstall(token_handle, kTokenGuid, tokens.Interface()), EFI_SUCCESS);
   auto req = Request();
-  EXPECT_EQ(Send(req), EFI_NOT_FOUND);
+  ExpectRefusal(Send(req), "no token service", EFI_NOT_FOUND);
   smm.FailLocate(kTokenGuid, EFI_ACCESS_DENIED);
-  EXPECT_EQ(Send(req), EFI_ACCESS_DENIED);
+  ExpectRefusal(Send(req), "no token service", EFI_ACCESS_DENIED);
   EXPECT_TRUE(tokens.Calls().empty());
 }
 
@@ -322,10 +393,10 @@ TEST_F(Handler, TokenServiceIsLocatedAnewForEachRequest) {
   EXPECT_EQ(smm.LocateCalls(kTokenGuid), 2u);
 }
 
-TEST_F(Handler, RefusedOpeningComesBackAsTheHandlersStatus) {
+TEST_F(Handler, RefusedOpeningIsARefusalWithTheServicesStatus) {
   tokens.FailOpen(EFI_NOT_READY);
   auto req = Request();
-  EXPECT_EQ(Send(req), EFI_NOT_READY);
+  ExpectRefusal(Send(req), "token service", EFI_NOT_READY);
   ASSERT_EQ(tokens.Calls().size(), 1u);
   EXPECT_EQ(tokens.Calls()[0].op, Op::Open);
 }

@@ -119,6 +119,32 @@ TEST(FakeSmm, ProtocolDatabaseAndNotifications) {
   EXPECT_EQ(gSeen.count, 1);
 }
 
+EFI_STATUS gReturn;
+EFI_STATUS EFIAPI Returns(EFI_HANDLE, const VOID *, VOID *, UINTN *) { return gReturn; }
+
+// The sender sees what the firmware's SMM core makes of a handler's status;
+// a status no SMI handler may return fails the test.
+TEST(FakeSmm, CommunicateShowsTheSenderWhatTheCoreMakesOfTheStatus) {
+  fake::Platform platform;
+  fake::Smm smm(platform);
+  EFI_HANDLE d = nullptr;
+  ASSERT_EQ(smm.Table()->SmiHandlerRegister(Returns, &kA, &d), EFI_SUCCESS);
+  struct {
+    EFI_STATUS handler, sender;
+  } cases[] = {{EFI_SUCCESS, EFI_SUCCESS},
+               {EFI_WARN_INTERRUPT_SOURCE_QUIESCED, EFI_SUCCESS},
+               {EFI_WARN_INTERRUPT_SOURCE_PENDING, EFI_NOT_FOUND},
+               {EFI_INTERRUPT_PENDING, EFI_NOT_FOUND}};
+  int buffer = 0;
+  UINTN size = sizeof buffer;
+  for (const auto &c : cases) {
+    gReturn = c.handler;
+    EXPECT_EQ(smm.Communicate(kA, &buffer, &size), c.sender) << std::hex << c.handler;
+  }
+  gReturn = EFI_INVALID_PARAMETER;
+  EXPECT_NONFATAL_FAILURE(smm.Communicate(kA, &buffer, &size), "may not return");
+}
+
 TEST(FakeSmm, HandlersAreRecordedDispatchedAndUnregistered) {
   fake::Platform platform;
   fake::Smm smm(platform);

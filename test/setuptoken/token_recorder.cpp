@@ -73,42 +73,42 @@ TokenRecorder &TokenRecorder::Owner(TOKEN_SERVICE_PROTOCOL *This, const char *en
 EFI_STATUS EFIAPI TokenRecorder::Open(TOKEN_SERVICE_PROTOCOL *This, TOKEN_SERVICE_PROTOCOL *Service) {
   TokenRecorder &r = Owner(This, "Open");
   EXPECT_EQ(Service, This) << "the opening call takes the interface again as its second argument";
-  r.calls_.push_back({Op::Open});
+  r.Record({Op::Open});
   return r.open_status_;
 }
 EFI_STATUS EFIAPI TokenRecorder::Level(TOKEN_SERVICE_PROTOCOL *This, UINT8 Level) {
   TokenRecorder &r = Owner(This, "SetLevel");
-  r.calls_.push_back({Op::Level, Level});
+  r.Record({Op::Level, Level});
   return r.other_status_;
 }
 EFI_STATUS EFIAPI TokenRecorder::SetBool(TOKEN_SERVICE_PROTOCOL *This, UINT8 Level, UINT32 Token, BOOLEAN Value) {
   TokenRecorder &r = Owner(This, "SetBool");
-  r.calls_.push_back({Op::Bool, Level, Token, Value});
+  r.Record({Op::Bool, Level, Token, Value});
   return r.other_status_;
 }
 EFI_STATUS EFIAPI TokenRecorder::Set8(TOKEN_SERVICE_PROTOCOL *This, UINT8 Level, UINT32 Token, UINT8 Value) {
   TokenRecorder &r = Owner(This, "Set8");
-  r.calls_.push_back({Op::U8, Level, Token, Value});
+  r.Record({Op::U8, Level, Token, Value});
   return r.other_status_;
 }
 EFI_STATUS EFIAPI TokenRecorder::Set16(TOKEN_SERVICE_PROTOCOL *This, UINT8 Level, UINT32 Token, UINT16 Value) {
   TokenRecorder &r = Owner(This, "Set16");
-  r.calls_.push_back({Op::U16, Level, Token, Value});
+  r.Record({Op::U16, Level, Token, Value});
   return r.other_status_;
 }
 EFI_STATUS EFIAPI TokenRecorder::Set32(TOKEN_SERVICE_PROTOCOL *This, UINT8 Level, UINT32 Token, UINT32 Value) {
   TokenRecorder &r = Owner(This, "Set32");
-  r.calls_.push_back({Op::U32, Level, Token, Value});
+  r.Record({Op::U32, Level, Token, Value});
   return r.other_status_;
 }
 EFI_STATUS EFIAPI TokenRecorder::Finish(TOKEN_SERVICE_PROTOCOL *This) {
   TokenRecorder &r = Owner(This, "Finish");
-  r.calls_.push_back({Op::Finish});
+  r.Record({Op::Finish});
   return r.other_status_;
 }
 EFI_STATUS EFIAPI TokenRecorder::Close(TOKEN_SERVICE_PROTOCOL *This) {
   TokenRecorder &r = Owner(This, "Close");
-  r.calls_.push_back({Op::Close});
+  r.Record({Op::Close});
   return r.other_status_;
 }
 EFI_STATUS EFIAPI TokenRecorder::Unexpected(TOKEN_SERVICE_PROTOCOL *) {

@@ -3,6 +3,7 @@
 // fail every other entry.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -41,6 +42,9 @@ class TokenRecorder {
   // Only the setter calls, without the framing calls.
   std::vector<TokenCall> Writes() const;
   void Clear() { calls_.clear(); }
+  // Runs after every call is recorded, as another processor writing the
+  // caller's memory while the token service runs would.
+  void OnEachCall(std::function<void()> hook) { on_call_ = std::move(hook); }
 
  private:
   struct Iface {
@@ -61,6 +65,11 @@ class TokenRecorder {
   Iface iface_{};
   EFI_STATUS open_status_ = EFI_SUCCESS, other_status_ = EFI_SUCCESS;
   std::vector<TokenCall> calls_;
+  std::function<void()> on_call_;
+  void Record(const TokenCall &c) {
+    calls_.push_back(c);
+    if (on_call_) on_call_();
+  }
 };
 
 }  // namespace tokentest

@@ -3,6 +3,7 @@
 // volumes that fail, appear or vanish, and that nothing leaks on any path.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -236,6 +237,38 @@ TEST_F(BrowserTest, MalformedRecordsAreNeitherTrustedNorListed) {
   EXPECT_EQ(fake::Narrow(BiosFileList[1]->FileName), "GOOD.ROM");
 }
 
+// Mended: a directory that never reports its end (the same entry again and
+// again, or endless short records) ends after BIOS_DIRECTORY_MAX_ENTRIES
+// entries per pass, as if the directory ended there.
+TEST_F(BrowserTest, EndlessDirectoryEndsAtTheEntryBound) {
+  std::vector<uint8_t> shortrec(16, 0);
+  shortrec[0] = 16;
+  struct Case {
+    const char *what;
+    std::function<void(fake::FsNode &)> last;
+    size_t listed;
+  } cases[] = {
+      {"a skipped entry", [](fake::FsNode &r) { r.AddFile(u"SMALL.TXT", 100); }, 1},
+      {"a short record", [&](fake::FsNode &r) { r.AddRaw(shortrec); }, 1},
+      {"a BIOS file", [](fake::FsNode &r) { r.AddFile(u"AGAIN.ROM", 64 * KiB); }, BIOS_DIRECTORY_MAX_ENTRIES},
+  };
+  for (const Case &c : cases) {
+    fake::Volume &v = fs->AddVolume();
+    v.Root().AddFile(u"FIRST.ROM", 64 * KiB);
+    c.last(v.Root());
+    v.EndlessDirectories(true);
+    VolumeSelection = fs->VolumeCount() - 1;
+    EXPECT_EQ(Open(VolumeSelection), EFI_SUCCESS) << c.what;  // the filling pass read what it counted
+    EXPECT_EQ(BiosFileCount, c.listed) << c.what;
+    EXPECT_EQ(v.DirectoryReads(), BIOS_DIRECTORY_MAX_ENTRIES + c.listed) << c.what;
+    ASSERT_GT(BiosFileCount, 0u);
+    EXPECT_EQ(fake::Narrow(BiosFileList[0]->FileName), "FIRST.ROM");
+    // A lone call stops there too.
+    EFI_FILE_INFO *info = nullptr;
+    if (c.listed == 1) EXPECT_EQ(ReadNextBiosFile(RootDirectory, &info), EFI_LOAD_ERROR) << c.what;
+  }
+}
+
 // ---- Opening volumes ----
 
 TEST_F(BrowserTest, VolumeThatCannotBeOpenedKeepsThePreviousList) {
@@ -442,6 +475,27 @@ TEST_F(BrowserTest, LongNamesAreCutAtTheTextWidthAndMarksTakeTheLastColumn) {
   EXPECT_EQ(Row(FileListWindow, 0, 21), ">ABCDEFGHIJKLMNO     ");
   EXPECT_EQ(Row(FileListWindow, 1, 21), " ABCDEFGHIJKLMNO     ");
   EXPECT_EQ(Row(FileListWindow, 6, 21), " ABCDEFGHIJKLMNv     ");
+}
+
+// Mended: control characters in a name neither move the rest of it to
+// another row nor reach the console; each shows as '?' on the name's own
+// row, in the list and the date line. The record itself is left as read.
+TEST_F(BrowserTest, ControlCharactersInNamesShowAsQuestionMarksOnOneRow) {
+  fake::Volume &v = fs->AddVolume();
+  const std::u16string names[] = {u"A\nB.ROM", u"C\rD.ROM", u"E\x1b[2JF", u"G\x7fH\x9bI\tJ"};
+  for (const auto &n : names) v.Root().AddFile(n, 64 * KiB, FsDate(2000, 1, 2));
+  Open(0);
+  UINTN sel = 0;
+  ASSERT_EQ(ShowFileList(0, &sel), EFI_SUCCESS);
+  EXPECT_EQ(Row(FileListWindow, 0), Pad(">A?B.ROM"));
+  EXPECT_EQ(Row(FileListWindow, 1), Pad(" C?D.ROM"));
+  EXPECT_EQ(Row(FileListWindow, 2), Pad(" E?[2JF"));
+  EXPECT_EQ(Row(FileListWindow, 3), Pad(" G?H?I?J"));
+  EXPECT_EQ(Row(FileListWindow, 4), Pad(""));
+  ASSERT_EQ(ShowFileDate(&sel), EFI_SUCCESS);
+  EXPECT_EQ(Row(FileInfoWindow, 3, 77), Pad("    File Date    : A?B.ROM (01/02/2000) ", 77));
+  EXPECT_EQ(Row(FileInfoWindow, 4, 77), Pad("", 77));
+  EXPECT_EQ(std::u16string(BiosFileList[0]->FileName), names[0]);
 }
 
 TEST_F(BrowserTest, OutOfRangeSelectionsAreClampedAndStoredBack) {

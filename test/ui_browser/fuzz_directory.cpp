@@ -1,9 +1,11 @@
 // Fuzzes the browser with the directory records a file system hands back.
 // Input: the unit and maximum sizes (8 bytes each, little endian), one byte
-// choosing an allocation to fail (0: none), then records, each a 16-bit
-// little-endian length and that many bytes, returned by Read verbatim.
-// Every listed record must satisfy the size rule, be no directory, carry a
-// terminated name inside its buffer, and everything must be released.
+// whose low seven bits choose an allocation to fail (0: none) and whose top
+// bit makes the directory endless (the last record comes again forever),
+// then records, each a 16-bit little-endian length and that many bytes,
+// returned by Read verbatim. Every listed record must satisfy the size rule,
+// be no directory, carry a terminated name inside its buffer; every name must
+// be drawn without a control character; and everything must be released.
 // The platform, screen and volume are made once; each input refills the root.
 #include <algorithm>
 #include <cstdint>
@@ -32,6 +34,7 @@ void Check(bool ok) {
 // Every listed record obeys the caller's rule and can be drawn safely.
 void CheckList() {
   Check((BiosFileList == nullptr) == (BiosFileCount == 0));
+  Check(BiosFileCount <= BIOS_DIRECTORY_MAX_ENTRIES);
   for (UINTN i = 0; i < BiosFileCount; i++) {
     const EFI_FILE_INFO *f = BiosFileList[i];
     Check(f != nullptr);
@@ -42,6 +45,15 @@ void CheckList() {
     for (UINTN c = 0; c < (BIOS_FILE_INFO_SIZE - SIZE_OF_EFI_FILE_INFO) / 2 && !terminated; c++)
       terminated = f->FileName[c] == 0;
     Check(terminated);
+  }
+}
+
+// A drawn row holds no control character: names stay on their own row and
+// send nothing but text to the console.
+void CheckPrintable(UI_WINDOW *w, UINTN row) {
+  for (UINTN c = 0; c < w->Width; c++) {
+    const CHAR16 ch = w->CellChars[row * w->Width + c];
+    Check(ch >= 0x20 && !(ch >= 0x7F && ch < 0xA0));
   }
 }
 
@@ -91,14 +103,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (BiosFileMaxSize == 0) BiosFileMaxSize = ~0ULL;
 
   if (ShowVolumeList(0, &VolumeSelection) == EFI_SUCCESS && VolumeCount == 1) {
-    if (data[16]) rig->plat.FailAllocation(data[16]);
+    rig->volume->EndlessDirectories(data[16] & 0x80);
+    if (data[16] & 0x7F) rig->plat.FailAllocation(data[16] & 0x7F);
     OpenBiosVolume(VolumeHandles[0]);
     rig->plat.FailAllocation(0);
     CheckList();
-    for (UINTN sel = 0; sel <= BiosFileCount; sel++) {
+    for (UINTN sel = 0; sel <= BiosFileCount && sel <= 66; sel++) {  // every row of a listing of records, not of an endless one
       UINTN s = sel;
-      if (ShowFileList(static_cast<BOOLEAN>(sel & 1), &s) == EFI_SUCCESS) Check(s < BiosFileCount);
-      ShowFileDate(&s);
+      if (ShowFileList(static_cast<BOOLEAN>(sel & 1), &s) == EFI_SUCCESS) {
+        Check(s < BiosFileCount);
+        for (UINTN r = 0; r < FileListWindow->Height; r++) CheckPrintable(FileListWindow, r);
+      }
+      if (ShowFileDate(&s) == EFI_SUCCESS && s < BiosFileCount) {
+        CheckPrintable(FileInfoWindow, 3);
+        CheckPrintable(FileInfoWindow, 4);
+      }
     }
   }
   ReleaseFileBrowser();

@@ -7,9 +7,19 @@ protocols, the way a dispatcher decides whether a driver may start.
 
 lists each file with its sections and dependency expression, and exits
 non-zero on the first fault."""
+import argparse
 import struct
 import sys
 import uuid
+
+# Names of the protocols our dependency expressions use, for the listing.
+PROTOCOL_NAMES = {
+    "1E5668E2-8481-11D4-BCF1-0080C73C8881": "gEfiVariableArchProtocolGuid",
+    "11B34006-D85B-4D0A-A290-D5A571310EF7": "gPcdProtocolGuid",
+    "13A3F0F6-264A-3EF0-F2E0-DEC512342F34": "gEfiPcdProtocolGuid",
+    "F4CCBFB7-F6E0-47FD-9DD4-10A8F150C191": "gEfiSmmBase2ProtocolGuid",
+    "DA473D7F-4B31-4D63-92B7-3D905EF84B84": "gSmmBufferCheckProtocolGuid",
+}
 
 SECTION_NAMES = {0x10: "PE32", 0x13: "DXE_DEPEX", 0x14: "VERSION", 0x15: "UI", 0x19: "RAW", 0x1C: "MM_DEPEX"}
 TYPE_DRIVER, TYPE_SMM, TYPE_PAD = 0x07, 0x0A, 0xF0
@@ -199,6 +209,49 @@ def evaluate_depex(code, installed):
     raise Fault("expression without END")
 
 
+def depex_text(code):
+    """The expression in infix form with protocol names, e.g.
+    'gPcdProtocolGuid AND gEfiPcdProtocolGuid'; a malformed stream is a fault."""
+    stack, at = [], 0
+    names = {0x00: "BEFORE", 0x01: "AFTER"}
+    made_by_operator = False
+    while at < len(code):
+        op = code[at]
+        at += 1
+        if op != END:
+            made_by_operator = op in (AND, OR)
+        if op in (PUSH, BEFORE, AFTER):
+            if at + 16 > len(code):
+                raise Fault("%s runs past the expression" % ("PUSH" if op == PUSH else names[op]))
+            g = _guid(code[at:at + 16])
+            at += 16
+            g = PROTOCOL_NAMES.get(g, g)
+            stack.append(g if op == PUSH else "%s %s" % (names[op], g))
+        elif op in (AND, OR):
+            if len(stack) < 2:
+                raise Fault("%s with %d operands" % ("AND" if op == AND else "OR", len(stack)))
+            b, a = stack.pop(), stack.pop()
+            stack.append("(%s %s %s)" % (a, "AND" if op == AND else "OR", b))
+        elif op == NOT:
+            if not stack:
+                raise Fault("NOT without an operand")
+            stack.append("NOT " + stack.pop())
+        elif op in (TRUE, FALSE):
+            stack.append("TRUE" if op == TRUE else "FALSE")
+        elif op == SOR:
+            stack.append("SOR")
+        elif op == END:
+            if not stack:
+                raise Fault("END with nothing before it")
+            # The outermost AND/OR needs no parentheses of its own.
+            if stack[-1].startswith("(") and made_by_operator:
+                stack[-1] = stack[-1][1:-1]
+            return " ".join(stack)
+        else:
+            raise Fault("opcode %#x" % op)
+    raise Fault("expression without END")
+
+
 def describe(f):
     parts = []
     for s in f.sections:
@@ -208,18 +261,20 @@ def describe(f):
         elif s.kind == 0x14:
             name += " %d %r" % (s.build_number(), s.text())
         elif s.kind in (0x13, 0x1C):
-            name += " [%s]" % " ".join(depex_guids(s.body)) if depex_guids(s.body) else " [TRUE]"
+            name += " [%s]" % depex_text(s.body)
         else:
             name += " %d bytes" % len(s.body)
         parts.append(name)
     return "%s type %#04x: %s" % (f.name, f.kind, "; ".join(parts))
 
 
-def main(paths):
-    for path in paths:
-        with open(path, "rb") as fh:
-            data = fh.read()
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("paths", nargs="+", metavar="FILE", help="a firmware volume (.fv) or firmware file (.ffs)")
+    for path in ap.parse_args(argv).paths:
         try:
+            with open(path, "rb") as fh:
+                data = fh.read()
             if path.endswith(".fv"):
                 files = read_volume(data)
             else:
@@ -227,7 +282,7 @@ def main(paths):
                 if size != len(data):
                     raise Fault("file size %d, %d bytes on disk" % (size, len(data)))
                 files = [f]
-        except Fault as e:
+        except (Fault, OSError) as e:
             print("%s: %s" % (path, e), file=sys.stderr)
             return 1
         print(path)
@@ -237,4 +292,4 @@ def main(paths):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    sys.exit(main())

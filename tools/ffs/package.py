@@ -27,54 +27,14 @@ sys.path.insert(0, os.path.join(ROOT, "tools", "fv"))
 
 import fvpack  # noqa: E402
 
-# Protocols the dependency expressions name.
-VARIABLE_ARCH = "1E5668E2-8481-11D4-BCF1-0080C73C8881"   # GetVariable works
-PCD = "11B34006-D85B-4D0A-A290-D5A571310EF7"             # the PCD protocol the library reads tokens from
-PI_PCD = "13A3F0F6-264A-3EF0-F2E0-DEC512342F34"          # the PI PCD protocol the library checks for
-SMM_BASE2 = "F4CCBFB7-F6E0-47FD-9DD4-10A8F150C191"       # the SMM system table
-SMM_BUFFER_CHECK = "DA473D7F-4B31-4D63-92B7-3D905EF84B84"  # vets every settings request
+sys.path.insert(0, HERE)
 
-# What the shared driver library's start-up reads before a driver's own work.
-LIBRARY = "%s AND %s" % (PCD, PI_PCD)
+import manifest  # noqa: E402
 
-
-class Driver:
-    """One deliverable and how it is filed: the file name GUID stays the same
-    from release to release, since a board's image and its update tools find
-    the file by it."""
-
-    def __init__(self, name, guid, file_type, depex, version, why):
-        self.name = name
-        self.guid = guid
-        self.file_type = file_type  # "driver" or "smm"
-        self.depex = depex
-        self.build, self.version = version
-        self.why = why
-
-    @property
-    def depex_kind(self):
-        return "mm" if self.file_type == "smm" else "dxe"
-
-
-DRIVERS = [
-    Driver("TarvexUIV4x64", "391081C1-FA9D-4AEB-BC5D-A1573F269C2E", "driver", "TRUE", (403, "4.03"),
-           "installs its protocol with boot services alone"),
-    Driver("NetIdentityDxe", "C34A3A5A-BF3A-4F73-BF40-E7F9823BE44E", "driver", LIBRARY, (1, "1.0"),
-           "library start-up; its variables are written at End-of-DXE, after every architectural protocol"),
-    Driver("SetupTokenSmm", "6E7B20E1-0AA5-48D8-8270-8B23CACBD406", "smm",
-           "%s AND %s AND %s" % (SMM_BASE2, PCD, SMM_BUFFER_CHECK), (1, "1.0"),
-           "SMM table, publishes its buffer through a PCD, keeps the buffer check from start-up"),
-    Driver("BootDelayDxe", "99D82239-6836-4747-A522-20F71CCEAA01", "driver",
-           "%s AND %s" % (VARIABLE_ARCH, LIBRARY), (1, "1.0"),
-           "library start-up, then reads the Setup variable"),
-    Driver("PstateOverrideDxe", "0A999C5B-161A-424F-9FF8-BE9B7BE994A6", "driver",
-           "%s AND %s" % (VARIABLE_ARCH, LIBRARY), (1, "1.0"),
-           "library start-up, then reads the P-state variable"),
-    Driver("PcdCacheDxe", "A564EEF6-ED30-4DF5-B1CD-06423AD468F3", "driver", LIBRARY, (1, "1.0"),
-           "library start-up only"),
-    Driver("PcdCacheLiteDxe", "95C8BF7A-E948-425D-AB69-4ACDEAA52BBF", "driver", LIBRARY, (1, "1.0"),
-           "library start-up only"),
-]
+# One per deliverable, from the manifests beside each image.mk: the file name
+# GUID stays the same from release to release, since a board's image and its
+# update tools find the file by it.
+DRIVERS = manifest.load()
 
 # The SMM file goes to the board's SMM-capable volume, not into drivers.fv.
 VOLUME_FILE_TYPES = ("driver",)
@@ -91,6 +51,62 @@ def firmware_file(driver, image):
     return fvpack.ffs_file(driver.guid, driver.file_type, sections)
 
 
+def module_files(driver, image):
+    """The files of one EDK II binary module: {file name: bytes}. The .ui and
+    .ver files are the complete leaf sections, as a firmware-file tool takes
+    them; the .depex file is the bare expression, as an INF's DXE_DEPEX or
+    SMM_DEPEX entry expects."""
+    return {
+        driver.name + ".efi": image,
+        driver.name + ".depex": driver.depex_bytes,
+        driver.name + ".ui": fvpack.ui_section(driver.name),
+        driver.name + ".ver": fvpack.version_section(driver.build, driver.version),
+        driver.name + ".ffs": firmware_file(driver, image),
+        driver.name + ".inf": manifest.inf_text(driver).encode(),
+    }
+
+
+def write_edk2_package(build, files, out=sys.stdout):
+    """build/package/: one folder per driver with its binary module, the DEC,
+    the FDF fragment and the pictures. Returns the paths written."""
+    root = os.path.join(build, "package")
+    written = []
+    for driver, image in files:
+        for name, data in module_files(driver, image).items():
+            path = os.path.join(root, driver.name, name)
+            write_file(path, data)
+            written.append(path)
+    pictures = picture_files(build)
+    for name, guid, bmps in pictures:
+        for bmp in bmps:
+            with open(os.path.join(build, "artwork", bmp), "rb") as fh:
+                path = os.path.join(root, "Pictures", bmp)
+                write_file(path, fh.read())
+                written.append(path)
+        ffs = os.path.join(build, "fv", "pictures", name + ".ffs")
+        if os.path.exists(ffs):
+            with open(ffs, "rb") as fh:
+                path = os.path.join(root, "Pictures", name + ".ffs")
+                write_file(path, fh.read())
+                written.append(path)
+    drivers = [d for d, _ in files]
+    for name, text in ((manifest.PACKAGE_NAME + ".dec", manifest.dec_text(drivers)),
+                       (manifest.PACKAGE_NAME + ".fdf.inc", manifest.fdf_text(drivers, pictures))):
+        path = os.path.join(root, name)
+        write_file(path, text.encode())
+        written.append(path)
+    print("%-22s %6d files  binary modules, DEC, FDF fragment, pictures" % ("package/", len(written)), file=out)
+    return written
+
+
+def picture_files(build):
+    """[(name, file GUID, [bmp names])] of the UI's pictures, as tools/fv/fv.mk
+    names them; empty when the artwork has not been drawn."""
+    if not os.path.isdir(os.path.join(build, "artwork")):
+        return []
+    return [(n, guid, [p + ".bmp" for p in pics]) for n, guid, pics in manifest.picture_table()]
+
+
 def drivers_volume(files):
     """The volume of the DXE files: files is [(Driver, ffs bytes)]."""
     return fvpack.volume([data for driver, data in files if driver.file_type in VOLUME_FILE_TYPES])
@@ -103,10 +119,16 @@ def package(build, out=sys.stdout):
     fv_dir = os.path.join(build, "fv")
     os.makedirs(ffs_dir, exist_ok=True)
     os.makedirs(fv_dir, exist_ok=True)
-    files, written = [], []
+    files, written, images = [], [], []
     for driver in DRIVERS:
         with open(os.path.join(efi_dir, driver.name + ".efi"), "rb") as fh:
-            data = firmware_file(driver, fh.read())
+            image = fh.read()
+        missing = driver.missing_from_image(image)
+        if missing:
+            raise manifest.ManifestError("%s.efi does not carry the GUIDs of %s that %s lists"
+                                         % (driver.name, ", ".join(missing), driver.path))
+        images.append((driver, image))
+        data = firmware_file(driver, image)
         path = os.path.join(ffs_dir, driver.name + ".ffs")
         write_file(path, data)
         files.append((driver, data))
@@ -119,11 +141,13 @@ def package(build, out=sys.stdout):
     write_file(path, volume)
     written.append(path)
     print("%-22s %6d bytes  the six DXE files" % ("drivers.fv", len(volume)), file=out)
+    written += write_edk2_package(build, images, out)
     return written
 
 
 def write_file(path, data):
     # Written beside and renamed, so a failed run never leaves half a file.
+    os.makedirs(os.path.dirname(path), exist_ok=True)
     tmp = path + ".part"
     with open(tmp, "wb") as fh:
         fh.write(data)
@@ -137,11 +161,11 @@ def main(argv=None):
     args = ap.parse_args(argv)
     if args.list:
         for d in DRIVERS:
-            print("%-18s %s %-6s %s:%s  %s" % (d.name, d.guid, d.file_type, d.build, d.version, d.depex))
+            print("%-18s %s %-6s %s:%s  %s" % (d.name, d.guid, d.file_type, d.build, d.version, d.depex_names))
         return 0
     try:
         package(args.build)
-    except (fvpack.PackError, OSError) as e:
+    except (fvpack.PackError, manifest.ManifestError, OSError) as e:
         print("package: %s" % e, file=sys.stderr)
         return 1
     return 0

@@ -13,7 +13,7 @@ ARTWORK_STAMP := $(ARTWORK_DIR)/.drawn
 
 $(ARTWORK_STAMP): tools/artwork/draw.py tools/artwork/bmpwrite.py
 	@mkdir -p $(ARTWORK_DIR)
-	$(PYTHON) tools/artwork/draw.py $(ARTWORK_DIR)
+	$(if $(V),,@echo "  DRAW  $(ARTWORK_DIR)";)$(PYTHON) tools/artwork/draw.py $(ARTWORK_DIR)
 	@touch $@
 
 # name, file GUID, pictures in section order
@@ -36,13 +36,13 @@ digit_blank_PICS := digit_blank
 define PICTURE_FILE_RULE
 $(BUILD)/fv/pictures/$(1).ffs: $(ARTWORK_STAMP) tools/fv/fvpack.py
 	@mkdir -p $$(dir $$@)
-	$(FVPACK) ffs -o $$@ --guid $($(1)_GUID) --type freeform $$(foreach p,$($(1)_PICS),--raw $(ARTWORK_DIR)/$$(p).bmp)
+	$$(if $(V),,@echo "  FFS   $$@";)$(FVPACK) ffs -o $$@ --guid $($(1)_GUID) --type freeform $$(foreach p,$($(1)_PICS),--raw $(ARTWORK_DIR)/$$(p).bmp)
 endef
 $(foreach f,$(PICTURE_FILES),$(eval $(call PICTURE_FILE_RULE,$(f))))
 
 $(PICTURES_FV): $(foreach f,$(PICTURE_FILES),$(BUILD)/fv/pictures/$(f).ffs) tools/fv/fvpack.py
-	$(FVPACK) fv -o $@ $(filter %.ffs,$^)
-	$(FVPACK) dump $@ >/dev/null
+	$(if $(V),,@echo "  FV    $@";)$(FVPACK) fv -o $@ $(filter %.ffs,$^)
+	@$(FVPACK) dump $@ >/dev/null
 
 .PHONY: pictures-fv
 pictures-fv: $(PICTURES_FV)
@@ -55,5 +55,5 @@ pictures-fv: $(PICTURES_FV)
 define DRIVER_FFS
 $(BUILD)/fv/ffs/$(1).ffs: $(BUILD)/efi/$(1).efi tools/fv/fvpack.py
 	@mkdir -p $$(dir $$@)
-	$(FVPACK) ffs -o $$@ --guid $(2) --type $(or $(3),driver) --depex '$(or $(4),TRUE)' --pe32 $$< --ui $(1) --version 1
+	$$(if $(V),,@echo "  FFS   $$@";)$(FVPACK) ffs -o $$@ --guid $(2) --type $(or $(3),driver) --depex '$(or $(4),TRUE)' --pe32 $$< --ui $(1) --version 1
 endef

@@ -10,11 +10,13 @@ static const EFI_GUID SmmProbeGuid = BED_SMM_PROBE_GUID;
 static const EFI_GUID TokenProbeGuid = BED_TOKEN_PROBE_GUID;
 static const EFI_GUID PcdProbeGuid = BED_PCD_PROBE_GUID;
 static const EFI_GUID SettingsGuid = SETTINGS_REQUEST_GUID;
+static const EFI_GUID DebugProbeGuid = BED_DEBUG_PRINT_PROBE_GUID;
 
 #define REQUEST_SIZE 992
 
 struct Env {
-  EFI_HANDLE Smm, Tokens, Pcd;
+  EFI_HANDLE Smm, Tokens, Pcd, Debug;
+  BED_DEBUG_PRINT_PROBE *DebugProbe;
   BED_SMM_PROBE *SmmProbe;
   BED_TOKEN_PROBE *TokenProbe;
   BED_PCD_PROBE *PcdProbe;
@@ -31,12 +33,16 @@ static BOOLEAN Open(Env *E) {
   E->SmmProbe = (BED_SMM_PROBE *)BedLocate(SmmProbeGuid);
   E->TokenProbe = (BED_TOKEN_PROBE *)BedLocate(TokenProbeGuid);
   E->PcdProbe = (BED_PCD_PROBE *)BedLocate(PcdProbeGuid);
+  // Refusals are explained in the debug log; without the stand-in they are silent.
+  if (!EFI_ERROR(BedLoadStandIn(u"DebugPrintStandIn", &E->Debug)))
+    E->DebugProbe = (BED_DEBUG_PRINT_PROBE *)BedLocate(DebugProbeGuid);
   EFI_SMM_BASE2_PROTOCOL *base = (EFI_SMM_BASE2_PROTOCOL *)BedLocate(SmmBase2Guid);
   return base && !EFI_ERROR(base->GetSmstLocation(base, &E->Smst));
 }
 
 // The SMM driver stays resident (it has no unload); only the stand-ins go.
 static void Close(Env *E) {
+  if (E->Debug) BED_CHECK(BedUnloadStandIn(E->Debug) == EFI_SUCCESS, "unloading the debug print stand-in");
   if (E->Pcd) BED_CHECK(BedUnloadStandIn(E->Pcd) == EFI_SUCCESS, "unloading the PCD stand-in");
   if (E->TokenProbe) BED_CHECK(E->TokenProbe->Withdraw(BED_TOKEN_WITHDRAW_ALL) == EFI_SUCCESS, "withdrawing the token service");
   if (E->SmmProbe) BED_CHECK(E->SmmProbe->Withdraw() == EFI_SUCCESS, "withdrawing SMM Base2");
@@ -147,7 +153,24 @@ static EFI_STATUS Send(Env *E, const UINT8 *Request, UINTN Size) {
   UINTN size = Size;
   E->TokenProbe->CallCount = 0;
   E->TokenProbe->CheckCount = 0;
+  if (E->DebugProbe) E->DebugProbe->Clear();
   return E->Smst->SmiManage(&SettingsGuid, nullptr, (VOID *)Request, &size);
+}
+
+static BOOLEAN TextEqual(const CHAR8 *A, const CHAR8 *B) {
+  while (*A && *A == *B) A++, B++;
+  return *A == *B;
+}
+
+// A refused request comes back as "source pending" (the only refusal an SMI
+// handler may give; the SMM core shows the sender EFI_NOT_FOUND), with one
+// debug message that names the reason.
+static void ExpectRefusal(Env *E, EFI_STATUS Status, const CHAR8 *What, const CHAR8 *Message) {
+  BED_CHECK(Status == EFI_WARN_INTERRUPT_SOURCE_PENDING && E->TokenProbe->CallCount <= 1, "%a: %r with %u calls", What,
+            Status, (UINT32)E->TokenProbe->CallCount);
+  if (E->DebugProbe)
+    BED_CHECK(E->DebugProbe->Count == 1 && TextEqual(E->DebugProbe->Messages[0].Text, Message), "%a: %u messages, first \"%a\"",
+              What, (UINT32)E->DebugProbe->Count, E->DebugProbe->Messages[0].Text);
 }
 
 static UINT64 ServiceAddress() {
@@ -202,6 +225,7 @@ static void SetupTokenServes() {
   request[0] = 0xCB;
   status = Send(&e, request, REQUEST_SIZE);
   BED_CHECK(status == EFI_SUCCESS, "all-0xFF request: %r", status);
+  if (e.DebugProbe) BED_CHECK(e.DebugProbe->Count == 0, "accepted request: %u debug messages", (UINT32)e.DebugProbe->Count);
   BED_CHECK(e.TokenProbe->CheckCount == 1 && e.TokenProbe->CheckedBuffer == (UINT64)(UINTN)request &&
                 e.TokenProbe->CheckedSize == REQUEST_SIZE,
             "buffer check: %u calls, last %lx size %lu", (UINT32)e.TokenProbe->CheckCount, e.TokenProbe->CheckedBuffer,
@@ -227,28 +251,31 @@ static void SetupTokenServes() {
   // Refusals: wrong command, failed check, short request, failed opening.
   request[0] = 0xCA;
   status = Send(&e, request, REQUEST_SIZE);
-  BED_CHECK(status == EFI_UNSUPPORTED && e.TokenProbe->CallCount == 0, "command 0xCA: %r with %u calls", status,
-            (UINT32)e.TokenProbe->CallCount);
+  ExpectRefusal(&e, status, "command 0xCA", "[SetupTokenSmm] SettingsRequest refused: command, Status: Unsupported\n");
+  BED_CHECK(e.TokenProbe->CallCount == 0, "command 0xCA: %u token calls", (UINT32)e.TokenProbe->CallCount);
   request[0] = 0xCB;
   e.TokenProbe->CheckStatus = EFI_ACCESS_DENIED;
   status = Send(&e, request, REQUEST_SIZE);
   e.TokenProbe->CheckStatus = EFI_SUCCESS;
-  BED_CHECK(status == EFI_INVALID_PARAMETER && e.TokenProbe->CallCount == 0, "refused buffer: %r with %u calls", status,
-            (UINT32)e.TokenProbe->CallCount);
+  ExpectRefusal(&e, status, "refused buffer", "[SetupTokenSmm] SettingsRequest refused: buffer check, Status: Access Denied\n");
+  BED_CHECK(e.TokenProbe->CallCount == 0, "refused buffer: %u token calls", (UINT32)e.TokenProbe->CallCount);
   status = Send(&e, request, REQUEST_SIZE - 1);
-  BED_CHECK(status == EFI_INVALID_PARAMETER && e.TokenProbe->CallCount == 0, "991-byte request: %r with %u calls", status,
-            (UINT32)e.TokenProbe->CallCount);
+  ExpectRefusal(&e, status, "991-byte request", "[SetupTokenSmm] SettingsRequest refused: short request, Status: Invalid Parameter\n");
+  BED_CHECK(e.TokenProbe->CallCount == 0, "991-byte request: %u token calls", (UINT32)e.TokenProbe->CallCount);
   e.TokenProbe->OpenStatus = EFI_DEVICE_ERROR;
   status = Send(&e, request, REQUEST_SIZE);
   e.TokenProbe->OpenStatus = EFI_SUCCESS;
-  BED_CHECK(status == EFI_DEVICE_ERROR && e.TokenProbe->CallCount == 1 && e.TokenProbe->Calls[0].Entry == BED_TOKEN_CALL_OPEN,
-            "failing opening call: %r with %u calls", status, (UINT32)e.TokenProbe->CallCount);
+  ExpectRefusal(&e, status, "failing opening call", "[SetupTokenSmm] SettingsRequest refused: token service, Status: Device Error\n");
+  BED_CHECK(e.TokenProbe->CallCount == 1 && e.TokenProbe->Calls[0].Entry == BED_TOKEN_CALL_OPEN,
+            "failing opening call: %u calls", (UINT32)e.TokenProbe->CallCount);
 
-  // Without the token service the locate status comes back and nothing is written.
+  // Without the token service the request is refused and nothing is written.
   BED_CHECK(e.TokenProbe->Withdraw(BED_TOKEN_WITHDRAW_SERVICE) == EFI_SUCCESS, "withdrawing the token service");
   status = Send(&e, request, REQUEST_SIZE);
-  BED_CHECK(status == EFI_NOT_FOUND && e.TokenProbe->CallCount == 0 && e.TokenProbe->CheckCount == 1,
-            "request without token service: %r, %u calls", status, (UINT32)e.TokenProbe->CallCount);
+  ExpectRefusal(&e, status, "request without token service",
+                "[SetupTokenSmm] SettingsRequest refused: no token service, Status: Not Found\n");
+  BED_CHECK(e.TokenProbe->CallCount == 0 && e.TokenProbe->CheckCount == 1, "request without token service: %u calls",
+            (UINT32)e.TokenProbe->CallCount);
   gBS->FreePool(request);
   Close(&e);
 }
@@ -281,8 +308,9 @@ static void SetupTokenWithoutBufferCheck() {
     gBS->SetMem(request, REQUEST_SIZE, 0xFF);
     request[0] = 0xCB;
     status = Send(&e, request, REQUEST_SIZE);
-    BED_CHECK(status == EFI_INVALID_PARAMETER && e.TokenProbe->CallCount == 0,
-              "request without a buffer check: %r with %u token calls", status, (UINT32)e.TokenProbe->CallCount);
+    ExpectRefusal(&e, status, "request without a buffer check",
+                  "[SetupTokenSmm] SettingsRequest refused: no buffer check, Status: Invalid Parameter\n");
+    BED_CHECK(e.TokenProbe->CallCount == 0, "request without a buffer check: %u token calls", (UINT32)e.TokenProbe->CallCount);
     gBS->FreePool(request);
   }
   Close(&e);

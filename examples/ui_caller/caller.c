@@ -1,0 +1,80 @@
+/* A minimal caller of UI_SCREEN_PROTOCOL in plain C: the user picks a BIOS
+ * file, confirms it in the message box, watches a progress bar, and any key
+ * then ends the run. Built as a UEFI application; its entry is UiCallerMain. */
+#include "ui_screen.h"
+
+#ifndef NULL
+#define NULL ((VOID *)0)
+#endif
+
+static UI_SCREEN_PROTOCOL *Ui;
+
+static EFI_STATUS UI_SCREEN_EFIAPI ChosenEnter(EFI_FILE_PROTOCOL *Root, EFI_FILE_INFO *File, VOID *Context) {
+  UI_TEXT_POSITION at = {UI_WINDOW_MESSAGE_BOX, 0, 0, 1, TEXT_MODE_CENTRE, 0};
+  (void)Root;
+  (void)Context;
+  Ui->Print(&at, NULL, u"Flash %s ?", File->FileName);
+  at.Row = 3;
+  Ui->Print(&at, NULL, u"%d bytes", (UINT64)File->FileSize);
+  at.Row = 5;
+  Ui->Print(&at, NULL, u"Enter: yes   Esc: no");
+  return EFI_SUCCESS;
+}
+
+static EFI_STATUS UI_SCREEN_EFIAPI ChosenKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
+  (void)State;
+  if (Key->UnicodeChar == 0x0D) return EFI_SUCCESS; /* on to the follow-up state */
+  if (Key->ScanCode == 0x17) {
+    Ui->Clear(UI_WINDOW_MESSAGE_BOX, NULL);
+    return EFI_NOT_READY; /* back to the file list */
+  }
+  return EFI_ABORTED; /* any other key: stay */
+}
+
+static EFI_STATUS UI_SCREEN_EFIAPI FollowUpEnter(EFI_FILE_PROTOCOL *Root, EFI_FILE_INFO *File, VOID *Context) {
+  UI_TEXT_POSITION at = {UI_WINDOW_CALLER, 0, 1, 1, TEXT_MODE_LEFT, 0};
+  UINT32 green = 0x0A;
+  UINTN percent;
+  (void)Root;
+  (void)Context;
+  Ui->Clear(UI_WINDOW_MESSAGE_BOX, NULL);
+  Ui->DrawProgressFrame();
+  /* One call draws the segment at that percent and shows the number, so the
+   * bar fills by calling for each value in turn (a real tool calls as its
+   * writes progress). */
+  for (percent = 0; percent <= 100; percent++) Ui->SetProgress((UINT8)percent, 1);
+  Ui->Print(&at, &green, u"%s written: %r", File->FileName, EFI_SUCCESS);
+  at.Row = 3;
+  Ui->Print(&at, NULL, u"Press any key.");
+  return EFI_SUCCESS;
+}
+
+static EFI_STATUS UI_SCREEN_EFIAPI FollowUpKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
+  (void)Key;
+  (void)State;
+  return EFI_END_OF_MEDIA; /* ends the run */
+}
+
+static EFI_STATUS UI_SCREEN_EFIAPI EscapeKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
+  (void)State;
+  return Key->ScanCode == 0x17 ? EFI_END_OF_MEDIA : EFI_NOT_READY; /* Esc twice quits */
+}
+
+/* Runs one screen and returns the status that ended it (EFI_END_OF_MEDIA
+ * for a normal end), or the status of locating the protocol. */
+EFI_STATUS UI_SCREEN_EFIAPI UiCallerMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  EFI_GUID guid = UI_SCREEN_PROTOCOL_GUID;
+  UI_RUN_PARAMETERS params = {0};
+  EFI_STATUS status;
+  (void)ImageHandle;
+  status = SystemTable->BootServices->LocateProtocol(&guid, NULL, (VOID **)&Ui);
+  if (EFI_ERROR(status)) return status;
+  if (Ui->Revision < UI_SCREEN_PROTOCOL_REVISION) return EFI_UNSUPPORTED;
+  params.BiosFileUnitSize = 0x10000;
+  params.FileChosenEnterHook = ChosenEnter;
+  params.FileChosenKeyHook = ChosenKey;
+  params.FileFollowUpEnterHook = FollowUpEnter;
+  params.FileFollowUpKeyHook = FollowUpKey;
+  params.EscapeKeyHook = EscapeKey;
+  return Ui->Run(Ui, &params);
+}
