@@ -404,6 +404,10 @@ def check_caller_done(grid, image):
     return problems
 
 
+# The scripts whose run the host repeats on the fake platform, screen by screen
+# (the run's parameters: test/ui/session_test.cpp).
+HOST_SESSIONS = {"ui.scroll"}
+
 SCRIPTS = {
     # examples/ui_caller/caller.c: volume 1 holds BIOS1.ROM and BIOS2.ROM.
     "ui.caller": [
