@@ -36,12 +36,62 @@ def dominant(image, x, y, w, h):
     return max(counts.items(), key=lambda kv: kv[1])[0]
 
 
+SHADE = (64, 64, 64)  # the message box's grey backdrop
+# The message box in the 100 x 27 screen: column, row, width, height in cells.
+BOX_CELLS = (30, 8, 40, 8)
+
+
+def is_ink(pixel):
+    """A pixel of white text (the box's 0x1F foreground), not background."""
+    return sum(pixel) > 480
+
+
+def box_pixels(grid, image, cells=BOX_CELLS, shade=SHADE):
+    """The message box as the screenshot shows it must match the text grid:
+    ink in every cell that holds a character, none in a blank cell, and
+    only the grey backdrop around the ink. A backdrop drawn over text that
+    was already there leaves a grey cell where the grid has a character."""
+    col0, row0, width, height = cells
+    pixels = image.load()
+    missing, stray, background = [], [], 0
+    for r in range(row0, row0 + height):
+        for c in range(col0, col0 + width):
+            x0, y0 = cell_origin(c, r)
+            ink = 0
+            for y in range(y0, y0 + CELL_H):
+                for x in range(x0, x0 + CELL_W):
+                    p = pixels[x, y]
+                    if is_ink(p):
+                        ink += 1
+                    elif p != shade:
+                        background += 1
+            blank = grid.at(c, r, 1) == " "
+            if not blank and ink == 0:
+                missing.append((c, r))
+            elif blank and ink:
+                stray.append((c, r))
+    problems = []
+    if missing:
+        problems.append("message box pixels: %d cells with a character show none, first (%d, %d) %r"
+                        % (len(missing), missing[0][0], missing[0][1], grid.at(missing[0][0], missing[0][1], 1)))
+    if stray:
+        problems.append("message box pixels: %d blank cells show ink, first (%d, %d)" % ((len(stray),) + stray[0]))
+    if background:
+        problems.append("message box pixels: %d pixels around the text are not the grey backdrop" % background)
+    return problems
+
+
 def check_screen_grid(grid, image):
     problems = []
     expect_text(problems, grid, 10, 3, "TEST BED GRID", 0x1F)
     expect_text(problems, grid, 20, 5, "\u2500" * 5, 0x0C)
     expect_text(problems, grid, 0, 0, "@", 0x4F)
     expect_text(problems, grid, 40, 12, " green ", 0x2F)
+    # The last column, which the terminal addresses as ":0": a cell of its
+    # own, text that ends there, and the last row.
+    expect_text(problems, grid, 99, 7, "|", 0x0C)
+    expect_text(problems, grid, 92, 9, "12:34:56", 0x0E)
+    expect_text(problems, grid, 0, 30, "last row", 0x0F)
     # Cell (10, 3) starts exactly at pixel (192, 146): blue inside, black just
     # left of and above it.
     x, y = cell_origin(10, 3)
@@ -92,6 +142,11 @@ def check_frame(problems, grid):
     full += [(21, r) for r in range(5, 23)]
     full += [(0, r) for r in (1, 3, 10, 11, 12, 13, 14, 24)] + [(99, r) for r in range(26)]
     expect_attr(problems, grid, full, 0x0C, "red border and lines")
+    # The right border is blank on every row: a misread cursor position
+    # leaves stray characters there.
+    right = "".join(grid.at(99, r, 1) for r in range(26))
+    if right != " " * 26:
+        problems.append("column 99 is %r, not the blank border" % right)
 
 
 def check_windows_blank(problems, grid, areas):
@@ -191,6 +246,7 @@ def check_ui_file_chosen(grid, image):
     grey = dominant(image, 352, 241, 320, 152)
     if not is_colour(grey, (64, 64, 64), 0):
         problems.append("the message box area is %r, not the grey backdrop" % (grey,))
+    problems += box_pixels(grid, image)
     for px, py in ((350, 300), (673, 300), (500, 239)):
         if image.getpixel((px, py)) == (64, 64, 64):
             problems.append("the backdrop reaches (%d, %d), outside the box" % (px, py))
@@ -307,6 +363,7 @@ def check_scroll_no_bios_files(grid, image):
     grey = dominant(image, 352, 241, 320, 152)
     if not is_colour(grey, (64, 64, 64), 0):
         problems.append("the message box area is %r, not the grey backdrop" % (grey,))
+    problems += box_pixels(grid, image)
     return problems
 
 
@@ -346,6 +403,10 @@ def check_caller_done(grid, image):
     expect_picture(problems, image, "percent", 952, 607)
     return problems
 
+
+# The scripts whose run the host repeats on the fake platform, screen by screen
+# (the run's parameters: test/ui/session_test.cpp).
+HOST_SESSIONS = {"ui.scroll"}
 
 SCRIPTS = {
     # examples/ui_caller/caller.c: volume 1 holds BIOS1.ROM and BIOS2.ROM.
@@ -427,6 +488,19 @@ BIOSA_FILES = [("BIOSA.TAG", 16), ("BIOS1.ROM", 0x10000), ("NOTES.TXT", 1000), (
                ("ODD.BIN", 0x10001), ("EMPTY.BIN", 0), ("SUBDIR/INNER.ROM", 0x10000)]
 BIOSA_LISTED = ["BIOS1.ROM", "BIOS2.ROM"]
 BIOSB_FILES = [("BIOS_%02d.ROM" % i, 0x10000 * (1 + i % 3)) for i in range(1, 10)]
+
+
+def session_volumes():
+    """The volumes of a boot as the host's differential run builds them, in
+    the firmware's order: the boot disk (folders only in its root), then the
+    extra volumes, folders first as make_disk creates them."""
+    lines = ["volume", "dir EFI", "dir bed"]
+    for label, files in extra_volumes():
+        lines.append("volume")
+        folders = sorted({name.split("/")[0] for name in files if "/" in name})
+        lines += ["dir " + d for d in folders]
+        lines += ["file %s %d" % (name, len(content)) for name, content in files.items() if "/" not in name]
+    return "\n".join(lines) + "\n"
 
 
 def extra_volumes():

@@ -13,6 +13,7 @@ turned into a text grid for the screen checks in checks.py.
     test/bed/run.py --build build [--group NAME] [--keep] [--verbose]
 """
 import argparse
+import concurrent.futures
 import os
 import shutil
 import signal
@@ -32,7 +33,7 @@ from pyreq import require  # noqa: E402
 require("pyte")
 require("PIL.Image")
 import checks  # noqa: E402
-from screen import Terminal  # noqa: E402
+from screen import TERMINAL_ASCII, Terminal  # noqa: E402
 
 OVMF_CODE = "/usr/share/OVMF/OVMF_CODE_4M.fd"
 OVMF_VARS = "/usr/share/OVMF/OVMF_VARS_4M.fd"
@@ -44,6 +45,9 @@ GROUPS = [
     # behind the board's bridges; its MAC is one that gets stamped.
     {"name": "default", "cpu": "qemu64", "needs": ["SelfTestDxe"],
      "extra": ["-device", "rtl8139,romfile=,mac=f4:b5:20:6b:00:01"]},
+    # The UI engine's runs, which wait on keys and screens: their own boot, so
+    # that it goes side by side with the others.
+    {"name": "ui", "cpu": "qemu64", "needs": ["TarvexUIV4x64"]},
     # Family 19h model 60h (leaf 0x80000001 0x00A60F00) with "F" at brand character 16.
     {"name": "fam19f", "cpu": "qemu64,family=25,model=96,model-id=TestBed CPU 0000F", "needs": ["BootDelayDxe"]},
     # The same family with QEMU's own brand string (a blank at character 16).
@@ -89,6 +93,10 @@ BOARD_GROUPS = [
 FILE_TIME = time.mktime((2021, 3, 5, 12, 0, 0, 0, 0, -1))
 
 BOOT_TIMEOUT = float(os.environ.get("BED_BOOT_TIMEOUT", "300"))
+# Boots at a time: one per core, as each QEMU keeps one busy while it runs.
+JOBS = int(os.environ.get("BED_JOBS", "0")) or min(2, os.cpu_count() or 1)
+# The QEMUs running now, which an ended runner ends too.
+RUNNING = set()
 SCENARIO_TIMEOUT = float(os.environ.get("BED_SCENARIO_TIMEOUT", "120"))
 
 
@@ -239,6 +247,7 @@ class Boot:
         out = open(os.path.join(self.workdir, "qemu.out"), "wb")
         proc = subprocess.Popen(self.command_line(), stdout=out, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
+        RUNNING.add(proc)
         monitor = None
         self.started = time.time()
         try:
@@ -251,6 +260,7 @@ class Boot:
             if proc.poll() is None:
                 proc.kill()
             proc.wait()
+            RUNNING.discard(proc)
             if monitor:
                 monitor.close()
             out.close()
@@ -375,8 +385,12 @@ class Boot:
             self.fail(name + " (script)", "no such script")
             return
         time.sleep(1.0)  # the first screen settles
+        session = []  # (key, the screen before it)
         for step in steps:
             what = step[0]
+            if what in ("key", "measure"):
+                self.terminal.feed(self.read_new(serial_path, self.terminal.fed))
+                session.append((step[1], self.terminal.snapshot()))
             if what == "key":
                 self.monitor.command("sendkey " + step[1])
                 time.sleep(0.5)
@@ -405,6 +419,53 @@ class Boot:
                     f.write(self.read_new(serial_path, before)[:grown])
                 self.results.append(("%s (serial)" % step[2], grown <= step[3],
                                      "one %s key wrote %d serial bytes (bound %d)" % (step[1], grown, step[3])))
+        if name in checks.HOST_SESSIONS:
+            self.compare_with_host(name, session)
+
+    def compare_with_host(self, name, session):
+        """The same keys on the host, against the fake platform (a disabled
+        test of the UI image's host tests): after every key the host's screen
+        must equal the firmware's, cell by cell, in characters and in
+        attributes (but for bit 7, which the terminal does not carry)."""
+        exe = os.path.join(self.build, "host", "test", "ui", "ui_image_test")
+        if not os.path.exists(exe):
+            self.fail(name + " (host = firmware)", "%s is missing: build the host tests first" % exe)
+            return
+        out = os.path.join(self.workdir, "session-host")
+        shutil.rmtree(out, ignore_errors=True)
+        os.makedirs(out)
+        listing = os.path.join(out, "volumes.txt")
+        with open(listing, "w") as f:
+            f.write(checks.session_volumes())
+        env = dict(os.environ, UI_SESSION_VOLUMES=listing, UI_SESSION_OUT=out,
+                   UI_SESSION_KEYS=" ".join(key for key, _ in session))
+        r = subprocess.run([exe, "--gtest_also_run_disabled_tests", "--gtest_filter=UiSession.*"], env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        if r.returncode != 0:
+            lines = r.stdout.decode(errors="replace").splitlines()
+            self.fail(name + " (host run)", "; ".join(l for l in lines if "Failure" in l or "ERROR" in l)[:300]
+                      or "exit status %d" % r.returncode)
+            return
+        for i, (key, grid) in enumerate(session):
+            label = "%s.screen-%02d (host = firmware)" % (name, i)
+            try:
+                with open(os.path.join(out, "%02d.txt" % i), encoding="utf-8") as f:
+                    lines = f.read().split("\n")
+            except OSError:
+                self.fail(label, "the host wrote no screen before key %d (%s)" % (i, key))
+                continue
+            text, attrs = [line.translate(TERMINAL_ASCII) for line in lines[:27]], lines[27:54]
+            diffs = []
+            for row in range(27):
+                for col in range(100):
+                    if (col, row) == (99, 26):
+                        continue  # never written
+                    ha = int(attrs[row][2 * col:2 * col + 2], 16) & 0x7F
+                    if grid.text[row][col] != text[row][col] or grid.attr[row][col] != ha:
+                        diffs.append("(%d, %d) firmware %r %02X, host %r %02X"
+                                     % (col, row, grid.text[row][col], grid.attr[row][col], text[row][col], ha))
+            detail = "before key %s: %d cells differ, %s" % (key, len(diffs), "; ".join(diffs[:4])) if diffs else ""
+            self.results.append((label, not diffs, detail))
 
     def timed(self, name, expect):
         start = self.times.pop(name, None)
@@ -525,16 +586,36 @@ def run_board(build, shotdir, args):
     return 0 if failed == 0 and passed > 0 else 1
 
 
+def end_runner(number, frame):
+    # Ending the runner from outside must still end its QEMUs, which run in
+    # the boot threads.
+    for proc in list(RUNNING):
+        proc.kill()
+    sys.exit(128 + number)
+
+
+def run_boots(boots, jobs):
+    """Runs the boots, jobs at a time; yields (boot, results, seconds) in the
+    boots' order as each is done."""
+    def one(boot):
+        t0 = time.time()
+        return boot.run(), time.time() - t0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, jobs)) as pool:
+        futures = [pool.submit(one, b) for b in boots]
+        for boot, future in zip(boots, futures):
+            results, took = future.result()
+            yield boot, results, took
+
+
 def main():
-    # Ending the runner from outside must still end its QEMU (the boot's
-    # finally clause kills it), so termination becomes an exception here.
-    for sig in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(sig, lambda number, frame: sys.exit(128 + number))
+    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(sig, end_runner)
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default="build")
     ap.add_argument("--group", action="append", help="run only these groups")
     ap.add_argument("--keep", action="store_true", help="keep the work directories")
     ap.add_argument("--verbose", action="store_true")
+    ap.add_argument("--jobs", type=int, default=JOBS, help="boots at a time (default %(default)s)")
     ap.add_argument("--no-make", action="store_true", help="do not (re)build the images first")
     ap.add_argument("--board", action="store_true", help="boot the board image (make board) instead")
     args = ap.parse_args()
@@ -561,32 +642,20 @@ def main():
     built = {n[:-4] for n in os.listdir(os.path.join(build, "efi")) if n.endswith(".efi")}
     passed = failed = 0
     began = time.time()
-    for group in GROUPS:
-        if args.group and group["name"] not in args.group:
-            continue
-        if not any(n in built for n in group["needs"]):
-            continue
-        workdir = os.path.join(build, "bed-run", group["name"])
-        t0 = time.time()
-        boot = Boot(group, build, workdir, shotdir, args.verbose)
-        results = boot.run()
+    boots = [Boot(group, build, os.path.join(build, "bed-run", group["name"]), shotdir, args.verbose)
+             for group in GROUPS
+             if (not args.group or group["name"] in args.group) and any(n in built for n in group["needs"])]
+    for boot, results, took in run_boots(boots, args.jobs):
+        group, workdir = boot.group, boot.workdir
         if not results:
             results = [("boot " + group["name"], False, "no scenario reported")]
-        for note in boot.notes:
-            print("      note: " + note)
-        for name, ok, detail in results:
-            if ok:
-                passed += 1
-                print("PASS  %s%s" % (name, " (%s)" % detail if detail else ""))
-            else:
-                failed += 1
-                print("FAIL  %s%s" % (name, ": " + detail if detail else ""))
-        print("      (%s: boot and scenarios %.1f s)" % (group["name"], time.time() - t0), flush=True)
+        p, f = report(results, boot, took)
+        passed, failed = passed + p, failed + f
         if not args.keep:
             for name in os.listdir(workdir):
                 if name.endswith(".img") or name.endswith(".fd"):
                     os.unlink(os.path.join(workdir, name))
-    print("      (firmware suite %.1f s)" % (time.time() - began))
+    print("      (firmware suite %.1f s, %d boots at a time)" % (time.time() - began, args.jobs))
     print("firmware: %d passed, %d failed" % (passed, failed))
     return 0 if failed == 0 and passed > 0 else 1
 

@@ -1,6 +1,8 @@
 """The console screen as a person sees it: the serial port's VT100 stream fed
 through a terminal emulator (pyte) into a grid of characters and console
 attributes (foreground in bits 0-3, background in bits 4-6)."""
+import re
+
 import pyte
 
 COLUMNS, ROWS = 100, 31
@@ -22,6 +24,30 @@ def _colour(name, default):
 # ESC, CR, LF and BS keep their control meaning.
 _GLYPHS = {0x10: "\u25ba", 0x11: "\u25c4", 0x18: "\u2191", 0x19: "\u2193", 0x1A: "\u2192",
            0x1E: "\u25b2", 0x1F: "\u25bc"}
+
+
+# OVMF's terminal writes each cursor coordinate as characters counted up from
+# '0', so row or column 100 arrives as ":0"; pyte would end the sequence at
+# the ':' and print the rest. Positions are rewritten in decimal first.
+_POSITION = re.compile(r"\x1b\[([0-9:;<=>]*)([Hf])")
+# A sequence cut off at the end of a read: held back until the rest arrives.
+_PARTIAL = re.compile(r"\x1b(\[[0-9:;<=>?]*)?$")
+
+
+def _decimal(match):
+    values = []
+    for field in match.group(1).split(";"):
+        value = 0
+        for ch in field:
+            value = value * 10 + ord(ch) - ord("0")
+        values.append(str(value) if field else "")
+    return "\x1b[%s%s" % (";".join(values), match.group(2))
+
+
+# The marks OVMF's terminal sends as ASCII stand-ins: a screen written by
+# other means (the host's fake console) is compared after the same mapping.
+TERMINAL_ASCII = str.maketrans({"\u25ba": ">", "\u25c4": "<", "\u25b2": "^", "\u25bc": "v",
+                                "\u2191": "^", "\u2193": "v", "\u2192": ">", "\u2190": "<"})
 
 
 class Grid:
@@ -66,11 +92,16 @@ class Terminal:
         self.screen = pyte.Screen(columns, rows)
         self.stream = pyte.Stream(self.screen)
         self.fed = 0
+        self.held = ""
 
     def feed(self, data):
         # OVMF's serial terminal is PC-ANSI: box-drawing characters come as
         # code page 437 bytes (U+2500 as 0xC4), the rest is ASCII.
-        self.stream.feed(data.decode("cp437").translate(_GLYPHS))
+        text = self.held + data.decode("cp437").translate(_GLYPHS)
+        cut = _PARTIAL.search(text)
+        self.held = text[cut.start():] if cut else ""
+        text = text[:cut.start()] if cut else text
+        self.stream.feed(_POSITION.sub(_decimal, text))
         self.fed += len(data)
 
     def snapshot(self):

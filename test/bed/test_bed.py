@@ -44,6 +44,20 @@ class TerminalTest(unittest.TestCase):
         self.assertEqual(g.at(15, 16, 1), "\u25b2")
         self.assertEqual(g.at(15, 22, 1), "\u25bc")
 
+    def test_coordinates_past_99_are_counted_from_zero(self):
+        # Column 100 comes as ":0", row 100 likewise; split reads included.
+        stream = attr_seq(4, 0) + ESC + b"[08;:0H|" + attr_seq(6, 0) + ESC + b"[10;93H12:34:56" + ESC + b"[:0;01H"
+        for step in (len(stream), 1):
+            t = Terminal(rows=101)
+            for i in range(0, len(stream), step):
+                t.feed(stream[i:i + step])
+            g = t.snapshot()
+            self.assertEqual(g.at(99, 7, 1), "|")
+            self.assertEqual(g.attr_at(99, 7), 0x0C)
+            self.assertEqual(g.at(92, 9, 8), "12:34:56")
+            self.assertEqual(g.row(7).strip(), "|")
+            self.assertEqual((t.screen.cursor.x, t.screen.cursor.y), (0, 99))
+
     def test_sequences_split_between_reads(self):
         stream = attr_seq(2, 0) + ESC + b"[10;05HGreen text" + attr_seq(7, 4) + ESC + b"[11;05HRed"
         whole = Terminal()

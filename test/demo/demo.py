@@ -31,6 +31,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "test", "bed"))
 sys.path.insert(0, os.path.join(ROOT, "tools", "ffs"))
 
+import checks  # noqa: E402  the test bed's screen checks
 import run as bed  # noqa: E402  the test bed's runner: QEMU, monitor, disks
 import package  # noqa: E402
 
@@ -180,7 +181,7 @@ class DemoBoot(bed.Boot):
             # The volume list, then the question on Esc, answered with Esc.
             self.capture("volumes", serial_path, expect("Total FFS : 3", ">fs0", "fs1", "fs2", bar=(0.0, 0.0)), settle=SETTLE + 1.5)
             self.keys("esc")
-            self.capture("leave-question", serial_path, expect("Leave the flash tool?"))
+            self.capture("leave-question", serial_path, expect("Leave the flash tool?", backdrop=True))
             self.keys("esc")
             # Down to the first sample volume, open it, move to its second file.
             self.keys(*(["down"] * self.volumes.get("BIOSA", 1)), "ret")
@@ -194,7 +195,8 @@ class DemoBoot(bed.Boot):
             self.capture("confirm", serial_path, expect("Update the flash with", "BOARD_A2.ROM", "CRC32", backdrop=True))
             self.keys("ret")
         elif what == "progress" and words[1] == "50":
-            self.capture("progress-midway", serial_path, expect("Updating the flash", bar=(0.3, 0.8)), settle=0)
+            self.capture("progress-midway", serial_path, expect("Updating the flash", bar=(0.3, 0.8), backdrop=True),
+                         settle=0)
         elif what == "flashed":
             self.capture("finished", serial_path, expect("Update complete", "verified", bar=(0.97, 1.0), backdrop=True))
             self.keys("ret")
@@ -246,7 +248,8 @@ def expect(*texts, pattern=None, bar=None, absent=(), backdrop=False):
     """A screen check: the texts (and the regular expression pattern)
     somewhere on the text grid and, with bar=(low, high), the progress bar
     filled over that share of its length; none of the absent texts may show;
-    with backdrop, the message box stands on a flat grey backdrop."""
+    with backdrop, the message box stands on a flat grey backdrop and its
+    border and text show in the pixels as the grid has them."""
     def check(grid, image):
         screen = "\n".join(grid.text)
         problems = ["%r is not on the screen" % t for t in texts if t not in screen]
@@ -257,6 +260,7 @@ def expect(*texts, pattern=None, bar=None, absent=(), backdrop=False):
             colour = box_colour(image)
             if not (max(colour) - min(colour) <= 8 and 32 <= colour[0] <= 192):
                 problems.append("the message box stands on %r, not on a grey backdrop" % (colour,))
+            problems += checks.box_pixels(grid, image)
         if bar is not None:
             filled = bar_filled(image)
             if not bar[0] <= filled <= bar[1]:

@@ -3,7 +3,11 @@
 // function 4 withdraws it. "Behind the text" is done by watching the graphics
 // output: text drawn into a backdrop rectangle gets the backdrop's pixels
 // wherever it would have shown its background colour, and a fill (a clear)
-// there is followed by the backdrop again.
+// there is followed by the backdrop again. Text already on the screen when a
+// backdrop arrives stays in front of it: every drawing records which pixels
+// are ink (not the block's background colour), and only the others give way.
+// There is one screen: the console splitter's output forwards to the
+// display's, so a backdrop is drawn once, through the first output.
 #include "test/bed/standin/standin.h"
 
 #define MAX_BACKDROPS 4
@@ -23,14 +27,18 @@ struct Output {
   BLT Blt;  // the firmware's own
 };
 
+// One bit per screen pixel: drawn in a colour other than its block's background.
+static UINT8 *Ink;
+static UINTN InkWidth, InkHeight;
+
 static Backdrop Backdrops[MAX_BACKDROPS];
 static Output Outputs[MAX_OUTPUTS];
 static BED_GC_PROBE Probe;
 static VOID *Protocol[5];
 
-static BLT OriginalBlt(EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop) {
+static Output *OutputOf(EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop) {
   for (Output &o : Outputs)
-    if (o.Gop == Gop) return o.Blt;
+    if (o.Gop == Gop) return &o;
   return nullptr;
 }
 
@@ -54,15 +62,78 @@ static VOID Redraw(EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, BLT Blt, const Backdrop &B
   Blt(Gop, B.Pixels, EfiBltBufferToVideo, x0 - B.X, y0 - B.Y, x0, y0, x1 - x0, y1 - y0, B.Width * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL));
 }
 
+// The ink map for the screen's current mode: a new mode starts with none.
+static BOOLEAN InkReady(EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop) {
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *info = Gop->Mode ? Gop->Mode->Info : nullptr;
+  if (info == nullptr) return 0;
+  UINTN w = info->HorizontalResolution, h = info->VerticalResolution;
+  if (Ink && InkWidth == w && InkHeight == h) return 1;
+  if (Ink) gBS->FreePool(Ink);
+  Ink = nullptr;
+  UINTN bits = 0;
+  if (w == 0 || h == 0 || __builtin_mul_overflow(w, h, &bits)) return 0;
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, bits / 8 + 1, (VOID **)&Ink))) return 0;
+  gBS->SetMem(Ink, bits / 8 + 1, 0);
+  InkWidth = w, InkHeight = h;
+  return 1;
+}
+
+static BOOLEAN InkAt(UINTN X, UINTN Y) {
+  UINTN i = Y * InkWidth + X;
+  return (Ink[i / 8] >> (i % 8)) & 1;
+}
+
+static VOID SetInk(UINTN X, UINTN Y, BOOLEAN On) {
+  UINTN i = Y * InkWidth + X;
+  if (On)
+    Ink[i / 8] |= (UINT8)(1 << (i % 8));
+  else
+    Ink[i / 8] &= (UINT8)~(1 << (i % 8));
+}
+
 static BOOLEAN SameColour(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL &A, const EFI_GRAPHICS_OUTPUT_BLT_PIXEL &B) {
   return A.Blue == B.Blue && A.Green == B.Green && A.Red == B.Red;
+}
+
+// Records what a drawing leaves on the screen: a fill is all background; a
+// block is ink wherever it differs from its first pixel (glyph cells are
+// blank in their top-left corner); a copy on the screen moves the ink with it.
+static VOID TrackInk(EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer,
+                     EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation, UINTN SourceX, UINTN SourceY, UINTN X, UINTN Y,
+                     UINTN Width, UINTN Height, UINTN Delta) {
+  if (!InkReady(Gop) || X >= InkWidth || Y >= InkHeight) return;
+  UINTN w = Width < InkWidth - X ? Width : InkWidth - X;
+  UINTN h = Height < InkHeight - Y ? Height : InkHeight - Y;
+  if (Operation == EfiBltVideoFill) {
+    for (UINTN y = 0; y < h; y++)
+      for (UINTN x = 0; x < w; x++) SetInk(X + x, Y + y, 0);
+  } else if (Operation == EfiBltBufferToVideo && Buffer != nullptr) {
+    UINTN stride = Delta ? Delta / sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL) : Width;
+    const EFI_GRAPHICS_OUTPUT_BLT_PIXEL background = Buffer[SourceY * stride + SourceX];
+    for (UINTN y = 0; y < h; y++)
+      for (UINTN x = 0; x < w; x++) SetInk(X + x, Y + y, !SameColour(Buffer[(SourceY + y) * stride + SourceX + x], background));
+  } else if (Operation == EfiBltVideoToVideo && SourceX < InkWidth && SourceY < InkHeight) {
+    if (w > InkWidth - SourceX) w = InkWidth - SourceX;
+    if (h > InkHeight - SourceY) h = InkHeight - SourceY;
+    // In the order that reads every source pixel before it is overwritten.
+    BOOLEAN down = Y > SourceY || (Y == SourceY && X > SourceX);
+    for (UINTN i = 0; i < h; i++) {
+      UINTN y = down ? h - 1 - i : i;
+      for (UINTN j = 0; j < w; j++) {
+        UINTN x = down ? w - 1 - j : j;
+        SetInk(X + x, Y + y, InkAt(SourceX + x, SourceY + y));
+      }
+    }
+  }
 }
 
 static EFI_STATUS EFIAPI WatchedBlt(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer,
                                     EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation, UINTN SourceX, UINTN SourceY, UINTN DestinationX,
                                     UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta) {
-  BLT blt = OriginalBlt(This);
-  if (blt == nullptr) return EFI_DEVICE_ERROR;
+  Output *output = OutputOf(This);
+  if (output == nullptr) return EFI_DEVICE_ERROR;
+  BLT blt = output->Blt;
+  TrackInk(This, Buffer, Operation, SourceX, SourceY, DestinationX, DestinationY, Width, Height, Delta);
   BOOLEAN touches = 0;
   for (const Backdrop &b : Backdrops) touches |= Intersects(b, DestinationX, DestinationY, Width, Height);
   if (!touches || Buffer == nullptr || (Operation != EfiBltVideoFill && Operation != EfiBltBufferToVideo))
@@ -99,7 +170,26 @@ static EFI_STATUS EFIAPI WatchedBlt(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, EFI_GRAP
   return status;
 }
 
-static VOID EFIAPI SetBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, UINTN Y, UINTN Width, UINTN Height) {
+// Shows a new backdrop under what the screen holds now: ink pixels stay.
+static VOID DrawBehindInk(Output &O, const Backdrop &B) {
+  if (!InkReady(O.Gop) || B.X >= InkWidth || B.Y >= InkHeight) {
+    Redraw(O.Gop, O.Blt, B, B.X, B.Y, B.Width, B.Height);
+    return;
+  }
+  UINTN w = B.Width < InkWidth - B.X ? B.Width : InkWidth - B.X;
+  UINTN h = B.Height < InkHeight - B.Y ? B.Height : InkHeight - B.Y;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *screen = nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, w * h * sizeof *screen, (VOID **)&screen))) return;
+  if (!EFI_ERROR(O.Blt(O.Gop, screen, EfiBltVideoToBltBuffer, B.X, B.Y, 0, 0, w, h, 0))) {
+    for (UINTN y = 0; y < h; y++)
+      for (UINTN x = 0; x < w; x++)
+        if (!InkAt(B.X + x, B.Y + y)) screen[y * w + x] = B.Pixels[y * B.Width + x];
+    O.Blt(O.Gop, screen, EfiBltBufferToVideo, 0, 0, B.X, B.Y, w, h, 0);
+  }
+  gBS->FreePool(screen);
+}
+
+static VOID PutBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, UINTN Y, UINTN Width, UINTN Height) {
   Probe.ShowCount++;
   Probe.LastX = X, Probe.LastY = Y, Probe.LastWidth = Width, Probe.LastHeight = Height;
   if (Buffer == nullptr || Width == 0 || Height == 0) return;
@@ -120,11 +210,10 @@ static VOID EFIAPI SetBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, U
   gBS->CopyMem(slot->Pixels, Buffer, bytes);
   slot->X = X, slot->Y = Y, slot->Width = Width, slot->Height = Height;
   Probe.Active++;
-  for (Output &o : Outputs)
-    if (o.Gop) Redraw(o.Gop, o.Blt, *slot, X, Y, Width, Height);
+  if (Outputs[0].Gop) DrawBehindInk(Outputs[0], *slot);
 }
 
-static VOID EFIAPI ClearBackdrop(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
+static VOID TakeBackdrop(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
   Probe.WithdrawCount++;
   for (Backdrop &b : Backdrops) {
     if (b.Pixels && b.X == X && b.Y == Y && b.Width == Width && b.Height == Height) {
@@ -133,6 +222,21 @@ static VOID EFIAPI ClearBackdrop(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
       Probe.Active--;
     }
   }
+}
+
+// The console's repaint runs from a timer and draws through the watched
+// output: the backdrops and the screen's read-modify-write must not change
+// under it, so both functions work at the console's own TPL.
+static VOID EFIAPI SetBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, UINTN Y, UINTN Width, UINTN Height) {
+  EFI_TPL old = gBS->RaiseTPL(TPL_NOTIFY);
+  PutBackdrop(Buffer, X, Y, Width, Height);
+  gBS->RestoreTPL(old);
+}
+
+static VOID EFIAPI ClearBackdrop(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
+  EFI_TPL old = gBS->RaiseTPL(TPL_NOTIFY);
+  TakeBackdrop(X, Y, Width, Height);
+  gBS->RestoreTPL(old);
 }
 
 static EFI_STATUS EFIAPI Unknown(VOID) { return EFI_UNSUPPORTED; }
@@ -149,6 +253,8 @@ static EFI_STATUS EFIAPI Unload(EFI_HANDLE ImageHandle) {
     if (o.Gop) o.Gop->Blt = o.Blt;
     o.Gop = nullptr;
   }
+  if (Ink) gBS->FreePool(Ink);
+  Ink = nullptr;
   for (Backdrop &b : Backdrops) {
     if (b.Pixels) gBS->FreePool(b.Pixels);
     b.Pixels = nullptr;
