@@ -60,7 +60,7 @@ typedef struct {
   UINT32 Reserved2;
 } UI_TEXT_POSITION;
 
-typedef EFI_STATUS(EFIAPI *UI_RUN)(UI_SCREEN_PROTOCOL *This, UI_RUN_PARAMETERS *Parameters);
+typedef EFI_STATUS(EFIAPI *UI_SCREEN_RUN)(UI_SCREEN_PROTOCOL *This, UI_RUN_PARAMETERS *Parameters);
 typedef UINTN(EFIAPI *UI_PRINT)(UI_TEXT_POSITION *Position, UINT32 *Attribute, const CHAR16 *Format, ...);
 typedef EFI_STATUS(EFIAPI *UI_CLEAR)(UINT32 Window, UINT64 *Attribute);
 typedef EFI_STATUS(EFIAPI *UI_CLEAR_LINE)(UINT32 Window, UINT64 Row, UINT64 *Attribute);
@@ -74,7 +74,7 @@ struct UI_SCREEN_PROTOCOL {
   UINT64 Revision;  // UI_SCREEN_PROTOCOL_REVISION
   EFI_HANDLE ImageHandle;
   EFI_SYSTEM_TABLE *SystemTable;
-  UI_RUN Run;
+  UI_SCREEN_RUN Run;
   UI_PRINT Print;
   UI_CLEAR Clear;
   UI_CLEAR_LINE ClearLine;

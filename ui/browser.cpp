@@ -19,8 +19,6 @@ UINTN FileListTop;
 UINT64 BiosFileUnitSize;
 UINT64 BiosFileMaxSize;
 
-EFI_GUID gEfiSimpleFileSystemProtocolGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID;
-
 #define ATTR_NORMAL 0x0F
 #define ATTR_HIGHLIGHT 0x0E
 #define ATTR_VOLUME_ACTIVE 0x0D

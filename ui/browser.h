@@ -5,6 +5,7 @@
 // BiosFileMaxSize). The key states decide when each operation runs.
 #pragma once
 #include "efi/efi.h"
+#include "ui/guids.h"  // the volumes are the handles with gEfiSimpleFileSystemProtocolGuid
 #include "ui/screen.h"
 
 // Directory reads use one buffer of the fixed part of EFI_FILE_INFO plus room
@@ -35,9 +36,6 @@ static_assert(BIOS_FILE_INFO_SIZE == 1104, "directory read buffer");
 #define MARK_POINTER u'\x25BA'
 #define MARK_SCROLL_UP u'\x25B2'
 #define MARK_SCROLL_DOWN u'\x25BC'
-
-// The volumes are the handles carrying this protocol.
-extern EFI_GUID gEfiSimpleFileSystemProtocolGuid;  // {964E5B22-6459-11D2-8E39-00A0C969723B}
 
 // ---- Browser state (the key states read and move the selections) ----
 

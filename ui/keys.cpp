@@ -8,8 +8,10 @@
 #include "ui/browser.h"
 #include "ui/driver_lib.h"
 #include "ui/layout.h"
-#include "ui/run.h"
 #include "ui/window_text.h"
+
+// The run whose hooks the states call; null outside a run.
+static const UI_RUN *KeyRun;
 
 KEY_STATE *BaseKeyState;
 KEY_STATE *VolumeListKeyState;
@@ -299,40 +301,42 @@ static EFI_STATUS EFIAPI FileListKey(EFI_INPUT_KEY *Key, KEY_STATE *) {
 
 static EFI_STATUS EFIAPI EscapeStateEnter(KEY_STATE *Previous, UINTN) {
   if (Previous == VolumeListKeyState || Previous == FileListKeyState)
-    return EscapeEnterHook != nullptr ? EscapeEnterHook(nullptr, nullptr, HookContext) : EFI_SUCCESS;
+    return KeyRun->EscapeEnterHook != nullptr ? KeyRun->EscapeEnterHook(nullptr, nullptr, KeyRun->HookContext) : EFI_SUCCESS;
   HideNotice();
   return EFI_SUCCESS;
 }
 
 static EFI_STATUS EFIAPI EscapeStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
-  return LeaveOrEnd(EscapeKeyHook, Key, State);
+  return LeaveOrEnd(KeyRun->EscapeKeyHook, Key, State);
 }
 
 static EFI_STATUS EFIAPI FileChosenStateEnter(KEY_STATE *, UINTN) {
-  if (FileChosenEnterHook == nullptr) return EFI_SUCCESS;
-  return FileChosenEnterHook(RootDirectory, HighlightedFile(), HookContext);
+  if (KeyRun->FileChosenEnterHook == nullptr) return EFI_SUCCESS;
+  return KeyRun->FileChosenEnterHook(RootDirectory, HighlightedFile(), KeyRun->HookContext);
 }
 
 static EFI_STATUS EFIAPI FileChosenStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
-  if (FileChosenKeyHook == nullptr) return PopKeyState(0);
-  EFI_STATUS Status = FileChosenKeyHook(Key, State);
+  if (KeyRun->FileChosenKeyHook == nullptr) return PopKeyState(0);
+  EFI_STATUS Status = KeyRun->FileChosenKeyHook(Key, State);
   if (Status == EFI_SUCCESS) return SwitchKeyState(FileFollowUpKeyState, 0);
   if (Status == EFI_NOT_READY) return PopKeyState(0);
   return EFI_SUCCESS;  // the file-chosen screen stays, also on EFI_END_OF_MEDIA
 }
 
 static EFI_STATUS EFIAPI FileFollowUpStateEnter(KEY_STATE *, UINTN) {
-  if (FileFollowUpEnterHook == nullptr) return EFI_SUCCESS;
-  return FileFollowUpEnterHook(RootDirectory, HighlightedFile(), HookContext);
+  if (KeyRun->FileFollowUpEnterHook == nullptr) return EFI_SUCCESS;
+  return KeyRun->FileFollowUpEnterHook(RootDirectory, HighlightedFile(), KeyRun->HookContext);
 }
 
 static EFI_STATUS EFIAPI FileFollowUpStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
-  return LeaveOrEnd(FileFollowUpKeyHook, Key, State);
+  return LeaveOrEnd(KeyRun->FileFollowUpKeyHook, Key, State);
 }
 
 // ---- Start and end of a run ----
 
-EFI_STATUS InitialKeyFunction(VOID) {
+EFI_STATUS InitialKeyFunction(const UI_RUN *Run) {
+  if (Run == nullptr) return EFI_INVALID_PARAMETER;
+  KeyRun = Run;
   EFI_STATUS Status = CreateKeyState(BaseStateEnter, BaseStateKey, &BaseKeyState);
   if (EFI_ERROR(Status)) return Status;
   Status = InitKeyStateStack(BaseKeyState);
@@ -366,4 +370,5 @@ VOID ExitKeyFunction(VOID) {
   for (KEY_STATE **State : States)
     if (*State != nullptr) DestroyKeyState(State);
   DestroyKeyStateStack();
+  KeyRun = nullptr;
 }

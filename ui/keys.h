@@ -2,6 +2,7 @@
 // when it becomes current and one called with every key while it is current.
 #pragma once
 #include "efi/efi.h"
+#include "ui/run_state.h"
 #include "ui_screen.h"  // the caller's hook types
 
 typedef struct KEY_STATE KEY_STATE;
@@ -54,6 +55,7 @@ EFI_STATUS PopKeyState(UINTN Argument);
 EFI_STATUS DispatchKey(EFI_INPUT_KEY *Key);
 
 // Set up the states at the start of a run (the volume list gets the focus)
-// and tear them down at its end, also after a run that failed early.
-EFI_STATUS InitialKeyFunction(VOID);
+// and tear them down at its end, also after a run that failed early. The
+// states call the hooks of Run, which stays the run's until ExitKeyFunction.
+EFI_STATUS InitialKeyFunction(const UI_RUN *Run);
 VOID ExitKeyFunction(VOID);

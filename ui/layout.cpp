@@ -5,8 +5,9 @@
 // grey backdrop through the graphics console protocol.
 #include "ui/layout.h"
 
+#include "efi/graphics_console.h"
 #include "ui/driver_lib.h"
-#include "ui/run.h"
+#include "ui/guids.h"
 
 UI_WINDOW *BackgroundWindow;
 UI_WINDOW *VolumeListWindow;

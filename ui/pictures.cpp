@@ -5,8 +5,10 @@
 
 #include "ui/bmp.h"
 #include "ui/driver_lib.h"
-#include "ui/run.h"
 #include "ui/section.h"
+
+// The graphics output the pictures were loaded for; null between runs.
+static EFI_GRAPHICS_OUTPUT_PROTOCOL *PictureOutput;
 
 // Only each table's first GUID names a firmware file; the others are kept so
 // that every picture has a name of its own.
@@ -79,14 +81,16 @@ EFI_STATUS LoadPicture(PICTURE *Table, UINTN Index) {
   return EFI_SUCCESS;
 }
 
-EFI_STATUS LoadPictures(VOID) {
-  if (GraphicsOutput == nullptr) return EFI_SUCCESS;
+EFI_STATUS LoadPictures(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) {
+  PictureOutput = Output;
+  if (Output == nullptr) return EFI_SUCCESS;
   for (const PictureTable &t : kTables)
     for (UINTN i = 0; i < t.Count; i++) LoadPicture(t.Table, i);
   return EFI_SUCCESS;
 }
 
 VOID FreePictures(VOID) {
+  PictureOutput = nullptr;
   for (const PictureTable &t : kTables)
     for (UINTN i = 0; i < t.Count; i++) {
       if (t.Table[i].Pixels == nullptr) continue;
@@ -98,7 +102,7 @@ VOID FreePictures(VOID) {
 VOID DrawPicture(PICTURE *Table, UINTN Index, UINTN X, UINTN Y) {
   const PICTURE &picture = Table[Index];
   // An empty picture has nothing to draw, and Blt refuses a zero-sized area.
-  if (picture.Pixels == nullptr || picture.Width == 0 || picture.Height == 0 || GraphicsOutput == nullptr) return;
+  if (picture.Pixels == nullptr || picture.Width == 0 || picture.Height == 0 || PictureOutput == nullptr) return;
 
   UINTN count, bytes;
   if (__builtin_mul_overflow(picture.Width, picture.Height, &count) ||
@@ -116,7 +120,7 @@ VOID DrawPicture(PICTURE *Table, UINTN Index, UINTN X, UINTN Y) {
     out[i].Red = picture.Pixels[i].Red;
     out[i].Reserved = 0;
   }
-  GraphicsOutput->Blt(GraphicsOutput, out, EfiBltBufferToVideo, 0, 0, X, Y, picture.Width, picture.Height, 0);
+  PictureOutput->Blt(PictureOutput, out, EfiBltBufferToVideo, 0, 0, X, Y, picture.Width, picture.Height, 0);
   gBS->FreePool(buffer);
 }
 

@@ -4,7 +4,7 @@
 #include "ui/pointer.h"
 
 #include "ui/driver_lib.h"
-#include "ui/run.h"
+#include "ui/guids.h"
 
 EFI_SIMPLE_POINTER_PROTOCOL *PointerDevice;
 EFI_EVENT PointerEvent;

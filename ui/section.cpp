@@ -5,7 +5,6 @@
 
 #include "ui/driver_lib.h"
 
-EFI_GUID gFirmwareVolumeProtocolGuid = EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID;
 
 EFI_STATUS ReadRawSection(const EFI_GUID *NameGuid, VOID **Buffer, UINTN *Size, UINTN Instance) {
   if (NameGuid == nullptr || Buffer == nullptr || Size == nullptr) return EFI_INVALID_PARAMETER;

@@ -196,7 +196,7 @@ std::string Rig::Ascii(UINTN col, UINTN row, UINTN len) const {
 
 void Rig::ExpectRestored(const char *what) {
   SCOPED_TRACE(what);
-  EXPECT_EQ(RunActive, 0);
+  EXPECT_EQ(ActiveRun(), nullptr);
   EXPECT_EQ(p.LivePoolCount(), pool_before) << "pool leaked";
   EXPECT_EQ(p.LivePageCount(), pages_before) << "pages leaked";
   EXPECT_EQ(p.LiveEventCount(), events_before) << "events left open";

@@ -411,7 +411,7 @@ TEST(RunFlow, RunsDoNotNestAndTheParametersAreChecked) {
   EXPECT_EQ(r.ui->Run(r.ui, nullptr), EFI_INVALID_PARAMETER);
   UI_RUN_PARAMETERS params = r.caller.Params(true);
   EXPECT_EQ(r.ui->Run(nullptr, &params), EFI_INVALID_PARAMETER) << "the interface carries the run's handle and table";
-  EXPECT_EQ(RunActive, 0);
+  EXPECT_EQ(ActiveRun(), nullptr);
   std::vector<EFI_STATUS> nested;
   r.caller.in_event_hook = [&] {
     UI_RUN_PARAMETERS inner = r.caller.Params();

@@ -61,7 +61,7 @@ class ProtocolTest : public EntryTest {
     Platform.PushChar(u' ');
     EXPECT_EQ(Ui->Run(Ui, &Parameters), EFI_END_OF_MEDIA);
     EXPECT_TRUE(Ran);
-    EXPECT_EQ(RunActive, 0);
+    EXPECT_EQ(ActiveRun(), nullptr);
     Inside = nullptr;
   }
 
@@ -285,7 +285,7 @@ TEST_F(ProtocolTest, RunsDoNotNestAndTheDriverStaysLoadedDuringARun) {
     EXPECT_EQ(Ui->Run(Ui, &Parameters), EFI_ACCESS_DENIED);
     EXPECT_EQ(DriverUnload(Image), EFI_ACCESS_DENIED);
     EXPECT_EQ(Installed(Image), Ui);
-    EXPECT_EQ(RunActive, 1);
+    EXPECT_NE(ActiveRun(), nullptr);
   });
   // The next run works as the first did.
   RunWith([&] { EXPECT_EQ(Ui->ClearLine(4, 0, nullptr), EFI_SUCCESS); });

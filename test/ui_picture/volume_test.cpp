@@ -5,7 +5,6 @@
 #include "test_fv.h"
 #include "fake/gop.h"
 #include "ui/pictures.h"
-#include "ui/run.h"
 #include "ui/section.h"
 
 namespace picture_test {
@@ -18,11 +17,9 @@ class VolumeTest : public PlatformTest {
       UINTN n = t == DigitPictures ? 10 : t == BarPictures ? 4 : 1;
       for (UINTN i = 0; i < n; i++) t[i] = PICTURE{t[i].Guid, 0, 0, nullptr};
     }
-    GraphicsOutput = gop_.Protocol();
   }
   ~VolumeTest() override {
     FreePictures();
-    GraphicsOutput = nullptr;
   }
   // The artwork bitmap's pixels as Pillow read them: R, G, B top row first.
   static std::vector<UINT8> Artwork(const char *name, UINT32 *w, UINT32 *h) {
@@ -53,7 +50,7 @@ TEST_F(VolumeTest, RunDrawsOurArtworkFromThePackedVolume) {
   EFI_HANDLE h = nullptr;
   ASSERT_EQ(platform_.Install(&h, gFirmwareVolumeProtocolGuid, volume.Protocol()), EFI_SUCCESS);
 
-  LoadPictures();
+  LoadPictures(gop_.Protocol());
   for (UINTN d = 0; d < 10; d++) EXPECT_NE(DigitPictures[d].Pixels, nullptr) << d;
   for (UINTN s = 0; s < 4; s++) EXPECT_NE(BarPictures[s].Pixels, nullptr) << s;
   for (PICTURE *p : {MarkPictureA, MarkPictureB, ProgressSuffixPicture, BarBlankPicture, DigitBlankPicture}) EXPECT_NE(p[0].Pixels, nullptr);
