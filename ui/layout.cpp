@@ -8,6 +8,7 @@
 #include "efi/graphics_console.h"
 #include "ui/driver_lib.h"
 #include "ui/guids.h"
+#include "ui/window_text.h"
 
 UI_WINDOW *BackgroundWindow;
 UI_WINDOW *VolumeListWindow;
@@ -140,4 +141,18 @@ VOID UnshadeMessageBoxArea(VOID) {
   MESSAGE_BOX_AREA area;
   MessageBoxArea(&area);
   console->ClearBackdrop(area.X, area.Y, area.Width, area.Height);
+}
+
+EFI_STATUS ShowMessageBox(BOOLEAN Show, UI_WINDOW *Window) {
+  if (Window == nullptr) return EFI_INVALID_PARAMETER;
+  if (Show) {
+    EFI_STATUS Status = WindowSetPriority(Window, 64);
+    ShadeMessageBoxArea();
+    return Status;
+  }
+  UINT64 Blank = 0x1F;
+  WindowClear(Window, &Blank);
+  EFI_STATUS Status = WindowSetPriority(Window, 16);
+  UnshadeMessageBoxArea();
+  return Status;
 }

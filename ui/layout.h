@@ -47,3 +47,6 @@ EFI_STATUS InitialDrawFunction(VOID);
 // A flat grey backdrop under the message box while it is shown, and its removal.
 VOID ShadeMessageBoxArea(VOID);
 VOID UnshadeMessageBoxArea(VOID);
+// Brings the message box to the front over a grey backdrop (Show TRUE), or
+// blanks it and sends it back behind the other windows.
+EFI_STATUS ShowMessageBox(BOOLEAN Show, UI_WINDOW *Window);

@@ -8,7 +8,7 @@
 #include "ui/driver_lib.h"
 #include "ui/format.h"
 #include "ui/guids.h"
-#include "ui/keys.h"
+#include "ui/key_states.h"
 #include "ui/layout.h"
 #include "ui/pictures.h"
 #include "ui/pointer.h"

@@ -7,7 +7,7 @@
 
 #include "test/fake/fake.h"
 #include "ui/driver_lib.h"
-#include "ui/keys.h"
+#include "ui/key_stack.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "rig.h"
 #include "ui/browser.h"
-#include "ui/keys.h"
+#include "ui/key_states.h"
 
 namespace uitest {
 namespace {

@@ -1,9 +1,8 @@
-// Key states of a run. Each screen mode (a list has the focus, a caller's
-// screen is up, ...) is a state on a stack; keys go to the state on top, and
-// states are pushed, switched and popped as the user moves between screens.
-// The caller of the UI protocol joins in through the six hooks of its run
-// parameters.
-#include "ui/keys.h"
+// The key states of a run. Each screen mode (a list has the focus, a caller's
+// screen is up, ...) is a state on the key-state stack; states are pushed,
+// switched and popped as the user moves between screens. The caller of the UI
+// protocol joins in through the six hooks of its run parameters.
+#include "ui/key_states.h"
 
 #include "ui/browser.h"
 #include "ui/driver_lib.h"
@@ -19,7 +18,6 @@ KEY_STATE *FileListKeyState;
 KEY_STATE *EscapeKeyState;
 KEY_STATE *FileChosenKeyState;
 KEY_STATE *FileFollowUpKeyState;
-KEY_STATE_STACK *KeyStateStack;
 
 // Attribute of a blank list or information window (white on black).
 #define KEY_WINDOW_BLANK_ATTRIBUTE 0x0F
@@ -28,138 +26,6 @@ KEY_STATE_STACK *KeyStateStack;
 // Drawing styles of the lists: with the focus, or confirmed just before it leaves.
 #define LIST_ACTIVE 0
 #define LIST_CONFIRMED 1
-
-// ---- List primitives ----
-
-static VOID LinkToSelf(KEY_STATE_LINK *Link) {
-  Link->ForwardLink = Link;
-  Link->BackLink = Link;
-}
-
-static VOID InsertAtHead(KEY_STATE_LINK *Head, KEY_STATE_LINK *Entry) {
-  Entry->ForwardLink = Head->ForwardLink;
-  Entry->BackLink = Head;
-  Head->ForwardLink->BackLink = Entry;
-  Head->ForwardLink = Entry;
-}
-
-// Takes an entry out of its list and leaves it linked to itself.
-static VOID Unlink(KEY_STATE_LINK *Entry) {
-  Entry->BackLink->ForwardLink = Entry->ForwardLink;
-  Entry->ForwardLink->BackLink = Entry->BackLink;
-  LinkToSelf(Entry);
-}
-
-static KEY_STATE *StateOf(KEY_STATE_LINK *Link) { return reinterpret_cast<KEY_STATE *>(Link); }
-
-// ---- Stack operations ----
-
-EFI_STATUS CreateKeyState(KEY_STATE_ENTER_FUNCTION EnterFunction, KEY_STATE_KEY_FUNCTION KeyFunction, KEY_STATE **State) {
-  if (State == nullptr || EnterFunction == nullptr || KeyFunction == nullptr) return EFI_INVALID_PARAMETER;
-  *State = nullptr;
-  KEY_STATE *NewState = nullptr;
-  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, sizeof(KEY_STATE), reinterpret_cast<VOID **>(&NewState));
-  if (EFI_ERROR(Status)) return Status;
-  gBS->SetMem(NewState, sizeof(KEY_STATE), 0);
-  LinkToSelf(&NewState->Link);
-  NewState->EnterFunction = EnterFunction;
-  NewState->KeyFunction = KeyFunction;
-  *State = NewState;
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS DestroyKeyState(KEY_STATE **State) {
-  if (State == nullptr) return EFI_INVALID_PARAMETER;
-  KEY_STATE *Target = *State;
-  if (Target == nullptr) return EFI_INVALID_PARAMETER;
-  // Only a state that is actually stacked is unlinked; the walk runs from the
-  // oldest entry so a state is never taken for one of another stack.
-  if (KeyStateStack != nullptr) {
-    KEY_STATE_LINK *Head = &KeyStateStack->StateList;
-    for (KEY_STATE_LINK *Entry = Head->BackLink; Entry != Head; Entry = Entry->BackLink) {
-      if (StateOf(Entry) == Target) {
-        Unlink(Entry);
-        if (KeyStateStack->Current == Target)
-          KeyStateStack->Current = Head->ForwardLink != Head ? StateOf(Head->ForwardLink) : nullptr;
-        break;
-      }
-    }
-  }
-  EFI_STATUS Status = gBS->FreePool(Target);
-  *State = nullptr;
-  return Status;
-}
-
-EFI_STATUS InitKeyStateStack(KEY_STATE *Base) {
-  if (Base == nullptr) return EFI_INVALID_PARAMETER;
-  DestroyKeyStateStack();
-  KEY_STATE_STACK *Stack = nullptr;
-  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, sizeof(KEY_STATE_STACK), reinterpret_cast<VOID **>(&Stack));
-  if (EFI_ERROR(Status)) return Status;
-  gBS->SetMem(Stack, sizeof(KEY_STATE_STACK), 0);
-  LinkToSelf(&Stack->StateList);
-  LinkToSelf(&Base->Link);
-  InsertAtHead(&Stack->StateList, &Base->Link);
-  Stack->Current = Base;
-  KeyStateStack = Stack;
-  return EFI_SUCCESS;
-}
-
-// Destroys the stack and every state still on it (oldest first). The module
-// globals that named those states are cleared as well, so nothing keeps a
-// pointer to a freed state.
-VOID DestroyKeyStateStack(VOID) {
-  if (KeyStateStack == nullptr) return;
-  KEY_STATE_LINK *Head = &KeyStateStack->StateList;
-  while (Head->ForwardLink != Head) {
-    KEY_STATE *Oldest = StateOf(Head->BackLink);
-    KEY_STATE **Globals[] = {&BaseKeyState, &VolumeListKeyState, &FileListKeyState,
-                             &EscapeKeyState, &FileChosenKeyState, &FileFollowUpKeyState};
-    for (KEY_STATE **Global : Globals)
-      if (*Global == Oldest) *Global = nullptr;
-    DestroyKeyState(&Oldest);
-  }
-  gBS->FreePool(KeyStateStack);
-  KeyStateStack = nullptr;
-}
-
-EFI_STATUS PushKeyState(KEY_STATE *State, UINTN Argument) {
-  if (State == nullptr || KeyStateStack == nullptr) return EFI_LOAD_ERROR;
-  KEY_STATE *Previous = KeyStateStack->Current;
-  KeyStateStack->Current = State;
-  Unlink(&State->Link);  // a state is on the stack at most once
-  InsertAtHead(&KeyStateStack->StateList, &State->Link);
-  return State->EnterFunction(Previous, Argument);
-}
-
-EFI_STATUS SwitchKeyState(KEY_STATE *State, UINTN Argument) {
-  if (State == nullptr || KeyStateStack == nullptr) return EFI_LOAD_ERROR;
-  KEY_STATE *Previous = KeyStateStack->Current;
-  KeyStateStack->Current = State;
-  if (Previous != nullptr) Unlink(&Previous->Link);
-  Unlink(&State->Link);
-  InsertAtHead(&KeyStateStack->StateList, &State->Link);
-  return State->EnterFunction(Previous, Argument);
-}
-
-EFI_STATUS PopKeyState(UINTN Argument) {
-  if (KeyStateStack == nullptr || KeyStateStack->Current == nullptr) return EFI_LOAD_ERROR;
-  KEY_STATE_LINK *Head = &KeyStateStack->StateList;
-  KEY_STATE *Previous = KeyStateStack->Current;
-  // The base state stays: without it no state would receive the next key.
-  if (Head->ForwardLink == Head || Head->ForwardLink->ForwardLink == Head) return EFI_LOAD_ERROR;
-  Unlink(&Previous->Link);
-  KEY_STATE *Next = StateOf(Head->ForwardLink);
-  KeyStateStack->Current = Next;
-  return Next->EnterFunction(Previous, Argument);
-}
-
-EFI_STATUS DispatchKey(EFI_INPUT_KEY *Key) {
-  if (KeyStateStack == nullptr || KeyStateStack->Current == nullptr) return EFI_NO_MEDIA;
-  KEY_STATE *Current = KeyStateStack->Current;
-  if (Current->KeyFunction == nullptr) return EFI_NO_MEDIA;
-  return Current->KeyFunction(Key, Current);
-}
 
 // ---- Helpers of the states ----
 
@@ -334,9 +200,8 @@ static EFI_STATUS EFIAPI FileFollowUpStateKey(EFI_INPUT_KEY *Key, KEY_STATE *Sta
 
 // ---- Start and end of a run ----
 
-EFI_STATUS InitialKeyFunction(const UI_RUN *Run) {
-  if (Run == nullptr) return EFI_INVALID_PARAMETER;
-  KeyRun = Run;
+// Creates the six states and the stack with the base state on it.
+static EFI_STATUS CreateKeyStates(VOID) {
   EFI_STATUS Status = CreateKeyState(BaseStateEnter, BaseStateKey, &BaseKeyState);
   if (EFI_ERROR(Status)) return Status;
   Status = InitKeyStateStack(BaseKeyState);
@@ -358,9 +223,18 @@ EFI_STATUS InitialKeyFunction(const UI_RUN *Run) {
     Status = CreateKeyState(Entry.Enter, Entry.Key, Entry.State);
     if (EFI_ERROR(Status)) return Status;
   }
+  return EFI_SUCCESS;
+}
 
+EFI_STATUS InitialKeyFunction(const UI_RUN *Run) {
+  if (Run == nullptr) return EFI_INVALID_PARAMETER;
+  KeyRun = Run;
   ResetVolumeList();
-  return BaseStateEnter(nullptr, 0);
+  EFI_STATUS Status = CreateKeyStates();
+  if (!EFI_ERROR(Status)) Status = BaseStateEnter(nullptr, 0);
+  // A failed start leaves nothing behind for the caller to tear down.
+  if (EFI_ERROR(Status)) ExitKeyFunction();
+  return Status;
 }
 
 VOID ExitKeyFunction(VOID) {
