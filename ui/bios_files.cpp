@@ -3,7 +3,7 @@
 // here draws; browser.cpp shows what is read here.
 #include "ui/bios_files.h"
 
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 EFI_HANDLE *VolumeHandles;
 UINTN VolumeCount;

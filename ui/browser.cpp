@@ -4,7 +4,7 @@
 // repaint timer brings to the console.
 #include "ui/browser.h"
 
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/layout.h"
 #include "ui/window_text.h"
 

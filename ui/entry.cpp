@@ -5,7 +5,7 @@
 #include "ui/entry.h"
 
 #include "ui/browser.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/format.h"
 #include "ui/guids.h"
 #include "ui/layout.h"

@@ -3,7 +3,7 @@
 // key_states.cpp.
 #include "ui/key_stack.h"
 
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 KEY_STATE_STACK *KeyStateStack;
 

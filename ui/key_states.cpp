@@ -5,7 +5,7 @@
 #include "ui/key_states.h"
 
 #include "ui/browser.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/layout.h"
 #include "ui/window_text.h"
 

@@ -6,7 +6,7 @@
 #include "ui/layout.h"
 
 #include "efi/graphics_console.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/guids.h"
 #include "ui/window_text.h"
 

@@ -4,7 +4,7 @@
 #include "ui/pictures.h"
 
 #include "ui/bmp.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/section.h"
 
 // The graphics output the pictures were loaded for; null between runs.

@@ -3,7 +3,7 @@
 // device off again, so that a run is driven by keys alone.
 #include "ui/pointer.h"
 
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/guids.h"
 
 EFI_SIMPLE_POINTER_PROTOCOL *PointerDevice;

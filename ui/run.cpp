@@ -5,7 +5,7 @@
 #include "ui/run.h"
 
 #include "ui/browser.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/format.h"
 #include "ui/guids.h"
 #include "ui/key_states.h"

@@ -6,7 +6,7 @@
 // order that keeps that walk consistent at every step.
 #include "ui/screen.h"
 
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ScreenConsole;
 SIMPLE_TEXT_OUTPUT_MODE SavedConsoleMode;

@@ -3,7 +3,7 @@
 // database lists them, and the first that has the section answers.
 #include "ui/section.h"
 
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 
 EFI_STATUS ReadRawSection(const EFI_GUID *NameGuid, VOID **Buffer, UINTN *Size, UINTN Instance) {

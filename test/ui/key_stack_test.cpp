@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "test/fake/fake.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/key_stack.h"
 
 namespace {

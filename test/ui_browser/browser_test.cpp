@@ -10,7 +10,7 @@
 #include "test/fake/fake.h"
 #include "test/fake/fs.h"
 #include "ui/browser.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "test/fake/gcp.h"
 #include "test/fake/gop.h"
 #include "ui/layout.h"

@@ -15,7 +15,7 @@
 #include "test/fake/fake.h"
 #include "test/fake/fs.h"
 #include "ui/browser.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/layout.h"
 #include "ui/screen.h"
 

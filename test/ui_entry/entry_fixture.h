@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "test/fake/fake.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/entry.h"
 #include "ui/run.h"
 

@@ -4,7 +4,7 @@
 
 #include "entry_fixture.h"
 #include "test/fake/fake.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/entry.h"
 #include "ui/layout.h"
 #include "ui/run.h"

@@ -1,6 +1,6 @@
 // The UI driver's library start-up, and its debug messages and assertions,
 // which go to the firmware's status-code service as data records.
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 #include "ui/guids.h"
 

@@ -1,5 +1,6 @@
-// The UI driver's own library: the firmware table pointers every other file of
-// the driver uses, and debug messages and assertions sent as status codes.
+// The UI driver's status-code reporting, and the library start-up it needs:
+// the firmware table pointers every other file of the driver uses, and debug
+// messages and assertions sent to the firmware's status-code service.
 #pragma once
 #include "efi/efi.h"
 #include "efi/status_code.h"
