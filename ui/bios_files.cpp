@@ -61,7 +61,7 @@ static EFI_STATUS ReadNextBiosFileWithin(EFI_FILE_PROTOCOL *Directory, EFI_FILE_
   for (;;) {
     if (*Budget == 0) {
       gBS->FreePool(Info);
-      return EFI_LOAD_ERROR;
+      return BIOS_FILES_END;
     }
     (*Budget)--;
     // Zeroed before every read so nothing of a skipped entry shows through a
@@ -73,7 +73,7 @@ static EFI_STATUS ReadNextBiosFileWithin(EFI_FILE_PROTOCOL *Directory, EFI_FILE_
     // there. A read that claims more than the buffer is treated the same.
     if (EFI_ERROR(Status) || Size == 0 || Size > BIOS_FILE_INFO_SIZE) {
       gBS->FreePool(Info);
-      return EFI_LOAD_ERROR;
+      return BIOS_FILES_END;
     }
     // A record without its fixed part says nothing usable about a file.
     if (Size < SIZE_OF_EFI_FILE_INFO) continue;

@@ -19,6 +19,12 @@ static_assert(BIOS_FILE_INFO_SIZE == 1104, "directory read buffer");
 #define BIOS_DIRECTORY_MAX_ENTRIES 65536
 #endif
 
+// ReadNextBiosFile's answer when the directory yields no further BIOS file:
+// its end, BIOS_DIRECTORY_MAX_ENTRIES entries read, or a failed read. The
+// value is a status so it can travel as one, but it is this module's signal,
+// not a failure the firmware reported.
+#define BIOS_FILES_END EFI_LOAD_ERROR
+
 // Granularity used when the caller gives none (64 KiB).
 #define BIOS_FILE_DEFAULT_UNIT 0x10000ULL
 
@@ -49,9 +55,8 @@ EFI_STATUS FindVolumes(VOID);
 EFI_STATUS OpenBiosVolume(EFI_HANDLE Handle);
 
 // Reads Directory up to its next accepted entry and returns it in a new
-// BIOS_FILE_INFO_SIZE pool record (the caller frees it). EFI_LOAD_ERROR at
-// the end of the directory, after BIOS_DIRECTORY_MAX_ENTRIES entries, or when
-// a read fails; *File is then null.
+// BIOS_FILE_INFO_SIZE pool record (the caller frees it). BIOS_FILES_END when
+// there is none; *File is then null.
 EFI_STATUS ReadNextBiosFile(EFI_FILE_PROTOCOL *Directory, EFI_FILE_INFO **File);
 
 // Forgets the volume buffer without releasing it: the previous run's

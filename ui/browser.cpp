@@ -4,8 +4,8 @@
 // repaint timer brings to the console.
 #include "ui/browser.h"
 
-#include "ui/status_report.h"
 #include "ui/layout.h"
+#include "ui/status_report.h"
 #include "ui/window_text.h"
 
 UINTN VolumeSelection;
@@ -13,12 +13,6 @@ UINTN VolumeListTop;
 UINTN FileSelection;
 UINTN FileListTop;
 
-#define ATTR_NORMAL 0x0F
-#define ATTR_HIGHLIGHT 0x0E
-#define ATTR_VOLUME_ACTIVE 0x0D
-// Light magenta on light grey; the compositor passes the console only the
-// seven attribute bits.
-#define ATTR_FILE_ACTIVE 0xFD
 
 // Writes formatted text left-aligned at (Column, Row) of Window; returns the
 // number of characters stored.
@@ -84,28 +78,28 @@ EFI_STATUS ShowVolumeList(BOOLEAN Confirmed, UINTN *Selection) {
   }
 
   ClampSelection(Selection, VolumeCount);
-  UINT64 Clear = ATTR_NORMAL;
+  UINT64 Clear = ATTR_WHITE_ON_BLACK;
   WindowClear(VolumeListWindow, &Clear);
-  Put(VolumeListWindow, 0, VolumeListWindow->Height - 1, ATTR_HIGHLIGHT, u"Total FFS : %d", (UINTN)VolumeCount);
+  Put(VolumeListWindow, 0, VolumeListWindow->Height - 1, ATTR_YELLOW_ON_BLACK, u"Total FFS : %d", (UINTN)VolumeCount);
   if (VolumeCount == 0) return Status;
 
   UINTN Start = ListStart(*Selection, VolumeCount, VOLUME_LIST_ROWS, VolumeListTop);
   UINTN End = Min(Start + VOLUME_LIST_ROWS, VolumeCount);
   for (UINTN Index = Start; Index < End; Index++) {
     if (Index == *Selection)
-      Put(VolumeListWindow, 0, Index - Start, Confirmed ? ATTR_HIGHLIGHT : ATTR_VOLUME_ACTIVE, u"  %cfs%d  ",
+      Put(VolumeListWindow, 0, Index - Start, Confirmed ? ATTR_YELLOW_ON_BLACK : ATTR_LIGHT_MAGENTA_ON_BLACK, u"  %cfs%d  ",
           (UINTN)MARK_POINTER, Index);
     else
-      Put(VolumeListWindow, 0, Index - Start, ATTR_NORMAL, u"   fs%d  ", Index);
+      Put(VolumeListWindow, 0, Index - Start, ATTR_WHITE_ON_BLACK, u"   fs%d  ", Index);
   }
   VolumeListTop = Start;
   return Status;
 }
 
-VOID ShowScrollUpMark(UINTN Row) { Put(FileListWindow, SCROLL_MARK_COLUMN, Row, ATTR_HIGHLIGHT, u"%c", (UINTN)MARK_SCROLL_UP); }
+VOID ShowScrollUpMark(UINTN Row) { Put(FileListWindow, SCROLL_MARK_COLUMN, Row, ATTR_YELLOW_ON_BLACK, u"%c", (UINTN)MARK_SCROLL_UP); }
 
 VOID ShowScrollDownMark(UINTN Row) {
-  Put(FileListWindow, SCROLL_MARK_COLUMN, Row, ATTR_HIGHLIGHT, u"%c", (UINTN)MARK_SCROLL_DOWN);
+  Put(FileListWindow, SCROLL_MARK_COLUMN, Row, ATTR_YELLOW_ON_BLACK, u"%c", (UINTN)MARK_SCROLL_DOWN);
 }
 
 EFI_STATUS ShowFileList(BOOLEAN Confirmed, UINTN *Selection) {
@@ -116,16 +110,16 @@ EFI_STATUS ShowFileList(BOOLEAN Confirmed, UINTN *Selection) {
 
   UINTN Start = ListStart(*Selection, BiosFileCount, FILE_LIST_ROWS, FileListTop);
   UINTN End = Min(Start + FILE_LIST_ROWS, BiosFileCount);
-  UINT64 Clear = ATTR_NORMAL;
+  UINT64 Clear = ATTR_WHITE_ON_BLACK;
   WindowClear(FileListWindow, &Clear);
   CHAR16 Name[NAME_CHARS];
   for (UINTN Index = Start; Index < End; Index++) {
     UINTN Row = Index - Start;
     VisibleName(BiosFileList[Index]->FileName, Name);
     if (Index == *Selection)
-      Put(FileListWindow, 0, Row, Confirmed ? ATTR_HIGHLIGHT : ATTR_FILE_ACTIVE, u"%c%s", (UINTN)MARK_POINTER, Name);
+      Put(FileListWindow, 0, Row, Confirmed ? ATTR_YELLOW_ON_BLACK : ATTR_LIGHT_MAGENTA_ON_GREY, u"%c%s", (UINTN)MARK_POINTER, Name);
     else
-      Put(FileListWindow, 0, Row, ATTR_NORMAL, u" %s", Name);
+      Put(FileListWindow, 0, Row, ATTR_WHITE_ON_BLACK, u" %s", Name);
   }
 
   // Marks tell that the list goes on beyond the window; the confirmed
@@ -150,11 +144,11 @@ EFI_STATUS ShowFileDate(UINTN *Selection) {
   WindowClearRow(FileInfoWindow, 3, nullptr);
   // Each piece starts where the previous one ended.
   UINTN Column = 4;
-  Column += Put(FileInfoWindow, Column, 3, ATTR_HIGHLIGHT, u"File Date    : ");
+  Column += Put(FileInfoWindow, Column, 3, ATTR_YELLOW_ON_BLACK, u"File Date    : ");
   CHAR16 Name[NAME_CHARS];
-  Column += Put(FileInfoWindow, Column, 3, ATTR_NORMAL, u"%s ", VisibleName(Info->FileName, Name));
+  Column += Put(FileInfoWindow, Column, 3, ATTR_WHITE_ON_BLACK, u"%s ", VisibleName(Info->FileName, Name));
   const EFI_TIME &Time = Info->ModificationTime;
-  Put(FileInfoWindow, Column, 3, ATTR_NORMAL, u"(%02d/%02d/%d) ", (UINTN)Time.Month, (UINTN)Time.Day, (UINTN)Time.Year);
+  Put(FileInfoWindow, Column, 3, ATTR_WHITE_ON_BLACK, u"(%02d/%02d/%d) ", (UINTN)Time.Month, (UINTN)Time.Day, (UINTN)Time.Year);
   return EFI_SUCCESS;
 }
 

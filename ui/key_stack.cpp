@@ -95,7 +95,7 @@ VOID DestroyKeyStateStack(VOID) {
 }
 
 EFI_STATUS PushKeyState(KEY_STATE *State, UINTN Argument) {
-  if (State == nullptr || KeyStateStack == nullptr) return EFI_LOAD_ERROR;
+  if (State == nullptr || KeyStateStack == nullptr) return KEY_STACK_NO_CHANGE;
   KEY_STATE *Previous = KeyStateStack->Current;
   KeyStateStack->Current = State;
   Unlink(&State->Link);  // a state is on the stack at most once
@@ -104,7 +104,7 @@ EFI_STATUS PushKeyState(KEY_STATE *State, UINTN Argument) {
 }
 
 EFI_STATUS SwitchKeyState(KEY_STATE *State, UINTN Argument) {
-  if (State == nullptr || KeyStateStack == nullptr) return EFI_LOAD_ERROR;
+  if (State == nullptr || KeyStateStack == nullptr) return KEY_STACK_NO_CHANGE;
   KEY_STATE *Previous = KeyStateStack->Current;
   KeyStateStack->Current = State;
   if (Previous != nullptr) Unlink(&Previous->Link);
@@ -114,11 +114,11 @@ EFI_STATUS SwitchKeyState(KEY_STATE *State, UINTN Argument) {
 }
 
 EFI_STATUS PopKeyState(UINTN Argument) {
-  if (KeyStateStack == nullptr || KeyStateStack->Current == nullptr) return EFI_LOAD_ERROR;
+  if (KeyStateStack == nullptr || KeyStateStack->Current == nullptr) return KEY_STACK_NO_CHANGE;
   KEY_STATE_LINK *Head = &KeyStateStack->StateList;
   KEY_STATE *Previous = KeyStateStack->Current;
   // The base state stays: without it no state would receive the next key.
-  if (Head->ForwardLink == Head || Head->ForwardLink->ForwardLink == Head) return EFI_LOAD_ERROR;
+  if (Head->ForwardLink == Head || Head->ForwardLink->ForwardLink == Head) return KEY_STACK_NO_CHANGE;
   Unlink(&Previous->Link);
   KEY_STATE *Next = StateOf(Head->ForwardLink);
   KeyStateStack->Current = Next;
@@ -126,8 +126,8 @@ EFI_STATUS PopKeyState(UINTN Argument) {
 }
 
 EFI_STATUS DispatchKey(EFI_INPUT_KEY *Key) {
-  if (KeyStateStack == nullptr || KeyStateStack->Current == nullptr) return EFI_NO_MEDIA;
+  if (KeyStateStack == nullptr || KeyStateStack->Current == nullptr) return KEY_STACK_NO_RECEIVER;
   KEY_STATE *Current = KeyStateStack->Current;
-  if (Current->KeyFunction == nullptr) return EFI_NO_MEDIA;
+  if (Current->KeyFunction == nullptr) return KEY_STACK_NO_RECEIVER;
   return Current->KeyFunction(Key, Current);
 }

@@ -35,6 +35,12 @@ static_assert(offsetof(KEY_STATE, KeyFunction) == 24, "KEY_STATE.KeyFunction");
 static_assert(sizeof(KEY_STATE_STACK) == 24, "KEY_STATE_STACK");
 #endif
 
+// Answers of the stack itself, kept apart from what a state's functions return:
+// Push, Switch or Pop without a stack or a state to go to, and a key with no
+// state to take it (which ends a run, so its caller sees it).
+#define KEY_STACK_NO_CHANGE EFI_LOAD_ERROR
+#define KEY_STACK_NO_RECEIVER EFI_NO_MEDIA
+
 // The stack of the run in progress; null outside a run.
 extern KEY_STATE_STACK *KeyStateStack;
 

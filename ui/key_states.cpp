@@ -19,10 +19,6 @@ KEY_STATE *EscapeKeyState;
 KEY_STATE *FileChosenKeyState;
 KEY_STATE *FileFollowUpKeyState;
 
-// Attribute of a blank list or information window (white on black).
-#define KEY_WINDOW_BLANK_ATTRIBUTE 0x0F
-// Attribute of a notice in the message box (white on blue).
-#define KEY_NOTICE_ATTRIBUTE 0x1F
 // Drawing styles of the lists: with the focus, or confirmed just before it leaves.
 #define LIST_ACTIVE 0
 #define LIST_CONFIRMED 1
@@ -30,7 +26,7 @@ KEY_STATE *FileFollowUpKeyState;
 // ---- Helpers of the states ----
 
 static VOID ClearWindow(UI_WINDOW *Window) {
-  UINT64 Attribute = KEY_WINDOW_BLANK_ATTRIBUTE;
+  UINT64 Attribute = ATTR_WHITE_ON_BLACK;
   if (Window != nullptr) WindowClear(Window, &Attribute);
 }
 
@@ -40,7 +36,7 @@ static VOID ShowNotice(const CHAR16 *Text) {
   UI_CELL_POSITION Position;
   Position.Column = MessageBox->Width * 50 / 100;
   Position.Row = MessageBox->Height * 50 / 100;
-  Position.Attribute = KEY_NOTICE_ATTRIBUTE;
+  Position.Attribute = ATTR_WHITE_ON_BLUE;
   WindowPrint(MessageBox, &Position, TEXT_MODE_CENTRE, Text);
   ShowMessageBox(1, MessageBox);
 }

@@ -39,6 +39,19 @@ static const LIST_WINDOW_LAYOUT ListWindows[] = {
     {&CallerWindow, 1, 7, ATTR_WHITE_ON_BLACK, 16},
 };
 
+// The message box's place on the character screen, in cells.
+typedef struct {
+  UINTN Column;
+  UINTN Row;
+  UINTN Width;
+  UINTN Height;
+} MESSAGE_BOX_CELLS;
+
+static MESSAGE_BOX_CELLS MessageBoxCells(VOID) {
+  return {ScreenColumns * MESSAGE_BOX_LEFT_PERCENT / 100, ScreenRows * MESSAGE_BOX_TOP_PERCENT / 100,
+          ScreenColumns * MESSAGE_BOX_WIDTH_PERCENT / 100, ScreenRows * MESSAGE_BOX_HEIGHT_PERCENT / 100};
+}
+
 // Recolours one background cell of a red line.
 static VOID RedCell(UINTN Column, UINTN Row) {
   UI_WINDOW *w = BackgroundWindow;
@@ -88,21 +101,23 @@ EFI_STATUS InitialDrawFunction(VOID) {
     w->Priority = LIST_WINDOW_PRIORITY;
   }
 
-  UI_WINDOW_GEOMETRY box = {ScreenColumns * 40 / 100, ScreenRows * 30 / 100, ATTR_WHITE_ON_BLUE};
+  MESSAGE_BOX_CELLS cells = MessageBoxCells();
+  UI_WINDOW_GEOMETRY box = {cells.Width, cells.Height, ATTR_WHITE_ON_BLUE};
   UI_FRAME single = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518',
                      ATTR_WHITE_ON_BLUE};
   status = WindowCreateFramed(&box, &single, &MessageBox);
   if (EFI_ERROR(status)) return status;
   WindowSetPriority(MessageBox, MESSAGE_BOX_HIDDEN_PRIORITY);
-  WindowMove(MessageBox, ScreenColumns * 30 / 100, ScreenRows * 30 / 100);
+  WindowMove(MessageBox, cells.Column, cells.Row);
   return EFI_SUCCESS;
 }
 
 VOID MessageBoxArea(MESSAGE_BOX_AREA *Area) {
-  Area->X = TextOriginX + TEXT_CELL_PIXEL_WIDTH * (ScreenColumns * 30 / 100);
-  Area->Y = TextOriginY + TEXT_CELL_PIXEL_HEIGHT * (ScreenRows * 30 / 100);
-  Area->Width = TEXT_CELL_PIXEL_WIDTH * (ScreenColumns * 40 / 100);
-  Area->Height = TEXT_CELL_PIXEL_HEIGHT * (ScreenRows * 30 / 100);
+  MESSAGE_BOX_CELLS cells = MessageBoxCells();
+  Area->X = TextOriginX + TEXT_CELL_PIXEL_WIDTH * cells.Column;
+  Area->Y = TextOriginY + TEXT_CELL_PIXEL_HEIGHT * cells.Row;
+  Area->Width = TEXT_CELL_PIXEL_WIDTH * cells.Width;
+  Area->Height = TEXT_CELL_PIXEL_HEIGHT * cells.Height;
 }
 
 VOID ShadeMessageBoxArea(VOID) {
@@ -146,13 +161,13 @@ VOID UnshadeMessageBoxArea(VOID) {
 EFI_STATUS ShowMessageBox(BOOLEAN Show, UI_WINDOW *Window) {
   if (Window == nullptr) return EFI_INVALID_PARAMETER;
   if (Show) {
-    EFI_STATUS Status = WindowSetPriority(Window, 64);
+    EFI_STATUS Status = WindowSetPriority(Window, MESSAGE_BOX_SHOWN_PRIORITY);
     ShadeMessageBoxArea();
     return Status;
   }
-  UINT64 Blank = 0x1F;
+  UINT64 Blank = ATTR_WHITE_ON_BLUE;
   WindowClear(Window, &Blank);
-  EFI_STATUS Status = WindowSetPriority(Window, 16);
+  EFI_STATUS Status = WindowSetPriority(Window, MESSAGE_BOX_HIDDEN_PRIORITY);
   UnshadeMessageBoxArea();
   return Status;
 }

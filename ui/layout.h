@@ -4,26 +4,7 @@
 #pragma once
 #include "efi/efi.h"
 #include "ui/screen.h"
-
-// Attributes of the layout.
-#define ATTR_WHITE_ON_BLACK 0x0F
-#define ATTR_WHITE_ON_GREEN 0x2F
-#define ATTR_WHITE_ON_BLUE 0x1F
-#define ATTR_LIGHT_RED_ON_BLACK 0x0C
-
-// Priorities of the layout's windows.
-#define BACKGROUND_PRIORITY 32
-#define LIST_WINDOW_PRIORITY 48
-#define MESSAGE_BOX_HIDDEN_PRIORITY 16
-#define MESSAGE_BOX_SHOWN_PRIORITY 64
-
-// Pixel geometry of a text cell on the graphics output (fixed, not queried).
-#define TEXT_CELL_PIXEL_WIDTH 8
-#define TEXT_CELL_PIXEL_HEIGHT 19
-constexpr UINTN TextOriginX = 112;
-constexpr UINTN TextOriginY = 89;
-// Grey level of the backdrop behind the message box.
-#define MESSAGE_BOX_SHADE 64
+#include "ui/theme.h"
 
 // The windows of a run; null outside a run (the run's clean-up destroys them).
 extern UI_WINDOW *BackgroundWindow;

@@ -5,14 +5,12 @@
 
 #include "ui/status_report.h"
 #include "ui/guids.h"
+#include "ui/theme.h"
 
 EFI_SIMPLE_POINTER_PROTOCOL *PointerDevice;
 EFI_EVENT PointerEvent;
 UI_WINDOW *PointerLayer;
 
-// Priority of the layer: above the message box (64) and every other window.
-#define POINTER_LAYER_PRIORITY 80
-#define POINTER_LAYER_ATTRIBUTE 0x4F
 
 // The event is closed before anything waits on it; should it ever be
 // signalled, it must not draw, since no pointer takes part in a run.
@@ -30,7 +28,7 @@ VOID StartPointer(VOID) {
     PointerEvent = nullptr;
     return;
   }
-  if (EFI_ERROR(WindowCreate(ScreenColumns, ScreenRows, ScreenColumns, POINTER_LAYER_ATTRIBUTE, &PointerLayer))) return;
+  if (EFI_ERROR(WindowCreate(ScreenColumns, ScreenRows, ScreenColumns, ATTR_WHITE_ON_RED, &PointerLayer))) return;
 
   // The cells become transparent before the layer is raised, so a repaint
   // that runs in between never shows the layer's own colour.

@@ -378,8 +378,8 @@ EFI_STATUS WindowCreateFramed(UI_WINDOW_GEOMETRY *Geometry, UI_FRAME *Frame, UI_
   if (Frame != nullptr) frame = *Frame;
 
   w->Priority = FRAMED_WINDOW_PRIORITY;
-  w->Column = ScreenColumns * 30 / 100;
-  w->Row = ScreenRows * 30 / 100;
+  w->Column = ScreenColumns * FRAMED_WINDOW_PLACE_PERCENT / 100;
+  w->Row = ScreenRows * FRAMED_WINDOW_PLACE_PERCENT / 100;
 
   UINTN right = w->Width - 1, bottom = w->Height - 1;
   for (UINTN r = 0; r < w->Height; r++) {

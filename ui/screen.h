@@ -15,6 +15,8 @@
 // Priority of a new window, and of a screen cell that no window holds.
 #define WINDOW_DEFAULT_PRIORITY 16
 #define FRAMED_WINDOW_PRIORITY 48
+// A new framed window's top-left cell, in percent of the screen's width and height.
+#define FRAMED_WINDOW_PLACE_PERCENT 30
 // WindowSetPriority with this value releases the window's area and keeps its priority.
 #define WINDOW_KEEP_PRIORITY 0xFF
 
