@@ -317,6 +317,16 @@ VOID ScreenShutdown(VOID) {
 
 // A window with its cells filled but not yet in the list, so no pass sees it
 // half made.
+// Releases a detached window's cell arrays (those it has) and its record.
+static EFI_STATUS FreeWindow(UI_WINDOW *Window) {
+  UINTN cells = Window->Width * Window->Height;  // checked at creation
+  FreeCellArray(Window->CellFlags, cells, sizeof(UINT8));
+  FreeCellArray(Window->CellChars, cells, sizeof(CHAR16));
+  FreeCellArray(Window->CellAttrs, cells, sizeof(UINT64));
+  return gBS->FreePool(Window);
+}
+
+// A new window, not yet attached; on a failure nothing of it is left.
 static EFI_STATUS CreateDetachedWindow(UINTN Width, UINTN Height, UINTN TextWidth, UINT64 Attribute, UI_WINDOW **Window) {
   if (Window == nullptr) return EFI_INVALID_PARAMETER;
   *Window = nullptr;
@@ -334,20 +344,21 @@ static EFI_STATUS CreateDetachedWindow(UINTN Width, UINTN Height, UINTN TextWidt
   window->Height = Height;
   window->TextWidth = TextWidth;
   window->Priority = WINDOW_DEFAULT_PRIORITY;
-  *Window = window;
 
   status = AllocateCellArray(cells, sizeof(UINT8), (VOID **)&window->CellFlags);
-  if (EFI_ERROR(status)) return status;
-  status = AllocateCellArray(cells, sizeof(CHAR16), (VOID **)&window->CellChars);
-  if (EFI_ERROR(status)) return status;
-  status = AllocateCellArray(cells, sizeof(UINT64), (VOID **)&window->CellAttrs);
-  if (EFI_ERROR(status)) return status;
+  if (!EFI_ERROR(status)) status = AllocateCellArray(cells, sizeof(CHAR16), (VOID **)&window->CellChars);
+  if (!EFI_ERROR(status)) status = AllocateCellArray(cells, sizeof(UINT64), (VOID **)&window->CellAttrs);
+  if (EFI_ERROR(status)) {
+    FreeWindow(window);
+    return status;
+  }
 
   for (UINTN i = 0; i < cells; i++) {
     window->CellFlags[i] = CELL_DIRTY;
     window->CellChars[i] = 0;
     window->CellAttrs[i] = Attribute;
   }
+  *Window = window;
   return EFI_SUCCESS;
 }
 
@@ -435,11 +446,7 @@ EFI_STATUS WindowDetach(UI_WINDOW *Window) {
 EFI_STATUS WindowDestroy(UI_WINDOW *Window) {
   if (Window == nullptr) return EFI_INVALID_PARAMETER;
   WindowDetach(Window);
-  UINTN cells = Window->Width * Window->Height;  // checked at creation
-  FreeCellArray(Window->CellFlags, cells, sizeof(UINT8));
-  FreeCellArray(Window->CellChars, cells, sizeof(CHAR16));
-  FreeCellArray(Window->CellAttrs, cells, sizeof(UINT64));
-  return gBS->FreePool(Window);
+  return FreeWindow(Window);
 }
 
 // Hands the window's cells at (Column, Row) back: every window of priority 16

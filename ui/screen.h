@@ -114,8 +114,7 @@ VOID ScreenShutdown(VOID);
 
 // ---- Windows ----
 // A new window of blank cells (character 0), priority 16 at (0, 0), already
-// attached. On an allocation failure *Window may hold the partial window,
-// which the caller releases with WindowDestroy.
+// attached. On a failure *Window is null and nothing was kept.
 EFI_STATUS WindowCreate(UINTN Width, UINTN Height, UINTN TextWidth, UINT64 Attribute, UI_WINDOW **Window);
 // A window with a protected border (Frame null: single-line box drawing),
 // priority 48, placed at 30 % of the screen's width and height.
