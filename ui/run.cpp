@@ -43,7 +43,7 @@ static VOID RunCleanUp(VOID) {
   if (MessageBox != nullptr && MessageBox->Priority != MESSAGE_BOX_HIDDEN_PRIORITY) UnshadeMessageBoxArea();
 
   UI_WINDOW **Windows[] = {&CallerWindow, &FileInfoWindow, &FileListWindow, &VolumeListWindow,
-                           &MessageBox,   &PointerLayer,   &BackgroundWindow};
+                           &MessageBox,   &RunPointer.Layer,   &BackgroundWindow};
   for (UI_WINDOW **Window : Windows) {
     if (*Window == nullptr) continue;
     WindowDestroy(*Window);
@@ -92,7 +92,7 @@ static EFI_STATUS StartScreen(VOID) {
 
   // The pointer is prepared and then dropped: a run is driven by keys alone.
   StartPointer();
-  PointerDevice = nullptr;
+  RunPointer.Device = nullptr;
 
   LoadPictures(CurrentRun.GraphicsOutput);
   DrawCornerMark();

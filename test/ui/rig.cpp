@@ -209,12 +209,12 @@ void Rig::ExpectRestored(const char *what) {
   EXPECT_EQ(now.CursorRow, console_before.CursorRow);
   EXPECT_EQ(now.CursorVisible, console_before.CursorVisible);
   // Nothing of the run may still be reachable through the module globals.
-  for (UI_WINDOW *w : {BackgroundWindow, VolumeListWindow, FileListWindow, FileInfoWindow, CallerWindow, MessageBox, PointerLayer})
+  for (UI_WINDOW *w : {BackgroundWindow, VolumeListWindow, FileListWindow, FileInfoWindow, CallerWindow, MessageBox, RunPointer.Layer})
     EXPECT_EQ(w, nullptr);
   for (KEY_STATE *k : {BaseKeyState, VolumeListKeyState, FileListKeyState, EscapeKeyState, FileChosenKeyState, FileFollowUpKeyState})
     EXPECT_EQ(k, nullptr);
   EXPECT_EQ(KeyStateStack, nullptr);
-  EXPECT_EQ(PointerEvent, nullptr);
+  EXPECT_EQ(RunPointer.Event, nullptr);
   EXPECT_EQ(VolumeHandles, nullptr);
   EXPECT_EQ(BiosFileList, nullptr);
   EXPECT_EQ(RootDirectory, nullptr);

@@ -461,13 +461,13 @@ TEST(RunFlow, APointerDeviceIsPreparedThenSwitchedOffAndNeverDraws) {
   EFI_STATUS s = r.RunScript(r.caller.Params(),
                              {
                                  Check([&] {
-                                   EXPECT_EQ(PointerDevice, nullptr) << "the run drops the device";
-                                   EXPECT_EQ(PointerEvent, nullptr) << "and closes its event";
-                                   ASSERT_NE(PointerLayer, nullptr);
-                                   EXPECT_EQ(PointerLayer->Priority, 80);
-                                   EXPECT_EQ(PointerLayer->Width, 100u);
-                                   EXPECT_EQ(PointerLayer->Height, 27u);
-                                   for (UINTN i = 0; i < 100 * 27; i++) ASSERT_EQ(PointerLayer->CellFlags[i] & ~CELL_DIRTY, CELL_TRANSPARENT) << i;
+                                   EXPECT_EQ(RunPointer.Device, nullptr) << "the run drops the device";
+                                   EXPECT_EQ(RunPointer.Event, nullptr) << "and closes its event";
+                                   ASSERT_NE(RunPointer.Layer, nullptr);
+                                   EXPECT_EQ(RunPointer.Layer->Priority, 80);
+                                   EXPECT_EQ(RunPointer.Layer->Width, 100u);
+                                   EXPECT_EQ(RunPointer.Layer->Height, 27u);
+                                   for (UINTN i = 0; i < 100 * 27; i++) ASSERT_EQ(RunPointer.Layer->CellFlags[i] & ~CELL_DIRTY, CELL_TRANSPARENT) << i;
                                    for (UINTN row = 0; row < 27; row++) before.push_back(r.p.RowText(row));
                                    r.pointer->Move(5, 5, true);
                                  }),
