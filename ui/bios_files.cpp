@@ -5,22 +5,16 @@
 
 #include "ui/status_report.h"
 
-EFI_HANDLE *VolumeHandles;
-UINTN VolumeCount;
-EFI_FILE_PROTOCOL *RootDirectory;
-EFI_FILE_INFO **BiosFileList;
-UINTN BiosFileCount;
-UINT64 BiosFileUnitSize;
-UINT64 BiosFileMaxSize;
+BIOS_FILES BiosFiles;
 
 static VOID ZeroBytes(VOID *Buffer, UINTN Size) { __builtin_memset(Buffer, 0, Size); }
 
 EFI_STATUS FindVolumes(VOID) {
-  if (VolumeHandles != nullptr) {
-    gBS->FreePool(VolumeHandles);
-    VolumeHandles = nullptr;
+  if (BiosFiles.VolumeHandles != nullptr) {
+    gBS->FreePool(BiosFiles.VolumeHandles);
+    BiosFiles.VolumeHandles = nullptr;
   }
-  VolumeCount = 0;
+  BiosFiles.VolumeCount = 0;
 
   EFI_HANDLE *Handles = nullptr;
   UINTN Count = 0;
@@ -30,20 +24,20 @@ EFI_STATUS FindVolumes(VOID) {
     return Status;
   }
   if (Handles == nullptr) Count = 0;
-  VolumeHandles = Handles;
-  VolumeCount = Count;
+  BiosFiles.VolumeHandles = Handles;
+  BiosFiles.VolumeCount = Count;
   return Status;
 }
 
 // Releases every file record and the array; the list is then empty.
 static VOID ReleaseBiosFileList(VOID) {
-  if (BiosFileList != nullptr) {
-    for (UINTN Index = 0; Index < BiosFileCount; Index++)
-      if (BiosFileList[Index] != nullptr) gBS->FreePool(BiosFileList[Index]);
-    gBS->FreePool(BiosFileList);
+  if (BiosFiles.BiosFileList != nullptr) {
+    for (UINTN Index = 0; Index < BiosFiles.BiosFileCount; Index++)
+      if (BiosFiles.BiosFileList[Index] != nullptr) gBS->FreePool(BiosFiles.BiosFileList[Index]);
+    gBS->FreePool(BiosFiles.BiosFileList);
   }
-  BiosFileList = nullptr;
-  BiosFileCount = 0;
+  BiosFiles.BiosFileList = nullptr;
+  BiosFiles.BiosFileCount = 0;
 }
 
 // ReadNextBiosFile with the entries still allowed in this pass of the
@@ -56,7 +50,7 @@ static EFI_STATUS ReadNextBiosFileWithin(EFI_FILE_PROTOCOL *Directory, EFI_FILE_
   EFI_FILE_INFO *Info = nullptr;
   EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, BIOS_FILE_INFO_SIZE, (VOID **)&Info);
   if (EFI_ERROR(Status)) return Status;
-  if (BiosFileUnitSize == 0) BiosFileUnitSize = BIOS_FILE_DEFAULT_UNIT;
+  if (BiosFiles.BiosFileUnitSize == 0) BiosFiles.BiosFileUnitSize = BIOS_FILE_DEFAULT_UNIT;
 
   for (;;) {
     if (*Budget == 0) {
@@ -84,7 +78,7 @@ static EFI_STATUS ReadNextBiosFileWithin(EFI_FILE_PROTOCOL *Directory, EFI_FILE_
     // Any entry with the directory bit is a directory, whatever else is set.
     if ((Info->Attribute & EFI_FILE_DIRECTORY) != 0) continue;
     UINT64 FileSize = Info->FileSize;
-    if (FileSize == 0 || FileSize % BiosFileUnitSize != 0 || FileSize > BiosFileMaxSize) continue;
+    if (FileSize == 0 || FileSize % BiosFiles.BiosFileUnitSize != 0 || FileSize > BiosFiles.BiosFileMaxSize) continue;
     *File = Info;
     return Status;
   }
@@ -108,8 +102,8 @@ EFI_STATUS OpenBiosVolume(EFI_HANDLE Handle) {
   // The new root replaces the previous one, which nothing refers to once its
   // records are gone; closing it keeps volume switches from leaking handles.
   ReleaseBiosFileList();
-  if (RootDirectory != nullptr) RootDirectory->Close(RootDirectory);
-  RootDirectory = Root;
+  if (BiosFiles.RootDirectory != nullptr) BiosFiles.RootDirectory->Close(BiosFiles.RootDirectory);
+  BiosFiles.RootDirectory = Root;
 
   // Counting pass: the array is sized exactly. Both passes read the same
   // bounded prefix of the directory.
@@ -143,25 +137,25 @@ EFI_STATUS OpenBiosVolume(EFI_HANDLE Handle) {
     gBS->FreePool(List);
     return Status;
   }
-  BiosFileList = List;
-  BiosFileCount = Filled;
+  BiosFiles.BiosFileList = List;
+  BiosFiles.BiosFileCount = Filled;
   return Status;
 }
 
 VOID ResetVolumeList(VOID) {
-  VolumeHandles = nullptr;
-  VolumeCount = 0;
+  BiosFiles.VolumeHandles = nullptr;
+  BiosFiles.VolumeCount = 0;
 }
 
 VOID ReleaseFileBrowser(VOID) {
   ReleaseBiosFileList();
-  if (RootDirectory != nullptr) {
-    RootDirectory->Close(RootDirectory);
-    RootDirectory = nullptr;
+  if (BiosFiles.RootDirectory != nullptr) {
+    BiosFiles.RootDirectory->Close(BiosFiles.RootDirectory);
+    BiosFiles.RootDirectory = nullptr;
   }
-  if (VolumeHandles != nullptr) {
-    gBS->FreePool(VolumeHandles);
-    VolumeHandles = nullptr;
+  if (BiosFiles.VolumeHandles != nullptr) {
+    gBS->FreePool(BiosFiles.VolumeHandles);
+    BiosFiles.VolumeHandles = nullptr;
   }
-  VolumeCount = 0;
+  BiosFiles.VolumeCount = 0;
 }

@@ -28,23 +28,26 @@ static_assert(BIOS_FILE_INFO_SIZE == 1104, "directory read buffer");
 // Granularity used when the caller gives none (64 KiB).
 #define BIOS_FILE_DEFAULT_UNIT 0x10000ULL
 
-// Every Simple File System handle, in the firmware's order; renewed by
-// FindVolumes, each time the volume list is drawn. Volumes are named fs<index>.
-extern EFI_HANDLE *VolumeHandles;
-extern UINTN VolumeCount;
+typedef struct {
+  // Every Simple File System handle, in the firmware's order; renewed by
+  // FindVolumes, each time the volume list is drawn. Volumes are named fs<index>.
+  EFI_HANDLE *VolumeHandles;
+  UINTN VolumeCount;
+  // Root directory of the volume opened last; handed to the caller's hooks.
+  EFI_FILE_PROTOCOL *RootDirectory;
+  // The accepted files of RootDirectory in directory order, each its own
+  // BIOS_FILE_INFO_SIZE pool record. Entries [0, BiosFileCount) are never
+  // null; BiosFileList is null whenever BiosFileCount is 0.
+  EFI_FILE_INFO **BiosFileList;
+  UINTN BiosFileCount;
+  // The caller's size rule, copied from the run parameters when a run starts.
+  // A unit of 0 becomes 64 KiB at the first directory read; a maximum of all
+  // ones means no limit.
+  UINT64 BiosFileUnitSize;
+  UINT64 BiosFileMaxSize;
+} BIOS_FILES;
 
-// Root directory of the volume opened last; handed to the caller's hooks.
-extern EFI_FILE_PROTOCOL *RootDirectory;
-// The accepted files of RootDirectory in directory order, each its own
-// BIOS_FILE_INFO_SIZE pool record. Entries [0, BiosFileCount) are never
-// null; BiosFileList is null whenever BiosFileCount is 0.
-extern EFI_FILE_INFO **BiosFileList;
-extern UINTN BiosFileCount;
-// The caller's size rule, copied from the run parameters when a run starts.
-// A unit of 0 becomes 64 KiB at the first directory read; a maximum of all
-// ones means no limit.
-extern UINT64 BiosFileUnitSize;
-extern UINT64 BiosFileMaxSize;
+extern BIOS_FILES BiosFiles;
 
 // Enumerates the volumes again into VolumeHandles and VolumeCount; on a
 // failure the list is empty.

@@ -77,14 +77,14 @@ EFI_STATUS ShowVolumeList(BOOLEAN Confirmed, UINTN *Selection) {
     return Status;
   }
 
-  ClampSelection(Selection, VolumeCount);
+  ClampSelection(Selection, BiosFiles.VolumeCount);
   UINT64 Clear = ATTR_WHITE_ON_BLACK;
   WindowClear(VolumeListWindow, &Clear);
-  Put(VolumeListWindow, 0, VolumeListWindow->Height - 1, ATTR_YELLOW_ON_BLACK, u"Total FFS : %d", (UINTN)VolumeCount);
-  if (VolumeCount == 0) return Status;
+  Put(VolumeListWindow, 0, VolumeListWindow->Height - 1, ATTR_YELLOW_ON_BLACK, u"Total FFS : %d", (UINTN)BiosFiles.VolumeCount);
+  if (BiosFiles.VolumeCount == 0) return Status;
 
-  UINTN Start = ListStart(*Selection, VolumeCount, VOLUME_LIST_ROWS, VolumeListTop);
-  UINTN End = Min(Start + VOLUME_LIST_ROWS, VolumeCount);
+  UINTN Start = ListStart(*Selection, BiosFiles.VolumeCount, VOLUME_LIST_ROWS, VolumeListTop);
+  UINTN End = Min(Start + VOLUME_LIST_ROWS, BiosFiles.VolumeCount);
   for (UINTN Index = Start; Index < End; Index++) {
     if (Index == *Selection)
       Put(VolumeListWindow, 0, Index - Start, Confirmed ? ATTR_YELLOW_ON_BLACK : ATTR_LIGHT_MAGENTA_ON_BLACK, u"  %cfs%d  ",
@@ -103,19 +103,19 @@ VOID ShowScrollDownMark(UINTN Row) {
 }
 
 EFI_STATUS ShowFileList(BOOLEAN Confirmed, UINTN *Selection) {
-  if (BiosFileCount == 0 || BiosFileList == nullptr) return EFI_INVALID_PARAMETER;
+  if (BiosFiles.BiosFileCount == 0 || BiosFiles.BiosFileList == nullptr) return EFI_INVALID_PARAMETER;
   UINTN Unused = 0;
   if (Selection == nullptr) Selection = &Unused;
-  ClampSelection(Selection, BiosFileCount);
+  ClampSelection(Selection, BiosFiles.BiosFileCount);
 
-  UINTN Start = ListStart(*Selection, BiosFileCount, FILE_LIST_ROWS, FileListTop);
-  UINTN End = Min(Start + FILE_LIST_ROWS, BiosFileCount);
+  UINTN Start = ListStart(*Selection, BiosFiles.BiosFileCount, FILE_LIST_ROWS, FileListTop);
+  UINTN End = Min(Start + FILE_LIST_ROWS, BiosFiles.BiosFileCount);
   UINT64 Clear = ATTR_WHITE_ON_BLACK;
   WindowClear(FileListWindow, &Clear);
   CHAR16 Name[NAME_CHARS];
   for (UINTN Index = Start; Index < End; Index++) {
     UINTN Row = Index - Start;
-    VisibleName(BiosFileList[Index]->FileName, Name);
+    VisibleName(BiosFiles.BiosFileList[Index]->FileName, Name);
     if (Index == *Selection)
       Put(FileListWindow, 0, Row, Confirmed ? ATTR_YELLOW_ON_BLACK : ATTR_LIGHT_MAGENTA_ON_GREY, u"%c%s", (UINTN)MARK_POINTER, Name);
     else
@@ -126,7 +126,7 @@ EFI_STATUS ShowFileList(BOOLEAN Confirmed, UINTN *Selection) {
   // highlight is left unmarked.
   for (UINTN Index = Start; Index < End; Index++) {
     if (Confirmed && Index == *Selection) continue;
-    if (Index == End - 1 && End < BiosFileCount)
+    if (Index == End - 1 && End < BiosFiles.BiosFileCount)
       ShowScrollDownMark(Index - Start);
     else if (Index == Start && Start > 0)
       ShowScrollUpMark(Index - Start);
@@ -136,9 +136,9 @@ EFI_STATUS ShowFileList(BOOLEAN Confirmed, UINTN *Selection) {
 }
 
 EFI_STATUS ShowFileDate(UINTN *Selection) {
-  if (VolumeHandles == nullptr) return EFI_INVALID_PARAMETER;
-  if (Selection == nullptr || BiosFileList == nullptr || *Selection >= BiosFileCount) return EFI_SUCCESS;
-  EFI_FILE_INFO *Info = BiosFileList[*Selection];
+  if (BiosFiles.VolumeHandles == nullptr) return EFI_INVALID_PARAMETER;
+  if (Selection == nullptr || BiosFiles.BiosFileList == nullptr || *Selection >= BiosFiles.BiosFileCount) return EFI_SUCCESS;
+  EFI_FILE_INFO *Info = BiosFiles.BiosFileList[*Selection];
 
   WindowClearRow(FileInfoWindow, 4, nullptr);
   WindowClearRow(FileInfoWindow, 3, nullptr);

@@ -47,8 +47,8 @@ static VOID HideNotice(VOID) {
 
 // The highlighted BIOS file, or null when the list has none to hand out.
 static EFI_FILE_INFO *HighlightedFile(VOID) {
-  if (BiosFileList == nullptr || FileSelection >= BiosFileCount) return nullptr;
-  return BiosFileList[FileSelection];
+  if (BiosFiles.BiosFileList == nullptr || FileSelection >= BiosFiles.BiosFileCount) return nullptr;
+  return BiosFiles.BiosFileList[FileSelection];
 }
 
 // A key hook's answer in the escape and follow-up states: EFI_END_OF_MEDIA
@@ -77,12 +77,12 @@ static EFI_STATUS EFIAPI BaseStateKey(EFI_INPUT_KEY *, KEY_STATE *) { return EFI
 static EFI_STATUS EFIAPI VolumeListEnter(KEY_STATE *Previous, UINTN) {
   if (Previous == BaseKeyState) VolumeSelection = 0;
   ShowVolumeList(LIST_ACTIVE, &VolumeSelection);
-  if (VolumeCount == 0) ShowNotice(u"Can't find any FFs !");
+  if (BiosFiles.VolumeCount == 0) ShowNotice(u"Can't find any FFs !");
   return EFI_SUCCESS;
 }
 
 static EFI_STATUS EFIAPI VolumeListKey(EFI_INPUT_KEY *Key, KEY_STATE *) {
-  if (VolumeCount == 0) {
+  if (BiosFiles.VolumeCount == 0) {
     HideNotice();
     return PushKeyState(EscapeKeyState, 0);
   }
@@ -111,10 +111,10 @@ static EFI_STATUS EFIAPI FileListEnter(KEY_STATE *Previous, UINTN) {
   if (Previous == VolumeListKeyState) {
     // Volumes can vanish between two keys; with no handle left the list of the
     // volume opened before stays, as when a volume cannot be opened.
-    if (VolumeHandles != nullptr && VolumeSelection < VolumeCount) OpenBiosVolume(VolumeHandles[VolumeSelection]);
+    if (BiosFiles.VolumeHandles != nullptr && VolumeSelection < BiosFiles.VolumeCount) OpenBiosVolume(BiosFiles.VolumeHandles[VolumeSelection]);
     FileSelection = 0;
     ShowFileList(LIST_ACTIVE, &FileSelection);
-    if (BiosFileCount == 0)
+    if (BiosFiles.BiosFileCount == 0)
       ShowNotice(u"Can't find any BIOS files !");
     else
       ShowFileDate(&FileSelection);
@@ -128,7 +128,7 @@ static EFI_STATUS EFIAPI FileListEnter(KEY_STATE *Previous, UINTN) {
 }
 
 static EFI_STATUS EFIAPI FileListKey(EFI_INPUT_KEY *Key, KEY_STATE *) {
-  if (BiosFileCount == 0) {
+  if (BiosFiles.BiosFileCount == 0) {
     HideNotice();
     return SwitchKeyState(VolumeListKeyState, 0);
   }
@@ -174,7 +174,7 @@ static EFI_STATUS EFIAPI EscapeStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
 
 static EFI_STATUS EFIAPI FileChosenStateEnter(KEY_STATE *, UINTN) {
   if (KeyRun->FileChosenEnterHook == nullptr) return EFI_SUCCESS;
-  return KeyRun->FileChosenEnterHook(RootDirectory, HighlightedFile(), KeyRun->HookContext);
+  return KeyRun->FileChosenEnterHook(BiosFiles.RootDirectory, HighlightedFile(), KeyRun->HookContext);
 }
 
 static EFI_STATUS EFIAPI FileChosenStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
@@ -187,7 +187,7 @@ static EFI_STATUS EFIAPI FileChosenStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State
 
 static EFI_STATUS EFIAPI FileFollowUpStateEnter(KEY_STATE *, UINTN) {
   if (KeyRun->FileFollowUpEnterHook == nullptr) return EFI_SUCCESS;
-  return KeyRun->FileFollowUpEnterHook(RootDirectory, HighlightedFile(), KeyRun->HookContext);
+  return KeyRun->FileFollowUpEnterHook(BiosFiles.RootDirectory, HighlightedFile(), KeyRun->HookContext);
 }
 
 static EFI_STATUS EFIAPI FileFollowUpStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {

@@ -143,8 +143,8 @@ EFI_STATUS EFIAPI Run(UI_SCREEN_PROTOCOL *This, UI_RUN_PARAMETERS *Parameters) {
   UI_START_HOOK StartHook = Parameters->StartHook;
   UI_EVENT_HOOK EventHook = Parameters->EventHook;
   EFI_EVENT_NOTIFY EventNotify = Parameters->EventNotify;
-  BiosFileUnitSize = Parameters->BiosFileUnitSize;
-  BiosFileMaxSize = Parameters->BiosFileMaxSize != 0 ? Parameters->BiosFileMaxSize : ~0ULL;
+  BiosFiles.BiosFileUnitSize = Parameters->BiosFileUnitSize;
+  BiosFiles.BiosFileMaxSize = Parameters->BiosFileMaxSize != 0 ? Parameters->BiosFileMaxSize : ~0ULL;
   StartValue = 0;
   StartByte = 3;
   CurrentRun.Active = 1;

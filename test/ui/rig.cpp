@@ -215,9 +215,9 @@ void Rig::ExpectRestored(const char *what) {
     EXPECT_EQ(k, nullptr);
   EXPECT_EQ(KeyStateStack, nullptr);
   EXPECT_EQ(RunPointer.Event, nullptr);
-  EXPECT_EQ(VolumeHandles, nullptr);
-  EXPECT_EQ(BiosFileList, nullptr);
-  EXPECT_EQ(RootDirectory, nullptr);
+  EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
+  EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
+  EXPECT_EQ(BiosFiles.RootDirectory, nullptr);
 }
 
 }  // namespace uitest

@@ -95,7 +95,7 @@ TEST(RunFlow, EnterOnAFileHandsTheHooksTheOpenRootTheRecordAndTheContext) {
   KEY_STATE *chosen_state = nullptr;
   size_t handles_in_hook = 0;
   r.caller.in_enter_hook = [&] {
-    root_seen = RootDirectory;
+    root_seen = BiosFiles.RootDirectory;
     chosen_state = FileChosenKeyState;
     handles_in_hook = r.fs.At(0).OpenHandles();
   };
@@ -430,12 +430,12 @@ TEST(RunFlow, TheSizeRuleReachesTheBrowserAndZeroMeansNoLimit) {
   r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
   EFI_STATUS s = r.RunScript(r.caller.Params(), {Key(kEnter,
                                                      [&] {
-                                                       EXPECT_EQ(BiosFileMaxSize, ~0ULL);
-                                                       EXPECT_EQ(BiosFileUnitSize, 0u);
+                                                       EXPECT_EQ(BiosFiles.BiosFileMaxSize, ~0ULL);
+                                                       EXPECT_EQ(BiosFiles.BiosFileUnitSize, 0u);
                                                      }),
                                                  Key(kEsc,
                                                      [&] {
-                                                       EXPECT_EQ(BiosFileCount, 2u);
+                                                       EXPECT_EQ(BiosFiles.BiosFileCount, 2u);
                                                        EXPECT_EQ(r.Text(0, kFileRow + 1, 8), u" 16M.ROM");
                                                      }),
                                                  Key(kSpace)});
@@ -445,8 +445,8 @@ TEST(RunFlow, TheSizeRuleReachesTheBrowserAndZeroMeansNoLimit) {
   limited.BiosFileUnitSize = 0x8000;
   limited.BiosFileMaxSize = 0x10000;
   s = r.RunScript(limited, {Key(kEnter), Key(kEsc, [&] {
-                                           EXPECT_EQ(BiosFileMaxSize, 0x10000u);
-                                           EXPECT_EQ(BiosFileCount, 1u) << "16 MiB is over the limit";
+                                           EXPECT_EQ(BiosFiles.BiosFileMaxSize, 0x10000u);
+                                           EXPECT_EQ(BiosFiles.BiosFileCount, 1u) << "16 MiB is over the limit";
                                          }),
                             Key(kSpace)});
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
@@ -510,7 +510,7 @@ TEST(RunFlow, VolumesThatAppearOrVanishShowAtTheNextKey) {
                                        r.fs.RemoveVolume(r.fs.At(0));
                                        r.fs.RemoveVolume(r.fs.At(1));
                                      }),
-                                 Key(kEnter, [&] { EXPECT_EQ(VolumeCount, 0u); }),
+                                 Key(kEnter, [&] { EXPECT_EQ(BiosFiles.VolumeCount, 0u); }),
                                  Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, EscapeKeyState); }),
                              });
   EXPECT_EQ(s, EFI_END_OF_MEDIA) << "ended by the escape hook, not by the lost volumes";

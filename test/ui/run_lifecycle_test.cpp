@@ -133,7 +133,7 @@ TEST(RunLifecycle, ASecondRunStartsFromACleanScreen) {
   r.caller.calls.clear();
   EXPECT_EQ(r.RunScript(r.caller.Params(), {Check([&] {
                                                 EXPECT_EQ(r.Text(0, 5, 8), u"  \u25BAfs0  ") << "the first volume again";
-                                                EXPECT_EQ(BiosFileCount, 0u);
+                                                EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
                                                 EXPECT_EQ(KeyStateStack->Current, VolumeListKeyState);
                                               }),
                                               Key(kEnter),

@@ -35,7 +35,7 @@ void ExpectStackShape(const char *when) {
   if (s.size() == 3)
     EXPECT_TRUE(s[0] == EscapeKeyState || s[0] == FileChosenKeyState || s[0] == FileFollowUpKeyState);
   if (KeyStateStack->Current == FileChosenKeyState || KeyStateStack->Current == FileFollowUpKeyState)
-    EXPECT_LT(FileSelection, BiosFileCount) << "a caller's file screen always has its file";
+    EXPECT_LT(FileSelection, BiosFiles.BiosFileCount) << "a caller's file screen always has its file";
 }
 
 TEST(RunProperty, RandomKeysAndHookAnswersKeepTheStateMachineSound) {

@@ -42,21 +42,21 @@ class BrowserTest : public ::testing::Test {
     fs = std::make_unique<fake::FileSystem>(plat);
     ASSERT_EQ(InitialDrawFunction(), EFI_SUCCESS);
     // A run starts with no browser data; the run copies the size rule.
-    VolumeHandles = nullptr;
-    VolumeCount = VolumeSelection = VolumeListTop = 0;
-    RootDirectory = nullptr;
-    BiosFileList = nullptr;
-    BiosFileCount = FileSelection = FileListTop = 0;
-    BiosFileUnitSize = 0;
-    BiosFileMaxSize = ~0ULL;
+    BiosFiles.VolumeHandles = nullptr;
+    BiosFiles.VolumeCount = VolumeSelection = VolumeListTop = 0;
+    BiosFiles.RootDirectory = nullptr;
+    BiosFiles.BiosFileList = nullptr;
+    BiosFiles.BiosFileCount = FileSelection = FileListTop = 0;
+    BiosFiles.BiosFileUnitSize = 0;
+    BiosFiles.BiosFileMaxSize = ~0ULL;
     baseline = plat.LivePoolCount();
   }
 
   void TearDown() override {
     ReleaseFileBrowser();
-    EXPECT_EQ(VolumeHandles, nullptr);
-    EXPECT_EQ(RootDirectory, nullptr);
-    EXPECT_EQ(BiosFileList, nullptr);
+    EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
+    EXPECT_EQ(BiosFiles.RootDirectory, nullptr);
+    EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
     EXPECT_EQ(plat.LivePoolCount(), baseline) << "pool leaked";
     EXPECT_EQ(fs->OpenHandles(), 0u) << "file handles leaked";
     EXPECT_EQ(fs->UseAfterClose(), 0u);
@@ -106,9 +106,9 @@ class BrowserTest : public ::testing::Test {
 
   std::vector<std::string> Listed() const {
     std::vector<std::string> names;
-    for (UINTN i = 0; i < BiosFileCount; i++) {
-      EXPECT_NE(BiosFileList[i], nullptr) << "entry " << i;
-      if (BiosFileList[i]) names.push_back(fake::Narrow(BiosFileList[i]->FileName));
+    for (UINTN i = 0; i < BiosFiles.BiosFileCount; i++) {
+      EXPECT_NE(BiosFiles.BiosFileList[i], nullptr) << "entry " << i;
+      if (BiosFiles.BiosFileList[i]) names.push_back(fake::Narrow(BiosFiles.BiosFileList[i]->FileName));
     }
     return names;
   }
@@ -116,9 +116,9 @@ class BrowserTest : public ::testing::Test {
   // Enumerates the volumes and opens the given one, as Enter on it does.
   EFI_STATUS Open(size_t index) {
     EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
-    EXPECT_LT(index, VolumeCount);
+    EXPECT_LT(index, BiosFiles.VolumeCount);
     FileSelection = 0;
-    return OpenBiosVolume(VolumeHandles[index]);
+    return OpenBiosVolume(BiosFiles.VolumeHandles[index]);
   }
 
   fake::Volume &VolumeWithFiles(int n, const char *stem = "FILE") {
@@ -146,9 +146,9 @@ TEST_F(BrowserTest, DefaultRuleListsMultiplesOf64KiBOfAnySizeAndNeverDirectories
 
   EXPECT_EQ(Open(0), EFI_SUCCESS);
   EXPECT_EQ(Listed(), (std::vector<std::string>{"A64K.ROM", "B128K.ROM", "HUGE.ROM"}));
-  EXPECT_EQ(BiosFileUnitSize, 64 * KiB) << "a unit of 0 is replaced and stays replaced";
-  EXPECT_EQ(BiosFileList[2]->FileSize, 16 * MiB);
-  EXPECT_EQ(BiosFileList[2]->Attribute, EFI_FILE_READ_ONLY | EFI_FILE_ARCHIVE);
+  EXPECT_EQ(BiosFiles.BiosFileUnitSize, 64 * KiB) << "a unit of 0 is replaced and stays replaced";
+  EXPECT_EQ(BiosFiles.BiosFileList[2]->FileSize, 16 * MiB);
+  EXPECT_EQ(BiosFiles.BiosFileList[2]->Attribute, EFI_FILE_READ_ONLY | EFI_FILE_ARCHIVE);
 }
 
 TEST_F(BrowserTest, MaximumIsInclusiveAndUnitIsTheCallers) {
@@ -157,11 +157,11 @@ TEST_F(BrowserTest, MaximumIsInclusiveAndUnitIsTheCallers) {
   v.Root().AddFile(u"OVER.ROM", 0x810000);
   v.Root().AddFile(u"HALF.ROM", 0x400000);
   v.Root().AddFile(u"SMALL.ROM", 0x80000);  // 512 KiB: not a multiple of 1 MiB
-  BiosFileMaxSize = 0x800000;
-  BiosFileUnitSize = 0x100000;
+  BiosFiles.BiosFileMaxSize = 0x800000;
+  BiosFiles.BiosFileUnitSize = 0x100000;
   Open(0);
   EXPECT_EQ(Listed(), (std::vector<std::string>{"EXACT.ROM", "HALF.ROM"}));
-  EXPECT_EQ(BiosFileUnitSize, 0x100000u);
+  EXPECT_EQ(BiosFiles.BiosFileUnitSize, 0x100000u);
 }
 
 TEST_F(BrowserTest, ReadNextBiosFileHandsOutOwnRecordsAndEndsWithLoadError) {
@@ -203,9 +203,9 @@ TEST_F(BrowserTest, EntryTooLargeForTheBufferEndsTheListing) {
   v.Root().AddFile(std::u16string(512, u'L'), 64 * KiB);  // 1106 bytes
   v.Root().AddFile(u"AFTER.ROM", 64 * KiB);
   Open(0);
-  ASSERT_EQ(BiosFileCount, 2u);
-  EXPECT_EQ(fake::Narrow(BiosFileList[0]->FileName), "FIRST.ROM");
-  EXPECT_EQ(std::u16string(BiosFileList[1]->FileName), fits);
+  ASSERT_EQ(BiosFiles.BiosFileCount, 2u);
+  EXPECT_EQ(fake::Narrow(BiosFiles.BiosFileList[0]->FileName), "FIRST.ROM");
+  EXPECT_EQ(std::u16string(BiosFiles.BiosFileList[1]->FileName), fits);
 }
 
 TEST_F(BrowserTest, ReadFailureEndsTheListingWithTheFilesBeforeIt) {
@@ -231,10 +231,10 @@ TEST_F(BrowserTest, MalformedRecordsAreNeitherTrustedNorListed) {
   v.Root().AddRaw(full);
   v.Root().AddFile(u"GOOD.ROM", 64 * KiB);
   Open(0);
-  ASSERT_EQ(BiosFileCount, 2u);
-  EXPECT_EQ(std::u16string(BiosFileList[0]->FileName), std::u16string(511, u'N'));
-  EXPECT_LE(BiosFileList[0]->Size, BIOS_FILE_INFO_SIZE);
-  EXPECT_EQ(fake::Narrow(BiosFileList[1]->FileName), "GOOD.ROM");
+  ASSERT_EQ(BiosFiles.BiosFileCount, 2u);
+  EXPECT_EQ(std::u16string(BiosFiles.BiosFileList[0]->FileName), std::u16string(511, u'N'));
+  EXPECT_LE(BiosFiles.BiosFileList[0]->Size, BIOS_FILE_INFO_SIZE);
+  EXPECT_EQ(fake::Narrow(BiosFiles.BiosFileList[1]->FileName), "GOOD.ROM");
 }
 
 // Mended: a directory that never reports its end (the same entry again and
@@ -259,13 +259,13 @@ TEST_F(BrowserTest, EndlessDirectoryEndsAtTheEntryBound) {
     v.EndlessDirectories(true);
     VolumeSelection = fs->VolumeCount() - 1;
     EXPECT_EQ(Open(VolumeSelection), EFI_SUCCESS) << c.what;  // the filling pass read what it counted
-    EXPECT_EQ(BiosFileCount, c.listed) << c.what;
+    EXPECT_EQ(BiosFiles.BiosFileCount, c.listed) << c.what;
     EXPECT_EQ(v.DirectoryReads(), BIOS_DIRECTORY_MAX_ENTRIES + c.listed) << c.what;
-    ASSERT_GT(BiosFileCount, 0u);
-    EXPECT_EQ(fake::Narrow(BiosFileList[0]->FileName), "FIRST.ROM");
+    ASSERT_GT(BiosFiles.BiosFileCount, 0u);
+    EXPECT_EQ(fake::Narrow(BiosFiles.BiosFileList[0]->FileName), "FIRST.ROM");
     // A lone call stops there too.
     EFI_FILE_INFO *info = nullptr;
-    if (c.listed == 1) EXPECT_EQ(ReadNextBiosFile(RootDirectory, &info), EFI_LOAD_ERROR) << c.what;
+    if (c.listed == 1) EXPECT_EQ(ReadNextBiosFile(BiosFiles.RootDirectory, &info), EFI_LOAD_ERROR) << c.what;
   }
 }
 
@@ -275,27 +275,27 @@ TEST_F(BrowserTest, VolumeThatCannotBeOpenedKeepsThePreviousList) {
   VolumeWithFiles(2, "A");
   fake::Volume &bad = VolumeWithFiles(3, "B");
   ASSERT_EQ(Open(0), EFI_SUCCESS);
-  EFI_FILE_PROTOCOL *root = RootDirectory;
-  EFI_FILE_INFO *first = BiosFileList[0];
+  EFI_FILE_PROTOCOL *root = BiosFiles.RootDirectory;
+  EFI_FILE_INFO *first = BiosFiles.BiosFileList[0];
 
   bad.FailOpenVolume(EFI_MEDIA_CHANGED);
-  EXPECT_EQ(OpenBiosVolume(VolumeHandles[1]), EFI_MEDIA_CHANGED);
-  EXPECT_EQ(RootDirectory, root);
-  EXPECT_EQ(BiosFileList[0], first);
+  EXPECT_EQ(OpenBiosVolume(BiosFiles.VolumeHandles[1]), EFI_MEDIA_CHANGED);
+  EXPECT_EQ(BiosFiles.RootDirectory, root);
+  EXPECT_EQ(BiosFiles.BiosFileList[0], first);
   EXPECT_EQ(Listed(), (std::vector<std::string>{"A1.ROM", "A2.ROM"}));
 
   // A handle without the protocol fails the same way.
   EXPECT_NE(OpenBiosVolume(plat.NewHandle()), EFI_SUCCESS);
-  EXPECT_EQ(BiosFileCount, 2u);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 2u);
 }
 
 TEST_F(BrowserTest, VolumeThatCannotBeOpenedFirstLeavesTheListEmpty) {
   fake::Volume &bad = VolumeWithFiles(3);
   bad.FailOpenVolume(EFI_NO_MEDIA);
   EXPECT_EQ(Open(0), EFI_NO_MEDIA);
-  EXPECT_EQ(BiosFileCount, 0u);
-  EXPECT_EQ(BiosFileList, nullptr);
-  EXPECT_EQ(RootDirectory, nullptr);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
+  EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
+  EXPECT_EQ(BiosFiles.RootDirectory, nullptr);
   EXPECT_EQ(ShowFileList(0, &FileSelection), EFI_INVALID_PARAMETER);
 }
 
@@ -303,9 +303,9 @@ TEST_F(BrowserTest, VolumeWithoutBiosFilesGivesAnEmptyListAndKeepsItsRootOpen) {
   fake::Volume &v = fs->AddVolume();
   v.Root().AddFile(u"README.TXT", 100);
   EXPECT_EQ(Open(0), EFI_LOAD_ERROR);
-  EXPECT_EQ(BiosFileCount, 0u);
-  EXPECT_EQ(BiosFileList, nullptr);
-  EXPECT_NE(RootDirectory, nullptr);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
+  EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
+  EXPECT_NE(BiosFiles.RootDirectory, nullptr);
   EXPECT_EQ(v.OpenHandles(), 1u);
   WindowClear(FileListWindow, nullptr);
   EXPECT_EQ(ShowFileList(0, &FileSelection), EFI_INVALID_PARAMETER);
@@ -365,8 +365,8 @@ TEST_F(BrowserTest, EveryEntryLostOnTheFillingPassLeavesAnEmptyList) {
     if (pos == 0 && v.DirectoryReads() > 1) v.ReadsFailAfter(0);
   });
   EXPECT_EQ(Open(0), EFI_LOAD_ERROR);
-  EXPECT_EQ(BiosFileCount, 0u);
-  EXPECT_EQ(BiosFileList, nullptr);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
+  EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
 }
 
 TEST_F(BrowserTest, FailedArrayAllocationLeavesAnEmptyListWithCountZero) {
@@ -374,9 +374,9 @@ TEST_F(BrowserTest, FailedArrayAllocationLeavesAnEmptyListWithCountZero) {
   ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
   // Counting pass: one buffer per accepted file and one for the end.
   plat.FailAllocation(5);
-  EXPECT_EQ(OpenBiosVolume(VolumeHandles[0]), EFI_OUT_OF_RESOURCES);
-  EXPECT_EQ(BiosFileCount, 0u);
-  EXPECT_EQ(BiosFileList, nullptr);
+  EXPECT_EQ(OpenBiosVolume(BiosFiles.VolumeHandles[0]), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
+  EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
   EXPECT_EQ(plat.LivePoolCount(), baseline + 1) << "only the volume buffer";
 }
 
@@ -386,13 +386,13 @@ TEST_F(BrowserTest, AnyFailedAllocationWhileOpeningLeavesAConsistentListAndNoLea
     SCOPED_TRACE("allocation " + std::to_string(nth));
     ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
     plat.FailAllocation(nth);
-    OpenBiosVolume(VolumeHandles[0]);
+    OpenBiosVolume(BiosFiles.VolumeHandles[0]);
     plat.FailAllocation(0);
-    EXPECT_EQ(BiosFileList == nullptr, BiosFileCount == 0);
-    EXPECT_LE(BiosFileCount, 5u);
-    for (UINTN i = 0; i < BiosFileCount; i++) ASSERT_TRUE(BiosFileList[i] && plat.IsLive(BiosFileList[i]));
-    if (BiosFileCount) {
-      FileSelection = BiosFileCount - 1;
+    EXPECT_EQ(BiosFiles.BiosFileList == nullptr, BiosFiles.BiosFileCount == 0);
+    EXPECT_LE(BiosFiles.BiosFileCount, 5u);
+    for (UINTN i = 0; i < BiosFiles.BiosFileCount; i++) ASSERT_TRUE(BiosFiles.BiosFileList[i] && plat.IsLive(BiosFiles.BiosFileList[i]));
+    if (BiosFiles.BiosFileCount) {
+      FileSelection = BiosFiles.BiosFileCount - 1;
       EXPECT_EQ(ShowFileList(0, &FileSelection), EFI_SUCCESS);
       EXPECT_EQ(ShowFileDate(&FileSelection), EFI_SUCCESS);
     }
@@ -407,7 +407,7 @@ TEST_F(BrowserTest, AnyFailedAllocationWhileOpeningLeavesAConsistentListAndNoLea
 TEST_F(BrowserTest, NineFilesScrollOneRowAtATimeWithTheirMarks) {
   VolumeWithFiles(9);
   Open(0);
-  ASSERT_EQ(BiosFileCount, 9u);
+  ASSERT_EQ(BiosFiles.BiosFileCount, 9u);
   struct Step {
     UINTN sel, start;
     bool up, down;
@@ -495,7 +495,7 @@ TEST_F(BrowserTest, ControlCharactersInNamesShowAsQuestionMarksOnOneRow) {
   ASSERT_EQ(ShowFileDate(&sel), EFI_SUCCESS);
   EXPECT_EQ(Row(FileInfoWindow, 3, 77), Pad("    File Date    : A?B.ROM (01/02/2000) ", 77));
   EXPECT_EQ(Row(FileInfoWindow, 4, 77), Pad("", 77));
-  EXPECT_EQ(std::u16string(BiosFileList[0]->FileName), names[0]);
+  EXPECT_EQ(std::u16string(BiosFiles.BiosFileList[0]->FileName), names[0]);
 }
 
 TEST_F(BrowserTest, OutOfRangeSelectionsAreClampedAndStoredBack) {
@@ -583,8 +583,8 @@ TEST_F(BrowserTest, NoVolumeDrawsNothingAndResetsTheSelection) {
   for (UINTN c = 0; c < 21 * 5; c++) VolumeListWindow->CellChars[c] = u'#';
   VolumeSelection = 3;
   EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_NOT_FOUND);
-  EXPECT_EQ(VolumeCount, 0u);
-  EXPECT_EQ(VolumeHandles, nullptr);
+  EXPECT_EQ(BiosFiles.VolumeCount, 0u);
+  EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
   EXPECT_EQ(VolumeSelection, 0u);
   EXPECT_EQ(Row(VolumeListWindow, 4), std::string(16, '#'));
 }
@@ -593,8 +593,8 @@ TEST_F(BrowserTest, AllocationFailureOfTheVolumeBufferIsPassedUp) {
   fs->AddVolume();
   plat.FailAllocation(1);
   EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_OUT_OF_RESOURCES);
-  EXPECT_EQ(VolumeCount, 0u);
-  EXPECT_EQ(VolumeHandles, nullptr);
+  EXPECT_EQ(BiosFiles.VolumeCount, 0u);
+  EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
 }
 
 TEST_F(BrowserTest, VolumesThatAppearOrVanishShowAtTheNextDrawing) {
@@ -603,12 +603,12 @@ TEST_F(BrowserTest, VolumesThatAppearOrVanishShowAtTheNextDrawing) {
   VolumeSelection = 1;
   ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
   EXPECT_EQ(Row(VolumeListWindow, 4), Pad("Total FFS : 2"));
-  ASSERT_EQ(OpenBiosVolume(VolumeHandles[1]), EFI_SUCCESS);
+  ASSERT_EQ(OpenBiosVolume(BiosFiles.VolumeHandles[1]), EFI_SUCCESS);
 
   fake::Volume &c = fs->AddVolume();
   ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
-  EXPECT_EQ(VolumeCount, 3u);
-  EXPECT_EQ(VolumeHandles[2], c.Handle());
+  EXPECT_EQ(BiosFiles.VolumeCount, 3u);
+  EXPECT_EQ(BiosFiles.VolumeHandles[2], c.Handle());
   EXPECT_EQ(Row(VolumeListWindow, 2), Pad("   fs2  "));
 
   // The open volume goes away: the list shrinks and the highlight follows;
@@ -617,9 +617,9 @@ TEST_F(BrowserTest, VolumesThatAppearOrVanishShowAtTheNextDrawing) {
   fs->RemoveVolume(c);
   VolumeSelection = 2;
   ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
-  EXPECT_EQ(VolumeCount, 1u);
+  EXPECT_EQ(BiosFiles.VolumeCount, 1u);
   EXPECT_EQ(VolumeSelection, 0u);
-  EXPECT_EQ(VolumeHandles[0], a.Handle());
+  EXPECT_EQ(BiosFiles.VolumeHandles[0], a.Handle());
   EXPECT_EQ(Row(VolumeListWindow, 0), Pad("  >fs0  "));
   EXPECT_EQ(Row(VolumeListWindow, 1), Pad(""));
   EXPECT_EQ(Row(VolumeListWindow, 4), Pad("Total FFS : 1"));
@@ -628,7 +628,7 @@ TEST_F(BrowserTest, VolumesThatAppearOrVanishShowAtTheNextDrawing) {
 
   fs->RemoveVolume(a);
   EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_NOT_FOUND);
-  EXPECT_EQ(VolumeHandles, nullptr);
+  EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
   UINTN sel = 0;
   EXPECT_EQ(ShowFileDate(&sel), EFI_INVALID_PARAMETER);
 }
@@ -680,17 +680,17 @@ TEST_F(BrowserTest, ReleaseFreesEverythingOnceAndResetForgetsWithoutFreeing) {
   VolumeWithFiles(3);
   Open(0);
   ReleaseFileBrowser();
-  EXPECT_EQ(VolumeCount, 0u);
-  EXPECT_EQ(BiosFileCount, 0u);
+  EXPECT_EQ(BiosFiles.VolumeCount, 0u);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
   EXPECT_EQ(plat.LivePoolCount(), baseline);
   EXPECT_EQ(fs->OpenHandles(), 0u);
   ReleaseFileBrowser();  // a second release finds nothing to do
 
   ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
-  EFI_HANDLE *buffer = VolumeHandles;
+  EFI_HANDLE *buffer = BiosFiles.VolumeHandles;
   ResetVolumeList();
-  EXPECT_EQ(VolumeHandles, nullptr);
-  EXPECT_EQ(VolumeCount, 0u);
+  EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
+  EXPECT_EQ(BiosFiles.VolumeCount, 0u);
   EXPECT_TRUE(plat.IsLive(buffer)) << "reset leaves the release to its owner";
   gBS->FreePool(buffer);
 }
@@ -708,7 +708,7 @@ TEST_F(BrowserTest, ListsAndDateLineReachTheConsoleInTheirPlaces) {
   v.Root().Find(u"FILE8.ROM")->modify = FsDate(2020, 12, 25);
   VolumeSelection = 2;
   ASSERT_EQ(ShowVolumeList(1, &VolumeSelection), EFI_SUCCESS);
-  ASSERT_EQ(OpenBiosVolume(VolumeHandles[2]), EFI_SUCCESS);
+  ASSERT_EQ(OpenBiosVolume(BiosFiles.VolumeHandles[2]), EFI_SUCCESS);
   FileSelection = 0;
   ASSERT_EQ(ShowFileList(0, &FileSelection), EFI_SUCCESS);
   ASSERT_EQ(ShowFileDate(&FileSelection), EFI_SUCCESS);
