@@ -8,10 +8,7 @@
 #include "ui/status_report.h"
 #include "ui/window_text.h"
 
-UINTN VolumeSelection;
-UINTN VolumeListTop;
-UINTN FileSelection;
-UINTN FileListTop;
+BROWSER_LISTS BrowserLists;
 
 
 // Writes formatted text left-aligned at (Column, Row) of Window; returns the
@@ -79,27 +76,27 @@ EFI_STATUS ShowVolumeList(BOOLEAN Confirmed, UINTN *Selection) {
 
   ClampSelection(Selection, BiosFiles.VolumeCount);
   UINT64 Clear = ATTR_WHITE_ON_BLACK;
-  WindowClear(VolumeListWindow, &Clear);
-  Put(VolumeListWindow, 0, VolumeListWindow->Height - 1, ATTR_YELLOW_ON_BLACK, u"Total FFS : %d", (UINTN)BiosFiles.VolumeCount);
+  WindowClear(RunWindows.VolumeListWindow, &Clear);
+  Put(RunWindows.VolumeListWindow, 0, RunWindows.VolumeListWindow->Height - 1, ATTR_YELLOW_ON_BLACK, u"Total FFS : %d", (UINTN)BiosFiles.VolumeCount);
   if (BiosFiles.VolumeCount == 0) return Status;
 
-  UINTN Start = ListStart(*Selection, BiosFiles.VolumeCount, VOLUME_LIST_ROWS, VolumeListTop);
+  UINTN Start = ListStart(*Selection, BiosFiles.VolumeCount, VOLUME_LIST_ROWS, BrowserLists.VolumeListTop);
   UINTN End = Min(Start + VOLUME_LIST_ROWS, BiosFiles.VolumeCount);
   for (UINTN Index = Start; Index < End; Index++) {
     if (Index == *Selection)
-      Put(VolumeListWindow, 0, Index - Start, Confirmed ? ATTR_YELLOW_ON_BLACK : ATTR_LIGHT_MAGENTA_ON_BLACK, u"  %cfs%d  ",
+      Put(RunWindows.VolumeListWindow, 0, Index - Start, Confirmed ? ATTR_YELLOW_ON_BLACK : ATTR_LIGHT_MAGENTA_ON_BLACK, u"  %cfs%d  ",
           (UINTN)MARK_POINTER, Index);
     else
-      Put(VolumeListWindow, 0, Index - Start, ATTR_WHITE_ON_BLACK, u"   fs%d  ", Index);
+      Put(RunWindows.VolumeListWindow, 0, Index - Start, ATTR_WHITE_ON_BLACK, u"   fs%d  ", Index);
   }
-  VolumeListTop = Start;
+  BrowserLists.VolumeListTop = Start;
   return Status;
 }
 
-VOID ShowScrollUpMark(UINTN Row) { Put(FileListWindow, SCROLL_MARK_COLUMN, Row, ATTR_YELLOW_ON_BLACK, u"%c", (UINTN)MARK_SCROLL_UP); }
+VOID ShowScrollUpMark(UINTN Row) { Put(RunWindows.FileListWindow, SCROLL_MARK_COLUMN, Row, ATTR_YELLOW_ON_BLACK, u"%c", (UINTN)MARK_SCROLL_UP); }
 
 VOID ShowScrollDownMark(UINTN Row) {
-  Put(FileListWindow, SCROLL_MARK_COLUMN, Row, ATTR_YELLOW_ON_BLACK, u"%c", (UINTN)MARK_SCROLL_DOWN);
+  Put(RunWindows.FileListWindow, SCROLL_MARK_COLUMN, Row, ATTR_YELLOW_ON_BLACK, u"%c", (UINTN)MARK_SCROLL_DOWN);
 }
 
 EFI_STATUS ShowFileList(BOOLEAN Confirmed, UINTN *Selection) {
@@ -108,18 +105,18 @@ EFI_STATUS ShowFileList(BOOLEAN Confirmed, UINTN *Selection) {
   if (Selection == nullptr) Selection = &Unused;
   ClampSelection(Selection, BiosFiles.BiosFileCount);
 
-  UINTN Start = ListStart(*Selection, BiosFiles.BiosFileCount, FILE_LIST_ROWS, FileListTop);
+  UINTN Start = ListStart(*Selection, BiosFiles.BiosFileCount, FILE_LIST_ROWS, BrowserLists.FileListTop);
   UINTN End = Min(Start + FILE_LIST_ROWS, BiosFiles.BiosFileCount);
   UINT64 Clear = ATTR_WHITE_ON_BLACK;
-  WindowClear(FileListWindow, &Clear);
+  WindowClear(RunWindows.FileListWindow, &Clear);
   CHAR16 Name[NAME_CHARS];
   for (UINTN Index = Start; Index < End; Index++) {
     UINTN Row = Index - Start;
     VisibleName(BiosFiles.BiosFileList[Index]->FileName, Name);
     if (Index == *Selection)
-      Put(FileListWindow, 0, Row, Confirmed ? ATTR_YELLOW_ON_BLACK : ATTR_LIGHT_MAGENTA_ON_GREY, u"%c%s", (UINTN)MARK_POINTER, Name);
+      Put(RunWindows.FileListWindow, 0, Row, Confirmed ? ATTR_YELLOW_ON_BLACK : ATTR_LIGHT_MAGENTA_ON_GREY, u"%c%s", (UINTN)MARK_POINTER, Name);
     else
-      Put(FileListWindow, 0, Row, ATTR_WHITE_ON_BLACK, u" %s", Name);
+      Put(RunWindows.FileListWindow, 0, Row, ATTR_WHITE_ON_BLACK, u" %s", Name);
   }
 
   // Marks tell that the list goes on beyond the window; the confirmed
@@ -131,7 +128,7 @@ EFI_STATUS ShowFileList(BOOLEAN Confirmed, UINTN *Selection) {
     else if (Index == Start && Start > 0)
       ShowScrollUpMark(Index - Start);
   }
-  FileListTop = Start;
+  BrowserLists.FileListTop = Start;
   return EFI_SUCCESS;
 }
 
@@ -140,15 +137,15 @@ EFI_STATUS ShowFileDate(UINTN *Selection) {
   if (Selection == nullptr || BiosFiles.BiosFileList == nullptr || *Selection >= BiosFiles.BiosFileCount) return EFI_SUCCESS;
   EFI_FILE_INFO *Info = BiosFiles.BiosFileList[*Selection];
 
-  WindowClearRow(FileInfoWindow, 4, nullptr);
-  WindowClearRow(FileInfoWindow, 3, nullptr);
+  WindowClearRow(RunWindows.FileInfoWindow, 4, nullptr);
+  WindowClearRow(RunWindows.FileInfoWindow, 3, nullptr);
   // Each piece starts where the previous one ended.
   UINTN Column = 4;
-  Column += Put(FileInfoWindow, Column, 3, ATTR_YELLOW_ON_BLACK, u"File Date    : ");
+  Column += Put(RunWindows.FileInfoWindow, Column, 3, ATTR_YELLOW_ON_BLACK, u"File Date    : ");
   CHAR16 Name[NAME_CHARS];
-  Column += Put(FileInfoWindow, Column, 3, ATTR_WHITE_ON_BLACK, u"%s ", VisibleName(Info->FileName, Name));
+  Column += Put(RunWindows.FileInfoWindow, Column, 3, ATTR_WHITE_ON_BLACK, u"%s ", VisibleName(Info->FileName, Name));
   const EFI_TIME &Time = Info->ModificationTime;
-  Put(FileInfoWindow, Column, 3, ATTR_WHITE_ON_BLACK, u"(%02d/%02d/%d) ", (UINTN)Time.Month, (UINTN)Time.Day, (UINTN)Time.Year);
+  Put(RunWindows.FileInfoWindow, Column, 3, ATTR_WHITE_ON_BLACK, u"(%02d/%02d/%d) ", (UINTN)Time.Month, (UINTN)Time.Day, (UINTN)Time.Year);
   return EFI_SUCCESS;
 }
 

@@ -22,13 +22,15 @@
 
 // ---- Browser state (the key states read and move the selections) ----
 
-// Highlighted volume; the all-ones value (Up from 0) is drawn as 0.
-extern UINTN VolumeSelection;
-extern UINTN VolumeListTop;
+// Where each list stands. A selection of all ones (Up from 0) is drawn as 0.
+typedef struct {
+  UINTN VolumeSelection;  // highlighted volume
+  UINTN VolumeListTop;    // first volume shown
+  UINTN FileSelection;    // highlighted file
+  UINTN FileListTop;      // first file shown
+} BROWSER_LISTS;
 
-// Highlighted file; the all-ones value (Up from 0) is drawn as 0.
-extern UINTN FileSelection;
-extern UINTN FileListTop;
+extern BROWSER_LISTS BrowserLists;
 
 // ---- Operations ----
 

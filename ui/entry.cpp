@@ -27,16 +27,16 @@ struct WINDOW_SELECTOR {
 };
 
 const WINDOW_SELECTOR WindowSelectors[] = {
-    {&MessageBox, ATTR_WHITE_ON_BLUE, 1},        // UI_WINDOW_MESSAGE_BOX
-    {&VolumeListWindow, ATTR_WHITE_ON_BLACK, 0},  // UI_WINDOW_VOLUME_LIST
-    {&FileListWindow, ATTR_WHITE_ON_GREEN, 0},    // UI_WINDOW_FILE_LIST
-    {&FileInfoWindow, ATTR_WHITE_ON_BLACK, 0},    // UI_WINDOW_FILE_INFO
-    {&CallerWindow, ATTR_WHITE_ON_BLACK, 0},      // UI_WINDOW_CALLER
+    {&RunWindows.MessageBox, ATTR_WHITE_ON_BLUE, 1},        // UI_WINDOW_MESSAGE_BOX
+    {&RunWindows.VolumeListWindow, ATTR_WHITE_ON_BLACK, 0},  // UI_WINDOW_VOLUME_LIST
+    {&RunWindows.FileListWindow, ATTR_WHITE_ON_GREEN, 0},    // UI_WINDOW_FILE_LIST
+    {&RunWindows.FileInfoWindow, ATTR_WHITE_ON_BLACK, 0},    // UI_WINDOW_FILE_INFO
+    {&RunWindows.CallerWindow, ATTR_WHITE_ON_BLACK, 0},      // UI_WINDOW_CALLER
 };
 constexpr UINT32 SelectorCount = sizeof(WindowSelectors) / sizeof(WindowSelectors[0]);
 
 // Any other selector prints into the message box, without the row shift.
-const WINDOW_SELECTOR OtherSelector = {&MessageBox, ATTR_WHITE_ON_BLUE, 0};
+const WINDOW_SELECTOR OtherSelector = {&RunWindows.MessageBox, ATTR_WHITE_ON_BLUE, 0};
 
 // Clear and ClearLine: the window and attribute of a selector; an attribute of
 // all ones means the window's default.
@@ -144,8 +144,8 @@ UINTN EFIAPI Print(UI_TEXT_POSITION *Position, UINT32 *Attribute, const CHAR16 *
   }
 
   // Every write into the box brings it to the front over its grey backdrop.
-  if (Window == MessageBox) {
-    WindowSetPriority(MessageBox, MESSAGE_BOX_SHOWN_PRIORITY);
+  if (Window == RunWindows.MessageBox) {
+    WindowSetPriority(RunWindows.MessageBox, MESSAGE_BOX_SHOWN_PRIORITY);
     ShadeMessageBoxArea();
   }
   return Count;

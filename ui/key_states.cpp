@@ -12,12 +12,7 @@
 // The run whose hooks the states call; null outside a run.
 static const UI_RUN *KeyRun;
 
-KEY_STATE *BaseKeyState;
-KEY_STATE *VolumeListKeyState;
-KEY_STATE *FileListKeyState;
-KEY_STATE *EscapeKeyState;
-KEY_STATE *FileChosenKeyState;
-KEY_STATE *FileFollowUpKeyState;
+RUN_KEY_STATES KeyStates;
 
 // Drawing styles of the lists: with the focus, or confirmed just before it leaves.
 #define LIST_ACTIVE 0
@@ -32,23 +27,23 @@ static VOID ClearWindow(UI_WINDOW *Window) {
 
 // A notice centred in the message box, which is then brought to the front.
 static VOID ShowNotice(const CHAR16 *Text) {
-  if (MessageBox == nullptr) return;
+  if (RunWindows.MessageBox == nullptr) return;
   UI_CELL_POSITION Position;
-  Position.Column = MessageBox->Width * 50 / 100;
-  Position.Row = MessageBox->Height * 50 / 100;
+  Position.Column = RunWindows.MessageBox->Width * 50 / 100;
+  Position.Row = RunWindows.MessageBox->Height * 50 / 100;
   Position.Attribute = ATTR_WHITE_ON_BLUE;
-  WindowPrint(MessageBox, &Position, TEXT_MODE_CENTRE, Text);
-  ShowMessageBox(1, MessageBox);
+  WindowPrint(RunWindows.MessageBox, &Position, TEXT_MODE_CENTRE, Text);
+  ShowMessageBox(1, RunWindows.MessageBox);
 }
 
 static VOID HideNotice(VOID) {
-  if (MessageBox != nullptr) ShowMessageBox(0, MessageBox);
+  if (RunWindows.MessageBox != nullptr) ShowMessageBox(0, RunWindows.MessageBox);
 }
 
 // The highlighted BIOS file, or null when the list has none to hand out.
 static EFI_FILE_INFO *HighlightedFile(VOID) {
-  if (BiosFiles.BiosFileList == nullptr || FileSelection >= BiosFiles.BiosFileCount) return nullptr;
-  return BiosFiles.BiosFileList[FileSelection];
+  if (BiosFiles.BiosFileList == nullptr || BrowserLists.FileSelection >= BiosFiles.BiosFileCount) return nullptr;
+  return BiosFiles.BiosFileList[BrowserLists.FileSelection];
 }
 
 // A key hook's answer in the escape and follow-up states: EFI_END_OF_MEDIA
@@ -64,19 +59,19 @@ static EFI_STATUS LeaveOrEnd(UI_KEY_HOOK Hook, EFI_INPUT_KEY *Key, KEY_STATE *St
 // ---- The states ----
 
 static EFI_STATUS EFIAPI BaseStateEnter(KEY_STATE *, UINTN) {
-  ClearWindow(VolumeListWindow);
-  ClearWindow(FileListWindow);
-  ClearWindow(FileInfoWindow);
-  ClearWindow(CallerWindow);
-  return PushKeyState(VolumeListKeyState, 0);
+  ClearWindow(RunWindows.VolumeListWindow);
+  ClearWindow(RunWindows.FileListWindow);
+  ClearWindow(RunWindows.FileInfoWindow);
+  ClearWindow(RunWindows.CallerWindow);
+  return PushKeyState(KeyStates.VolumeListKeyState, 0);
 }
 
 // Only reached when every state above the base has left; the run then ends.
 static EFI_STATUS EFIAPI BaseStateKey(EFI_INPUT_KEY *, KEY_STATE *) { return EFI_END_OF_MEDIA; }
 
 static EFI_STATUS EFIAPI VolumeListEnter(KEY_STATE *Previous, UINTN) {
-  if (Previous == BaseKeyState) VolumeSelection = 0;
-  ShowVolumeList(LIST_ACTIVE, &VolumeSelection);
+  if (Previous == KeyStates.BaseKeyState) BrowserLists.VolumeSelection = 0;
+  ShowVolumeList(LIST_ACTIVE, &BrowserLists.VolumeSelection);
   if (BiosFiles.VolumeCount == 0) ShowNotice(u"Can't find any FFs !");
   return EFI_SUCCESS;
 }
@@ -84,45 +79,45 @@ static EFI_STATUS EFIAPI VolumeListEnter(KEY_STATE *Previous, UINTN) {
 static EFI_STATUS EFIAPI VolumeListKey(EFI_INPUT_KEY *Key, KEY_STATE *) {
   if (BiosFiles.VolumeCount == 0) {
     HideNotice();
-    return PushKeyState(EscapeKeyState, 0);
+    return PushKeyState(KeyStates.EscapeKeyState, 0);
   }
   EFI_STATUS Status = EFI_SUCCESS;
   switch (Key->ScanCode) {
     case SCAN_UP:
-      VolumeSelection--;  // from 0 this is all ones, which the redraw reads as 0
-      ShowVolumeList(LIST_ACTIVE, &VolumeSelection);
+      BrowserLists.VolumeSelection--;  // from 0 this is all ones, which the redraw reads as 0
+      ShowVolumeList(LIST_ACTIVE, &BrowserLists.VolumeSelection);
       break;
     case SCAN_DOWN:
-      VolumeSelection++;  // the redraw clamps it to the last volume
-      ShowVolumeList(LIST_ACTIVE, &VolumeSelection);
+      BrowserLists.VolumeSelection++;  // the redraw clamps it to the last volume
+      ShowVolumeList(LIST_ACTIVE, &BrowserLists.VolumeSelection);
       break;
     case SCAN_ESC:
-      Status = PushKeyState(EscapeKeyState, 0);
+      Status = PushKeyState(KeyStates.EscapeKeyState, 0);
       break;
   }
   if (Key->UnicodeChar == CHAR_TAB || Key->UnicodeChar == CHAR_CARRIAGE_RETURN) {
-    ShowVolumeList(LIST_CONFIRMED, &VolumeSelection);
-    Status = SwitchKeyState(FileListKeyState, 0);
+    ShowVolumeList(LIST_CONFIRMED, &BrowserLists.VolumeSelection);
+    Status = SwitchKeyState(KeyStates.FileListKeyState, 0);
   }
   return Status;
 }
 
 static EFI_STATUS EFIAPI FileListEnter(KEY_STATE *Previous, UINTN) {
-  if (Previous == VolumeListKeyState) {
+  if (Previous == KeyStates.VolumeListKeyState) {
     // Volumes can vanish between two keys; with no handle left the list of the
     // volume opened before stays, as when a volume cannot be opened.
-    if (BiosFiles.VolumeHandles != nullptr && VolumeSelection < BiosFiles.VolumeCount) OpenBiosVolume(BiosFiles.VolumeHandles[VolumeSelection]);
-    FileSelection = 0;
-    ShowFileList(LIST_ACTIVE, &FileSelection);
+    if (BiosFiles.VolumeHandles != nullptr && BrowserLists.VolumeSelection < BiosFiles.VolumeCount) OpenBiosVolume(BiosFiles.VolumeHandles[BrowserLists.VolumeSelection]);
+    BrowserLists.FileSelection = 0;
+    ShowFileList(LIST_ACTIVE, &BrowserLists.FileSelection);
     if (BiosFiles.BiosFileCount == 0)
       ShowNotice(u"Can't find any BIOS files !");
     else
-      ShowFileDate(&FileSelection);
+      ShowFileDate(&BrowserLists.FileSelection);
   }
-  if (Previous == FileChosenKeyState || Previous == FileFollowUpKeyState) {
+  if (Previous == KeyStates.FileChosenKeyState || Previous == KeyStates.FileFollowUpKeyState) {
     HideNotice();
-    ShowFileList(LIST_ACTIVE, &FileSelection);
-    ShowFileDate(&FileSelection);
+    ShowFileList(LIST_ACTIVE, &BrowserLists.FileSelection);
+    ShowFileDate(&BrowserLists.FileSelection);
   }
   return EFI_SUCCESS;
 }
@@ -130,39 +125,39 @@ static EFI_STATUS EFIAPI FileListEnter(KEY_STATE *Previous, UINTN) {
 static EFI_STATUS EFIAPI FileListKey(EFI_INPUT_KEY *Key, KEY_STATE *) {
   if (BiosFiles.BiosFileCount == 0) {
     HideNotice();
-    return SwitchKeyState(VolumeListKeyState, 0);
+    return SwitchKeyState(KeyStates.VolumeListKeyState, 0);
   }
   EFI_STATUS Status = EFI_SUCCESS;
   switch (Key->ScanCode) {
     case SCAN_UP:
-      FileSelection--;
-      ShowFileList(LIST_ACTIVE, &FileSelection);
-      ShowFileDate(&FileSelection);
+      BrowserLists.FileSelection--;
+      ShowFileList(LIST_ACTIVE, &BrowserLists.FileSelection);
+      ShowFileDate(&BrowserLists.FileSelection);
       break;
     case SCAN_DOWN:
-      FileSelection++;
-      ShowFileList(LIST_ACTIVE, &FileSelection);
-      ShowFileDate(&FileSelection);
+      BrowserLists.FileSelection++;
+      ShowFileList(LIST_ACTIVE, &BrowserLists.FileSelection);
+      ShowFileDate(&BrowserLists.FileSelection);
       break;
     case SCAN_ESC:
-      Status = PushKeyState(EscapeKeyState, 0);
+      Status = PushKeyState(KeyStates.EscapeKeyState, 0);
       break;
   }
   if (Key->UnicodeChar == CHAR_TAB) {
-    ShowFileList(LIST_CONFIRMED, &FileSelection);
-    Status = SwitchKeyState(VolumeListKeyState, 0);
-    ClearWindow(FileListWindow);
+    ShowFileList(LIST_CONFIRMED, &BrowserLists.FileSelection);
+    Status = SwitchKeyState(KeyStates.VolumeListKeyState, 0);
+    ClearWindow(RunWindows.FileListWindow);
   } else if (Key->UnicodeChar == CHAR_CARRIAGE_RETURN) {
-    ShowFileList(LIST_CONFIRMED, &FileSelection);
+    ShowFileList(LIST_CONFIRMED, &BrowserLists.FileSelection);
     // A file that could not be read back is never handed to the caller.
     if (HighlightedFile() == nullptr) return Status;
-    Status = PushKeyState(FileChosenKeyState, 0);
+    Status = PushKeyState(KeyStates.FileChosenKeyState, 0);
   }
   return Status;
 }
 
 static EFI_STATUS EFIAPI EscapeStateEnter(KEY_STATE *Previous, UINTN) {
-  if (Previous == VolumeListKeyState || Previous == FileListKeyState)
+  if (Previous == KeyStates.VolumeListKeyState || Previous == KeyStates.FileListKeyState)
     return KeyRun->EscapeEnterHook != nullptr ? KeyRun->EscapeEnterHook(nullptr, nullptr, KeyRun->HookContext) : EFI_SUCCESS;
   HideNotice();
   return EFI_SUCCESS;
@@ -180,7 +175,7 @@ static EFI_STATUS EFIAPI FileChosenStateEnter(KEY_STATE *, UINTN) {
 static EFI_STATUS EFIAPI FileChosenStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
   if (KeyRun->FileChosenKeyHook == nullptr) return PopKeyState(0);
   EFI_STATUS Status = KeyRun->FileChosenKeyHook(Key, State);
-  if (Status == EFI_SUCCESS) return SwitchKeyState(FileFollowUpKeyState, 0);
+  if (Status == EFI_SUCCESS) return SwitchKeyState(KeyStates.FileFollowUpKeyState, 0);
   if (Status == EFI_NOT_READY) return PopKeyState(0);
   return EFI_SUCCESS;  // the file-chosen screen stays, also on EFI_END_OF_MEDIA
 }
@@ -198,9 +193,9 @@ static EFI_STATUS EFIAPI FileFollowUpStateKey(EFI_INPUT_KEY *Key, KEY_STATE *Sta
 
 // Creates the six states and the stack with the base state on it.
 static EFI_STATUS CreateKeyStates(VOID) {
-  EFI_STATUS Status = CreateKeyState(BaseStateEnter, BaseStateKey, &BaseKeyState);
+  EFI_STATUS Status = CreateKeyState(BaseStateEnter, BaseStateKey, &KeyStates.BaseKeyState);
   if (EFI_ERROR(Status)) return Status;
-  Status = InitKeyStateStack(BaseKeyState);
+  Status = InitKeyStateStack(KeyStates.BaseKeyState);
   if (EFI_ERROR(Status)) return Status;
 
   struct StateEntry {
@@ -209,11 +204,11 @@ static EFI_STATUS CreateKeyStates(VOID) {
     KEY_STATE_KEY_FUNCTION Key;
   };
   const StateEntry States[] = {
-      {&VolumeListKeyState, VolumeListEnter, VolumeListKey},
-      {&FileListKeyState, FileListEnter, FileListKey},
-      {&EscapeKeyState, EscapeStateEnter, EscapeStateKey},
-      {&FileChosenKeyState, FileChosenStateEnter, FileChosenStateKey},
-      {&FileFollowUpKeyState, FileFollowUpStateEnter, FileFollowUpStateKey},
+      {&KeyStates.VolumeListKeyState, VolumeListEnter, VolumeListKey},
+      {&KeyStates.FileListKeyState, FileListEnter, FileListKey},
+      {&KeyStates.EscapeKeyState, EscapeStateEnter, EscapeStateKey},
+      {&KeyStates.FileChosenKeyState, FileChosenStateEnter, FileChosenStateKey},
+      {&KeyStates.FileFollowUpKeyState, FileFollowUpStateEnter, FileFollowUpStateKey},
   };
   for (const StateEntry &Entry : States) {
     Status = CreateKeyState(Entry.Enter, Entry.Key, Entry.State);
@@ -235,8 +230,8 @@ EFI_STATUS InitialKeyFunction(const UI_RUN *Run) {
 
 VOID ExitKeyFunction(VOID) {
   ReleaseFileBrowser();
-  KEY_STATE **States[] = {&FileFollowUpKeyState, &FileChosenKeyState, &EscapeKeyState,
-                          &FileListKeyState, &VolumeListKeyState, &BaseKeyState};
+  KEY_STATE **States[] = {&KeyStates.FileFollowUpKeyState, &KeyStates.FileChosenKeyState, &KeyStates.EscapeKeyState,
+                          &KeyStates.FileListKeyState, &KeyStates.VolumeListKeyState, &KeyStates.BaseKeyState};
   for (KEY_STATE **State : States)
     if (*State != nullptr) DestroyKeyState(State);
   DestroyKeyStateStack();

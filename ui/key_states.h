@@ -6,12 +6,16 @@
 #include "ui/run_state.h"
 
 // The six states of a run, created by InitialKeyFunction, cleared by ExitKeyFunction.
-extern KEY_STATE *BaseKeyState;
-extern KEY_STATE *VolumeListKeyState;
-extern KEY_STATE *FileListKeyState;
-extern KEY_STATE *EscapeKeyState;
-extern KEY_STATE *FileChosenKeyState;
-extern KEY_STATE *FileFollowUpKeyState;
+typedef struct {
+  KEY_STATE *BaseKeyState;
+  KEY_STATE *VolumeListKeyState;
+  KEY_STATE *FileListKeyState;
+  KEY_STATE *EscapeKeyState;
+  KEY_STATE *FileChosenKeyState;
+  KEY_STATE *FileFollowUpKeyState;
+} RUN_KEY_STATES;
+
+extern RUN_KEY_STATES KeyStates;
 
 // Set up the states at the start of a run (the volume list gets the focus)
 // and tear them down at its end, also after a run that failed early. The

@@ -10,12 +10,7 @@
 #include "ui/guids.h"
 #include "ui/window_text.h"
 
-UI_WINDOW *BackgroundWindow;
-UI_WINDOW *VolumeListWindow;
-UI_WINDOW *FileListWindow;
-UI_WINDOW *FileInfoWindow;
-UI_WINDOW *CallerWindow;
-UI_WINDOW *MessageBox;
+RUN_WINDOWS RunWindows;
 
 // Column of the line that separates the lists from the windows on the right.
 #define SEPARATOR_COLUMN 21
@@ -33,10 +28,10 @@ typedef struct {
 } LIST_WINDOW_LAYOUT;
 
 static const LIST_WINDOW_LAYOUT ListWindows[] = {
-    {&VolumeListWindow, 0, 5, ATTR_WHITE_ON_BLACK, 5},
-    {&FileListWindow, 0, 7, ATTR_WHITE_ON_GREEN, 16},
-    {&FileInfoWindow, 1, 5, ATTR_WHITE_ON_BLACK, 5},
-    {&CallerWindow, 1, 7, ATTR_WHITE_ON_BLACK, 16},
+    {&RunWindows.VolumeListWindow, 0, 5, ATTR_WHITE_ON_BLACK, 5},
+    {&RunWindows.FileListWindow, 0, 7, ATTR_WHITE_ON_GREEN, 16},
+    {&RunWindows.FileInfoWindow, 1, 5, ATTR_WHITE_ON_BLACK, 5},
+    {&RunWindows.CallerWindow, 1, 7, ATTR_WHITE_ON_BLACK, 16},
 };
 
 // The message box's place on the character screen, in cells.
@@ -54,7 +49,7 @@ static MESSAGE_BOX_CELLS MessageBoxCells(VOID) {
 
 // Recolours one background cell of a red line.
 static VOID RedCell(UINTN Column, UINTN Row) {
-  UI_WINDOW *w = BackgroundWindow;
+  UI_WINDOW *w = RunWindows.BackgroundWindow;
   if (Column >= w->Width || Row >= w->Height) return;
   UINTN i = Row * w->Width + Column;
   w->CellChars[i] = u' ';
@@ -76,14 +71,14 @@ EFI_STATUS InitialDrawFunction(VOID) {
 
   UI_WINDOW_GEOMETRY background = {ScreenColumns, ScreenRows, ATTR_WHITE_ON_BLACK};
   UI_FRAME blank = {u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', ATTR_LIGHT_RED_ON_BLACK};
-  status = WindowCreateFramed(&background, &blank, &BackgroundWindow);
+  status = WindowCreateFramed(&background, &blank, &RunWindows.BackgroundWindow);
   if (EFI_ERROR(status)) return status;
   // Through the compositor, so that a pass that saw the window at its framed
   // place and priority cannot leave a copy of it there.
-  WindowSetPriority(BackgroundWindow, BACKGROUND_PRIORITY);
-  WindowMove(BackgroundWindow, 0, 0);
+  WindowSetPriority(RunWindows.BackgroundWindow, BACKGROUND_PRIORITY);
+  WindowMove(RunWindows.BackgroundWindow, 0, 0);
   // The background's border takes text like any other cell.
-  for (UINTN i = 0; i < ScreenColumns * ScreenRows; i++) BackgroundWindow->CellFlags[i] &= ~CELL_PROTECTED;
+  for (UINTN i = 0; i < ScreenColumns * ScreenRows; i++) RunWindows.BackgroundWindow->CellFlags[i] &= ~CELL_PROTECTED;
   DrawRedLines();
 
   // Each new window sits beneath the background at priority 16, so it is
@@ -105,10 +100,10 @@ EFI_STATUS InitialDrawFunction(VOID) {
   UI_WINDOW_GEOMETRY box = {cells.Width, cells.Height, ATTR_WHITE_ON_BLUE};
   UI_FRAME single = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518',
                      ATTR_WHITE_ON_BLUE};
-  status = WindowCreateFramed(&box, &single, &MessageBox);
+  status = WindowCreateFramed(&box, &single, &RunWindows.MessageBox);
   if (EFI_ERROR(status)) return status;
-  WindowSetPriority(MessageBox, MESSAGE_BOX_HIDDEN_PRIORITY);
-  WindowMove(MessageBox, cells.Column, cells.Row);
+  WindowSetPriority(RunWindows.MessageBox, MESSAGE_BOX_HIDDEN_PRIORITY);
+  WindowMove(RunWindows.MessageBox, cells.Column, cells.Row);
   return EFI_SUCCESS;
 }
 

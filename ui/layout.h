@@ -7,12 +7,16 @@
 #include "ui/theme.h"
 
 // The windows of a run; null outside a run (the run's clean-up destroys them).
-extern UI_WINDOW *BackgroundWindow;
-extern UI_WINDOW *VolumeListWindow;
-extern UI_WINDOW *FileListWindow;
-extern UI_WINDOW *FileInfoWindow;
-extern UI_WINDOW *CallerWindow;
-extern UI_WINDOW *MessageBox;
+typedef struct {
+  UI_WINDOW *BackgroundWindow;
+  UI_WINDOW *VolumeListWindow;
+  UI_WINDOW *FileListWindow;
+  UI_WINDOW *FileInfoWindow;
+  UI_WINDOW *CallerWindow;
+  UI_WINDOW *MessageBox;
+} RUN_WINDOWS;
+
+extern RUN_WINDOWS RunWindows;
 
 // The message box's rectangle in pixels of the graphics output.
 typedef struct {

@@ -18,13 +18,18 @@ static_assert(sizeof(PICTURE) == 40, "PICTURE");
 #define DIGIT_PICTURE_COUNT 10
 #define BAR_PICTURE_COUNT 4
 
-extern PICTURE DigitPictures[DIGIT_PICTURE_COUNT];
-extern PICTURE BarPictures[BAR_PICTURE_COUNT];
-extern PICTURE MarkPictureA[1];
-extern PICTURE MarkPictureB[1];
-extern PICTURE ProgressSuffixPicture[1];
-extern PICTURE BarBlankPicture[1];
-extern PICTURE DigitBlankPicture[1];
+// The picture tables of a run, in load order.
+typedef struct {
+  PICTURE DigitPictures[DIGIT_PICTURE_COUNT];
+  PICTURE BarPictures[BAR_PICTURE_COUNT];
+  PICTURE MarkPictureA[1];
+  PICTURE MarkPictureB[1];
+  PICTURE ProgressSuffixPicture[1];
+  PICTURE BarBlankPicture[1];
+  PICTURE DigitBlankPicture[1];
+} RUN_PICTURES;
+
+extern RUN_PICTURES Pictures;
 
 // Fixed pixel positions on the graphics output.
 #define CORNER_MARK_X 930

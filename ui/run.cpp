@@ -40,10 +40,10 @@ static VOID RunCleanUp(VOID) {
 
   // A caller that ends the run with the message box up would otherwise leave
   // its grey backdrop on the graphics console for whoever draws next.
-  if (MessageBox != nullptr && MessageBox->Priority != MESSAGE_BOX_HIDDEN_PRIORITY) UnshadeMessageBoxArea();
+  if (RunWindows.MessageBox != nullptr && RunWindows.MessageBox->Priority != MESSAGE_BOX_HIDDEN_PRIORITY) UnshadeMessageBoxArea();
 
-  UI_WINDOW **Windows[] = {&CallerWindow, &FileInfoWindow, &FileListWindow, &VolumeListWindow,
-                           &MessageBox,   &RunPointer.Layer,   &BackgroundWindow};
+  UI_WINDOW **Windows[] = {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow, &RunWindows.VolumeListWindow,
+                           &RunWindows.MessageBox,   &RunPointer.Layer,   &RunWindows.BackgroundWindow};
   for (UI_WINDOW **Window : Windows) {
     if (*Window == nullptr) continue;
     WindowDestroy(*Window);

@@ -209,9 +209,9 @@ void Rig::ExpectRestored(const char *what) {
   EXPECT_EQ(now.CursorRow, console_before.CursorRow);
   EXPECT_EQ(now.CursorVisible, console_before.CursorVisible);
   // Nothing of the run may still be reachable through the module globals.
-  for (UI_WINDOW *w : {BackgroundWindow, VolumeListWindow, FileListWindow, FileInfoWindow, CallerWindow, MessageBox, RunPointer.Layer})
+  for (UI_WINDOW *w : {RunWindows.BackgroundWindow, RunWindows.VolumeListWindow, RunWindows.FileListWindow, RunWindows.FileInfoWindow, RunWindows.CallerWindow, RunWindows.MessageBox, RunPointer.Layer})
     EXPECT_EQ(w, nullptr);
-  for (KEY_STATE *k : {BaseKeyState, VolumeListKeyState, FileListKeyState, EscapeKeyState, FileChosenKeyState, FileFollowUpKeyState})
+  for (KEY_STATE *k : {KeyStates.BaseKeyState, KeyStates.VolumeListKeyState, KeyStates.FileListKeyState, KeyStates.EscapeKeyState, KeyStates.FileChosenKeyState, KeyStates.FileFollowUpKeyState})
     EXPECT_EQ(k, nullptr);
   EXPECT_EQ(KeyStateStack, nullptr);
   EXPECT_EQ(RunPointer.Event, nullptr);

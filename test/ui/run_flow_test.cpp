@@ -96,7 +96,7 @@ TEST(RunFlow, EnterOnAFileHandsTheHooksTheOpenRootTheRecordAndTheContext) {
   size_t handles_in_hook = 0;
   r.caller.in_enter_hook = [&] {
     root_seen = BiosFiles.RootDirectory;
-    chosen_state = FileChosenKeyState;
+    chosen_state = KeyStates.FileChosenKeyState;
     handles_in_hook = r.fs.At(0).OpenHandles();
   };
   EFI_STATUS s = r.RunScript(
@@ -216,14 +216,14 @@ TEST(RunFlow, AbsentHooksLetEveryKeyLeaveTheCallersScreens) {
                                          Key(kEnter),
                                          Key(kDown),
                                          Key(kEnter),  // B chosen; no enter hook counts as success
-                                         Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, FileChosenKeyState); }),
+                                         Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, KeyStates.FileChosenKeyState); }),
                                          Check([&] {
-                                           EXPECT_EQ(KeyStateStack->Current, FileListKeyState);
+                                           EXPECT_EQ(KeyStateStack->Current, KeyStates.FileListKeyState);
                                            EXPECT_EQ(r.Text(0, kFileRow + 1, 6), kMark + u"B.ROM") << "redrawn, same file";
                                          }),
                                          Key(kEsc),
-                                         Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, EscapeKeyState); }),
-                                         Signal([&] { EXPECT_EQ(KeyStateStack->Current, FileListKeyState); }),
+                                         Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, KeyStates.EscapeKeyState); }),
+                                         Signal([&] { EXPECT_EQ(KeyStateStack->Current, KeyStates.FileListKeyState); }),
                                      });
   EXPECT_EQ(s, EFI_SUCCESS) << "a run with a caller's event answers with the close status";
   EXPECT_EQ(r.caller.Names(), Names({"EventHook"}));
@@ -295,7 +295,7 @@ TEST(RunFlow, AVolumeWithoutBiosFilesShowsTheNoticeAndAKeyGoesBack) {
                                  Key(kDown,
                                      [&] {
                                        EXPECT_FALSE(RowHas(r, kBoxNoticeRow, u"Can't find")) << "hidden by the key";
-                                       EXPECT_EQ(KeyStateStack->Current, VolumeListKeyState);
+                                       EXPECT_EQ(KeyStateStack->Current, KeyStates.VolumeListKeyState);
                                      }),
                                  Key(kEnter, [&] { EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true)); }),
                                  Key(kEnter, [&] { EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"X.ROM"); }),
@@ -322,7 +322,7 @@ TEST(RunFlow, TabBackToTheVolumesKeepsTheSelectionAndTheDateLine) {
                                  Key(kEnter,
                                      [&] {
                                        EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true));
-                                       EXPECT_EQ(VolumeSelection, 1u);
+                                       EXPECT_EQ(BrowserLists.VolumeSelection, 1u);
                                        file_list_blank();
                                        EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 22), "File Date    : TWO.ROM") << "the date line stays";
                                      }),
@@ -511,7 +511,7 @@ TEST(RunFlow, VolumesThatAppearOrVanishShowAtTheNextKey) {
                                        r.fs.RemoveVolume(r.fs.At(1));
                                      }),
                                  Key(kEnter, [&] { EXPECT_EQ(BiosFiles.VolumeCount, 0u); }),
-                                 Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, EscapeKeyState); }),
+                                 Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, KeyStates.EscapeKeyState); }),
                              });
   EXPECT_EQ(s, EFI_END_OF_MEDIA) << "ended by the escape hook, not by the lost volumes";
   EXPECT_EQ(r.caller.Names(), Names({"StartHook", "EscapeEnterHook", "EscapeKeyHook"}));

@@ -94,15 +94,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
 
   BiosFiles.VolumeHandles = nullptr;
-  BiosFiles.VolumeCount = VolumeSelection = VolumeListTop = 0;
+  BiosFiles.VolumeCount = BrowserLists.VolumeSelection = BrowserLists.VolumeListTop = 0;
   BiosFiles.RootDirectory = nullptr;
   BiosFiles.BiosFileList = nullptr;
-  BiosFiles.BiosFileCount = FileSelection = FileListTop = 0;
+  BiosFiles.BiosFileCount = BrowserLists.FileSelection = BrowserLists.FileListTop = 0;
   BiosFiles.BiosFileUnitSize = Le64(data);
   BiosFiles.BiosFileMaxSize = Le64(data + 8);
   if (BiosFiles.BiosFileMaxSize == 0) BiosFiles.BiosFileMaxSize = ~0ULL;
 
-  if (ShowVolumeList(0, &VolumeSelection) == EFI_SUCCESS && BiosFiles.VolumeCount == 1) {
+  if (ShowVolumeList(0, &BrowserLists.VolumeSelection) == EFI_SUCCESS && BiosFiles.VolumeCount == 1) {
     rig->volume->EndlessDirectories(data[16] & 0x80);
     if (data[16] & 0x7F) rig->plat.FailAllocation(data[16] & 0x7F);
     OpenBiosVolume(BiosFiles.VolumeHandles[0]);
@@ -112,11 +112,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       UINTN s = sel;
       if (ShowFileList(static_cast<BOOLEAN>(sel & 1), &s) == EFI_SUCCESS) {
         Check(s < BiosFiles.BiosFileCount);
-        for (UINTN r = 0; r < FileListWindow->Height; r++) CheckPrintable(FileListWindow, r);
+        for (UINTN r = 0; r < RunWindows.FileListWindow->Height; r++) CheckPrintable(RunWindows.FileListWindow, r);
       }
       if (ShowFileDate(&s) == EFI_SUCCESS && s < BiosFiles.BiosFileCount) {
-        CheckPrintable(FileInfoWindow, 3);
-        CheckPrintable(FileInfoWindow, 4);
+        CheckPrintable(RunWindows.FileInfoWindow, 3);
+        CheckPrintable(RunWindows.FileInfoWindow, 4);
       }
     }
   }

@@ -21,13 +21,13 @@ struct Named {
 // Every picture, with a name for messages; picture i is drawn in colour i.
 std::vector<Named> AllPictures() {
   std::vector<Named> all;
-  for (UINTN d = 0; d < 10; d++) all.push_back({DigitPictures, d, "digit" + std::to_string(d)});
-  for (UINTN s = 0; s < 4; s++) all.push_back({BarPictures, s, "bar" + std::to_string(s)});
-  all.push_back({MarkPictureA, 0, "markA"});
-  all.push_back({MarkPictureB, 0, "markB"});
-  all.push_back({ProgressSuffixPicture, 0, "suffix"});
-  all.push_back({BarBlankPicture, 0, "barBlank"});
-  all.push_back({DigitBlankPicture, 0, "digitBlank"});
+  for (UINTN d = 0; d < 10; d++) all.push_back({Pictures.DigitPictures, d, "digit" + std::to_string(d)});
+  for (UINTN s = 0; s < 4; s++) all.push_back({Pictures.BarPictures, s, "bar" + std::to_string(s)});
+  all.push_back({Pictures.MarkPictureA, 0, "markA"});
+  all.push_back({Pictures.MarkPictureB, 0, "markB"});
+  all.push_back({Pictures.ProgressSuffixPicture, 0, "suffix"});
+  all.push_back({Pictures.BarBlankPicture, 0, "barBlank"});
+  all.push_back({Pictures.DigitBlankPicture, 0, "digitBlank"});
   return all;
 }
 
@@ -115,7 +115,7 @@ TEST_F(PicturesTest, LoadsNothingWithoutAGraphicsOutput) {
   Publish();
   EXPECT_EQ(LoadPictures(nullptr), EFI_SUCCESS);
   EXPECT_TRUE(volume_.Reads().empty());
-  EXPECT_EQ(DigitPictures[0].Pixels, nullptr);
+  EXPECT_EQ(Pictures.DigitPictures[0].Pixels, nullptr);
 }
 
 TEST_F(PicturesTest, LoadsEveryPictureFromItsTablesFileAndFreesThem) {
@@ -133,7 +133,7 @@ TEST_F(PicturesTest, LoadsEveryPictureFromItsTablesFileAndFreesThem) {
     EXPECT_EQ(p.Height, 16u);
     EXPECT_TRUE(Same(p.Pixels[p.Width * 16 - 1], ColourOf(i))) << all[i].name;
   }
-  EXPECT_EQ(MarkPictureA[0].Width, 15u);
+  EXPECT_EQ(Pictures.MarkPictureA[0].Width, 15u);
   EXPECT_EQ(platform_.LivePoolCount(), baselinePool_ + all.size()) << "one pixel array per picture, section buffers released";
 
   FreePictures();
@@ -145,22 +145,22 @@ TEST_F(PicturesTest, LoadsEveryPictureFromItsTablesFileAndFreesThem) {
 
 TEST_F(PicturesTest, APictureThatFailsStaysEmptyAndTheOthersLoad) {
   Publish();
-  volume_.RemoveSection(DigitPictures[0].Guid, 5);
+  volume_.RemoveSection(Pictures.DigitPictures[0].Guid, 5);
   // The second bar style is not a bitmap at all.
   TestVolume broken;
-  broken.AddFile(BarPictures[0].Guid, {SolidBmp(9, 16, ColourOf(10)), {'B', 'M', 0, 0}});
+  broken.AddFile(Pictures.BarPictures[0].Guid, {SolidBmp(9, 16, ColourOf(10)), {'B', 'M', 0, 0}});
   EFI_HANDLE h = nullptr;
   platform_.Install(&h, gFirmwareVolumeProtocolGuid, broken.Protocol());  // listed after the first volume
-  volume_.RemoveSection(BarPictures[0].Guid, 1);
-  volume_.RemoveSection(BarPictures[0].Guid, 0);
+  volume_.RemoveSection(Pictures.BarPictures[0].Guid, 1);
+  volume_.RemoveSection(Pictures.BarPictures[0].Guid, 0);
 
   EXPECT_EQ(LoadPictures(gop_.Protocol()), EFI_SUCCESS);
-  EXPECT_EQ(DigitPictures[5].Pixels, nullptr);
-  EXPECT_EQ(DigitPictures[5].Width, 0u);
-  EXPECT_EQ(BarPictures[1].Pixels, nullptr);
-  EXPECT_NE(BarPictures[0].Pixels, nullptr) << "found in the second volume";
-  EXPECT_NE(DigitPictures[6].Pixels, nullptr);
-  EXPECT_NE(DigitBlankPicture[0].Pixels, nullptr);
+  EXPECT_EQ(Pictures.DigitPictures[5].Pixels, nullptr);
+  EXPECT_EQ(Pictures.DigitPictures[5].Width, 0u);
+  EXPECT_EQ(Pictures.BarPictures[1].Pixels, nullptr);
+  EXPECT_NE(Pictures.BarPictures[0].Pixels, nullptr) << "found in the second volume";
+  EXPECT_NE(Pictures.DigitPictures[6].Pixels, nullptr);
+  EXPECT_NE(Pictures.DigitBlankPicture[0].Pixels, nullptr);
 }
 
 TEST_F(PicturesTest, CornerMarkSitsOnRow80WithOneColumnBetweenPictures) {
@@ -227,9 +227,9 @@ TEST_F(PicturesTest, AMissingDigitLeavesItsPlaceAlone) {
   Publish();
   LoadPictures(gop_.Protocol());
   FreePictures();  // an earlier run saw digit 7 ten pixels wide
-  volume_.RemoveSection(DigitPictures[0].Guid, 7);
+  volume_.RemoveSection(Pictures.DigitPictures[0].Guid, 7);
   LoadPictures(gop_.Protocol());
-  ASSERT_EQ(DigitPictures[7].Pixels, nullptr);
+  ASSERT_EQ(Pictures.DigitPictures[7].Pixels, nullptr);
 
   DrawProgressStep(7, 0);
   EXPECT_EQ(Drawn(), (Drawing{{"bar0", 125, 629}, {"digit0", 930, 607}, {"suffix", 952, 607}}));
@@ -246,8 +246,8 @@ TEST_F(PicturesTest, DrawPictureSendsOnlyColoursAndReleasesItsBuffer) {
   Publish();
   LoadPictures(gop_.Protocol());
   // The decoder leaves Reserved unwritten; whatever is there must not reach Blt.
-  for (UINTN i = 0; i < DigitPictures[3].Width * DigitPictures[3].Height; i++) DigitPictures[3].Pixels[i].Reserved = 0x5A;
-  DrawPicture(DigitPictures, 3, 100, 200);
+  for (UINTN i = 0; i < Pictures.DigitPictures[3].Width * Pictures.DigitPictures[3].Height; i++) Pictures.DigitPictures[3].Pixels[i].Reserved = 0x5A;
+  DrawPicture(Pictures.DigitPictures, 3, 100, 200);
   ASSERT_EQ(gop_.Calls().size(), 1u);
   const fake::Gop::BltCall &c = gop_.Calls()[0];
   EXPECT_EQ(c.op, EfiBltBufferToVideo);
@@ -262,7 +262,7 @@ TEST_F(PicturesTest, DrawPictureSendsOnlyColoursAndReleasesItsBuffer) {
   // Without pool the picture is skipped.
   gop_.ClearCalls();
   platform_.FailAllocation(1);
-  DrawPicture(DigitPictures, 3, 100, 200);
+  DrawPicture(Pictures.DigitPictures, 3, 100, 200);
   EXPECT_TRUE(gop_.Calls().empty());
 }
 

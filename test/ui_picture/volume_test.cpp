@@ -13,8 +13,8 @@ namespace {
 class VolumeTest : public PlatformTest {
  protected:
   VolumeTest() {
-    for (PICTURE *t : {DigitPictures, BarPictures, MarkPictureA, MarkPictureB, ProgressSuffixPicture, BarBlankPicture, DigitBlankPicture}) {
-      UINTN n = t == DigitPictures ? 10 : t == BarPictures ? 4 : 1;
+    for (PICTURE *t : {Pictures.DigitPictures, Pictures.BarPictures, Pictures.MarkPictureA, Pictures.MarkPictureB, Pictures.ProgressSuffixPicture, Pictures.BarBlankPicture, Pictures.DigitBlankPicture}) {
+      UINTN n = t == Pictures.DigitPictures ? 10 : t == Pictures.BarPictures ? 4 : 1;
       for (UINTN i = 0; i < n; i++) t[i] = PICTURE{t[i].Guid, 0, 0, nullptr};
     }
   }
@@ -51,9 +51,9 @@ TEST_F(VolumeTest, RunDrawsOurArtworkFromThePackedVolume) {
   ASSERT_EQ(platform_.Install(&h, gFirmwareVolumeProtocolGuid, volume.Protocol()), EFI_SUCCESS);
 
   LoadPictures(gop_.Protocol());
-  for (UINTN d = 0; d < 10; d++) EXPECT_NE(DigitPictures[d].Pixels, nullptr) << d;
-  for (UINTN s = 0; s < 4; s++) EXPECT_NE(BarPictures[s].Pixels, nullptr) << s;
-  for (PICTURE *p : {MarkPictureA, MarkPictureB, ProgressSuffixPicture, BarBlankPicture, DigitBlankPicture}) EXPECT_NE(p[0].Pixels, nullptr);
+  for (UINTN d = 0; d < 10; d++) EXPECT_NE(Pictures.DigitPictures[d].Pixels, nullptr) << d;
+  for (UINTN s = 0; s < 4; s++) EXPECT_NE(Pictures.BarPictures[s].Pixels, nullptr) << s;
+  for (PICTURE *p : {Pictures.MarkPictureA, Pictures.MarkPictureB, Pictures.ProgressSuffixPicture, Pictures.BarBlankPicture, Pictures.DigitBlankPicture}) EXPECT_NE(p[0].Pixels, nullptr);
 
   // The corner mark reads V4.03 from X = 930: widths 12, 10, 4, 10, 10.
   DrawCornerMark();

@@ -28,25 +28,25 @@ struct RunScreen {
     for (UINTN i = 0; i < ScreenColumns * ScreenRows; i++) pointer->CellFlags[i] = CELL_TRANSPARENT;
     pointer->Priority = 80;
     UINT64 black = 0x0F, green = 0x2F;
-    WindowClear(VolumeListWindow, &black);
-    WindowClear(FileListWindow, &green);
-    WindowClear(FileInfoWindow, &black);
-    WindowClear(CallerWindow, &black);
+    WindowClear(RunWindows.VolumeListWindow, &black);
+    WindowClear(RunWindows.FileListWindow, &green);
+    WindowClear(RunWindows.FileInfoWindow, &black);
+    WindowClear(RunWindows.CallerWindow, &black);
     UI_CELL_POSITION pos = {0, 0, 0x0F};
-    WindowPrint(VolumeListWindow, &pos, TEXT_MODE_LEFT, u"Total FFS : %d", (UINT64)2);
+    WindowPrint(RunWindows.VolumeListWindow, &pos, TEXT_MODE_LEFT, u"Total FFS : %d", (UINT64)2);
     pos = {0, 1, 0x1F};
-    WindowPrint(VolumeListWindow, &pos, TEXT_MODE_LEFT, u"  %cfs%d  ", (UINT64)0x25BA, (UINT64)0);
+    WindowPrint(RunWindows.VolumeListWindow, &pos, TEXT_MODE_LEFT, u"  %cfs%d  ", (UINT64)0x25BA, (UINT64)0);
     pos = {0, 2, 0x0F};
-    WindowPrint(VolumeListWindow, &pos, TEXT_MODE_LEFT, u"   fs%d  ", (UINT64)1);
+    WindowPrint(RunWindows.VolumeListWindow, &pos, TEXT_MODE_LEFT, u"   fs%d  ", (UINT64)1);
     pos = {0, 0, 0x0F};
-    WindowPrint(FileInfoWindow, &pos, TEXT_MODE_LEFT, u"File Date    : %s", u"BIOS.ROM (01/02/2024) ");
+    WindowPrint(RunWindows.FileInfoWindow, &pos, TEXT_MODE_LEFT, u"File Date    : %s", u"BIOS.ROM (01/02/2024) ");
     p.FireTimer(RepaintEvent);
     p.FireTimer(RepaintEvent);
     p.ClearConsoleLog();
   }
   ~RunScreen() {
     WindowDestroy(pointer);
-    UI_WINDOW **windows[] = {&CallerWindow, &FileInfoWindow, &FileListWindow, &VolumeListWindow, &MessageBox, &BackgroundWindow};
+    UI_WINDOW **windows[] = {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow, &RunWindows.VolumeListWindow, &RunWindows.MessageBox, &RunWindows.BackgroundWindow};
     for (UI_WINDOW **w : windows) {
       WindowDestroy(*w);
       *w = nullptr;
@@ -78,7 +78,7 @@ void BM_IdlePass(benchmark::State &state) {
 void BM_OneChangedCell(benchmark::State &state) {
   RunScreen s;
   uint64_t chars0 = s.p.CharactersWritten(), calls = 0, outputs = 0;
-  CHAR16 *cell = &CallerWindow->CellChars[3 * CallerWindow->Width + 10];
+  CHAR16 *cell = &RunWindows.CallerWindow->CellChars[3 * RunWindows.CallerWindow->Width + 10];
   for (auto _ : state) {
     *cell = *cell == u'x' ? u'y' : u'x';
     ScreenRepaint(RepaintEvent, nullptr);
