@@ -43,8 +43,8 @@ typedef struct {
 } MESSAGE_BOX_CELLS;
 
 static MESSAGE_BOX_CELLS MessageBoxCells(VOID) {
-  return {ScreenColumns * MESSAGE_BOX_LEFT_PERCENT / 100, ScreenRows * MESSAGE_BOX_TOP_PERCENT / 100,
-          ScreenColumns * MESSAGE_BOX_WIDTH_PERCENT / 100, ScreenRows * MESSAGE_BOX_HEIGHT_PERCENT / 100};
+  return {CellScreen.ScreenColumns * MESSAGE_BOX_LEFT_PERCENT / 100, CellScreen.ScreenRows * MESSAGE_BOX_TOP_PERCENT / 100,
+          CellScreen.ScreenColumns * MESSAGE_BOX_WIDTH_PERCENT / 100, CellScreen.ScreenRows * MESSAGE_BOX_HEIGHT_PERCENT / 100};
 }
 
 // Recolours one background cell of a red line.
@@ -58,18 +58,18 @@ static VOID RedCell(UINTN Column, UINTN Row) {
 }
 
 static VOID DrawRedLines(VOID) {
-  for (UINTN x = 0; x < ScreenColumns; x++) RedCell(x, ScreenRows - 2);
-  const UINTN rows[] = {2, 4, 15, ScreenRows - 4};
+  for (UINTN x = 0; x < CellScreen.ScreenColumns; x++) RedCell(x, CellScreen.ScreenRows - 2);
+  const UINTN rows[] = {2, 4, 15, CellScreen.ScreenRows - 4};
   for (UINTN row : rows)
-    for (UINTN x = 1; x + 1 < ScreenColumns; x++) RedCell(x, row);
-  for (UINTN y = 5; y + 5 <= ScreenRows; y++) RedCell(SEPARATOR_COLUMN, y);
+    for (UINTN x = 1; x + 1 < CellScreen.ScreenColumns; x++) RedCell(x, row);
+  for (UINTN y = 5; y + 5 <= CellScreen.ScreenRows; y++) RedCell(SEPARATOR_COLUMN, y);
 }
 
 EFI_STATUS InitialDrawFunction(VOID) {
   EFI_STATUS status = ScreenInit(ATTR_WHITE_ON_BLACK);
   if (EFI_ERROR(status)) return status;
 
-  UI_WINDOW_GEOMETRY background = {ScreenColumns, ScreenRows, ATTR_WHITE_ON_BLACK};
+  UI_WINDOW_GEOMETRY background = {CellScreen.ScreenColumns, CellScreen.ScreenRows, ATTR_WHITE_ON_BLACK};
   UI_FRAME blank = {u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', ATTR_LIGHT_RED_ON_BLACK};
   status = WindowCreateFramed(&background, &blank, &RunWindows.BackgroundWindow);
   if (EFI_ERROR(status)) return status;
@@ -78,15 +78,15 @@ EFI_STATUS InitialDrawFunction(VOID) {
   WindowSetPriority(RunWindows.BackgroundWindow, BACKGROUND_PRIORITY);
   WindowMove(RunWindows.BackgroundWindow, 0, 0);
   // The background's border takes text like any other cell.
-  for (UINTN i = 0; i < ScreenColumns * ScreenRows; i++) RunWindows.BackgroundWindow->CellFlags[i] &= ~CELL_PROTECTED;
+  for (UINTN i = 0; i < CellScreen.ScreenColumns * CellScreen.ScreenRows; i++) RunWindows.BackgroundWindow->CellFlags[i] &= ~CELL_PROTECTED;
   DrawRedLines();
 
   // Each new window sits beneath the background at priority 16, so it is
   // placed first and raised last: it never shows anywhere but in its place.
   for (const LIST_WINDOW_LAYOUT &layout : ListWindows) {
-    UINTN width = layout.RightSide ? ScreenColumns - 23 : LIST_WINDOW_WIDTH;
+    UINTN width = layout.RightSide ? CellScreen.ScreenColumns - 23 : LIST_WINDOW_WIDTH;
     UINTN textWidth = layout.RightSide ? width : LIST_TEXT_WIDTH;
-    if (layout.RightSide && ScreenColumns <= 23) return EFI_UNSUPPORTED;
+    if (layout.RightSide && CellScreen.ScreenColumns <= 23) return EFI_UNSUPPORTED;
     status = WindowCreate(width, layout.Height, textWidth, layout.Attribute, layout.Window);
     if (EFI_ERROR(status)) return status;
     UI_WINDOW *w = *layout.Window;

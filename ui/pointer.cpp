@@ -26,7 +26,7 @@ VOID StartPointer(VOID) {
     RunPointer.Event = nullptr;
     return;
   }
-  if (EFI_ERROR(WindowCreate(ScreenColumns, ScreenRows, ScreenColumns, ATTR_WHITE_ON_RED, &RunPointer.Layer))) return;
+  if (EFI_ERROR(WindowCreate(CellScreen.ScreenColumns, CellScreen.ScreenRows, CellScreen.ScreenColumns, ATTR_WHITE_ON_RED, &RunPointer.Layer))) return;
 
   // The cells become transparent before the layer is raised, so a repaint
   // that runs in between never shows the layer's own colour.

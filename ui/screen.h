@@ -82,27 +82,31 @@ static_assert(offsetof(UI_FRAME, Attribute) == 24, "UI_FRAME.Attribute");
 static_assert(sizeof(UI_FRAME) == 32, "UI_FRAME");
 #endif
 
-// ---- Screen state of the run (module globals) ----
-extern EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ScreenConsole;
-extern SIMPLE_TEXT_OUTPUT_MODE SavedConsoleMode;  // the console as ScreenInit found it
-extern UINTN ScreenColumns;
-extern UINTN ScreenRows;  // console rows less SCREEN_PICTURE_ROWS
-// Shadow arrays of (ScreenColumns + 1) * ScreenRows elements: each row has one
-// spare element after its last column that is never written to the console.
-extern UINT8 *ScreenPriority;
-// CELL_DIRTY: to be written at the end of this pass. CELL_TRANSPARENT: given up
-// by a transparent window in this pass, written at the next one.
-extern UINT8 *ScreenFlags;
-extern CHAR16 *ScreenChars;
-extern UINT64 *ScreenAttrs;
-extern UINT64 DefaultAttribute;  // of cells that no window covers
-extern UI_LIST_ENTRY WindowList;  // every window, newest at the head
-extern EFI_EVENT RepaintEvent;
+// ---- Screen state of the run ----
+typedef struct {
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ScreenConsole;
+  SIMPLE_TEXT_OUTPUT_MODE SavedConsoleMode;  // the console as ScreenInit found it
+  UINTN ScreenColumns;
+  UINTN ScreenRows;  // console rows less SCREEN_PICTURE_ROWS
+  // Shadow arrays of (ScreenColumns + 1) * ScreenRows elements: each row has
+  // one spare element after its last column that is never written to the console.
+  UINT8 *ScreenPriority;
+  // CELL_DIRTY: to be written at the end of this pass. CELL_TRANSPARENT: given
+  // up by a transparent window in this pass, written at the next one.
+  UINT8 *ScreenFlags;
+  CHAR16 *ScreenChars;
+  UINT64 *ScreenAttrs;
+  UINT64 DefaultAttribute;  // of cells that no window covers
+  UI_LIST_ENTRY WindowList;  // every window, newest at the head
+  EFI_EVENT RepaintEvent;
+} UI_SCREEN;
+
+extern UI_SCREEN CellScreen;
 
 // ---- Screen ----
 // Picks the 100 x 31 console mode (mode 0 when there is none), allocates the
 // shadow and starts the periodic repaint.
-EFI_STATUS ScreenInit(UINT64 DefaultAttribute);
+EFI_STATUS ScreenInit(UINT64 Attribute);
 // One repaint pass: compose the windows into the shadow, write what changed.
 VOID EFIAPI ScreenRepaint(EFI_EVENT Event, VOID *Context);
 // Forgets what the console shows, so the next pass (signalled now) writes every cell.

@@ -76,8 +76,8 @@ TEST(RunFlow, ARunOnAConsoleWithoutThePreferredModeUsesModeZero) {
   r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
   EFI_STATUS s = r.RunScript(r.caller.Params(), {Key(kEnter,
                                                      [&] {
-                                                       EXPECT_EQ(ScreenColumns, 80u);
-                                                       EXPECT_EQ(ScreenRows, 21u);
+                                                       EXPECT_EQ(CellScreen.ScreenColumns, 80u);
+                                                       EXPECT_EQ(CellScreen.ScreenRows, 21u);
                                                        EXPECT_EQ(r.Text(0, kVolumeRow, 8), VolumeLine(0, true));
                                                      }),
                                                  Key(kEsc, [&] { EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"A.ROM"); }),

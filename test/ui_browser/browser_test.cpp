@@ -72,8 +72,8 @@ class BrowserTest : public ::testing::Test {
 
   // One repaint pass, as the periodic timer runs it.
   void Pass() {
-    ASSERT_NE(RepaintEvent, nullptr);
-    plat.FireTimer(RepaintEvent);
+    ASSERT_NE(CellScreen.RepaintEvent, nullptr);
+    plat.FireTimer(CellScreen.RepaintEvent);
   }
   static char Glyph(CHAR16 ch) {
     return ch == MARK_POINTER       ? '>'

@@ -66,7 +66,7 @@ class ProtocolTest : public EntryTest {
   }
 
   // One repaint pass, as the timer runs it.
-  void Pass() { ScreenRepaint(RepaintEvent, nullptr); }
+  void Pass() { ScreenRepaint(CellScreen.RepaintEvent, nullptr); }
   CHAR16 CellChar(UI_WINDOW *W, UINTN Column, UINTN Row) { return W->CellChars[Row * W->Width + Column]; }
   UINT64 CellAttr(UI_WINDOW *W, UINTN Column, UINTN Row) { return W->CellAttrs[Row * W->Width + Column]; }
   std::u16string CellText(UI_WINDOW *W, UINTN Column, UINTN Row, UINTN N) {

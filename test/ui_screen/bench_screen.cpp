@@ -24,8 +24,8 @@ struct RunScreen {
     gRT = p.RuntimeServices();
     if (InitialDrawFunction() != EFI_SUCCESS) abort();
     // The pointer layer as the run prepares it: full screen, every cell transparent.
-    if (WindowCreate(ScreenColumns, ScreenRows, ScreenColumns, 0x4F, &pointer) != EFI_SUCCESS) abort();
-    for (UINTN i = 0; i < ScreenColumns * ScreenRows; i++) pointer->CellFlags[i] = CELL_TRANSPARENT;
+    if (WindowCreate(CellScreen.ScreenColumns, CellScreen.ScreenRows, CellScreen.ScreenColumns, 0x4F, &pointer) != EFI_SUCCESS) abort();
+    for (UINTN i = 0; i < CellScreen.ScreenColumns * CellScreen.ScreenRows; i++) pointer->CellFlags[i] = CELL_TRANSPARENT;
     pointer->Priority = 80;
     UINT64 black = 0x0F, green = 0x2F;
     WindowClear(RunWindows.VolumeListWindow, &black);
@@ -40,8 +40,8 @@ struct RunScreen {
     WindowPrint(RunWindows.VolumeListWindow, &pos, TEXT_MODE_LEFT, u"   fs%d  ", (UINT64)1);
     pos = {0, 0, 0x0F};
     WindowPrint(RunWindows.FileInfoWindow, &pos, TEXT_MODE_LEFT, u"File Date    : %s", u"BIOS.ROM (01/02/2024) ");
-    p.FireTimer(RepaintEvent);
-    p.FireTimer(RepaintEvent);
+    p.FireTimer(CellScreen.RepaintEvent);
+    p.FireTimer(CellScreen.RepaintEvent);
     p.ClearConsoleLog();
   }
   ~RunScreen() {
@@ -71,7 +71,7 @@ uint64_t OutputStrings(const fake::Platform &p) {
 void BM_IdlePass(benchmark::State &state) {
   RunScreen s;
   uint64_t chars0 = s.p.CharactersWritten();
-  for (auto _ : state) ScreenRepaint(RepaintEvent, nullptr);
+  for (auto _ : state) ScreenRepaint(CellScreen.RepaintEvent, nullptr);
   s.Report(state, s.p.ConsoleLog().size(), s.p.CharactersWritten() - chars0, OutputStrings(s.p));
 }
 
@@ -81,7 +81,7 @@ void BM_OneChangedCell(benchmark::State &state) {
   CHAR16 *cell = &RunWindows.CallerWindow->CellChars[3 * RunWindows.CallerWindow->Width + 10];
   for (auto _ : state) {
     *cell = *cell == u'x' ? u'y' : u'x';
-    ScreenRepaint(RepaintEvent, nullptr);
+    ScreenRepaint(CellScreen.RepaintEvent, nullptr);
     state.PauseTiming();
     calls += s.p.ConsoleLog().size();
     outputs += OutputStrings(s.p);

@@ -26,7 +26,7 @@ class Layout : public ScreenTest {
   }
 
   void ExpectLayoutOnConsole(bool blank = true) {
-    UINTN cols = ScreenColumns, rows = ScreenRows;
+    UINTN cols = CellScreen.ScreenColumns, rows = CellScreen.ScreenRows;
     int wrong = 0;
     for (UINTN y = 0; y < rows; y++)
       for (UINTN x = 0; x < cols; x++) {
@@ -72,8 +72,8 @@ TEST_F(Layout, TheWindowsHaveTheirGeometryAndPriorities) {
     EXPECT_EQ(e.w->Priority, e.prio);
   }
   // Created in the layout's order: the message box is the newest.
-  EXPECT_EQ(WindowList.ForwardLink, &RunWindows.MessageBox->Link);
-  EXPECT_EQ(WindowList.BackLink, &RunWindows.BackgroundWindow->Link);
+  EXPECT_EQ(CellScreen.WindowList.ForwardLink, &RunWindows.MessageBox->Link);
+  EXPECT_EQ(CellScreen.WindowList.BackLink, &RunWindows.BackgroundWindow->Link);
   for (UINTN i = 0; i < 100 * 27; i++) ASSERT_EQ(RunWindows.BackgroundWindow->CellFlags[i] & CELL_PROTECTED, 0) << i;
   EXPECT_EQ(RunWindows.MessageBox->CellChars[0], u'\x250C');
   EXPECT_EQ(RunWindows.MessageBox->CellFlags[0] & CELL_PROTECTED, CELL_PROTECTED);
@@ -82,8 +82,8 @@ TEST_F(Layout, TheWindowsHaveTheirGeometryAndPriorities) {
 TEST_F(Layout, WithoutTheHundredColumnModeTheScreenIsEightyByTwentyOne) {
   p.SetTextModes({{80, 25}});
   ASSERT_EQ(InitialDrawFunction(), EFI_SUCCESS);
-  EXPECT_EQ(ScreenColumns, 80u);
-  EXPECT_EQ(ScreenRows, 21u);
+  EXPECT_EQ(CellScreen.ScreenColumns, 80u);
+  EXPECT_EQ(CellScreen.ScreenRows, 21u);
   EXPECT_EQ(RunWindows.FileInfoWindow->Width, 57u);
   EXPECT_EQ(RunWindows.CallerWindow->Width, 57u);
   EXPECT_EQ(RunWindows.MessageBox->Width, 32u);
@@ -104,7 +104,7 @@ TEST_F(Layout, TheScreenIsRightEvenWhenRepaintsInterruptItsConstruction) {
   static fake::Platform *platform;
   platform = &p;
   auto fire = [] {
-    if (RepaintEvent) platform->FireTimer(RepaintEvent);
+    if (CellScreen.RepaintEvent) platform->FireTimer(CellScreen.RepaintEvent);
   };
   p.OnServiceCall(fire);
   ScreenPreemptionHook = fire;

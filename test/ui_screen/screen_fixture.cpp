@@ -37,8 +37,8 @@ void ScreenTest::SetUp() {
 }
 
 void ScreenTest::Pass() {
-  ASSERT_NE(RepaintEvent, nullptr);
-  p.FireTimer(RepaintEvent);
+  ASSERT_NE(CellScreen.RepaintEvent, nullptr);
+  p.FireTimer(CellScreen.RepaintEvent);
 }
 
 void ScreenTest::Shutdown() {
