@@ -180,11 +180,15 @@ EFI_STATUS StampSystemIdentity(VOID) {
     BuildIdentityBlock(nic.Mac, identity);
     __builtin_memset(stored, 0, DMI_ARRAY_SIZE);
     RecordInDmiArray(static_cast<UINT8 *>(stored), freshArray);
+    // A record that cannot be stored does not stop the stamp: the live
+    // structure is what this boot needs, and the next boot writes again.
     gNetIdentityRuntimeServices->SetVariable(u"DmiVar0100010800", &kDmiVariableGuid, kDmiAttributes, sizeof(identity), identity);
     RecordInWriteOnceStatus();
 
     __builtin_memcpy(structure + SMBIOS_TYPE1_UUID_OFFSET, identity, sizeof(identity));
     const UINT16 handle = (UINT16)(structure[SMBIOS_HEADER_HANDLE_OFFSET] | (structure[SMBIOS_HEADER_HANDLE_OFFSET + 1] << 8));
+    // Nothing is left to undo when the write fails; the UUID then still differs
+    // from the MAC, so the next boot tries again.
     smbios->WriteStructureByHandle(handle, structure, size);
   } else {
     DebugPrint(STAMP_DEBUG_LEVEL, "[StampSystemIdentity] not stamped: %a\n", refusal);

@@ -106,7 +106,8 @@ EFI_STATUS OpenBiosVolume(EFI_HANDLE Handle) {
   BiosFiles.RootDirectory = Root;
 
   // Counting pass: the array is sized exactly. Both passes read the same
-  // bounded prefix of the directory.
+  // bounded prefix of the directory. A rewind that fails leaves the reads
+  // where the directory stands; the entry bound still ends each pass.
   Root->SetPosition(Root, 0);
   UINTN Count = 0, Budget = BIOS_DIRECTORY_MAX_ENTRIES;
   EFI_FILE_INFO *Info = nullptr;

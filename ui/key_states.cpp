@@ -71,6 +71,7 @@ static EFI_STATUS EFIAPI BaseStateKey(EFI_INPUT_KEY *, KEY_STATE *) { return EFI
 
 static EFI_STATUS EFIAPI VolumeListEnter(KEY_STATE *Previous, UINTN) {
   if (Previous == KeyStates.BaseKeyState) BrowserLists.VolumeSelection = 0;
+  // A failed enumeration leaves no volume, which the notice reports.
   ShowVolumeList(LIST_ACTIVE, &BrowserLists.VolumeSelection);
   if (BiosFiles.VolumeCount == 0) ShowNotice(u"Can't find any FFs !");
   return EFI_SUCCESS;
