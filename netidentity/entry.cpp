@@ -14,6 +14,7 @@ const EFI_GUID kEndOfDxeGroup = EFI_END_OF_DXE_EVENT_GROUP_GUID;
 VOID EFIAPI OnEndOfDxe(EFI_EVENT Event, VOID *Context) {
   (void)Context;
   DiscoverNics();
+  // Its status only says whether a stamp was made; the stamp logs each refusal.
   StampSystemIdentity();
   gNetIdentityBootServices->CloseEvent(Event);
 }
@@ -24,6 +25,11 @@ EFI_STATUS EFIAPI NetIdentityEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *Sys
   gNetIdentityBootServices = SystemTable->BootServices;
   gNetIdentityRuntimeServices = SystemTable->RuntimeServices;
   EFI_EVENT event = nullptr;
-  gNetIdentityBootServices->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr, &kEndOfDxeGroup, &event);
+  EFI_STATUS status =
+      gNetIdentityBootServices->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr, &kEndOfDxeGroup, &event);
+  // The driver has nothing else to do, so its entry succeeds either way; without
+  // the notification this boot's identity is simply not stamped.
+  if (EFI_ERROR(status))
+    DebugPrint(DEBUG_LEVEL_ERROR, "[NetIdentityEntry] CreateEventEx: gEfiEndOfDxeEventGroupGuid, Status: %r\n", status);
   return EFI_SUCCESS;
 }

@@ -31,15 +31,26 @@ bool MacIsStampable(const UINT8 *Mac) {
   return m != kBroadcastMac && m >= kLowestStampedMac;
 }
 
-bool IsOurDmiEntry(const UINT8 *Entry) {
-  return Entry[0] == kEntryType && (UINT16)(Entry[1] | (Entry[2] << 8)) == kEntryHandle && Entry[3] == kEntryOffset;
+// Entry k (from 1) of a DmiArray buffer; byte 0 is the count. The records are
+// packed, so any byte position is a valid place for one.
+DMI_ARRAY_ENTRY *DmiEntryAt(UINT8 *Array, UINTN Index) {
+  return reinterpret_cast<DMI_ARRAY_ENTRY *>(Array + Index * sizeof(DMI_ARRAY_ENTRY));
 }
 
-void PutDmiEntry(UINT8 *Entry) {
-  Entry[0] = kEntryType;
-  Entry[1] = (UINT8)kEntryHandle;
-  Entry[2] = (UINT8)(kEntryHandle >> 8);
-  Entry[3] = kEntryOffset;
+bool IsOurDmiEntry(const DMI_ARRAY_ENTRY *Entry) {
+  return Entry->Type == kEntryType && Entry->Handle == kEntryHandle && Entry->Offset == kEntryOffset;
+}
+
+// The fifth byte is left as it was: zero in a new array, and in an array
+// whose stored bytes end before the entry.
+void PutDmiEntry(DMI_ARRAY_ENTRY *Entry) {
+  Entry->Type = kEntryType;
+  Entry->Handle = kEntryHandle;
+  Entry->Offset = kEntryOffset;
+}
+
+bool IsOurWriteOnceEntry(const WRITE_ONCE_ENTRY *Entry) {
+  return Entry->Type == kEntryType && Entry->Offset == kEntryOffset && Entry->Handle == kEntryHandle;
 }
 
 // Model code as ASCII, a zero, then the MAC.
@@ -63,7 +74,7 @@ void RecordInDmiArray(UINT8 *Stored, UINT8 *Fresh) {
   EFI_STATUS status = rt->GetVariable(u"DmiArray", &kDmiVariableGuid, nullptr, &size, Stored);
   if (status == EFI_NOT_FOUND) {
     Fresh[0] = 1;
-    PutDmiEntry(Fresh + DMI_ARRAY_ENTRY_SIZE);
+    PutDmiEntry(DmiEntryAt(Fresh, 1));
     rt->SetVariable(u"DmiArray", &kDmiVariableGuid, kDmiAttributes, DMI_ARRAY_SIZE, Fresh);
     return;
   }
@@ -72,9 +83,8 @@ void RecordInDmiArray(UINT8 *Stored, UINT8 *Fresh) {
   // Entries that lie past the stored bytes were never read: not ours.
   const UINTN count = size > 0 ? Stored[0] : 0;
   for (UINTN k = 1; k <= count; k++) {
-    const UINTN at = k * DMI_ARRAY_ENTRY_SIZE;
-    if (at + DMI_ARRAY_ENTRY_SIZE > size) break;
-    if (IsOurDmiEntry(Stored + at)) return;
+    if ((k + 1) * sizeof(DMI_ARRAY_ENTRY) > size) break;
+    if (IsOurDmiEntry(DmiEntryAt(Stored, k))) return;
   }
   // A full array cannot count one more entry, and entry 256 would lie past
   // the buffer: leave it.
@@ -90,7 +100,7 @@ void RecordInDmiArray(UINT8 *Stored, UINT8 *Fresh) {
     size = end;
   }
   Stored[0] = (UINT8)next;
-  PutDmiEntry(Stored + next * DMI_ARRAY_ENTRY_SIZE);
+  PutDmiEntry(DmiEntryAt(Stored, next));
   rt->SetVariable(u"DmiArray", &kDmiVariableGuid, kDmiAttributes, size, Stored);
 }
 
@@ -99,27 +109,22 @@ void RecordInDmiArray(UINT8 *Stored, UINT8 *Fresh) {
 // cannot be read in full is left alone.
 void RecordInWriteOnceStatus(VOID) {
   EFI_RUNTIME_SERVICES *rt = gNetIdentityRuntimeServices;
-  UINT8 table[WRITE_ONCE_STATUS_SIZE];
+  WRITE_ONCE_ENTRY table[WRITE_ONCE_STATUS_SIZE / sizeof(WRITE_ONCE_ENTRY)];
   UINTN size = sizeof(table);
   EFI_STATUS status = rt->GetVariable(u"WriteOnceStatus", &kDmiVariableGuid, nullptr, &size, table);
   if (status == EFI_NOT_FOUND) {
-    __builtin_memset(table, 0, sizeof(table));
-    for (UINTN i = 0; i < sizeof(table); i += sizeof(WRITE_ONCE_ENTRY)) table[i] = WRITE_ONCE_ENTRY_FREE;
+    for (WRITE_ONCE_ENTRY &entry : table) entry = WRITE_ONCE_ENTRY{WRITE_ONCE_ENTRY_FREE, 0, 0};
   } else if (EFI_ERROR(status) || size != sizeof(table)) {
     return;
   }
 
-  for (UINTN i = 0; i < sizeof(table); i += sizeof(WRITE_ONCE_ENTRY)) {
-    UINT8 *entry = table + i;
-    if (entry[0] == WRITE_ONCE_ENTRY_FREE) {
-      entry[0] = kEntryType;
-      entry[1] = kEntryOffset;
-      entry[2] = (UINT8)kEntryHandle;
-      entry[3] = (UINT8)(kEntryHandle >> 8);
+  for (WRITE_ONCE_ENTRY &entry : table) {
+    if (entry.Type == WRITE_ONCE_ENTRY_FREE) {
+      entry = WRITE_ONCE_ENTRY{kEntryType, kEntryOffset, kEntryHandle};
       rt->SetVariable(u"WriteOnceStatus", &kDmiVariableGuid, kDmiAttributes, sizeof(table), table);
       return;
     }
-    if (entry[0] == kEntryType && entry[1] == kEntryOffset && (UINT16)(entry[2] | (entry[3] << 8)) == kEntryHandle) return;
+    if (IsOurWriteOnceEntry(&entry)) return;
   }
   // No free entry and no entry of ours: written back as read.
   rt->SetVariable(u"WriteOnceStatus", &kDmiVariableGuid, kDmiAttributes, sizeof(table), table);
@@ -131,54 +136,65 @@ EFI_SYSTEM_TABLE *gNetIdentitySystemTable;
 EFI_BOOT_SERVICES *gNetIdentityBootServices;
 EFI_RUNTIME_SERVICES *gNetIdentityRuntimeServices;
 
+// Level of the lines that say why no stamp was made: informational, since on
+// most boots the identity is already in place.
+#define STAMP_DEBUG_LEVEL 0x00000040ULL
+
 EFI_STATUS StampSystemIdentity(VOID) {
   UINT8 freshArray[DMI_ARRAY_SIZE] = {};
   UINT8 identity[IDENTITY_BLOCK_SIZE] = {};
-
-  const NIC_PROBE_RESULT &nic = NicProbeResult[0];
-  if (nic.Found == 0 || !MacIsStampable(nic.Mac)) return EFI_UNSUPPORTED;
-
   EFI_BOOT_SERVICES *bs = gNetIdentityBootServices;
+  const NIC_PROBE_RESULT &nic = NicProbeResult[0];
   VOID *iface = nullptr;
-  if (EFI_ERROR(bs->LocateProtocol(&kSmbiosEditGuid, nullptr, &iface)) || iface == nullptr) return EFI_UNSUPPORTED;
-  SMBIOS_EDIT_PROTOCOL *smbios = static_cast<SMBIOS_EDIT_PROTOCOL *>(iface);
-
   VOID *copy = nullptr;
-  UINT16 size = 0;
-  if (EFI_ERROR(smbios->ReadStructureByType(SMBIOS_TYPE_SYSTEM_INFORMATION, 1, &copy, &size)) || copy == nullptr) {
-    return EFI_UNSUPPORTED;
-  }
-  UINT8 *structure = static_cast<UINT8 *>(copy);
-  // A copy too short to hold the UUID cannot be compared or stamped; nor can
-  // a structure whose own length ends before the UUID (an early-version
-  // table): its bytes there are its strings.
-  if (size < kMinStructureSize || structure[SMBIOS_HEADER_LENGTH_OFFSET] < kMinStructureSize) {
-    bs->FreePool(copy);
-    return EFI_UNSUPPORTED;
-  }
-  if (__builtin_memcmp(structure + SMBIOS_TYPE1_UUID_OFFSET + 10, nic.Mac, 6) == 0) {
-    bs->FreePool(copy);
-    return EFI_UNSUPPORTED;  // already stamped
-  }
-
-  BuildIdentityBlock(nic.Mac, identity);
-
   VOID *stored = nullptr;
-  if (EFI_ERROR(bs->AllocatePool(EfiBootServicesData, DMI_ARRAY_SIZE, &stored)) || stored == nullptr) {
-    bs->FreePool(copy);
-    return EFI_UNSUPPORTED;
+  UINT16 size = 0;
+
+  // Each refusal names its cause; callers see EFI_UNSUPPORTED for all of them.
+  const CHAR8 *refusal = nullptr;
+  if (nic.Found == 0) {
+    refusal = "no network controller";
+  } else if (!MacIsStampable(nic.Mac)) {
+    refusal = "the MAC is not the board's own";
+  } else if (EFI_ERROR(bs->LocateProtocol(&kSmbiosEditGuid, nullptr, &iface)) || iface == nullptr) {
+    refusal = "no SMBIOS edit protocol";
+  } else if (EFI_ERROR(static_cast<SMBIOS_EDIT_PROTOCOL *>(iface)->ReadStructureByType(SMBIOS_TYPE_SYSTEM_INFORMATION, 1, &copy, &size)) ||
+             copy == nullptr) {
+    copy = nullptr;  // a failed read hands out nothing to free
+    refusal = "no type-1 structure";
+  } else if (size < kMinStructureSize || static_cast<UINT8 *>(copy)[SMBIOS_HEADER_LENGTH_OFFSET] < kMinStructureSize) {
+    // A copy too short to hold the UUID cannot be compared or stamped; nor
+    // can a structure whose own length ends before the UUID (an
+    // early-version table): its bytes there are its strings.
+    refusal = "the type-1 structure ends before its UUID";
+  } else if (__builtin_memcmp(static_cast<UINT8 *>(copy) + SMBIOS_TYPE1_UUID_OFFSET + 10, nic.Mac, 6) == 0) {
+    refusal = "the identity is already in place";
+  } else if (EFI_ERROR(bs->AllocatePool(EfiBootServicesData, DMI_ARRAY_SIZE, &stored)) || stored == nullptr) {
+    stored = nullptr;
+    refusal = "no pool for the DmiArray buffer";
   }
-  __builtin_memset(stored, 0, DMI_ARRAY_SIZE);
-  RecordInDmiArray(static_cast<UINT8 *>(stored), freshArray);
 
-  gNetIdentityRuntimeServices->SetVariable(u"DmiVar0100010800", &kDmiVariableGuid, kDmiAttributes, sizeof(identity), identity);
-  RecordInWriteOnceStatus();
+  if (refusal == nullptr) {
+    SMBIOS_EDIT_PROTOCOL *smbios = static_cast<SMBIOS_EDIT_PROTOCOL *>(iface);
+    UINT8 *structure = static_cast<UINT8 *>(copy);
+    BuildIdentityBlock(nic.Mac, identity);
+    __builtin_memset(stored, 0, DMI_ARRAY_SIZE);
+    RecordInDmiArray(static_cast<UINT8 *>(stored), freshArray);
+    // A record that cannot be stored does not stop the stamp: the live
+    // structure is what this boot needs, and the next boot writes again.
+    gNetIdentityRuntimeServices->SetVariable(u"DmiVar0100010800", &kDmiVariableGuid, kDmiAttributes, sizeof(identity), identity);
+    RecordInWriteOnceStatus();
 
-  __builtin_memcpy(structure + SMBIOS_TYPE1_UUID_OFFSET, identity, sizeof(identity));
-  const UINT16 handle = (UINT16)(structure[SMBIOS_HEADER_HANDLE_OFFSET] | (structure[SMBIOS_HEADER_HANDLE_OFFSET + 1] << 8));
-  smbios->WriteStructureByHandle(handle, structure, size);
+    __builtin_memcpy(structure + SMBIOS_TYPE1_UUID_OFFSET, identity, sizeof(identity));
+    const UINT16 handle = (UINT16)(structure[SMBIOS_HEADER_HANDLE_OFFSET] | (structure[SMBIOS_HEADER_HANDLE_OFFSET + 1] << 8));
+    // Nothing is left to undo when the write fails; the UUID then still differs
+    // from the MAC, so the next boot tries again.
+    smbios->WriteStructureByHandle(handle, structure, size);
+  } else {
+    DebugPrint(STAMP_DEBUG_LEVEL, "[StampSystemIdentity] not stamped: %a\n", refusal);
+  }
 
-  bs->FreePool(copy);
-  bs->FreePool(stored);
-  return EFI_SUCCESS;
+  if (copy != nullptr) bs->FreePool(copy);
+  if (stored != nullptr) bs->FreePool(stored);
+  return refusal == nullptr ? EFI_SUCCESS : EFI_UNSUPPORTED;
 }

@@ -4,7 +4,7 @@
 // bits with overflow checks.
 #include "ui/bmp.h"
 
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 namespace {
 

@@ -1,27 +1,11 @@
-// The browser of a run's first screens: the list of file-system volumes and,
-// for the volume chosen from it, the BIOS image files of its root directory
-// with the highlighted file's name and date. A BIOS file is recognised by its
-// size alone (a non-zero multiple of BiosFileUnitSize, at most
-// BiosFileMaxSize). The key states decide when each operation runs.
+// The browser of a run's first screens as drawn: the list of file-system
+// volumes and, for the volume chosen from it, the BIOS image files of its root
+// directory with the highlighted file's name and date. What is listed comes
+// from bios_files.h; the key states decide when each operation runs.
 #pragma once
 #include "efi/efi.h"
+#include "ui/bios_files.h"
 #include "ui/screen.h"
-
-// Directory reads use one buffer of the fixed part of EFI_FILE_INFO plus room
-// for a 511-character name and its terminator.
-#define BIOS_FILE_INFO_SIZE (SIZE_OF_EFI_FILE_INFO + 1024)
-static_assert(BIOS_FILE_INFO_SIZE == 1104, "directory read buffer");
-
-// Entries read from a directory in one pass before the browser takes it as
-// ended. A FAT directory holds at most 65,536 entries, so no real volume
-// reaches it; a file system that never reports the end (a looping cluster
-// chain, a broken driver) would otherwise hang the UI.
-#ifndef BIOS_DIRECTORY_MAX_ENTRIES  // the fuzz target lowers it to stay fast
-#define BIOS_DIRECTORY_MAX_ENTRIES 65536
-#endif
-
-// Granularity used when the caller gives none (64 KiB).
-#define BIOS_FILE_DEFAULT_UNIT 0x10000ULL
 
 // Rows of each list that show entries.
 #define VOLUME_LIST_ROWS 4
@@ -36,35 +20,17 @@ static_assert(BIOS_FILE_INFO_SIZE == 1104, "directory read buffer");
 #define MARK_SCROLL_UP u'\x25B2'
 #define MARK_SCROLL_DOWN u'\x25BC'
 
-// The volumes are the handles carrying this protocol.
-extern EFI_GUID gEfiSimpleFileSystemProtocolGuid;  // {964E5B22-6459-11D2-8E39-00A0C969723B}
-
 // ---- Browser state (the key states read and move the selections) ----
 
-// Every Simple File System handle, in the firmware's order; renewed each
-// time the volume list is drawn. Volumes are named fs<index>.
-extern EFI_HANDLE *VolumeHandles;
-extern UINTN VolumeCount;
-// Highlighted volume; the all-ones value (Up from 0) is drawn as 0.
-extern UINTN VolumeSelection;
-extern UINTN VolumeListTop;
+// Where each list stands. A selection of all ones (Up from 0) is drawn as 0.
+typedef struct {
+  UINTN VolumeSelection;  // highlighted volume
+  UINTN VolumeListTop;    // first volume shown
+  UINTN FileSelection;    // highlighted file
+  UINTN FileListTop;      // first file shown
+} BROWSER_LISTS;
 
-// Root directory of the volume opened last; handed to the caller's hooks.
-extern EFI_FILE_PROTOCOL *RootDirectory;
-// The accepted files of RootDirectory in directory order, each its own
-// BIOS_FILE_INFO_SIZE pool record. Entries [0, BiosFileCount) are never
-// null; BiosFileList is null whenever BiosFileCount is 0.
-extern EFI_FILE_INFO **BiosFileList;
-extern UINTN BiosFileCount;
-// Highlighted file; the all-ones value (Up from 0) is drawn as 0.
-extern UINTN FileSelection;
-extern UINTN FileListTop;
-
-// The caller's size rule, copied from the run parameters when a run starts.
-// A unit of 0 becomes 64 KiB at the first directory read; a maximum of all
-// ones means no limit.
-extern UINT64 BiosFileUnitSize;
-extern UINT64 BiosFileMaxSize;
+extern BROWSER_LISTS BrowserLists;
 
 // ---- Operations ----
 
@@ -72,16 +38,6 @@ extern UINT64 BiosFileMaxSize;
 // list as having the focus, TRUE as just confirmed (before the focus leaves).
 // *Selection is clamped to the list; nothing is drawn when enumeration fails.
 EFI_STATUS ShowVolumeList(BOOLEAN Confirmed, UINTN *Selection);
-
-// Opens the volume's root directory and rebuilds BiosFileList. When the
-// volume cannot be opened, the previous list and root stay as they were.
-EFI_STATUS OpenBiosVolume(EFI_HANDLE Handle);
-
-// Reads Directory up to its next accepted entry and returns it in a new
-// BIOS_FILE_INFO_SIZE pool record (the caller frees it). EFI_LOAD_ERROR at
-// the end of the directory, after BIOS_DIRECTORY_MAX_ENTRIES entries, or when
-// a read fails; *File is then null.
-EFI_STATUS ReadNextBiosFile(EFI_FILE_PROTOCOL *Directory, EFI_FILE_INFO **File);
 
 // Draws the file list around *Selection (clamped); EFI_INVALID_PARAMETER and
 // nothing drawn when there is no file.
@@ -94,15 +50,3 @@ EFI_STATUS ShowFileDate(UINTN *Selection);
 // Scroll marks in column SCROLL_MARK_COLUMN of a FileListWindow row.
 VOID ShowScrollUpMark(UINTN Row);
 VOID ShowScrollDownMark(UINTN Row);
-
-// Brings the message box to the front over a grey backdrop (Show TRUE), or
-// blanks it and sends it back behind the other windows.
-EFI_STATUS ShowMessageBox(BOOLEAN Show, UI_WINDOW *Window);
-
-// Forgets the volume buffer without releasing it: the previous run's
-// ReleaseFileBrowser already did. Called when a run starts.
-VOID ResetVolumeList(VOID);
-
-// Releases the file records, the open root directory and the volume buffer
-// at the end of a run.
-VOID ReleaseFileBrowser(VOID);

@@ -3,21 +3,17 @@
 // functions other than Run work only while a run is in progress: the windows
 // and the graphics output they use belong to the run.
 #include "ui/entry.h"
+
 #include "ui/browser.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/format.h"
+#include "ui/guids.h"
 #include "ui/layout.h"
 #include "ui/pictures.h"
 #include "ui/run.h"
 #include "ui/window_text.h"
 
-const EFI_GUID gUiScreenProtocolGuid = UI_SCREEN_PROTOCOL_GUID;
-
-UINT8 RunActive;
-
 namespace {
-
-const EFI_GUID LoadedImageProtocolGuid = EFI_LOADED_IMAGE_PROTOCOL_GUID;
 
 // Printable attributes only: bit 7 is the compositor's, never the caller's.
 constexpr UINT64 CallerAttributeMask = 0x7F;
@@ -31,21 +27,21 @@ struct WINDOW_SELECTOR {
 };
 
 const WINDOW_SELECTOR WindowSelectors[] = {
-    {&MessageBox, ATTR_WHITE_ON_BLUE, 1},        // UI_WINDOW_MESSAGE_BOX
-    {&VolumeListWindow, ATTR_WHITE_ON_BLACK, 0},  // UI_WINDOW_VOLUME_LIST
-    {&FileListWindow, ATTR_WHITE_ON_GREEN, 0},    // UI_WINDOW_FILE_LIST
-    {&FileInfoWindow, ATTR_WHITE_ON_BLACK, 0},    // UI_WINDOW_FILE_INFO
-    {&CallerWindow, ATTR_WHITE_ON_BLACK, 0},      // UI_WINDOW_CALLER
+    {&RunWindows.MessageBox, ATTR_WHITE_ON_BLUE, 1},        // UI_WINDOW_MESSAGE_BOX
+    {&RunWindows.VolumeListWindow, ATTR_WHITE_ON_BLACK, 0},  // UI_WINDOW_VOLUME_LIST
+    {&RunWindows.FileListWindow, ATTR_WHITE_ON_GREEN, 0},    // UI_WINDOW_FILE_LIST
+    {&RunWindows.FileInfoWindow, ATTR_WHITE_ON_BLACK, 0},    // UI_WINDOW_FILE_INFO
+    {&RunWindows.CallerWindow, ATTR_WHITE_ON_BLACK, 0},      // UI_WINDOW_CALLER
 };
 constexpr UINT32 SelectorCount = sizeof(WindowSelectors) / sizeof(WindowSelectors[0]);
 
 // Any other selector prints into the message box, without the row shift.
-const WINDOW_SELECTOR OtherSelector = {&MessageBox, ATTR_WHITE_ON_BLUE, 0};
+const WINDOW_SELECTOR OtherSelector = {&RunWindows.MessageBox, ATTR_WHITE_ON_BLUE, 0};
 
 // Clear and ClearLine: the window and attribute of a selector; an attribute of
 // all ones means the window's default.
 EFI_STATUS SelectForClear(UINT32 Selector, UINT64 *Attribute, UI_WINDOW **Window, UINT64 *ChosenAttribute) {
-  if (RunActive == 0) return EFI_NO_MAPPING;
+  if (ActiveRun() == nullptr) return EFI_NO_MAPPING;
   if (Selector >= SelectorCount) return EFI_INVALID_PARAMETER;
   *Window = *WindowSelectors[Selector].Window;
   *ChosenAttribute = WindowSelectors[Selector].DefaultAttribute;
@@ -57,7 +53,7 @@ EFI_STATUS SelectForClear(UINT32 Selector, UINT64 *Attribute, UI_WINDOW **Window
 
 EFI_STATUS EFIAPI DriverUnload(EFI_HANDLE ImageHandle) {
   // Unloading in the middle of a run would free the code that is running.
-  if (RunActive != 0) return EFI_ACCESS_DENIED;
+  if (ActiveRun() != nullptr) return EFI_ACCESS_DENIED;
 
   VOID *Interface = nullptr;
   EFI_STATUS Status = gBS->HandleProtocol(ImageHandle, &gUiScreenProtocolGuid, &Interface);
@@ -98,7 +94,7 @@ EFI_EXTERN_C EFI_STATUS EFIAPI UiScreenEntryPoint(EFI_HANDLE ImageHandle, EFI_SY
   }
 
   EFI_LOADED_IMAGE_PROTOCOL *LoadedImage = nullptr;
-  Status = gBS->OpenProtocol(ImageHandle, &LoadedImageProtocolGuid, (VOID **)&LoadedImage, nullptr, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
+  Status = gBS->OpenProtocol(ImageHandle, &gEfiLoadedImageProtocolGuid, (VOID **)&LoadedImage, nullptr, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
   if (EFI_ERROR(Status) || LoadedImage == nullptr) {
     // Without a way to unload, the driver must not stay half set up; the record
     // is released only once nobody can find it any more.
@@ -110,7 +106,7 @@ EFI_EXTERN_C EFI_STATUS EFIAPI UiScreenEntryPoint(EFI_HANDLE ImageHandle, EFI_SY
 }
 
 UINTN EFIAPI Print(UI_TEXT_POSITION *Position, UINT32 *Attribute, const CHAR16 *Format, ...) {
-  if (Position == nullptr || RunActive == 0) return 0;
+  if (Position == nullptr || ActiveRun() == nullptr) return 0;
 
   const WINDOW_SELECTOR &Selector = Position->Window < SelectorCount ? WindowSelectors[Position->Window] : OtherSelector;
   UI_WINDOW *Window = *Selector.Window;
@@ -148,8 +144,8 @@ UINTN EFIAPI Print(UI_TEXT_POSITION *Position, UINT32 *Attribute, const CHAR16 *
   }
 
   // Every write into the box brings it to the front over its grey backdrop.
-  if (Window == MessageBox) {
-    WindowSetPriority(MessageBox, MESSAGE_BOX_SHOWN_PRIORITY);
+  if (Window == RunWindows.MessageBox) {
+    WindowSetPriority(RunWindows.MessageBox, MESSAGE_BOX_SHOWN_PRIORITY);
     ShadeMessageBoxArea();
   }
   return Count;
@@ -184,11 +180,11 @@ EFI_STATUS EFIAPI ClearLine(UINT32 Window, UINT64 Row, UINT64 *Attribute) {
 EFI_STATUS EFIAPI NoOperation(VOID) { return EFI_SUCCESS; }
 
 EFI_STATUS EFIAPI DrawProgressFrame(VOID) {
-  if (RunActive != 0) DrawProgressBarFrame();
+  if (ActiveRun() != nullptr) DrawProgressBarFrame();
   return EFI_SUCCESS;
 }
 
 EFI_STATUS EFIAPI SetProgress(UINT8 Percent, UINT32 Style) {
-  if (RunActive != 0) DrawProgressStep(Percent, Style);
+  if (ActiveRun() != nullptr) DrawProgressStep(Percent, Style);
   return EFI_SUCCESS;
 }

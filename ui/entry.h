@@ -4,9 +4,6 @@
 #include "efi/efi.h"
 #include "ui_screen.h"
 
-// 1 while Run is between its start-up and its clean-up, 0 otherwise.
-extern UINT8 RunActive;
-
 EFI_EXTERN_C EFI_STATUS EFIAPI UiScreenEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 EFI_STATUS EFIAPI DriverUnload(EFI_HANDLE ImageHandle);
 

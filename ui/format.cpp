@@ -1,7 +1,7 @@
 // The UI's text formatter. Output is cut, never overrun: every copy checks the
 // room left, so a caller's fixed buffer of any size of at least 2 bytes is safe.
 #include "ui/format.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 namespace {
 

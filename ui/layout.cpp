@@ -5,15 +5,12 @@
 // grey backdrop through the graphics console protocol.
 #include "ui/layout.h"
 
-#include "ui/driver_lib.h"
-#include "ui/run.h"
+#include "efi/graphics_console.h"
+#include "ui/status_report.h"
+#include "ui/guids.h"
+#include "ui/window_text.h"
 
-UI_WINDOW *BackgroundWindow;
-UI_WINDOW *VolumeListWindow;
-UI_WINDOW *FileListWindow;
-UI_WINDOW *FileInfoWindow;
-UI_WINDOW *CallerWindow;
-UI_WINDOW *MessageBox;
+RUN_WINDOWS RunWindows;
 
 // Column of the line that separates the lists from the windows on the right.
 #define SEPARATOR_COLUMN 21
@@ -31,15 +28,28 @@ typedef struct {
 } LIST_WINDOW_LAYOUT;
 
 static const LIST_WINDOW_LAYOUT ListWindows[] = {
-    {&VolumeListWindow, 0, 5, ATTR_WHITE_ON_BLACK, 5},
-    {&FileListWindow, 0, 7, ATTR_WHITE_ON_GREEN, 16},
-    {&FileInfoWindow, 1, 5, ATTR_WHITE_ON_BLACK, 5},
-    {&CallerWindow, 1, 7, ATTR_WHITE_ON_BLACK, 16},
+    {&RunWindows.VolumeListWindow, 0, 5, ATTR_WHITE_ON_BLACK, 5},
+    {&RunWindows.FileListWindow, 0, 7, ATTR_WHITE_ON_GREEN, 16},
+    {&RunWindows.FileInfoWindow, 1, 5, ATTR_WHITE_ON_BLACK, 5},
+    {&RunWindows.CallerWindow, 1, 7, ATTR_WHITE_ON_BLACK, 16},
 };
+
+// The message box's place on the character screen, in cells.
+typedef struct {
+  UINTN Column;
+  UINTN Row;
+  UINTN Width;
+  UINTN Height;
+} MESSAGE_BOX_CELLS;
+
+static MESSAGE_BOX_CELLS MessageBoxCells(VOID) {
+  return {CellScreen.ScreenColumns * MESSAGE_BOX_LEFT_PERCENT / 100, CellScreen.ScreenRows * MESSAGE_BOX_TOP_PERCENT / 100,
+          CellScreen.ScreenColumns * MESSAGE_BOX_WIDTH_PERCENT / 100, CellScreen.ScreenRows * MESSAGE_BOX_HEIGHT_PERCENT / 100};
+}
 
 // Recolours one background cell of a red line.
 static VOID RedCell(UINTN Column, UINTN Row) {
-  UI_WINDOW *w = BackgroundWindow;
+  UI_WINDOW *w = RunWindows.BackgroundWindow;
   if (Column >= w->Width || Row >= w->Height) return;
   UINTN i = Row * w->Width + Column;
   w->CellChars[i] = u' ';
@@ -48,35 +58,35 @@ static VOID RedCell(UINTN Column, UINTN Row) {
 }
 
 static VOID DrawRedLines(VOID) {
-  for (UINTN x = 0; x < ScreenColumns; x++) RedCell(x, ScreenRows - 2);
-  const UINTN rows[] = {2, 4, 15, ScreenRows - 4};
+  for (UINTN x = 0; x < CellScreen.ScreenColumns; x++) RedCell(x, CellScreen.ScreenRows - 2);
+  const UINTN rows[] = {2, 4, 15, CellScreen.ScreenRows - 4};
   for (UINTN row : rows)
-    for (UINTN x = 1; x + 1 < ScreenColumns; x++) RedCell(x, row);
-  for (UINTN y = 5; y + 5 <= ScreenRows; y++) RedCell(SEPARATOR_COLUMN, y);
+    for (UINTN x = 1; x + 1 < CellScreen.ScreenColumns; x++) RedCell(x, row);
+  for (UINTN y = 5; y + 5 <= CellScreen.ScreenRows; y++) RedCell(SEPARATOR_COLUMN, y);
 }
 
 EFI_STATUS InitialDrawFunction(VOID) {
   EFI_STATUS status = ScreenInit(ATTR_WHITE_ON_BLACK);
   if (EFI_ERROR(status)) return status;
 
-  UI_WINDOW_GEOMETRY background = {ScreenColumns, ScreenRows, ATTR_WHITE_ON_BLACK};
+  UI_WINDOW_GEOMETRY background = {CellScreen.ScreenColumns, CellScreen.ScreenRows, ATTR_WHITE_ON_BLACK};
   UI_FRAME blank = {u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', ATTR_LIGHT_RED_ON_BLACK};
-  status = WindowCreateFramed(&background, &blank, &BackgroundWindow);
+  status = WindowCreateFramed(&background, &blank, &RunWindows.BackgroundWindow);
   if (EFI_ERROR(status)) return status;
   // Through the compositor, so that a pass that saw the window at its framed
   // place and priority cannot leave a copy of it there.
-  WindowSetPriority(BackgroundWindow, BACKGROUND_PRIORITY);
-  WindowMove(BackgroundWindow, 0, 0);
+  WindowSetPriority(RunWindows.BackgroundWindow, BACKGROUND_PRIORITY);
+  WindowMove(RunWindows.BackgroundWindow, 0, 0);
   // The background's border takes text like any other cell.
-  for (UINTN i = 0; i < ScreenColumns * ScreenRows; i++) BackgroundWindow->CellFlags[i] &= ~CELL_PROTECTED;
+  for (UINTN i = 0; i < CellScreen.ScreenColumns * CellScreen.ScreenRows; i++) RunWindows.BackgroundWindow->CellFlags[i] &= ~CELL_PROTECTED;
   DrawRedLines();
 
   // Each new window sits beneath the background at priority 16, so it is
   // placed first and raised last: it never shows anywhere but in its place.
   for (const LIST_WINDOW_LAYOUT &layout : ListWindows) {
-    UINTN width = layout.RightSide ? ScreenColumns - 23 : LIST_WINDOW_WIDTH;
+    UINTN width = layout.RightSide ? CellScreen.ScreenColumns - 23 : LIST_WINDOW_WIDTH;
     UINTN textWidth = layout.RightSide ? width : LIST_TEXT_WIDTH;
-    if (layout.RightSide && ScreenColumns <= 23) return EFI_UNSUPPORTED;
+    if (layout.RightSide && CellScreen.ScreenColumns <= 23) return EFI_UNSUPPORTED;
     status = WindowCreate(width, layout.Height, textWidth, layout.Attribute, layout.Window);
     if (EFI_ERROR(status)) return status;
     UI_WINDOW *w = *layout.Window;
@@ -86,21 +96,23 @@ EFI_STATUS InitialDrawFunction(VOID) {
     w->Priority = LIST_WINDOW_PRIORITY;
   }
 
-  UI_WINDOW_GEOMETRY box = {ScreenColumns * 40 / 100, ScreenRows * 30 / 100, ATTR_WHITE_ON_BLUE};
+  MESSAGE_BOX_CELLS cells = MessageBoxCells();
+  UI_WINDOW_GEOMETRY box = {cells.Width, cells.Height, ATTR_WHITE_ON_BLUE};
   UI_FRAME single = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518',
                      ATTR_WHITE_ON_BLUE};
-  status = WindowCreateFramed(&box, &single, &MessageBox);
+  status = WindowCreateFramed(&box, &single, &RunWindows.MessageBox);
   if (EFI_ERROR(status)) return status;
-  WindowSetPriority(MessageBox, MESSAGE_BOX_HIDDEN_PRIORITY);
-  WindowMove(MessageBox, ScreenColumns * 30 / 100, ScreenRows * 30 / 100);
+  WindowSetPriority(RunWindows.MessageBox, MESSAGE_BOX_HIDDEN_PRIORITY);
+  WindowMove(RunWindows.MessageBox, cells.Column, cells.Row);
   return EFI_SUCCESS;
 }
 
 VOID MessageBoxArea(MESSAGE_BOX_AREA *Area) {
-  Area->X = TextOriginX + TEXT_CELL_PIXEL_WIDTH * (ScreenColumns * 30 / 100);
-  Area->Y = TextOriginY + TEXT_CELL_PIXEL_HEIGHT * (ScreenRows * 30 / 100);
-  Area->Width = TEXT_CELL_PIXEL_WIDTH * (ScreenColumns * 40 / 100);
-  Area->Height = TEXT_CELL_PIXEL_HEIGHT * (ScreenRows * 30 / 100);
+  MESSAGE_BOX_CELLS cells = MessageBoxCells();
+  Area->X = TextOriginX + TEXT_CELL_PIXEL_WIDTH * cells.Column;
+  Area->Y = TextOriginY + TEXT_CELL_PIXEL_HEIGHT * cells.Row;
+  Area->Width = TEXT_CELL_PIXEL_WIDTH * cells.Width;
+  Area->Height = TEXT_CELL_PIXEL_HEIGHT * cells.Height;
 }
 
 VOID ShadeMessageBoxArea(VOID) {
@@ -139,4 +151,18 @@ VOID UnshadeMessageBoxArea(VOID) {
   MESSAGE_BOX_AREA area;
   MessageBoxArea(&area);
   console->ClearBackdrop(area.X, area.Y, area.Width, area.Height);
+}
+
+EFI_STATUS ShowMessageBox(BOOLEAN Show, UI_WINDOW *Window) {
+  if (Window == nullptr) return EFI_INVALID_PARAMETER;
+  if (Show) {
+    EFI_STATUS Status = WindowSetPriority(Window, MESSAGE_BOX_SHOWN_PRIORITY);
+    ShadeMessageBoxArea();
+    return Status;
+  }
+  UINT64 Blank = ATTR_WHITE_ON_BLUE;
+  WindowClear(Window, &Blank);
+  EFI_STATUS Status = WindowSetPriority(Window, MESSAGE_BOX_HIDDEN_PRIORITY);
+  UnshadeMessageBoxArea();
+  return Status;
 }

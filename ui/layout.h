@@ -4,34 +4,19 @@
 #pragma once
 #include "efi/efi.h"
 #include "ui/screen.h"
-
-// Attributes of the layout.
-#define ATTR_WHITE_ON_BLACK 0x0F
-#define ATTR_WHITE_ON_GREEN 0x2F
-#define ATTR_WHITE_ON_BLUE 0x1F
-#define ATTR_LIGHT_RED_ON_BLACK 0x0C
-
-// Priorities of the layout's windows.
-#define BACKGROUND_PRIORITY 32
-#define LIST_WINDOW_PRIORITY 48
-#define MESSAGE_BOX_HIDDEN_PRIORITY 16
-#define MESSAGE_BOX_SHOWN_PRIORITY 64
-
-// Pixel geometry of a text cell on the graphics output (fixed, not queried).
-#define TEXT_CELL_PIXEL_WIDTH 8
-#define TEXT_CELL_PIXEL_HEIGHT 19
-constexpr UINTN TextOriginX = 112;
-constexpr UINTN TextOriginY = 89;
-// Grey level of the backdrop behind the message box.
-#define MESSAGE_BOX_SHADE 64
+#include "ui/theme.h"
 
 // The windows of a run; null outside a run (the run's clean-up destroys them).
-extern UI_WINDOW *BackgroundWindow;
-extern UI_WINDOW *VolumeListWindow;
-extern UI_WINDOW *FileListWindow;
-extern UI_WINDOW *FileInfoWindow;
-extern UI_WINDOW *CallerWindow;
-extern UI_WINDOW *MessageBox;
+typedef struct {
+  UI_WINDOW *BackgroundWindow;
+  UI_WINDOW *VolumeListWindow;
+  UI_WINDOW *FileListWindow;
+  UI_WINDOW *FileInfoWindow;
+  UI_WINDOW *CallerWindow;
+  UI_WINDOW *MessageBox;
+} RUN_WINDOWS;
+
+extern RUN_WINDOWS RunWindows;
 
 // The message box's rectangle in pixels of the graphics output.
 typedef struct {
@@ -47,3 +32,6 @@ EFI_STATUS InitialDrawFunction(VOID);
 // A flat grey backdrop under the message box while it is shown, and its removal.
 VOID ShadeMessageBoxArea(VOID);
 VOID UnshadeMessageBoxArea(VOID);
+// Brings the message box to the front over a grey backdrop (Show TRUE), or
+// blanks it and sends it back behind the other windows.
+EFI_STATUS ShowMessageBox(BOOLEAN Show, UI_WINDOW *Window);

@@ -4,37 +4,39 @@
 #include "ui/pictures.h"
 
 #include "ui/bmp.h"
-#include "ui/driver_lib.h"
-#include "ui/run.h"
+#include "ui/status_report.h"
 #include "ui/section.h"
+
+// The graphics output the pictures were loaded for; null between runs.
+static EFI_GRAPHICS_OUTPUT_PROTOCOL *PictureOutput;
 
 // Only each table's first GUID names a firmware file; the others are kept so
 // that every picture has a name of its own.
-PICTURE DigitPictures[DIGIT_PICTURE_COUNT] = {
-    {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x00}}, 0, 0, nullptr},
-    {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x01}}, 0, 0, nullptr},
-    {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x02}}, 0, 0, nullptr},
-    {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x03}}, 0, 0, nullptr},
-    {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x04}}, 0, 0, nullptr},
-    {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x05}}, 0, 0, nullptr},
-    {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x06}}, 0, 0, nullptr},
-    {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x07}}, 0, 0, nullptr},
-    {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x08}}, 0, 0, nullptr},
-    {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x09}}, 0, 0, nullptr},
+RUN_PICTURES Pictures = {
+    .DigitPictures = {
+        {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x00}}, 0, 0, nullptr},
+        {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x01}}, 0, 0, nullptr},
+        {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x02}}, 0, 0, nullptr},
+        {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x03}}, 0, 0, nullptr},
+        {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x04}}, 0, 0, nullptr},
+        {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x05}}, 0, 0, nullptr},
+        {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x06}}, 0, 0, nullptr},
+        {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x07}}, 0, 0, nullptr},
+        {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x08}}, 0, 0, nullptr},
+        {{0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x09}}, 0, 0, nullptr},
+    },
+    .BarPictures = {
+        {{0xF5307D3A, 0xD41B, 0x4029, {0x8F, 0xC3, 0x2E, 0xB8, 0x64, 0xC2, 0xDC, 0xE3}}, 0, 0, nullptr},
+        {{0xF5307D3A, 0xD41B, 0x4029, {0x8F, 0xC3, 0x2E, 0xB8, 0x64, 0xC2, 0xDC, 0xE4}}, 0, 0, nullptr},
+        {{0xF5307D3A, 0xD41B, 0x4029, {0x8F, 0xC3, 0x2E, 0xB8, 0x64, 0xC2, 0xDC, 0xE5}}, 0, 0, nullptr},
+        {{0xF5307D3A, 0xD41B, 0x4029, {0x8F, 0xC3, 0x2E, 0xB8, 0x64, 0xC2, 0xDC, 0xE6}}, 0, 0, nullptr},
+    },
+    .MarkPictureA = {{{0xB0F79D6F, 0x61D3, 0x458D, {0x81, 0x1D, 0xCD, 0x24, 0x8D, 0x33, 0x47, 0x80}}, 0, 0, nullptr}},
+    .MarkPictureB = {{{0xB0F79D6F, 0x61D3, 0x458D, {0x81, 0x1D, 0xCD, 0x24, 0x8D, 0x33, 0x47, 0x81}}, 0, 0, nullptr}},
+    .ProgressSuffixPicture = {{{0xB0F79D6F, 0x61D3, 0x458D, {0x81, 0x1D, 0xCD, 0x24, 0x8D, 0x33, 0x47, 0x82}}, 0, 0, nullptr}},
+    .BarBlankPicture = {{{0xACFBA7A4, 0x6210, 0x4AD5, {0x8B, 0xFA, 0xEF, 0x7A, 0x15, 0xFB, 0x26, 0x16}}, 0, 0, nullptr}},
+    .DigitBlankPicture = {{{0xACFBA7A4, 0x6210, 0x4AD5, {0x8B, 0xFA, 0xEF, 0x7A, 0x15, 0xFB, 0x26, 0x17}}, 0, 0, nullptr}},
 };
-
-PICTURE BarPictures[BAR_PICTURE_COUNT] = {
-    {{0xF5307D3A, 0xD41B, 0x4029, {0x8F, 0xC3, 0x2E, 0xB8, 0x64, 0xC2, 0xDC, 0xE3}}, 0, 0, nullptr},
-    {{0xF5307D3A, 0xD41B, 0x4029, {0x8F, 0xC3, 0x2E, 0xB8, 0x64, 0xC2, 0xDC, 0xE4}}, 0, 0, nullptr},
-    {{0xF5307D3A, 0xD41B, 0x4029, {0x8F, 0xC3, 0x2E, 0xB8, 0x64, 0xC2, 0xDC, 0xE5}}, 0, 0, nullptr},
-    {{0xF5307D3A, 0xD41B, 0x4029, {0x8F, 0xC3, 0x2E, 0xB8, 0x64, 0xC2, 0xDC, 0xE6}}, 0, 0, nullptr},
-};
-
-PICTURE MarkPictureA[1] = {{{0xB0F79D6F, 0x61D3, 0x458D, {0x81, 0x1D, 0xCD, 0x24, 0x8D, 0x33, 0x47, 0x80}}, 0, 0, nullptr}};
-PICTURE MarkPictureB[1] = {{{0xB0F79D6F, 0x61D3, 0x458D, {0x81, 0x1D, 0xCD, 0x24, 0x8D, 0x33, 0x47, 0x81}}, 0, 0, nullptr}};
-PICTURE ProgressSuffixPicture[1] = {{{0xB0F79D6F, 0x61D3, 0x458D, {0x81, 0x1D, 0xCD, 0x24, 0x8D, 0x33, 0x47, 0x82}}, 0, 0, nullptr}};
-PICTURE BarBlankPicture[1] = {{{0xACFBA7A4, 0x6210, 0x4AD5, {0x8B, 0xFA, 0xEF, 0x7A, 0x15, 0xFB, 0x26, 0x16}}, 0, 0, nullptr}};
-PICTURE DigitBlankPicture[1] = {{{0xACFBA7A4, 0x6210, 0x4AD5, {0x8B, 0xFA, 0xEF, 0x7A, 0x15, 0xFB, 0x26, 0x17}}, 0, 0, nullptr}};
 
 namespace {
 
@@ -45,13 +47,13 @@ struct PictureTable {
 
 // Every picture table in load order.
 constexpr PictureTable kTables[] = {
-    {DigitPictures, DIGIT_PICTURE_COUNT},
-    {BarPictures, BAR_PICTURE_COUNT},
-    {MarkPictureA, 1},
-    {MarkPictureB, 1},
-    {ProgressSuffixPicture, 1},
-    {BarBlankPicture, 1},
-    {DigitBlankPicture, 1},
+    {Pictures.DigitPictures, DIGIT_PICTURE_COUNT},
+    {Pictures.BarPictures, BAR_PICTURE_COUNT},
+    {Pictures.MarkPictureA, 1},
+    {Pictures.MarkPictureB, 1},
+    {Pictures.ProgressSuffixPicture, 1},
+    {Pictures.BarBlankPicture, 1},
+    {Pictures.DigitBlankPicture, 1},
 };
 
 // Revision 403 of the protocol, shown as the corner mark's digits.
@@ -79,14 +81,16 @@ EFI_STATUS LoadPicture(PICTURE *Table, UINTN Index) {
   return EFI_SUCCESS;
 }
 
-EFI_STATUS LoadPictures(VOID) {
-  if (GraphicsOutput == nullptr) return EFI_SUCCESS;
+EFI_STATUS LoadPictures(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) {
+  PictureOutput = Output;
+  if (Output == nullptr) return EFI_SUCCESS;
   for (const PictureTable &t : kTables)
     for (UINTN i = 0; i < t.Count; i++) LoadPicture(t.Table, i);
   return EFI_SUCCESS;
 }
 
 VOID FreePictures(VOID) {
+  PictureOutput = nullptr;
   for (const PictureTable &t : kTables)
     for (UINTN i = 0; i < t.Count; i++) {
       if (t.Table[i].Pixels == nullptr) continue;
@@ -98,7 +102,7 @@ VOID FreePictures(VOID) {
 VOID DrawPicture(PICTURE *Table, UINTN Index, UINTN X, UINTN Y) {
   const PICTURE &picture = Table[Index];
   // An empty picture has nothing to draw, and Blt refuses a zero-sized area.
-  if (picture.Pixels == nullptr || picture.Width == 0 || picture.Height == 0 || GraphicsOutput == nullptr) return;
+  if (picture.Pixels == nullptr || picture.Width == 0 || picture.Height == 0 || PictureOutput == nullptr) return;
 
   UINTN count, bytes;
   if (__builtin_mul_overflow(picture.Width, picture.Height, &count) ||
@@ -116,7 +120,7 @@ VOID DrawPicture(PICTURE *Table, UINTN Index, UINTN X, UINTN Y) {
     out[i].Red = picture.Pixels[i].Red;
     out[i].Reserved = 0;
   }
-  GraphicsOutput->Blt(GraphicsOutput, out, EfiBltBufferToVideo, 0, 0, X, Y, picture.Width, picture.Height, 0);
+  PictureOutput->Blt(PictureOutput, out, EfiBltBufferToVideo, 0, 0, X, Y, picture.Width, picture.Height, 0);
   gBS->FreePool(buffer);
 }
 
@@ -128,11 +132,11 @@ VOID DrawCornerMark(VOID) {
     UINTN Index;
   };
   const Piece pieces[] = {
-      {MarkPictureA, 0},
-      {DigitPictures, kRevisionDigits[0]},
-      {MarkPictureB, 0},
-      {DigitPictures, kRevisionDigits[1]},
-      {DigitPictures, kRevisionDigits[2]},
+      {Pictures.MarkPictureA, 0},
+      {Pictures.DigitPictures, kRevisionDigits[0]},
+      {Pictures.MarkPictureB, 0},
+      {Pictures.DigitPictures, kRevisionDigits[1]},
+      {Pictures.DigitPictures, kRevisionDigits[2]},
   };
   UINTN x = CORNER_MARK_X;
   for (const Piece &p : pieces) {
@@ -142,10 +146,10 @@ VOID DrawCornerMark(VOID) {
 }
 
 VOID DrawProgressBarFrame(VOID) {
-  UINTN segment = BarBlankPicture[0].Width;
-  for (UINTN k = 0; k < PROGRESS_BAR_SEGMENTS; k++) DrawPicture(BarBlankPicture, 0, PROGRESS_BAR_X + k * segment, PROGRESS_BAR_Y);
-  UINTN digit = DigitBlankPicture[0].Width;
-  for (UINTN k = 0; k < 4; k++) DrawPicture(DigitBlankPicture, 0, PROGRESS_DIGITS_X + k * (digit + 1), PROGRESS_DIGITS_Y);
+  UINTN segment = Pictures.BarBlankPicture[0].Width;
+  for (UINTN k = 0; k < PROGRESS_BAR_SEGMENTS; k++) DrawPicture(Pictures.BarBlankPicture, 0, PROGRESS_BAR_X + k * segment, PROGRESS_BAR_Y);
+  UINTN digit = Pictures.DigitBlankPicture[0].Width;
+  for (UINTN k = 0; k < 4; k++) DrawPicture(Pictures.DigitBlankPicture, 0, PROGRESS_DIGITS_X + k * (digit + 1), PROGRESS_DIGITS_Y);
 }
 
 VOID DrawProgressStep(UINT8 Percent, UINT32 Style) {
@@ -153,14 +157,14 @@ VOID DrawProgressStep(UINT8 Percent, UINT32 Style) {
   UINTN style = (Style >= 1 && Style < BAR_PICTURE_COUNT) ? Style : 0;
 
   // One call draws the one segment at position p; 100 has no segment.
-  if (p < PROGRESS_BAR_SEGMENTS) DrawPicture(BarPictures, style, PROGRESS_BAR_X + p * BarPictures[0].Width, PROGRESS_BAR_Y);
+  if (p < PROGRESS_BAR_SEGMENTS) DrawPicture(Pictures.BarPictures, style, PROGRESS_BAR_X + p * Pictures.BarPictures[0].Width, PROGRESS_BAR_Y);
 
   // Hundreds only when not 0, but the tens always, so 5 shows as 05. A
   // hundreds place left empty still takes the width of digit 0.
   UINTN h = p / 100, t = (p % 100) / 10, u = p % 10;
-  if (h != 0) DrawPicture(DigitPictures, h, PROGRESS_DIGITS_X, PROGRESS_DIGITS_Y);
-  UINTN tensX = PROGRESS_DIGITS_X + 1 + DigitPictures[h].Width;
-  DrawPicture(DigitPictures, t, tensX, PROGRESS_DIGITS_Y);
-  DrawPicture(DigitPictures, u, tensX + 1 + DigitPictures[t].Width, PROGRESS_DIGITS_Y);
-  DrawPicture(ProgressSuffixPicture, 0, PROGRESS_SUFFIX_X, PROGRESS_DIGITS_Y);
+  if (h != 0) DrawPicture(Pictures.DigitPictures, h, PROGRESS_DIGITS_X, PROGRESS_DIGITS_Y);
+  UINTN tensX = PROGRESS_DIGITS_X + 1 + Pictures.DigitPictures[h].Width;
+  DrawPicture(Pictures.DigitPictures, t, tensX, PROGRESS_DIGITS_Y);
+  DrawPicture(Pictures.DigitPictures, u, tensX + 1 + Pictures.DigitPictures[t].Width, PROGRESS_DIGITS_Y);
+  DrawPicture(Pictures.ProgressSuffixPicture, 0, PROGRESS_SUFFIX_X, PROGRESS_DIGITS_Y);
 }

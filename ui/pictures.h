@@ -18,13 +18,18 @@ static_assert(sizeof(PICTURE) == 40, "PICTURE");
 #define DIGIT_PICTURE_COUNT 10
 #define BAR_PICTURE_COUNT 4
 
-extern PICTURE DigitPictures[DIGIT_PICTURE_COUNT];
-extern PICTURE BarPictures[BAR_PICTURE_COUNT];
-extern PICTURE MarkPictureA[1];
-extern PICTURE MarkPictureB[1];
-extern PICTURE ProgressSuffixPicture[1];
-extern PICTURE BarBlankPicture[1];
-extern PICTURE DigitBlankPicture[1];
+// The picture tables of a run, in load order.
+typedef struct {
+  PICTURE DigitPictures[DIGIT_PICTURE_COUNT];
+  PICTURE BarPictures[BAR_PICTURE_COUNT];
+  PICTURE MarkPictureA[1];
+  PICTURE MarkPictureB[1];
+  PICTURE ProgressSuffixPicture[1];
+  PICTURE BarBlankPicture[1];
+  PICTURE DigitBlankPicture[1];
+} RUN_PICTURES;
+
+extern RUN_PICTURES Pictures;
 
 // Fixed pixel positions on the graphics output.
 #define CORNER_MARK_X 930
@@ -38,12 +43,14 @@ extern PICTURE DigitBlankPicture[1];
 
 // Loads one picture of a table; on failure the entry is left as it was.
 EFI_STATUS LoadPicture(PICTURE *Table, UINTN Index);
-// Loads all nineteen pictures when the run has a graphics output; a picture
+// Loads all nineteen pictures for the run's graphics output, which the
+// drawing below uses until FreePictures; nothing without an output. A picture
 // that fails stays without pixels. Always EFI_SUCCESS.
-EFI_STATUS LoadPictures(VOID);
-// Releases every picture's pixels (sizes are kept).
+EFI_STATUS LoadPictures(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output);
+// Releases every picture's pixels (sizes are kept) and forgets the output.
 VOID FreePictures(VOID);
-// Draws one picture at (X, Y); a picture without pixels is skipped.
+// Draws one picture at (X, Y); a picture without pixels, or any picture
+// without an output, is skipped.
 VOID DrawPicture(PICTURE *Table, UINTN Index, UINTN X, UINTN Y);
 // The mark and the revision digits 4, 0, 3 on row 80 from X = 930.
 VOID DrawCornerMark(VOID);

@@ -3,16 +3,12 @@
 // device off again, so that a run is driven by keys alone.
 #include "ui/pointer.h"
 
-#include "ui/driver_lib.h"
-#include "ui/run.h"
+#include "ui/status_report.h"
+#include "ui/guids.h"
+#include "ui/theme.h"
 
-EFI_SIMPLE_POINTER_PROTOCOL *PointerDevice;
-EFI_EVENT PointerEvent;
-UI_WINDOW *PointerLayer;
+UI_POINTER RunPointer;
 
-// Priority of the layer: above the message box (64) and every other window.
-#define POINTER_LAYER_PRIORITY 80
-#define POINTER_LAYER_ATTRIBUTE 0x4F
 
 // The event is closed before anything waits on it; should it ever be
 // signalled, it must not draw, since no pointer takes part in a run.
@@ -21,30 +17,30 @@ static VOID EFIAPI PointerNotify(EFI_EVENT, VOID *) {}
 VOID StartPointer(VOID) {
   VOID *Device = nullptr;
   if (EFI_ERROR(gBS->LocateProtocol(&gEfiSimplePointerProtocolGuid, nullptr, &Device)) || Device == nullptr) {
-    PointerDevice = nullptr;
+    RunPointer.Device = nullptr;
     return;
   }
-  PointerDevice = static_cast<EFI_SIMPLE_POINTER_PROTOCOL *>(Device);
+  RunPointer.Device = static_cast<EFI_SIMPLE_POINTER_PROTOCOL *>(Device);
 
-  if (EFI_ERROR(gBS->CreateEvent(EVT_NOTIFY_WAIT, TPL_CALLBACK, PointerNotify, nullptr, &PointerEvent))) {
-    PointerEvent = nullptr;
+  if (EFI_ERROR(gBS->CreateEvent(EVT_NOTIFY_WAIT, TPL_CALLBACK, PointerNotify, nullptr, &RunPointer.Event))) {
+    RunPointer.Event = nullptr;
     return;
   }
-  if (EFI_ERROR(WindowCreate(ScreenColumns, ScreenRows, ScreenColumns, POINTER_LAYER_ATTRIBUTE, &PointerLayer))) return;
+  if (EFI_ERROR(WindowCreate(CellScreen.ScreenColumns, CellScreen.ScreenRows, CellScreen.ScreenColumns, ATTR_WHITE_ON_RED, &RunPointer.Layer))) return;
 
   // The cells become transparent before the layer is raised, so a repaint
   // that runs in between never shows the layer's own colour.
-  UINTN Cells = PointerLayer->Width * PointerLayer->Height;
-  for (UINTN Index = 0; Index < Cells; Index++) PointerLayer->CellFlags[Index] = CELL_TRANSPARENT;
-  PointerLayer->Column = 0;
-  PointerLayer->Row = 0;
-  PointerLayer->Priority = POINTER_LAYER_PRIORITY;
+  UINTN Cells = RunPointer.Layer->Width * RunPointer.Layer->Height;
+  for (UINTN Index = 0; Index < Cells; Index++) RunPointer.Layer->CellFlags[Index] = CELL_TRANSPARENT;
+  RunPointer.Layer->Column = 0;
+  RunPointer.Layer->Row = 0;
+  RunPointer.Layer->Priority = POINTER_LAYER_PRIORITY;
 }
 
 VOID StopPointer(VOID) {
-  if (PointerEvent != nullptr) {
-    gBS->CloseEvent(PointerEvent);
-    PointerEvent = nullptr;
+  if (RunPointer.Event != nullptr) {
+    gBS->CloseEvent(RunPointer.Event);
+    RunPointer.Event = nullptr;
   }
-  PointerDevice = nullptr;
+  RunPointer.Device = nullptr;
 }

@@ -4,9 +4,14 @@
 #include "efi/efi.h"
 #include "ui/screen.h"
 
-extern EFI_SIMPLE_POINTER_PROTOCOL *PointerDevice;  // null when absent or switched off
-extern EFI_EVENT PointerEvent;
-extern UI_WINDOW *PointerLayer;  // full-screen, every cell transparent
+typedef struct {
+  EFI_SIMPLE_POINTER_PROTOCOL *Device;  // null when absent or switched off
+  EFI_EVENT Event;
+  UI_WINDOW *Layer;  // full-screen, every cell transparent
+} UI_POINTER;
+
+// The run's pointer; every field is null outside a run.
+extern UI_POINTER RunPointer;
 
 VOID StartPointer(VOID);
 VOID StopPointer(VOID);

@@ -5,29 +5,23 @@
 #include "ui/run.h"
 
 #include "ui/browser.h"
-#include "ui/driver_lib.h"
-#include "ui/entry.h"
+#include "ui/status_report.h"
 #include "ui/format.h"
-#include "ui/keys.h"
+#include "ui/guids.h"
+#include "ui/key_states.h"
 #include "ui/layout.h"
 #include "ui/pictures.h"
 #include "ui/pointer.h"
 #include "ui/screen.h"
 
-EFI_GUID gAdvancedGcProtocolGuid = {0xFBC9449A, 0x681C, 0x4517, {0xAB, 0x91, 0x09, 0x72, 0xAC, 0xDE, 0x77, 0xB4}};
-EFI_GUID gEfiGraphicsOutputProtocolGuid = EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID;
-EFI_GUID gEfiSimplePointerProtocolGuid = EFI_SIMPLE_POINTER_PROTOCOL_GUID;
+// The one run there can be at a time.
+static UI_RUN CurrentRun;
 
-ADVANCED_GC_PROTOCOL *GraphicsConsole;
-EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput;
+const UI_RUN *ActiveRun(VOID) { return CurrentRun.Active != 0 ? &CurrentRun : nullptr; }
 
-UI_FILE_ENTER_HOOK FileChosenEnterHook;
-UI_KEY_HOOK FileChosenKeyHook;
-UI_FILE_ENTER_HOOK FileFollowUpEnterHook;
-UI_KEY_HOOK FileFollowUpKeyHook;
-UI_ESCAPE_ENTER_HOOK EscapeEnterHook;
-UI_KEY_HOOK EscapeKeyHook;
-VOID *HookContext;
+#ifdef EFI_HOST_TEST
+UI_RUN *RunRecordForTest(VOID) { return &CurrentRun; }
+#endif
 
 // Handed by address to the caller's StartHook; the run never reads them back.
 static UINT64 StartValue;
@@ -46,10 +40,10 @@ static VOID RunCleanUp(VOID) {
 
   // A caller that ends the run with the message box up would otherwise leave
   // its grey backdrop on the graphics console for whoever draws next.
-  if (MessageBox != nullptr && MessageBox->Priority != MESSAGE_BOX_HIDDEN_PRIORITY) UnshadeMessageBoxArea();
+  if (RunWindows.MessageBox != nullptr && RunWindows.MessageBox->Priority != MESSAGE_BOX_HIDDEN_PRIORITY) UnshadeMessageBoxArea();
 
-  UI_WINDOW **Windows[] = {&CallerWindow, &FileInfoWindow, &FileListWindow, &VolumeListWindow,
-                           &MessageBox,   &PointerLayer,   &BackgroundWindow};
+  UI_WINDOW **Windows[] = {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow, &RunWindows.VolumeListWindow,
+                           &RunWindows.MessageBox,   &RunPointer.Layer,   &RunWindows.BackgroundWindow};
   for (UI_WINDOW **Window : Windows) {
     if (*Window == nullptr) continue;
     WindowDestroy(*Window);
@@ -57,8 +51,8 @@ static VOID RunCleanUp(VOID) {
   }
   ScreenShutdown();
   FreePictures();
-  GraphicsConsole = nullptr;
-  GraphicsOutput = nullptr;
+  CurrentRun.GraphicsConsole = nullptr;
+  CurrentRun.GraphicsOutput = nullptr;
 }
 
 // Steps of the start-up that can fail, each reported on the console by name.
@@ -78,19 +72,19 @@ static EFI_STATUS StartScreen(VOID) {
   EFI_STATUS Status =
       LocateForRun(&gAdvancedGcProtocolGuid, &Interface, u"LocateProtocol gAdvancedGcProtocolGuid error %r\n");
   if (EFI_ERROR(Status)) return Status;
-  GraphicsConsole = static_cast<ADVANCED_GC_PROTOCOL *>(Interface);
+  CurrentRun.GraphicsConsole = static_cast<ADVANCED_GC_PROTOCOL *>(Interface);
 
   Status = LocateForRun(&gEfiGraphicsOutputProtocolGuid, &Interface,
                         u"LocateProtocol gEfiGraphicsOutputProtocolGuid error %r\n");
   if (EFI_ERROR(Status)) return Status;
-  GraphicsOutput = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL *>(Interface);
+  CurrentRun.GraphicsOutput = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL *>(Interface);
 
   Status = InitialDrawFunction();
   if (EFI_ERROR(Status)) {
     ConsolePrint(u"InitialDrawFunction error %r\n", Status);
     return Status;
   }
-  Status = InitialKeyFunction();
+  Status = InitialKeyFunction(&CurrentRun);
   if (EFI_ERROR(Status)) {
     ConsolePrint(u"InitialKeyFunction error %r\n", Status);
     return Status;
@@ -98,9 +92,9 @@ static EFI_STATUS StartScreen(VOID) {
 
   // The pointer is prepared and then dropped: a run is driven by keys alone.
   StartPointer();
-  PointerDevice = nullptr;
+  RunPointer.Device = nullptr;
 
-  LoadPictures();
+  LoadPictures(CurrentRun.GraphicsOutput);
   DrawCornerMark();
   return EFI_SUCCESS;
 }
@@ -122,7 +116,7 @@ static EFI_STATUS EventLoop(EFI_EVENT *WaitList, UINTN WaitCount, UINTN CallerIn
       }
     }
     if (Index == CallerIndex) {
-      EFI_STATUS HookStatus = EventHook(HookContext);
+      EFI_STATUS HookStatus = EventHook(CurrentRun.HookContext);
       if (EFI_ERROR(HookStatus)) return HookStatus;
       // The caller may have drawn anywhere; every cell is written again.
       ScreenInvalidate();
@@ -135,42 +129,41 @@ EFI_STATUS EFIAPI Run(UI_SCREEN_PROTOCOL *This, UI_RUN_PARAMETERS *Parameters) {
   if (This == nullptr) return EFI_INVALID_PARAMETER;
   EfiInitializeDriverLib(This->ImageHandle, This->SystemTable);
   if (Parameters == nullptr) return EFI_INVALID_PARAMETER;
-  if (RunActive != 0) return EFI_ACCESS_DENIED;  // runs do not nest, also not from a hook
+  if (CurrentRun.Active != 0) return EFI_ACCESS_DENIED;  // runs do not nest, also not from a hook
 
   // Copy what the run needs; the caller's record is not looked at again.
-  FileChosenEnterHook = Parameters->FileChosenEnterHook;
-  FileChosenKeyHook = Parameters->FileChosenKeyHook;
-  FileFollowUpEnterHook = Parameters->FileFollowUpEnterHook;
-  FileFollowUpKeyHook = Parameters->FileFollowUpKeyHook;
-  EscapeEnterHook = Parameters->EscapeEnterHook;
-  EscapeKeyHook = Parameters->EscapeKeyHook;
+  CurrentRun = UI_RUN{};
+  CurrentRun.FileChosenEnterHook = Parameters->FileChosenEnterHook;
+  CurrentRun.FileChosenKeyHook = Parameters->FileChosenKeyHook;
+  CurrentRun.FileFollowUpEnterHook = Parameters->FileFollowUpEnterHook;
+  CurrentRun.FileFollowUpKeyHook = Parameters->FileFollowUpKeyHook;
+  CurrentRun.EscapeEnterHook = Parameters->EscapeEnterHook;
+  CurrentRun.EscapeKeyHook = Parameters->EscapeKeyHook;
+  CurrentRun.HookContext = Parameters->HookContext;
   UI_START_HOOK StartHook = Parameters->StartHook;
   UI_EVENT_HOOK EventHook = Parameters->EventHook;
   EFI_EVENT_NOTIFY EventNotify = Parameters->EventNotify;
-  HookContext = Parameters->HookContext;
-  BiosFileUnitSize = Parameters->BiosFileUnitSize;
-  BiosFileMaxSize = Parameters->BiosFileMaxSize != 0 ? Parameters->BiosFileMaxSize : ~0ULL;
+  BiosFiles.BiosFileUnitSize = Parameters->BiosFileUnitSize;
+  BiosFiles.BiosFileMaxSize = Parameters->BiosFileMaxSize != 0 ? Parameters->BiosFileMaxSize : ~0ULL;
   StartValue = 0;
   StartByte = 3;
-  GraphicsConsole = nullptr;
-  GraphicsOutput = nullptr;
-  RunActive = 1;
+  CurrentRun.Active = 1;
 
   EFI_EVENT WaitList[2] = {nullptr, nullptr};
   UINTN WaitCount = 1;
   UINTN CallerIndex = WAIT_INDEX_NONE;
-  EFI_EVENT CallerEvent = nullptr;
   bool Started = false;
 
   EFI_STATUS Status = StartScreen();
   if (!EFI_ERROR(Status)) {
     WaitList[WAIT_LIST_KEY] = gST->ConIn->WaitForKey;
     if (EventNotify != nullptr && EventHook != nullptr) {
-      Status = gBS->CreateEvent(EVT_NOTIFY_WAIT, TPL_CALLBACK, EventNotify, HookContext, &CallerEvent);
+      Status = gBS->CreateEvent(EVT_NOTIFY_WAIT, TPL_CALLBACK, EventNotify, CurrentRun.HookContext,
+                                &CurrentRun.CallerEvent);
       if (EFI_ERROR(Status)) {
-        CallerEvent = nullptr;
+        CurrentRun.CallerEvent = nullptr;
       } else {
-        WaitList[WAIT_LIST_CALLER] = CallerEvent;
+        WaitList[WAIT_LIST_CALLER] = CurrentRun.CallerEvent;
         CallerIndex = WAIT_LIST_CALLER;
         WaitCount = 2;
       }
@@ -187,11 +180,12 @@ EFI_STATUS EFIAPI Run(UI_SCREEN_PROTOCOL *This, UI_RUN_PARAMETERS *Parameters) {
 
   // With a caller's event, a run that got as far as its loop answers with the
   // close status; a start-up failure is never turned into success.
-  if (CallerEvent != nullptr) {
-    EFI_STATUS CloseStatus = gBS->CloseEvent(CallerEvent);
+  if (CurrentRun.CallerEvent != nullptr) {
+    EFI_STATUS CloseStatus = gBS->CloseEvent(CurrentRun.CallerEvent);
+    CurrentRun.CallerEvent = nullptr;
     if (Started) Status = CloseStatus;
   }
   RunCleanUp();
-  RunActive = 0;
+  CurrentRun = UI_RUN{};
   return Status;
 }

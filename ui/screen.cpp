@@ -6,19 +6,9 @@
 // order that keeps that walk consistent at every step.
 #include "ui/screen.h"
 
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
-EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ScreenConsole;
-SIMPLE_TEXT_OUTPUT_MODE SavedConsoleMode;
-UINTN ScreenColumns;
-UINTN ScreenRows;
-UINT8 *ScreenPriority;
-UINT8 *ScreenFlags;
-CHAR16 *ScreenChars;
-UINT64 *ScreenAttrs;
-UINT64 DefaultAttribute;
-UI_LIST_ENTRY WindowList = {&WindowList, &WindowList};
-EFI_EVENT RepaintEvent;
+UI_SCREEN CellScreen = {.WindowList = {&CellScreen.WindowList, &CellScreen.WindowList}};
 
 // Set from the moment ScreenInit touches the console until ScreenShutdown
 // gave it back, so a run that failed earlier leaves the console alone.
@@ -54,7 +44,7 @@ static inline UI_LIST_ENTRY *ReadLink(UI_LIST_ENTRY *const *Slot) {
 }
 
 static BOOLEAN IsAttached(UI_WINDOW *Window) {
-  for (UI_LIST_ENTRY *e = ReadLink(&WindowList.BackLink); e != &WindowList; e = ReadLink(&e->BackLink))
+  for (UI_LIST_ENTRY *e = ReadLink(&CellScreen.WindowList.BackLink); e != &CellScreen.WindowList; e = ReadLink(&e->BackLink))
     if (e == &Window->Link) return 1;
   return 0;
 }
@@ -87,80 +77,80 @@ static VOID FreeCellArray(VOID *Array, UINTN Count, UINTN ElementSize) {
 // ---- Screen ----
 
 EFI_STATUS ScreenInit(UINT64 Attribute) {
-  ScreenConsole = gST->ConOut;
-  SavedConsoleMode = *ScreenConsole->Mode;
+  CellScreen.ScreenConsole = gST->ConOut;
+  CellScreen.SavedConsoleMode = *CellScreen.ScreenConsole->Mode;
   ScreenStarted = 1;
   // No window may be sized from an earlier run's screen if this one fails.
-  ScreenColumns = 0;
-  ScreenRows = 0;
+  CellScreen.ScreenColumns = 0;
+  CellScreen.ScreenRows = 0;
 
   UINTN chosen = 0;
-  for (INT32 mode = SavedConsoleMode.MaxMode - 1; mode >= 0; mode--) {
+  for (INT32 mode = CellScreen.SavedConsoleMode.MaxMode - 1; mode >= 0; mode--) {
     UINTN columns = 0, rows = 0;
-    EFI_STATUS status = ScreenConsole->QueryMode(ScreenConsole, (UINTN)mode, &columns, &rows);
+    EFI_STATUS status = CellScreen.ScreenConsole->QueryMode(CellScreen.ScreenConsole, (UINTN)mode, &columns, &rows);
     if (!EFI_ERROR(status) && columns == SCREEN_PREFERRED_COLUMNS && rows == SCREEN_PREFERRED_ROWS) {
       chosen = (UINTN)mode;
       break;
     }
   }
 
-  ScreenConsole->SetAttribute(ScreenConsole, (UINTN)SavedConsoleMode.Attribute);
-  ScreenConsole->SetCursorPosition(ScreenConsole, 0, 0);
-  ScreenConsole->SetMode(ScreenConsole, chosen);
-  ScreenConsole->ClearScreen(ScreenConsole);
-  ScreenConsole->EnableCursor(ScreenConsole, 0);
+  CellScreen.ScreenConsole->SetAttribute(CellScreen.ScreenConsole, (UINTN)CellScreen.SavedConsoleMode.Attribute);
+  CellScreen.ScreenConsole->SetCursorPosition(CellScreen.ScreenConsole, 0, 0);
+  CellScreen.ScreenConsole->SetMode(CellScreen.ScreenConsole, chosen);
+  CellScreen.ScreenConsole->ClearScreen(CellScreen.ScreenConsole);
+  CellScreen.ScreenConsole->EnableCursor(CellScreen.ScreenConsole, 0);
 
   UINTN columns = 0, rows = 0;
-  EFI_STATUS status = ScreenConsole->QueryMode(ScreenConsole, (UINTN)ScreenConsole->Mode->Mode, &columns, &rows);
+  EFI_STATUS status = CellScreen.ScreenConsole->QueryMode(CellScreen.ScreenConsole, (UINTN)CellScreen.ScreenConsole->Mode->Mode, &columns, &rows);
   if (EFI_ERROR(status)) return status;
   // A console too small to hold a character screen above the picture rows.
   if (columns == 0 || rows <= SCREEN_PICTURE_ROWS) return EFI_UNSUPPORTED;
-  ScreenColumns = columns;
-  ScreenRows = rows - SCREEN_PICTURE_ROWS;
+  CellScreen.ScreenColumns = columns;
+  CellScreen.ScreenRows = rows - SCREEN_PICTURE_ROWS;
 
-  RepaintEvent = nullptr;
+  CellScreen.RepaintEvent = nullptr;
   RepaintPeriod = SCREEN_REPAINT_PERIOD;
-  WindowList.ForwardLink = &WindowList;
-  WindowList.BackLink = &WindowList;
+  CellScreen.WindowList.ForwardLink = &CellScreen.WindowList;
+  CellScreen.WindowList.BackLink = &CellScreen.WindowList;
 
   UINTN stride;
-  if (__builtin_add_overflow(ScreenColumns, 1, &stride) || __builtin_mul_overflow(stride, ScreenRows, &ShadowCells))
+  if (__builtin_add_overflow(CellScreen.ScreenColumns, 1, &stride) || __builtin_mul_overflow(stride, CellScreen.ScreenRows, &ShadowCells))
     return EFI_OUT_OF_RESOURCES;
-  status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&ScreenPriority);
+  status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&CellScreen.ScreenPriority);
   if (EFI_ERROR(status)) return status;
-  status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&ScreenFlags);
+  status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&CellScreen.ScreenFlags);
   if (EFI_ERROR(status)) return status;
-  status = AllocateCellArray(ShadowCells, sizeof(CHAR16), (VOID **)&ScreenChars);
+  status = AllocateCellArray(ShadowCells, sizeof(CHAR16), (VOID **)&CellScreen.ScreenChars);
   if (EFI_ERROR(status)) return status;
-  status = AllocateCellArray(ShadowCells, sizeof(UINT64), (VOID **)&ScreenAttrs);
+  status = AllocateCellArray(ShadowCells, sizeof(UINT64), (VOID **)&CellScreen.ScreenAttrs);
   if (EFI_ERROR(status)) return status;
 
-  DefaultAttribute = Attribute;
+  CellScreen.DefaultAttribute = Attribute;
   for (UINTN i = 0; i < ShadowCells; i++) {
-    ScreenPriority[i] = WINDOW_DEFAULT_PRIORITY;
-    ScreenFlags[i] = CELL_DIRTY;
-    ScreenChars[i] = 0;
-    ScreenAttrs[i] = Attribute;
+    CellScreen.ScreenPriority[i] = WINDOW_DEFAULT_PRIORITY;
+    CellScreen.ScreenFlags[i] = CELL_DIRTY;
+    CellScreen.ScreenChars[i] = 0;
+    CellScreen.ScreenAttrs[i] = Attribute;
   }
 
-  status = gBS->CreateEvent(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, ScreenRepaint, nullptr, &RepaintEvent);
+  status = gBS->CreateEvent(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, ScreenRepaint, nullptr, &CellScreen.RepaintEvent);
   if (EFI_ERROR(status)) {
-    RepaintEvent = nullptr;
+    CellScreen.RepaintEvent = nullptr;
     return status;
   }
-  return gBS->SetTimer(RepaintEvent, TimerPeriodic, RepaintPeriod);
+  return gBS->SetTimer(CellScreen.RepaintEvent, TimerPeriodic, RepaintPeriod);
 }
 
 // Claims the window's visible cells for it where its priority is not below
 // the cell's, and copies every claimed cell that changed into the shadow.
 static VOID ComposeWindow(UI_WINDOW *Window) {
   UINTN left = Window->Column, top = Window->Row;
-  if (left >= ScreenColumns || top >= ScreenRows) return;
+  if (left >= CellScreen.ScreenColumns || top >= CellScreen.ScreenRows) return;
   UINTN width = Window->Width, height = Window->Height;
-  UINTN columns = ScreenColumns - left < width ? ScreenColumns - left : width;
-  UINTN rows = ScreenRows - top < height ? ScreenRows - top : height;
+  UINTN columns = CellScreen.ScreenColumns - left < width ? CellScreen.ScreenColumns - left : width;
+  UINTN rows = CellScreen.ScreenRows - top < height ? CellScreen.ScreenRows - top : height;
   UINT8 priority = Window->Priority;
-  UINTN stride = ScreenColumns + 1;
+  UINTN stride = CellScreen.ScreenColumns + 1;
 
   for (UINTN r = 0; r < rows; r++) {
     UINT8 *flags = Window->CellFlags + r * width;
@@ -169,7 +159,7 @@ static VOID ComposeWindow(UI_WINDOW *Window) {
     UINTN s = (top + r) * stride + left;
     for (UINTN c = 0; c < columns; c++, s++) {
       UINT8 f = flags[c];
-      if (priority < ScreenPriority[s]) {
+      if (priority < CellScreen.ScreenPriority[s]) {
         if (f & CELL_DIRTY) flags[c] = f & ~CELL_DIRTY;
         continue;
       }
@@ -177,23 +167,23 @@ static VOID ComposeWindow(UI_WINDOW *Window) {
         // Give the cell up so that the window beneath can take it back at the
         // next pass; if none does, that pass shows the bare screen there.
         if (f & CELL_DIRTY) {
-          ScreenPriority[s] = 0;
-          ScreenChars[s] = 0;
-          ScreenAttrs[s] = DefaultAttribute;
-          ScreenFlags[s] = CELL_TRANSPARENT;
+          CellScreen.ScreenPriority[s] = 0;
+          CellScreen.ScreenChars[s] = 0;
+          CellScreen.ScreenAttrs[s] = CellScreen.DefaultAttribute;
+          CellScreen.ScreenFlags[s] = CELL_TRANSPARENT;
           flags[c] = f & ~CELL_DIRTY;
         }
         continue;
       }
-      ScreenPriority[s] = priority;
+      CellScreen.ScreenPriority[s] = priority;
       CHAR16 ch = chars[c];
       // Consoles refuse bit 7, so it is compared as written: a highlighted
       // cell goes out once, not on every pass of an idle screen.
       UINT64 attr = attrs[c] & ~0x80ULL;
-      if ((f & CELL_DIRTY) || ch != ScreenChars[s] || attr != ScreenAttrs[s]) {
-        ScreenChars[s] = ch;
-        ScreenAttrs[s] = attr;
-        ScreenFlags[s] = f | CELL_DIRTY;
+      if ((f & CELL_DIRTY) || ch != CellScreen.ScreenChars[s] || attr != CellScreen.ScreenAttrs[s]) {
+        CellScreen.ScreenChars[s] = ch;
+        CellScreen.ScreenAttrs[s] = attr;
+        CellScreen.ScreenFlags[s] = f | CELL_DIRTY;
         if (f & CELL_DIRTY) flags[c] = f & ~CELL_DIRTY;
       }
     }
@@ -204,28 +194,28 @@ static VOID ComposeWindow(UI_WINDOW *Window) {
 // before the first write only, so a pass with nothing to write makes no
 // console call. Returns whether anything was written.
 static BOOLEAN WriteDirtyCells(VOID) {
-  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *con = ScreenConsole;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *con = CellScreen.ScreenConsole;
   CHAR16 run[SCREEN_RUN_CHARS];
   UINTN length = 0;
   BOOLEAN open = 0, wrote = 0;
-  UINTN stride = ScreenColumns + 1;
+  UINTN stride = CellScreen.ScreenColumns + 1;
 
-  for (UINTN y = 0; y < ScreenRows; y++) {
+  for (UINTN y = 0; y < CellScreen.ScreenRows; y++) {
     UINTN base = y * stride;
-    ScreenChars[base + ScreenColumns] = 0;
+    CellScreen.ScreenChars[base + CellScreen.ScreenColumns] = 0;
     // The bottom-right cell is never written, so the console never scrolls.
-    UINTN end = (y == ScreenRows - 1) ? ScreenColumns - 1 : ScreenColumns;
+    UINTN end = (y == CellScreen.ScreenRows - 1) ? CellScreen.ScreenColumns - 1 : CellScreen.ScreenColumns;
     for (UINTN x = 0; x < end; x++) {
       UINTN s = base + x;
-      UINT8 f = ScreenFlags[s];
+      UINT8 f = CellScreen.ScreenFlags[s];
       // A cell given up in this pass waits one pass for a window to claim it.
       if (f & CELL_TRANSPARENT) {
-        ScreenFlags[s] = CELL_DIRTY;
+        CellScreen.ScreenFlags[s] = CELL_DIRTY;
         continue;
       }
       if (!(f & CELL_DIRTY)) continue;
-      ScreenFlags[s] = f & ~CELL_DIRTY;
-      UINT64 attr = ScreenAttrs[s];
+      CellScreen.ScreenFlags[s] = f & ~CELL_DIRTY;
+      UINT64 attr = CellScreen.ScreenAttrs[s];
       if (!open) {
         if (!wrote) {
           con->EnableCursor(con, 0);
@@ -236,12 +226,12 @@ static BOOLEAN WriteDirtyCells(VOID) {
         open = 1;
         length = 0;
       }
-      CHAR16 ch = ScreenChars[s];
+      CHAR16 ch = CellScreen.ScreenChars[s];
       // Control characters would move the console's cursor away from the
       // cell the shadow believes it wrote; they go out as spaces.
       run[length++] = ch < 0x20 ? u' ' : ch;
       BOOLEAN close = ch == 0 || length == SCREEN_RUN_CHARS - 1 || x + 1 >= end ||
-                      !(ScreenFlags[s + 1] & CELL_DIRTY) || ScreenAttrs[s + 1] != attr;
+                      !(CellScreen.ScreenFlags[s + 1] & CELL_DIRTY) || CellScreen.ScreenAttrs[s + 1] != attr;
       if (close) {
         run[length] = 0;
         con->OutputString(con, run);
@@ -255,61 +245,61 @@ static BOOLEAN WriteDirtyCells(VOID) {
 VOID EFIAPI ScreenRepaint(EFI_EVENT Event, VOID *Context) {
   (VOID)Event;
   (VOID)Context;
-  if (ScreenConsole == nullptr || ScreenPriority == nullptr || ScreenFlags == nullptr || ScreenChars == nullptr ||
-      ScreenAttrs == nullptr)
+  if (CellScreen.ScreenConsole == nullptr || CellScreen.ScreenPriority == nullptr || CellScreen.ScreenFlags == nullptr || CellScreen.ScreenChars == nullptr ||
+      CellScreen.ScreenAttrs == nullptr)
     return;
-  SIMPLE_TEXT_OUTPUT_MODE before = *ScreenConsole->Mode;
+  SIMPLE_TEXT_OUTPUT_MODE before = *CellScreen.ScreenConsole->Mode;
 
   // Oldest to newest, by back links only (see WindowAttach and WindowDetach).
-  for (UI_LIST_ENTRY *e = ReadLink(&WindowList.BackLink); e != &WindowList; e = ReadLink(&e->BackLink))
+  for (UI_LIST_ENTRY *e = ReadLink(&CellScreen.WindowList.BackLink); e != &CellScreen.WindowList; e = ReadLink(&e->BackLink))
     ComposeWindow((UI_WINDOW *)e);
 
   if (!WriteDirtyCells()) return;
-  ScreenConsole->SetAttribute(ScreenConsole, (UINTN)before.Attribute);
-  ScreenConsole->SetCursorPosition(ScreenConsole, (UINTN)before.CursorColumn, (UINTN)before.CursorRow);
-  ScreenConsole->EnableCursor(ScreenConsole, before.CursorVisible);
+  CellScreen.ScreenConsole->SetAttribute(CellScreen.ScreenConsole, (UINTN)before.Attribute);
+  CellScreen.ScreenConsole->SetCursorPosition(CellScreen.ScreenConsole, (UINTN)before.CursorColumn, (UINTN)before.CursorRow);
+  CellScreen.ScreenConsole->EnableCursor(CellScreen.ScreenConsole, before.CursorVisible);
 }
 
 VOID ScreenInvalidate(VOID) {
-  if (ScreenPriority == nullptr || ScreenFlags == nullptr || ScreenChars == nullptr || ScreenAttrs == nullptr) return;
+  if (CellScreen.ScreenPriority == nullptr || CellScreen.ScreenFlags == nullptr || CellScreen.ScreenChars == nullptr || CellScreen.ScreenAttrs == nullptr) return;
   for (UINTN i = 0; i < ShadowCells; i++) {
-    ScreenPriority[i] = 0;
-    ScreenFlags[i] = CELL_DIRTY;
-    ScreenChars[i] = 0;
-    ScreenAttrs[i] = DefaultAttribute;
+    CellScreen.ScreenPriority[i] = 0;
+    CellScreen.ScreenFlags[i] = CELL_DIRTY;
+    CellScreen.ScreenChars[i] = 0;
+    CellScreen.ScreenAttrs[i] = CellScreen.DefaultAttribute;
   }
-  if (RepaintEvent != nullptr) gBS->SignalEvent(RepaintEvent);
+  if (CellScreen.RepaintEvent != nullptr) gBS->SignalEvent(CellScreen.RepaintEvent);
 }
 
 VOID ScreenShutdown(VOID) {
   if (!ScreenStarted) return;
 
-  if (RepaintEvent != nullptr) {
-    EFI_EVENT event = RepaintEvent;
-    RepaintEvent = nullptr;
+  if (CellScreen.RepaintEvent != nullptr) {
+    EFI_EVENT event = CellScreen.RepaintEvent;
+    CellScreen.RepaintEvent = nullptr;
     gBS->CloseEvent(event);
   }
 
-  while (ReadLink(&WindowList.BackLink) != &WindowList) {
-    UI_WINDOW *oldest = (UI_WINDOW *)ReadLink(&WindowList.BackLink);
+  while (ReadLink(&CellScreen.WindowList.BackLink) != &CellScreen.WindowList) {
+    UI_WINDOW *oldest = (UI_WINDOW *)ReadLink(&CellScreen.WindowList.BackLink);
     WindowDestroy(oldest);
   }
 
-  FreeCellArray(ScreenPriority, ShadowCells, sizeof(UINT8));
-  ScreenPriority = nullptr;
-  FreeCellArray(ScreenFlags, ShadowCells, sizeof(UINT8));
-  ScreenFlags = nullptr;
-  FreeCellArray(ScreenChars, ShadowCells, sizeof(CHAR16));
-  ScreenChars = nullptr;
-  FreeCellArray(ScreenAttrs, ShadowCells, sizeof(UINT64));
-  ScreenAttrs = nullptr;
+  FreeCellArray(CellScreen.ScreenPriority, ShadowCells, sizeof(UINT8));
+  CellScreen.ScreenPriority = nullptr;
+  FreeCellArray(CellScreen.ScreenFlags, ShadowCells, sizeof(UINT8));
+  CellScreen.ScreenFlags = nullptr;
+  FreeCellArray(CellScreen.ScreenChars, ShadowCells, sizeof(CHAR16));
+  CellScreen.ScreenChars = nullptr;
+  FreeCellArray(CellScreen.ScreenAttrs, ShadowCells, sizeof(UINT64));
+  CellScreen.ScreenAttrs = nullptr;
 
-  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *con = ScreenConsole;
-  con->SetAttribute(con, (UINTN)SavedConsoleMode.Attribute);
-  con->SetMode(con, (UINTN)SavedConsoleMode.Mode);
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *con = CellScreen.ScreenConsole;
+  con->SetAttribute(con, (UINTN)CellScreen.SavedConsoleMode.Attribute);
+  con->SetMode(con, (UINTN)CellScreen.SavedConsoleMode.Mode);
   con->ClearScreen(con);
-  con->SetCursorPosition(con, (UINTN)SavedConsoleMode.CursorColumn, (UINTN)SavedConsoleMode.CursorRow);
-  con->EnableCursor(con, SavedConsoleMode.CursorVisible);
+  con->SetCursorPosition(con, (UINTN)CellScreen.SavedConsoleMode.CursorColumn, (UINTN)CellScreen.SavedConsoleMode.CursorRow);
+  con->EnableCursor(con, CellScreen.SavedConsoleMode.CursorVisible);
   ScreenStarted = 0;
 }
 
@@ -317,6 +307,16 @@ VOID ScreenShutdown(VOID) {
 
 // A window with its cells filled but not yet in the list, so no pass sees it
 // half made.
+// Releases a detached window's cell arrays (those it has) and its record.
+static EFI_STATUS FreeWindow(UI_WINDOW *Window) {
+  UINTN cells = Window->Width * Window->Height;  // checked at creation
+  FreeCellArray(Window->CellFlags, cells, sizeof(UINT8));
+  FreeCellArray(Window->CellChars, cells, sizeof(CHAR16));
+  FreeCellArray(Window->CellAttrs, cells, sizeof(UINT64));
+  return gBS->FreePool(Window);
+}
+
+// A new window, not yet attached; on a failure nothing of it is left.
 static EFI_STATUS CreateDetachedWindow(UINTN Width, UINTN Height, UINTN TextWidth, UINT64 Attribute, UI_WINDOW **Window) {
   if (Window == nullptr) return EFI_INVALID_PARAMETER;
   *Window = nullptr;
@@ -334,20 +334,21 @@ static EFI_STATUS CreateDetachedWindow(UINTN Width, UINTN Height, UINTN TextWidt
   window->Height = Height;
   window->TextWidth = TextWidth;
   window->Priority = WINDOW_DEFAULT_PRIORITY;
-  *Window = window;
 
   status = AllocateCellArray(cells, sizeof(UINT8), (VOID **)&window->CellFlags);
-  if (EFI_ERROR(status)) return status;
-  status = AllocateCellArray(cells, sizeof(CHAR16), (VOID **)&window->CellChars);
-  if (EFI_ERROR(status)) return status;
-  status = AllocateCellArray(cells, sizeof(UINT64), (VOID **)&window->CellAttrs);
-  if (EFI_ERROR(status)) return status;
+  if (!EFI_ERROR(status)) status = AllocateCellArray(cells, sizeof(CHAR16), (VOID **)&window->CellChars);
+  if (!EFI_ERROR(status)) status = AllocateCellArray(cells, sizeof(UINT64), (VOID **)&window->CellAttrs);
+  if (EFI_ERROR(status)) {
+    FreeWindow(window);
+    return status;
+  }
 
   for (UINTN i = 0; i < cells; i++) {
     window->CellFlags[i] = CELL_DIRTY;
     window->CellChars[i] = 0;
     window->CellAttrs[i] = Attribute;
   }
+  *Window = window;
   return EFI_SUCCESS;
 }
 
@@ -378,8 +379,8 @@ EFI_STATUS WindowCreateFramed(UI_WINDOW_GEOMETRY *Geometry, UI_FRAME *Frame, UI_
   if (Frame != nullptr) frame = *Frame;
 
   w->Priority = FRAMED_WINDOW_PRIORITY;
-  w->Column = ScreenColumns * 30 / 100;
-  w->Row = ScreenRows * 30 / 100;
+  w->Column = CellScreen.ScreenColumns * FRAMED_WINDOW_PLACE_PERCENT / 100;
+  w->Row = CellScreen.ScreenRows * FRAMED_WINDOW_PLACE_PERCENT / 100;
 
   UINTN right = w->Width - 1, bottom = w->Height - 1;
   for (UINTN r = 0; r < w->Height; r++) {
@@ -407,11 +408,11 @@ EFI_STATUS WindowAttach(UI_WINDOW *Window) {
   // A second insertion would tie the list into a loop.
   if (IsAttached(Window)) return EFI_ALREADY_STARTED;
   UI_LIST_ENTRY *entry = &Window->Link;
-  UI_LIST_ENTRY *first = ReadLink(&WindowList.ForwardLink);
+  UI_LIST_ENTRY *first = ReadLink(&CellScreen.WindowList.ForwardLink);
   PublishLink(&entry->ForwardLink, first);
-  PublishLink(&entry->BackLink, &WindowList);
+  PublishLink(&entry->BackLink, &CellScreen.WindowList);
   PublishLink(&first->BackLink, entry);
-  PublishLink(&WindowList.ForwardLink, entry);
+  PublishLink(&CellScreen.WindowList.ForwardLink, entry);
   return EFI_SUCCESS;
 }
 
@@ -435,29 +436,25 @@ EFI_STATUS WindowDetach(UI_WINDOW *Window) {
 EFI_STATUS WindowDestroy(UI_WINDOW *Window) {
   if (Window == nullptr) return EFI_INVALID_PARAMETER;
   WindowDetach(Window);
-  UINTN cells = Window->Width * Window->Height;  // checked at creation
-  FreeCellArray(Window->CellFlags, cells, sizeof(UINT8));
-  FreeCellArray(Window->CellChars, cells, sizeof(CHAR16));
-  FreeCellArray(Window->CellAttrs, cells, sizeof(UINT64));
-  return gBS->FreePool(Window);
+  return FreeWindow(Window);
 }
 
 // Hands the window's cells at (Column, Row) back: every window of priority 16
 // or more may claim them at the next pass, and a cell that none claims shows
 // the bare screen instead of what the window left there.
 static VOID ReleaseArea(UI_WINDOW *Window, UINTN Column, UINTN Row) {
-  if (ScreenPriority == nullptr || ScreenFlags == nullptr || ScreenChars == nullptr || ScreenAttrs == nullptr) return;
-  if (Column >= ScreenColumns || Row >= ScreenRows) return;
-  UINTN columns = ScreenColumns - Column < Window->Width ? ScreenColumns - Column : Window->Width;
-  UINTN rows = ScreenRows - Row < Window->Height ? ScreenRows - Row : Window->Height;
-  UINTN stride = ScreenColumns + 1;
+  if (CellScreen.ScreenPriority == nullptr || CellScreen.ScreenFlags == nullptr || CellScreen.ScreenChars == nullptr || CellScreen.ScreenAttrs == nullptr) return;
+  if (Column >= CellScreen.ScreenColumns || Row >= CellScreen.ScreenRows) return;
+  UINTN columns = CellScreen.ScreenColumns - Column < Window->Width ? CellScreen.ScreenColumns - Column : Window->Width;
+  UINTN rows = CellScreen.ScreenRows - Row < Window->Height ? CellScreen.ScreenRows - Row : Window->Height;
+  UINTN stride = CellScreen.ScreenColumns + 1;
   for (UINTN r = 0; r < rows; r++) {
     for (UINTN c = 0; c < columns; c++) {
       UINTN s = (Row + r) * stride + Column + c;
-      ScreenPriority[s] = WINDOW_DEFAULT_PRIORITY;
-      ScreenChars[s] = 0;
-      ScreenAttrs[s] = DefaultAttribute;
-      ScreenFlags[s] = CELL_DIRTY;
+      CellScreen.ScreenPriority[s] = WINDOW_DEFAULT_PRIORITY;
+      CellScreen.ScreenChars[s] = 0;
+      CellScreen.ScreenAttrs[s] = CellScreen.DefaultAttribute;
+      CellScreen.ScreenFlags[s] = CELL_DIRTY;
       Window->CellFlags[r * Window->Width + c] |= CELL_DIRTY;
     }
   }

@@ -15,6 +15,8 @@
 // Priority of a new window, and of a screen cell that no window holds.
 #define WINDOW_DEFAULT_PRIORITY 16
 #define FRAMED_WINDOW_PRIORITY 48
+// A new framed window's top-left cell, in percent of the screen's width and height.
+#define FRAMED_WINDOW_PLACE_PERCENT 30
 // WindowSetPriority with this value releases the window's area and keeps its priority.
 #define WINDOW_KEEP_PRIORITY 0xFF
 
@@ -80,27 +82,31 @@ static_assert(offsetof(UI_FRAME, Attribute) == 24, "UI_FRAME.Attribute");
 static_assert(sizeof(UI_FRAME) == 32, "UI_FRAME");
 #endif
 
-// ---- Screen state of the run (module globals) ----
-extern EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ScreenConsole;
-extern SIMPLE_TEXT_OUTPUT_MODE SavedConsoleMode;  // the console as ScreenInit found it
-extern UINTN ScreenColumns;
-extern UINTN ScreenRows;  // console rows less SCREEN_PICTURE_ROWS
-// Shadow arrays of (ScreenColumns + 1) * ScreenRows elements: each row has one
-// spare element after its last column that is never written to the console.
-extern UINT8 *ScreenPriority;
-// CELL_DIRTY: to be written at the end of this pass. CELL_TRANSPARENT: given up
-// by a transparent window in this pass, written at the next one.
-extern UINT8 *ScreenFlags;
-extern CHAR16 *ScreenChars;
-extern UINT64 *ScreenAttrs;
-extern UINT64 DefaultAttribute;  // of cells that no window covers
-extern UI_LIST_ENTRY WindowList;  // every window, newest at the head
-extern EFI_EVENT RepaintEvent;
+// ---- Screen state of the run ----
+typedef struct {
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ScreenConsole;
+  SIMPLE_TEXT_OUTPUT_MODE SavedConsoleMode;  // the console as ScreenInit found it
+  UINTN ScreenColumns;
+  UINTN ScreenRows;  // console rows less SCREEN_PICTURE_ROWS
+  // Shadow arrays of (ScreenColumns + 1) * ScreenRows elements: each row has
+  // one spare element after its last column that is never written to the console.
+  UINT8 *ScreenPriority;
+  // CELL_DIRTY: to be written at the end of this pass. CELL_TRANSPARENT: given
+  // up by a transparent window in this pass, written at the next one.
+  UINT8 *ScreenFlags;
+  CHAR16 *ScreenChars;
+  UINT64 *ScreenAttrs;
+  UINT64 DefaultAttribute;  // of cells that no window covers
+  UI_LIST_ENTRY WindowList;  // every window, newest at the head
+  EFI_EVENT RepaintEvent;
+} UI_SCREEN;
+
+extern UI_SCREEN CellScreen;
 
 // ---- Screen ----
 // Picks the 100 x 31 console mode (mode 0 when there is none), allocates the
 // shadow and starts the periodic repaint.
-EFI_STATUS ScreenInit(UINT64 DefaultAttribute);
+EFI_STATUS ScreenInit(UINT64 Attribute);
 // One repaint pass: compose the windows into the shadow, write what changed.
 VOID EFIAPI ScreenRepaint(EFI_EVENT Event, VOID *Context);
 // Forgets what the console shows, so the next pass (signalled now) writes every cell.
@@ -112,8 +118,7 @@ VOID ScreenShutdown(VOID);
 
 // ---- Windows ----
 // A new window of blank cells (character 0), priority 16 at (0, 0), already
-// attached. On an allocation failure *Window may hold the partial window,
-// which the caller releases with WindowDestroy.
+// attached. On a failure *Window is null and nothing was kept.
 EFI_STATUS WindowCreate(UINTN Width, UINTN Height, UINTN TextWidth, UINT64 Attribute, UI_WINDOW **Window);
 // A window with a protected border (Frame null: single-line box drawing),
 // priority 48, placed at 30 % of the screen's width and height.

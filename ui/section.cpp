@@ -3,9 +3,8 @@
 // database lists them, and the first that has the section answers.
 #include "ui/section.h"
 
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
-EFI_GUID gFirmwareVolumeProtocolGuid = EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID;
 
 EFI_STATUS ReadRawSection(const EFI_GUID *NameGuid, VOID **Buffer, UINTN *Size, UINTN Instance) {
   if (NameGuid == nullptr || Buffer == nullptr || Size == nullptr) return EFI_INVALID_PARAMETER;

@@ -2,11 +2,11 @@
 // of whichever volume holds the file.
 #pragma once
 #include "efi/efi.h"
+#include "ui/guids.h"  // gFirmwareVolumeProtocolGuid
 
 // Section type of a raw section.
 #define RAW_SECTION_TYPE 0x19
 
-extern EFI_GUID gFirmwareVolumeProtocolGuid;
 
 // Reads raw section number Instance of the firmware file NameGuid from the
 // first firmware volume that has it. On success *Buffer is pool memory from

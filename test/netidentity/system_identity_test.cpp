@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "netidentity/netidentity.h"
+#include "test/drvlib/lib_support.h"
 #include "test/fake/fake.h"
 #include "test/netidentity/smbios_double.h"
 
@@ -44,12 +45,18 @@ struct FailOneVariable {
 class Stamp : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Refusals are logged through the library's debug print.
+    libtest::ResetDrvLib();
+    gDrvLibBootServices = platform.BootServices();
     gNetIdentitySystemTable = platform.SystemTable();
     gNetIdentityBootServices = platform.BootServices();
     gNetIdentityRuntimeServices = platform.RuntimeServices();
     SetMac(kMac);
   }
-  void TearDown() override { EXPECT_EQ(platform.LivePoolCount(), 0u) << "structure copy or array buffer leaked"; }
+  void TearDown() override {
+    EXPECT_EQ(platform.LivePoolCount(), 0u) << "structure copy or array buffer leaked";
+    libtest::ResetDrvLib();
+  }
 
   void SetMac(const Bytes &mac, UINT64 found = 1) {
     NicProbeResult[0].Found = found;
@@ -57,14 +64,24 @@ class Stamp : public ::testing::Test {
   }
   Bytes Var(const char *name) { return platform.Var(name, kDmiGuid); }
   bool Has(const char *name) { return platform.HasVar(name, kDmiGuid); }
-  void ExpectNothingWritten() {
+  // Nothing written, and the refusal's cause as the one new debug line.
+  void ExpectRefused(const std::string &cause) {
     EXPECT_EQ(platform.SetVariableCalls(), 0u);
     EXPECT_TRUE(smbios.Writes().empty());
+    ExpectLoggedRefusal(cause);
+  }
+  void ExpectLoggedRefusal(const std::string &cause) {
+    ASSERT_EQ(debug.Messages().size(), logged_ + 1) << cause;
+    EXPECT_EQ(debug.Messages().back().text, "[StampSystemIdentity] not stamped: " + cause + "\n");
+    EXPECT_EQ(debug.Messages().back().level, 0x40u);
+    logged_ = debug.Messages().size();
   }
   Bytes Uuid() { return Bytes(smbios.Live().begin() + 8, smbios.Live().begin() + 24); }
 
   fake::Platform platform;
   nettest::SmbiosEditDouble smbios{platform};
+  libtest::DebugPrintDouble debug{platform};
+  size_t logged_ = 0;
 };
 
 TEST_F(Stamp, OnlyMacsAboveTheBoardRangeFloorAndNotAllOnesAreStamped) {
@@ -96,19 +113,21 @@ TEST_F(Stamp, OnlyMacsAboveTheBoardRangeFloorAndNotAllOnesAreStamped) {
     EXPECT_EQ(platform.SetVariableCalls() - vars, c.stamped ? 1u : 0u);
     EXPECT_EQ(smbios.Reads() - reads, c.stamped ? 1 : 0) << "nothing is asked of SMBIOS for a MAC that is not stamped";
     EXPECT_EQ(platform.LivePoolCount(), 0u);
+    if (!c.stamped) ExpectLoggedRefusal("the MAC is not the board's own");
+    EXPECT_EQ(debug.Messages().size(), logged_) << "a stamp logs nothing";
   }
 }
 
 TEST_F(Stamp, NoControllerOrNoSmbiosDriverWritesNothing) {
   SetMac(kMac, 0);
   EXPECT_EQ(StampSystemIdentity(), EFI_UNSUPPORTED);
-  ExpectNothingWritten();
+  ExpectRefused("no network controller");
 
   SetMac(kMac);
   const EFI_GUID smbiosGuid = SMBIOS_EDIT_PROTOCOL_GUID;
   platform.FailLocate(smbiosGuid, EFI_NOT_FOUND);
   EXPECT_EQ(StampSystemIdentity(), EFI_UNSUPPORTED);
-  ExpectNothingWritten();
+  ExpectRefused("no SMBIOS edit protocol");
 }
 
 TEST_F(Stamp, FirstBootCreatesAllThreeVariablesAndStampsTheUuid) {
@@ -153,7 +172,7 @@ TEST_F(Stamp, UuidAlreadyEndingWithTheMacChangesNothing) {
   memcpy(uuid + 10, kMac.data(), 6);
   smbios.SetSystemInformation(1, uuid);
   EXPECT_EQ(StampSystemIdentity(), EFI_UNSUPPORTED);
-  ExpectNothingWritten();
+  ExpectRefused("the identity is already in place");
 
   uuid[15] ^= 1;  // one byte differs: stamped
   smbios.SetSystemInformation(1, uuid);
@@ -340,12 +359,12 @@ TEST_F(Stamp, WriteOnceShortLongOrUnreadableIsLeftAlone) {
 TEST_F(Stamp, MissingStructureOrBufferEndsThePassCleanly) {
   smbios.FailRead(EFI_NOT_FOUND);
   EXPECT_EQ(StampSystemIdentity(), EFI_UNSUPPORTED);
-  ExpectNothingWritten();
+  ExpectRefused("no type-1 structure");
   smbios.FailRead(0);
 
   smbios.Live().resize(23);  // one byte short of the UUID's end
   EXPECT_EQ(StampSystemIdentity(), EFI_UNSUPPORTED);
-  ExpectNothingWritten();
+  ExpectRefused("the type-1 structure ends before its UUID");
 
   // A copy long enough, but a structure whose own length (a table without
   // UUID has 8) ends before the UUID's end: its strings stay as they are.
@@ -353,14 +372,14 @@ TEST_F(Stamp, MissingStructureOrBufferEndsThePassCleanly) {
   for (uint8_t length : {8, 23}) {
     smbios.Live()[0] = 1, smbios.Live()[1] = length;
     EXPECT_EQ(StampSystemIdentity(), EFI_UNSUPPORTED) << int(length);
-    ExpectNothingWritten();
+    ExpectRefused("the type-1 structure ends before its UUID");
   }
 
   smbios.Live().resize(24);  // just long enough
   smbios.Live()[1] = 24;
   platform.FailAllocation(2);  // the copy is the first allocation, the array buffer the second
   EXPECT_EQ(StampSystemIdentity(), EFI_UNSUPPORTED);
-  ExpectNothingWritten();
+  ExpectRefused("no pool for the DmiArray buffer");
 
   EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
   EXPECT_EQ(smbios.Writes().size(), 1u);

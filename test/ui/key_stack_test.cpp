@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "test/fake/fake.h"
-#include "ui/driver_lib.h"
-#include "ui/keys.h"
+#include "ui/status_report.h"
+#include "ui/key_stack.h"
+#include "ui/key_states.h"
 
 namespace {
 
@@ -184,6 +185,27 @@ TEST_F(KeyStack, DestroyingUnlinksStackedStatesAndTheStackFreesTheRest) {
   DestroyKeyStateStack();
   EXPECT_EQ(KeyStateStack, nullptr);
   DestroyKeyStateStack();  // nothing to do the second time
+}
+
+// The run's states on the stack: a start that runs out of pool at any of its
+// seven allocations (six states, the stack) leaves nothing behind.
+TEST_F(KeyStack, RunStatesThatCannotAllBeCreatedAreAllReleased) {
+  UI_RUN run = {};
+  for (uint64_t nth = 1; nth <= 7; nth++) {
+    SCOPED_TRACE(nth);
+    p.FailAllocation(nth);
+    EXPECT_EQ(InitialKeyFunction(&run), EFI_OUT_OF_RESOURCES);
+    p.FailAllocation(0);
+    EXPECT_EQ(KeyStateStack, nullptr);
+    for (KEY_STATE *s : {KeyStates.BaseKeyState, KeyStates.VolumeListKeyState, KeyStates.FileListKeyState,
+                         KeyStates.EscapeKeyState, KeyStates.FileChosenKeyState, KeyStates.FileFollowUpKeyState})
+      EXPECT_EQ(s, nullptr);
+    EXPECT_EQ(p.LivePoolCount(), pool_before);
+  }
+  ASSERT_EQ(InitialKeyFunction(&run), EFI_SUCCESS);
+  EXPECT_EQ(KeyStateStack->Current, KeyStates.VolumeListKeyState) << "the volume list has the focus";
+  ExitKeyFunction();
+  EXPECT_EQ(KeyStateStack, nullptr);
 }
 
 }  // namespace

@@ -196,7 +196,7 @@ std::string Rig::Ascii(UINTN col, UINTN row, UINTN len) const {
 
 void Rig::ExpectRestored(const char *what) {
   SCOPED_TRACE(what);
-  EXPECT_EQ(RunActive, 0);
+  EXPECT_EQ(ActiveRun(), nullptr);
   EXPECT_EQ(p.LivePoolCount(), pool_before) << "pool leaked";
   EXPECT_EQ(p.LivePageCount(), pages_before) << "pages leaked";
   EXPECT_EQ(p.LiveEventCount(), events_before) << "events left open";
@@ -209,15 +209,15 @@ void Rig::ExpectRestored(const char *what) {
   EXPECT_EQ(now.CursorRow, console_before.CursorRow);
   EXPECT_EQ(now.CursorVisible, console_before.CursorVisible);
   // Nothing of the run may still be reachable through the module globals.
-  for (UI_WINDOW *w : {BackgroundWindow, VolumeListWindow, FileListWindow, FileInfoWindow, CallerWindow, MessageBox, PointerLayer})
+  for (UI_WINDOW *w : {RunWindows.BackgroundWindow, RunWindows.VolumeListWindow, RunWindows.FileListWindow, RunWindows.FileInfoWindow, RunWindows.CallerWindow, RunWindows.MessageBox, RunPointer.Layer})
     EXPECT_EQ(w, nullptr);
-  for (KEY_STATE *k : {BaseKeyState, VolumeListKeyState, FileListKeyState, EscapeKeyState, FileChosenKeyState, FileFollowUpKeyState})
+  for (KEY_STATE *k : {KeyStates.BaseKeyState, KeyStates.VolumeListKeyState, KeyStates.FileListKeyState, KeyStates.EscapeKeyState, KeyStates.FileChosenKeyState, KeyStates.FileFollowUpKeyState})
     EXPECT_EQ(k, nullptr);
   EXPECT_EQ(KeyStateStack, nullptr);
-  EXPECT_EQ(PointerEvent, nullptr);
-  EXPECT_EQ(VolumeHandles, nullptr);
-  EXPECT_EQ(BiosFileList, nullptr);
-  EXPECT_EQ(RootDirectory, nullptr);
+  EXPECT_EQ(RunPointer.Event, nullptr);
+  EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
+  EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
+  EXPECT_EQ(BiosFiles.RootDirectory, nullptr);
 }
 
 }  // namespace uitest

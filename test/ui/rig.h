@@ -18,7 +18,7 @@
 #include "test/fake/gcp.h"
 #include "test/fake/gop.h"
 #include "ui/entry.h"
-#include "ui/keys.h"
+#include "ui/key_states.h"
 
 namespace uitest {
 

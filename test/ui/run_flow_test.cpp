@@ -76,8 +76,8 @@ TEST(RunFlow, ARunOnAConsoleWithoutThePreferredModeUsesModeZero) {
   r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
   EFI_STATUS s = r.RunScript(r.caller.Params(), {Key(kEnter,
                                                      [&] {
-                                                       EXPECT_EQ(ScreenColumns, 80u);
-                                                       EXPECT_EQ(ScreenRows, 21u);
+                                                       EXPECT_EQ(CellScreen.ScreenColumns, 80u);
+                                                       EXPECT_EQ(CellScreen.ScreenRows, 21u);
                                                        EXPECT_EQ(r.Text(0, kVolumeRow, 8), VolumeLine(0, true));
                                                      }),
                                                  Key(kEsc, [&] { EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"A.ROM"); }),
@@ -95,8 +95,8 @@ TEST(RunFlow, EnterOnAFileHandsTheHooksTheOpenRootTheRecordAndTheContext) {
   KEY_STATE *chosen_state = nullptr;
   size_t handles_in_hook = 0;
   r.caller.in_enter_hook = [&] {
-    root_seen = RootDirectory;
-    chosen_state = FileChosenKeyState;
+    root_seen = BiosFiles.RootDirectory;
+    chosen_state = KeyStates.FileChosenKeyState;
     handles_in_hook = r.fs.At(0).OpenHandles();
   };
   EFI_STATUS s = r.RunScript(
@@ -216,14 +216,14 @@ TEST(RunFlow, AbsentHooksLetEveryKeyLeaveTheCallersScreens) {
                                          Key(kEnter),
                                          Key(kDown),
                                          Key(kEnter),  // B chosen; no enter hook counts as success
-                                         Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, FileChosenKeyState); }),
+                                         Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, KeyStates.FileChosenKeyState); }),
                                          Check([&] {
-                                           EXPECT_EQ(KeyStateStack->Current, FileListKeyState);
+                                           EXPECT_EQ(KeyStateStack->Current, KeyStates.FileListKeyState);
                                            EXPECT_EQ(r.Text(0, kFileRow + 1, 6), kMark + u"B.ROM") << "redrawn, same file";
                                          }),
                                          Key(kEsc),
-                                         Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, EscapeKeyState); }),
-                                         Signal([&] { EXPECT_EQ(KeyStateStack->Current, FileListKeyState); }),
+                                         Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, KeyStates.EscapeKeyState); }),
+                                         Signal([&] { EXPECT_EQ(KeyStateStack->Current, KeyStates.FileListKeyState); }),
                                      });
   EXPECT_EQ(s, EFI_SUCCESS) << "a run with a caller's event answers with the close status";
   EXPECT_EQ(r.caller.Names(), Names({"EventHook"}));
@@ -295,7 +295,7 @@ TEST(RunFlow, AVolumeWithoutBiosFilesShowsTheNoticeAndAKeyGoesBack) {
                                  Key(kDown,
                                      [&] {
                                        EXPECT_FALSE(RowHas(r, kBoxNoticeRow, u"Can't find")) << "hidden by the key";
-                                       EXPECT_EQ(KeyStateStack->Current, VolumeListKeyState);
+                                       EXPECT_EQ(KeyStateStack->Current, KeyStates.VolumeListKeyState);
                                      }),
                                  Key(kEnter, [&] { EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true)); }),
                                  Key(kEnter, [&] { EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"X.ROM"); }),
@@ -322,7 +322,7 @@ TEST(RunFlow, TabBackToTheVolumesKeepsTheSelectionAndTheDateLine) {
                                  Key(kEnter,
                                      [&] {
                                        EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true));
-                                       EXPECT_EQ(VolumeSelection, 1u);
+                                       EXPECT_EQ(BrowserLists.VolumeSelection, 1u);
                                        file_list_blank();
                                        EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 22), "File Date    : TWO.ROM") << "the date line stays";
                                      }),
@@ -411,7 +411,7 @@ TEST(RunFlow, RunsDoNotNestAndTheParametersAreChecked) {
   EXPECT_EQ(r.ui->Run(r.ui, nullptr), EFI_INVALID_PARAMETER);
   UI_RUN_PARAMETERS params = r.caller.Params(true);
   EXPECT_EQ(r.ui->Run(nullptr, &params), EFI_INVALID_PARAMETER) << "the interface carries the run's handle and table";
-  EXPECT_EQ(RunActive, 0);
+  EXPECT_EQ(ActiveRun(), nullptr);
   std::vector<EFI_STATUS> nested;
   r.caller.in_event_hook = [&] {
     UI_RUN_PARAMETERS inner = r.caller.Params();
@@ -430,12 +430,12 @@ TEST(RunFlow, TheSizeRuleReachesTheBrowserAndZeroMeansNoLimit) {
   r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
   EFI_STATUS s = r.RunScript(r.caller.Params(), {Key(kEnter,
                                                      [&] {
-                                                       EXPECT_EQ(BiosFileMaxSize, ~0ULL);
-                                                       EXPECT_EQ(BiosFileUnitSize, 0u);
+                                                       EXPECT_EQ(BiosFiles.BiosFileMaxSize, ~0ULL);
+                                                       EXPECT_EQ(BiosFiles.BiosFileUnitSize, 0u);
                                                      }),
                                                  Key(kEsc,
                                                      [&] {
-                                                       EXPECT_EQ(BiosFileCount, 2u);
+                                                       EXPECT_EQ(BiosFiles.BiosFileCount, 2u);
                                                        EXPECT_EQ(r.Text(0, kFileRow + 1, 8), u" 16M.ROM");
                                                      }),
                                                  Key(kSpace)});
@@ -445,8 +445,8 @@ TEST(RunFlow, TheSizeRuleReachesTheBrowserAndZeroMeansNoLimit) {
   limited.BiosFileUnitSize = 0x8000;
   limited.BiosFileMaxSize = 0x10000;
   s = r.RunScript(limited, {Key(kEnter), Key(kEsc, [&] {
-                                           EXPECT_EQ(BiosFileMaxSize, 0x10000u);
-                                           EXPECT_EQ(BiosFileCount, 1u) << "16 MiB is over the limit";
+                                           EXPECT_EQ(BiosFiles.BiosFileMaxSize, 0x10000u);
+                                           EXPECT_EQ(BiosFiles.BiosFileCount, 1u) << "16 MiB is over the limit";
                                          }),
                             Key(kSpace)});
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
@@ -461,13 +461,13 @@ TEST(RunFlow, APointerDeviceIsPreparedThenSwitchedOffAndNeverDraws) {
   EFI_STATUS s = r.RunScript(r.caller.Params(),
                              {
                                  Check([&] {
-                                   EXPECT_EQ(PointerDevice, nullptr) << "the run drops the device";
-                                   EXPECT_EQ(PointerEvent, nullptr) << "and closes its event";
-                                   ASSERT_NE(PointerLayer, nullptr);
-                                   EXPECT_EQ(PointerLayer->Priority, 80);
-                                   EXPECT_EQ(PointerLayer->Width, 100u);
-                                   EXPECT_EQ(PointerLayer->Height, 27u);
-                                   for (UINTN i = 0; i < 100 * 27; i++) ASSERT_EQ(PointerLayer->CellFlags[i] & ~CELL_DIRTY, CELL_TRANSPARENT) << i;
+                                   EXPECT_EQ(RunPointer.Device, nullptr) << "the run drops the device";
+                                   EXPECT_EQ(RunPointer.Event, nullptr) << "and closes its event";
+                                   ASSERT_NE(RunPointer.Layer, nullptr);
+                                   EXPECT_EQ(RunPointer.Layer->Priority, 80);
+                                   EXPECT_EQ(RunPointer.Layer->Width, 100u);
+                                   EXPECT_EQ(RunPointer.Layer->Height, 27u);
+                                   for (UINTN i = 0; i < 100 * 27; i++) ASSERT_EQ(RunPointer.Layer->CellFlags[i] & ~CELL_DIRTY, CELL_TRANSPARENT) << i;
                                    for (UINTN row = 0; row < 27; row++) before.push_back(r.p.RowText(row));
                                    r.pointer->Move(5, 5, true);
                                  }),
@@ -510,8 +510,8 @@ TEST(RunFlow, VolumesThatAppearOrVanishShowAtTheNextKey) {
                                        r.fs.RemoveVolume(r.fs.At(0));
                                        r.fs.RemoveVolume(r.fs.At(1));
                                      }),
-                                 Key(kEnter, [&] { EXPECT_EQ(VolumeCount, 0u); }),
-                                 Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, EscapeKeyState); }),
+                                 Key(kEnter, [&] { EXPECT_EQ(BiosFiles.VolumeCount, 0u); }),
+                                 Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, KeyStates.EscapeKeyState); }),
                              });
   EXPECT_EQ(s, EFI_END_OF_MEDIA) << "ended by the escape hook, not by the lost volumes";
   EXPECT_EQ(r.caller.Names(), Names({"StartHook", "EscapeEnterHook", "EscapeKeyHook"}));

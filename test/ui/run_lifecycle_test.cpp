@@ -128,13 +128,13 @@ TEST(RunLifecycle, ASecondRunStartsFromACleanScreen) {
   AnswersThatEndOnEscape(r.caller);
   EXPECT_EQ(r.RunScript(r.caller.Params(), WalkToAFileAndBack()), EFI_END_OF_MEDIA);
   r.ExpectRestored("after the first run");
-  EXPECT_EQ(VolumeSelection, 1u) << "the selection of the last run is still there";
+  EXPECT_EQ(BrowserLists.VolumeSelection, 1u) << "the selection of the last run is still there";
 
   r.caller.calls.clear();
   EXPECT_EQ(r.RunScript(r.caller.Params(), {Check([&] {
                                                 EXPECT_EQ(r.Text(0, 5, 8), u"  \u25BAfs0  ") << "the first volume again";
-                                                EXPECT_EQ(BiosFileCount, 0u);
-                                                EXPECT_EQ(KeyStateStack->Current, VolumeListKeyState);
+                                                EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
+                                                EXPECT_EQ(KeyStateStack->Current, KeyStates.VolumeListKeyState);
                                               }),
                                               Key(kEnter),
                                               Key(kEnter),

@@ -8,7 +8,7 @@
 
 #include "rig.h"
 #include "ui/browser.h"
-#include "ui/keys.h"
+#include "ui/key_states.h"
 
 namespace uitest {
 namespace {
@@ -29,13 +29,13 @@ void ExpectStackShape(const char *when) {
   ASSERT_GE(s.size(), 2u);
   ASSERT_LE(s.size(), 3u);
   EXPECT_EQ(s.front(), KeyStateStack->Current);
-  EXPECT_EQ(s.back(), BaseKeyState);
+  EXPECT_EQ(s.back(), KeyStates.BaseKeyState);
   KEY_STATE *list = s[s.size() - 2];
-  EXPECT_TRUE(list == VolumeListKeyState || list == FileListKeyState);
+  EXPECT_TRUE(list == KeyStates.VolumeListKeyState || list == KeyStates.FileListKeyState);
   if (s.size() == 3)
-    EXPECT_TRUE(s[0] == EscapeKeyState || s[0] == FileChosenKeyState || s[0] == FileFollowUpKeyState);
-  if (KeyStateStack->Current == FileChosenKeyState || KeyStateStack->Current == FileFollowUpKeyState)
-    EXPECT_LT(FileSelection, BiosFileCount) << "a caller's file screen always has its file";
+    EXPECT_TRUE(s[0] == KeyStates.EscapeKeyState || s[0] == KeyStates.FileChosenKeyState || s[0] == KeyStates.FileFollowUpKeyState);
+  if (KeyStateStack->Current == KeyStates.FileChosenKeyState || KeyStateStack->Current == KeyStates.FileFollowUpKeyState)
+    EXPECT_LT(BrowserLists.FileSelection, BiosFiles.BiosFileCount) << "a caller's file screen always has its file";
 }
 
 TEST(RunProperty, RandomKeysAndHookAnswersKeepTheStateMachineSound) {

@@ -10,7 +10,7 @@
 #include "test/fake/fake.h"
 #include "test/fake/fs.h"
 #include "ui/browser.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "test/fake/gcp.h"
 #include "test/fake/gop.h"
 #include "ui/layout.h"
@@ -42,25 +42,25 @@ class BrowserTest : public ::testing::Test {
     fs = std::make_unique<fake::FileSystem>(plat);
     ASSERT_EQ(InitialDrawFunction(), EFI_SUCCESS);
     // A run starts with no browser data; the run copies the size rule.
-    VolumeHandles = nullptr;
-    VolumeCount = VolumeSelection = VolumeListTop = 0;
-    RootDirectory = nullptr;
-    BiosFileList = nullptr;
-    BiosFileCount = FileSelection = FileListTop = 0;
-    BiosFileUnitSize = 0;
-    BiosFileMaxSize = ~0ULL;
+    BiosFiles.VolumeHandles = nullptr;
+    BiosFiles.VolumeCount = BrowserLists.VolumeSelection = BrowserLists.VolumeListTop = 0;
+    BiosFiles.RootDirectory = nullptr;
+    BiosFiles.BiosFileList = nullptr;
+    BiosFiles.BiosFileCount = BrowserLists.FileSelection = BrowserLists.FileListTop = 0;
+    BiosFiles.BiosFileUnitSize = 0;
+    BiosFiles.BiosFileMaxSize = ~0ULL;
     baseline = plat.LivePoolCount();
   }
 
   void TearDown() override {
     ReleaseFileBrowser();
-    EXPECT_EQ(VolumeHandles, nullptr);
-    EXPECT_EQ(RootDirectory, nullptr);
-    EXPECT_EQ(BiosFileList, nullptr);
+    EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
+    EXPECT_EQ(BiosFiles.RootDirectory, nullptr);
+    EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
     EXPECT_EQ(plat.LivePoolCount(), baseline) << "pool leaked";
     EXPECT_EQ(fs->OpenHandles(), 0u) << "file handles leaked";
     EXPECT_EQ(fs->UseAfterClose(), 0u);
-    for (UI_WINDOW **w : {&CallerWindow, &FileInfoWindow, &FileListWindow, &VolumeListWindow, &MessageBox, &BackgroundWindow}) {
+    for (UI_WINDOW **w : {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow, &RunWindows.VolumeListWindow, &RunWindows.MessageBox, &RunWindows.BackgroundWindow}) {
       if (*w) WindowDestroy(*w);
       *w = nullptr;
     }
@@ -72,8 +72,8 @@ class BrowserTest : public ::testing::Test {
 
   // One repaint pass, as the periodic timer runs it.
   void Pass() {
-    ASSERT_NE(RepaintEvent, nullptr);
-    plat.FireTimer(RepaintEvent);
+    ASSERT_NE(CellScreen.RepaintEvent, nullptr);
+    plat.FireTimer(CellScreen.RepaintEvent);
   }
   static char Glyph(CHAR16 ch) {
     return ch == MARK_POINTER       ? '>'
@@ -106,19 +106,19 @@ class BrowserTest : public ::testing::Test {
 
   std::vector<std::string> Listed() const {
     std::vector<std::string> names;
-    for (UINTN i = 0; i < BiosFileCount; i++) {
-      EXPECT_NE(BiosFileList[i], nullptr) << "entry " << i;
-      if (BiosFileList[i]) names.push_back(fake::Narrow(BiosFileList[i]->FileName));
+    for (UINTN i = 0; i < BiosFiles.BiosFileCount; i++) {
+      EXPECT_NE(BiosFiles.BiosFileList[i], nullptr) << "entry " << i;
+      if (BiosFiles.BiosFileList[i]) names.push_back(fake::Narrow(BiosFiles.BiosFileList[i]->FileName));
     }
     return names;
   }
 
   // Enumerates the volumes and opens the given one, as Enter on it does.
   EFI_STATUS Open(size_t index) {
-    EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
-    EXPECT_LT(index, VolumeCount);
-    FileSelection = 0;
-    return OpenBiosVolume(VolumeHandles[index]);
+    EXPECT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_SUCCESS);
+    EXPECT_LT(index, BiosFiles.VolumeCount);
+    BrowserLists.FileSelection = 0;
+    return OpenBiosVolume(BiosFiles.VolumeHandles[index]);
   }
 
   fake::Volume &VolumeWithFiles(int n, const char *stem = "FILE") {
@@ -146,9 +146,9 @@ TEST_F(BrowserTest, DefaultRuleListsMultiplesOf64KiBOfAnySizeAndNeverDirectories
 
   EXPECT_EQ(Open(0), EFI_SUCCESS);
   EXPECT_EQ(Listed(), (std::vector<std::string>{"A64K.ROM", "B128K.ROM", "HUGE.ROM"}));
-  EXPECT_EQ(BiosFileUnitSize, 64 * KiB) << "a unit of 0 is replaced and stays replaced";
-  EXPECT_EQ(BiosFileList[2]->FileSize, 16 * MiB);
-  EXPECT_EQ(BiosFileList[2]->Attribute, EFI_FILE_READ_ONLY | EFI_FILE_ARCHIVE);
+  EXPECT_EQ(BiosFiles.BiosFileUnitSize, 64 * KiB) << "a unit of 0 is replaced and stays replaced";
+  EXPECT_EQ(BiosFiles.BiosFileList[2]->FileSize, 16 * MiB);
+  EXPECT_EQ(BiosFiles.BiosFileList[2]->Attribute, EFI_FILE_READ_ONLY | EFI_FILE_ARCHIVE);
 }
 
 TEST_F(BrowserTest, MaximumIsInclusiveAndUnitIsTheCallers) {
@@ -157,11 +157,11 @@ TEST_F(BrowserTest, MaximumIsInclusiveAndUnitIsTheCallers) {
   v.Root().AddFile(u"OVER.ROM", 0x810000);
   v.Root().AddFile(u"HALF.ROM", 0x400000);
   v.Root().AddFile(u"SMALL.ROM", 0x80000);  // 512 KiB: not a multiple of 1 MiB
-  BiosFileMaxSize = 0x800000;
-  BiosFileUnitSize = 0x100000;
+  BiosFiles.BiosFileMaxSize = 0x800000;
+  BiosFiles.BiosFileUnitSize = 0x100000;
   Open(0);
   EXPECT_EQ(Listed(), (std::vector<std::string>{"EXACT.ROM", "HALF.ROM"}));
-  EXPECT_EQ(BiosFileUnitSize, 0x100000u);
+  EXPECT_EQ(BiosFiles.BiosFileUnitSize, 0x100000u);
 }
 
 TEST_F(BrowserTest, ReadNextBiosFileHandsOutOwnRecordsAndEndsWithLoadError) {
@@ -203,9 +203,9 @@ TEST_F(BrowserTest, EntryTooLargeForTheBufferEndsTheListing) {
   v.Root().AddFile(std::u16string(512, u'L'), 64 * KiB);  // 1106 bytes
   v.Root().AddFile(u"AFTER.ROM", 64 * KiB);
   Open(0);
-  ASSERT_EQ(BiosFileCount, 2u);
-  EXPECT_EQ(fake::Narrow(BiosFileList[0]->FileName), "FIRST.ROM");
-  EXPECT_EQ(std::u16string(BiosFileList[1]->FileName), fits);
+  ASSERT_EQ(BiosFiles.BiosFileCount, 2u);
+  EXPECT_EQ(fake::Narrow(BiosFiles.BiosFileList[0]->FileName), "FIRST.ROM");
+  EXPECT_EQ(std::u16string(BiosFiles.BiosFileList[1]->FileName), fits);
 }
 
 TEST_F(BrowserTest, ReadFailureEndsTheListingWithTheFilesBeforeIt) {
@@ -231,10 +231,10 @@ TEST_F(BrowserTest, MalformedRecordsAreNeitherTrustedNorListed) {
   v.Root().AddRaw(full);
   v.Root().AddFile(u"GOOD.ROM", 64 * KiB);
   Open(0);
-  ASSERT_EQ(BiosFileCount, 2u);
-  EXPECT_EQ(std::u16string(BiosFileList[0]->FileName), std::u16string(511, u'N'));
-  EXPECT_LE(BiosFileList[0]->Size, BIOS_FILE_INFO_SIZE);
-  EXPECT_EQ(fake::Narrow(BiosFileList[1]->FileName), "GOOD.ROM");
+  ASSERT_EQ(BiosFiles.BiosFileCount, 2u);
+  EXPECT_EQ(std::u16string(BiosFiles.BiosFileList[0]->FileName), std::u16string(511, u'N'));
+  EXPECT_LE(BiosFiles.BiosFileList[0]->Size, BIOS_FILE_INFO_SIZE);
+  EXPECT_EQ(fake::Narrow(BiosFiles.BiosFileList[1]->FileName), "GOOD.ROM");
 }
 
 // Mended: a directory that never reports its end (the same entry again and
@@ -257,15 +257,15 @@ TEST_F(BrowserTest, EndlessDirectoryEndsAtTheEntryBound) {
     v.Root().AddFile(u"FIRST.ROM", 64 * KiB);
     c.last(v.Root());
     v.EndlessDirectories(true);
-    VolumeSelection = fs->VolumeCount() - 1;
-    EXPECT_EQ(Open(VolumeSelection), EFI_SUCCESS) << c.what;  // the filling pass read what it counted
-    EXPECT_EQ(BiosFileCount, c.listed) << c.what;
+    BrowserLists.VolumeSelection = fs->VolumeCount() - 1;
+    EXPECT_EQ(Open(BrowserLists.VolumeSelection), EFI_SUCCESS) << c.what;  // the filling pass read what it counted
+    EXPECT_EQ(BiosFiles.BiosFileCount, c.listed) << c.what;
     EXPECT_EQ(v.DirectoryReads(), BIOS_DIRECTORY_MAX_ENTRIES + c.listed) << c.what;
-    ASSERT_GT(BiosFileCount, 0u);
-    EXPECT_EQ(fake::Narrow(BiosFileList[0]->FileName), "FIRST.ROM");
+    ASSERT_GT(BiosFiles.BiosFileCount, 0u);
+    EXPECT_EQ(fake::Narrow(BiosFiles.BiosFileList[0]->FileName), "FIRST.ROM");
     // A lone call stops there too.
     EFI_FILE_INFO *info = nullptr;
-    if (c.listed == 1) EXPECT_EQ(ReadNextBiosFile(RootDirectory, &info), EFI_LOAD_ERROR) << c.what;
+    if (c.listed == 1) EXPECT_EQ(ReadNextBiosFile(BiosFiles.RootDirectory, &info), EFI_LOAD_ERROR) << c.what;
   }
 }
 
@@ -275,41 +275,41 @@ TEST_F(BrowserTest, VolumeThatCannotBeOpenedKeepsThePreviousList) {
   VolumeWithFiles(2, "A");
   fake::Volume &bad = VolumeWithFiles(3, "B");
   ASSERT_EQ(Open(0), EFI_SUCCESS);
-  EFI_FILE_PROTOCOL *root = RootDirectory;
-  EFI_FILE_INFO *first = BiosFileList[0];
+  EFI_FILE_PROTOCOL *root = BiosFiles.RootDirectory;
+  EFI_FILE_INFO *first = BiosFiles.BiosFileList[0];
 
   bad.FailOpenVolume(EFI_MEDIA_CHANGED);
-  EXPECT_EQ(OpenBiosVolume(VolumeHandles[1]), EFI_MEDIA_CHANGED);
-  EXPECT_EQ(RootDirectory, root);
-  EXPECT_EQ(BiosFileList[0], first);
+  EXPECT_EQ(OpenBiosVolume(BiosFiles.VolumeHandles[1]), EFI_MEDIA_CHANGED);
+  EXPECT_EQ(BiosFiles.RootDirectory, root);
+  EXPECT_EQ(BiosFiles.BiosFileList[0], first);
   EXPECT_EQ(Listed(), (std::vector<std::string>{"A1.ROM", "A2.ROM"}));
 
   // A handle without the protocol fails the same way.
   EXPECT_NE(OpenBiosVolume(plat.NewHandle()), EFI_SUCCESS);
-  EXPECT_EQ(BiosFileCount, 2u);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 2u);
 }
 
 TEST_F(BrowserTest, VolumeThatCannotBeOpenedFirstLeavesTheListEmpty) {
   fake::Volume &bad = VolumeWithFiles(3);
   bad.FailOpenVolume(EFI_NO_MEDIA);
   EXPECT_EQ(Open(0), EFI_NO_MEDIA);
-  EXPECT_EQ(BiosFileCount, 0u);
-  EXPECT_EQ(BiosFileList, nullptr);
-  EXPECT_EQ(RootDirectory, nullptr);
-  EXPECT_EQ(ShowFileList(0, &FileSelection), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
+  EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
+  EXPECT_EQ(BiosFiles.RootDirectory, nullptr);
+  EXPECT_EQ(ShowFileList(0, &BrowserLists.FileSelection), EFI_INVALID_PARAMETER);
 }
 
 TEST_F(BrowserTest, VolumeWithoutBiosFilesGivesAnEmptyListAndKeepsItsRootOpen) {
   fake::Volume &v = fs->AddVolume();
   v.Root().AddFile(u"README.TXT", 100);
   EXPECT_EQ(Open(0), EFI_LOAD_ERROR);
-  EXPECT_EQ(BiosFileCount, 0u);
-  EXPECT_EQ(BiosFileList, nullptr);
-  EXPECT_NE(RootDirectory, nullptr);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
+  EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
+  EXPECT_NE(BiosFiles.RootDirectory, nullptr);
   EXPECT_EQ(v.OpenHandles(), 1u);
-  WindowClear(FileListWindow, nullptr);
-  EXPECT_EQ(ShowFileList(0, &FileSelection), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(Row(FileListWindow, 0), Pad("")) << "nothing drawn";
+  WindowClear(RunWindows.FileListWindow, nullptr);
+  EXPECT_EQ(ShowFileList(0, &BrowserLists.FileSelection), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 0), Pad("")) << "nothing drawn";
 }
 
 TEST_F(BrowserTest, OpeningAnotherVolumeClosesThePreviousRoot) {
@@ -339,11 +339,11 @@ TEST_F(BrowserTest, EntryThatVanishesBetweenThePassesIsLeftOut) {
   ASSERT_TRUE(second_pass);
   EXPECT_EQ(Listed(), (std::vector<std::string>{"FILE1.ROM", "FILE3.ROM", "FILE4.ROM"}));
   // Every listed entry can be drawn and chosen; the last one too.
-  FileSelection = 99;
-  EXPECT_EQ(ShowFileList(0, &FileSelection), EFI_SUCCESS);
-  EXPECT_EQ(FileSelection, 2u);
-  EXPECT_EQ(ShowFileDate(&FileSelection), EFI_SUCCESS);
-  EXPECT_EQ(Row(FileListWindow, 2), Pad(">FILE4.ROM"));
+  BrowserLists.FileSelection = 99;
+  EXPECT_EQ(ShowFileList(0, &BrowserLists.FileSelection), EFI_SUCCESS);
+  EXPECT_EQ(BrowserLists.FileSelection, 2u);
+  EXPECT_EQ(ShowFileDate(&BrowserLists.FileSelection), EFI_SUCCESS);
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 2), Pad(">FILE4.ROM"));
 }
 
 TEST_F(BrowserTest, FileAddedBetweenThePassesDoesNotOverrunTheArray) {
@@ -365,18 +365,18 @@ TEST_F(BrowserTest, EveryEntryLostOnTheFillingPassLeavesAnEmptyList) {
     if (pos == 0 && v.DirectoryReads() > 1) v.ReadsFailAfter(0);
   });
   EXPECT_EQ(Open(0), EFI_LOAD_ERROR);
-  EXPECT_EQ(BiosFileCount, 0u);
-  EXPECT_EQ(BiosFileList, nullptr);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
+  EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
 }
 
 TEST_F(BrowserTest, FailedArrayAllocationLeavesAnEmptyListWithCountZero) {
   VolumeWithFiles(3);
-  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
+  ASSERT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_SUCCESS);
   // Counting pass: one buffer per accepted file and one for the end.
   plat.FailAllocation(5);
-  EXPECT_EQ(OpenBiosVolume(VolumeHandles[0]), EFI_OUT_OF_RESOURCES);
-  EXPECT_EQ(BiosFileCount, 0u);
-  EXPECT_EQ(BiosFileList, nullptr);
+  EXPECT_EQ(OpenBiosVolume(BiosFiles.VolumeHandles[0]), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
+  EXPECT_EQ(BiosFiles.BiosFileList, nullptr);
   EXPECT_EQ(plat.LivePoolCount(), baseline + 1) << "only the volume buffer";
 }
 
@@ -384,17 +384,17 @@ TEST_F(BrowserTest, AnyFailedAllocationWhileOpeningLeavesAConsistentListAndNoLea
   VolumeWithFiles(5);
   for (uint64_t nth = 1; nth <= 14; nth++) {
     SCOPED_TRACE("allocation " + std::to_string(nth));
-    ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
+    ASSERT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_SUCCESS);
     plat.FailAllocation(nth);
-    OpenBiosVolume(VolumeHandles[0]);
+    OpenBiosVolume(BiosFiles.VolumeHandles[0]);
     plat.FailAllocation(0);
-    EXPECT_EQ(BiosFileList == nullptr, BiosFileCount == 0);
-    EXPECT_LE(BiosFileCount, 5u);
-    for (UINTN i = 0; i < BiosFileCount; i++) ASSERT_TRUE(BiosFileList[i] && plat.IsLive(BiosFileList[i]));
-    if (BiosFileCount) {
-      FileSelection = BiosFileCount - 1;
-      EXPECT_EQ(ShowFileList(0, &FileSelection), EFI_SUCCESS);
-      EXPECT_EQ(ShowFileDate(&FileSelection), EFI_SUCCESS);
+    EXPECT_EQ(BiosFiles.BiosFileList == nullptr, BiosFiles.BiosFileCount == 0);
+    EXPECT_LE(BiosFiles.BiosFileCount, 5u);
+    for (UINTN i = 0; i < BiosFiles.BiosFileCount; i++) ASSERT_TRUE(BiosFiles.BiosFileList[i] && plat.IsLive(BiosFiles.BiosFileList[i]));
+    if (BiosFiles.BiosFileCount) {
+      BrowserLists.FileSelection = BiosFiles.BiosFileCount - 1;
+      EXPECT_EQ(ShowFileList(0, &BrowserLists.FileSelection), EFI_SUCCESS);
+      EXPECT_EQ(ShowFileDate(&BrowserLists.FileSelection), EFI_SUCCESS);
     }
     ReleaseFileBrowser();
     EXPECT_EQ(plat.LivePoolCount(), baseline);
@@ -407,7 +407,7 @@ TEST_F(BrowserTest, AnyFailedAllocationWhileOpeningLeavesAConsistentListAndNoLea
 TEST_F(BrowserTest, NineFilesScrollOneRowAtATimeWithTheirMarks) {
   VolumeWithFiles(9);
   Open(0);
-  ASSERT_EQ(BiosFileCount, 9u);
+  ASSERT_EQ(BiosFiles.BiosFileCount, 9u);
   struct Step {
     UINTN sel, start;
     bool up, down;
@@ -425,16 +425,16 @@ TEST_F(BrowserTest, NineFilesScrollOneRowAtATimeWithTheirMarks) {
     ASSERT_EQ(ShowFileList(0, &sel), EFI_SUCCESS);
     const Step &s = steps[k];
     EXPECT_EQ(sel, s.sel);
-    EXPECT_EQ(FileListTop, s.start);
+    EXPECT_EQ(BrowserLists.FileListTop, s.start);
     for (UINTN r = 0; r < FILE_LIST_ROWS; r++) {
       UINTN i = s.start + r;
       std::string want = Pad((i == s.sel ? ">" : " ") + std::string("FILE") + std::to_string(i + 1) + ".ROM");
       if (r == FILE_LIST_ROWS - 1 && s.down) want[15] = 'v';
       if (r == 0 && s.up) want[15] = '^';
-      EXPECT_EQ(Row(FileListWindow, r), want) << "row " << r;
-      EXPECT_EQ(Attr(FileListWindow, 1, r), i == s.sel ? 0xFDu : 0x0Fu);
+      EXPECT_EQ(Row(RunWindows.FileListWindow, r), want) << "row " << r;
+      EXPECT_EQ(Attr(RunWindows.FileListWindow, 1, r), i == s.sel ? 0xFDu : 0x0Fu);
     }
-    if (s.down) EXPECT_EQ(Attr(FileListWindow, 15, 6), 0x0Eu);
+    if (s.down) EXPECT_EQ(Attr(RunWindows.FileListWindow, 15, 6), 0x0Eu);
   }
 }
 
@@ -446,13 +446,13 @@ TEST_F(BrowserTest, ConfirmedHighlightIsYellowAndNeverMarked) {
     sel++;
     ShowFileList(0, &sel);
   }
-  ASSERT_EQ(FileListTop, 1u);
+  ASSERT_EQ(BrowserLists.FileListTop, 1u);
   ASSERT_EQ(ShowFileList(1, &sel), EFI_SUCCESS);
-  EXPECT_EQ(Row(FileListWindow, 6), Pad(">FILE8.ROM")) << "no down mark over the confirmed highlight";
-  EXPECT_EQ(Row(FileListWindow, 0), Pad(" FILE2.ROM", 15) + "^");
-  EXPECT_EQ(Attr(FileListWindow, 0, 6), 0x0Eu);
-  EXPECT_EQ(Attr(FileListWindow, 0, 5), 0x0Fu);
-  EXPECT_EQ(Attr(FileListWindow, 20, 5), 0x0Fu) << "the whole window is cleared to 0x0F";
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 6), Pad(">FILE8.ROM")) << "no down mark over the confirmed highlight";
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 0), Pad(" FILE2.ROM", 15) + "^");
+  EXPECT_EQ(Attr(RunWindows.FileListWindow, 0, 6), 0x0Eu);
+  EXPECT_EQ(Attr(RunWindows.FileListWindow, 0, 5), 0x0Fu);
+  EXPECT_EQ(Attr(RunWindows.FileListWindow, 20, 5), 0x0Fu) << "the whole window is cleared to 0x0F";
 }
 
 TEST_F(BrowserTest, SevenFilesNeverShowAMark) {
@@ -461,8 +461,8 @@ TEST_F(BrowserTest, SevenFilesNeverShowAMark) {
   for (UINTN sel = 0; sel < 9; sel++) {
     UINTN s = sel;
     ASSERT_EQ(ShowFileList(0, &s), EFI_SUCCESS);
-    EXPECT_EQ(FileListTop, 0u);
-    for (UINTN r = 0; r < 7; r++) EXPECT_EQ(Row(FileListWindow, r)[15], ' ') << "sel " << sel << " row " << r;
+    EXPECT_EQ(BrowserLists.FileListTop, 0u);
+    for (UINTN r = 0; r < 7; r++) EXPECT_EQ(Row(RunWindows.FileListWindow, r)[15], ' ') << "sel " << sel << " row " << r;
   }
 }
 
@@ -472,9 +472,9 @@ TEST_F(BrowserTest, LongNamesAreCutAtTheTextWidthAndMarksTakeTheLastColumn) {
   Open(0);
   UINTN sel = 0;
   ASSERT_EQ(ShowFileList(0, &sel), EFI_SUCCESS);
-  EXPECT_EQ(Row(FileListWindow, 0, 21), ">ABCDEFGHIJKLMNO     ");
-  EXPECT_EQ(Row(FileListWindow, 1, 21), " ABCDEFGHIJKLMNO     ");
-  EXPECT_EQ(Row(FileListWindow, 6, 21), " ABCDEFGHIJKLMNv     ");
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 0, 21), ">ABCDEFGHIJKLMNO     ");
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 1, 21), " ABCDEFGHIJKLMNO     ");
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 6, 21), " ABCDEFGHIJKLMNv     ");
 }
 
 // Mended: control characters in a name neither move the rest of it to
@@ -487,15 +487,15 @@ TEST_F(BrowserTest, ControlCharactersInNamesShowAsQuestionMarksOnOneRow) {
   Open(0);
   UINTN sel = 0;
   ASSERT_EQ(ShowFileList(0, &sel), EFI_SUCCESS);
-  EXPECT_EQ(Row(FileListWindow, 0), Pad(">A?B.ROM"));
-  EXPECT_EQ(Row(FileListWindow, 1), Pad(" C?D.ROM"));
-  EXPECT_EQ(Row(FileListWindow, 2), Pad(" E?[2JF"));
-  EXPECT_EQ(Row(FileListWindow, 3), Pad(" G?H?I?J"));
-  EXPECT_EQ(Row(FileListWindow, 4), Pad(""));
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 0), Pad(">A?B.ROM"));
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 1), Pad(" C?D.ROM"));
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 2), Pad(" E?[2JF"));
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 3), Pad(" G?H?I?J"));
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 4), Pad(""));
   ASSERT_EQ(ShowFileDate(&sel), EFI_SUCCESS);
-  EXPECT_EQ(Row(FileInfoWindow, 3, 77), Pad("    File Date    : A?B.ROM (01/02/2000) ", 77));
-  EXPECT_EQ(Row(FileInfoWindow, 4, 77), Pad("", 77));
-  EXPECT_EQ(std::u16string(BiosFileList[0]->FileName), names[0]);
+  EXPECT_EQ(Row(RunWindows.FileInfoWindow, 3, 77), Pad("    File Date    : A?B.ROM (01/02/2000) ", 77));
+  EXPECT_EQ(Row(RunWindows.FileInfoWindow, 4, 77), Pad("", 77));
+  EXPECT_EQ(std::u16string(BiosFiles.BiosFileList[0]->FileName), names[0]);
 }
 
 TEST_F(BrowserTest, OutOfRangeSelectionsAreClampedAndStoredBack) {
@@ -504,11 +504,11 @@ TEST_F(BrowserTest, OutOfRangeSelectionsAreClampedAndStoredBack) {
   UINTN sel = ~0ULL;  // Up from the first file
   ASSERT_EQ(ShowFileList(0, &sel), EFI_SUCCESS);
   EXPECT_EQ(sel, 0u);
-  EXPECT_EQ(Row(FileListWindow, 0), Pad(">FILE1.ROM"));
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 0), Pad(">FILE1.ROM"));
   sel = 3;  // Down from the last
   ASSERT_EQ(ShowFileList(0, &sel), EFI_SUCCESS);
   EXPECT_EQ(sel, 2u);
-  EXPECT_EQ(Row(FileListWindow, 2), Pad(">FILE3.ROM"));
+  EXPECT_EQ(Row(RunWindows.FileListWindow, 2), Pad(">FILE3.ROM"));
 }
 
 // ---- The date line ----
@@ -520,17 +520,17 @@ TEST_F(BrowserTest, DateLineShowsNameAndMonthDayYear) {
   Open(0);
   // Leftovers of a longer earlier line, on both rows.
   for (UINTN r : {3, 4})
-    for (UINTN c = 0; c < 77; c++) FileInfoWindow->CellChars[r * 77 + c] = u'#';
-  FileInfoWindow->CellAttrs[3 * 77 + 60] = 0x2F;
+    for (UINTN c = 0; c < 77; c++) RunWindows.FileInfoWindow->CellChars[r * 77 + c] = u'#';
+  RunWindows.FileInfoWindow->CellAttrs[3 * 77 + 60] = 0x2F;
 
   UINTN sel = 1;
   ASSERT_EQ(ShowFileDate(&sel), EFI_SUCCESS);
   const std::string line = "    File Date    : BIOS.ROM (03/05/2021) ";
-  EXPECT_EQ(Row(FileInfoWindow, 3, 77), Pad(line, 77));
-  EXPECT_EQ(Row(FileInfoWindow, 4, 77), Pad("", 77));
-  for (UINTN c = 4; c < 19; c++) EXPECT_EQ(Attr(FileInfoWindow, c, 3), 0x0Eu) << c;
-  for (UINTN c = 19; c < line.size(); c++) EXPECT_EQ(Attr(FileInfoWindow, c, 3), 0x0Fu) << c;
-  EXPECT_EQ(Attr(FileInfoWindow, 60, 3), 0x2Fu) << "blanking keeps attributes";
+  EXPECT_EQ(Row(RunWindows.FileInfoWindow, 3, 77), Pad(line, 77));
+  EXPECT_EQ(Row(RunWindows.FileInfoWindow, 4, 77), Pad("", 77));
+  for (UINTN c = 4; c < 19; c++) EXPECT_EQ(Attr(RunWindows.FileInfoWindow, c, 3), 0x0Eu) << c;
+  for (UINTN c = 19; c < line.size(); c++) EXPECT_EQ(Attr(RunWindows.FileInfoWindow, c, 3), 0x0Fu) << c;
+  EXPECT_EQ(Attr(RunWindows.FileInfoWindow, 60, 3), 0x2Fu) << "blanking keeps attributes";
 }
 
 TEST_F(BrowserTest, DateLineNeedsVolumesAndAValidSelection) {
@@ -538,14 +538,14 @@ TEST_F(BrowserTest, DateLineNeedsVolumesAndAValidSelection) {
   EXPECT_EQ(ShowFileDate(&sel), EFI_INVALID_PARAMETER);
   VolumeWithFiles(2);
   Open(0);
-  WindowClear(FileInfoWindow, nullptr);
-  FileInfoWindow->CellChars[3 * 77 + 4] = u'#';
+  WindowClear(RunWindows.FileInfoWindow, nullptr);
+  RunWindows.FileInfoWindow->CellChars[3 * 77 + 4] = u'#';
   EXPECT_EQ(ShowFileDate(nullptr), EFI_SUCCESS);
   sel = 2;
   EXPECT_EQ(ShowFileDate(&sel), EFI_SUCCESS);
   sel = ~0ULL;
   EXPECT_EQ(ShowFileDate(&sel), EFI_SUCCESS);
-  EXPECT_EQ(Row(FileInfoWindow, 3, 6), "    # ") << "nothing drawn";
+  EXPECT_EQ(Row(RunWindows.FileInfoWindow, 3, 6), "    # ") << "nothing drawn";
 }
 
 // ---- The volume list ----
@@ -558,77 +558,77 @@ TEST_F(BrowserTest, FiveVolumesScrollOneRowAtATimeWithoutMarks) {
   };
   std::vector<Step> steps = {{0, 0, 0},  {+1, 1, 0}, {+1, 2, 0}, {+1, 3, 0}, {+1, 4, 1}, {+1, 4, 1},
                              {-1, 3, 1}, {-1, 2, 1}, {-1, 1, 1}, {-1, 0, 0}, {-1, 0, 0}};
-  VolumeSelection = 0;
+  BrowserLists.VolumeSelection = 0;
   for (size_t k = 0; k < steps.size(); k++) {
     SCOPED_TRACE("step " + std::to_string(k));
-    VolumeSelection += steps[k].key;
-    ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
-    EXPECT_EQ(VolumeSelection, steps[k].sel);
-    EXPECT_EQ(VolumeListTop, steps[k].start);
+    BrowserLists.VolumeSelection += steps[k].key;
+    ASSERT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_SUCCESS);
+    EXPECT_EQ(BrowserLists.VolumeSelection, steps[k].sel);
+    EXPECT_EQ(BrowserLists.VolumeListTop, steps[k].start);
     for (UINTN r = 0; r < 4; r++) {
       UINTN i = steps[k].start + r;
       std::string want = i == steps[k].sel ? "  >fs" + std::to_string(i) + "  " : "   fs" + std::to_string(i) + "  ";
-      EXPECT_EQ(Row(VolumeListWindow, r), Pad(want));
-      EXPECT_EQ(Attr(VolumeListWindow, 2, r), i == steps[k].sel ? 0x0Du : 0x0Fu);
+      EXPECT_EQ(Row(RunWindows.VolumeListWindow, r), Pad(want));
+      EXPECT_EQ(Attr(RunWindows.VolumeListWindow, 2, r), i == steps[k].sel ? 0x0Du : 0x0Fu);
     }
-    EXPECT_EQ(Row(VolumeListWindow, 4), Pad("Total FFS : 5"));
-    EXPECT_EQ(Attr(VolumeListWindow, 0, 4), 0x0Eu);
+    EXPECT_EQ(Row(RunWindows.VolumeListWindow, 4), Pad("Total FFS : 5"));
+    EXPECT_EQ(Attr(RunWindows.VolumeListWindow, 0, 4), 0x0Eu);
   }
-  ASSERT_EQ(ShowVolumeList(1, &VolumeSelection), EFI_SUCCESS);
-  EXPECT_EQ(Attr(VolumeListWindow, 2, 0), 0x0Eu) << "confirmed style";
+  ASSERT_EQ(ShowVolumeList(1, &BrowserLists.VolumeSelection), EFI_SUCCESS);
+  EXPECT_EQ(Attr(RunWindows.VolumeListWindow, 2, 0), 0x0Eu) << "confirmed style";
   EXPECT_EQ(plat.LivePoolCount(), baseline + 1) << "each enumeration replaces the buffer";
 }
 
 TEST_F(BrowserTest, NoVolumeDrawsNothingAndResetsTheSelection) {
-  for (UINTN c = 0; c < 21 * 5; c++) VolumeListWindow->CellChars[c] = u'#';
-  VolumeSelection = 3;
-  EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_NOT_FOUND);
-  EXPECT_EQ(VolumeCount, 0u);
-  EXPECT_EQ(VolumeHandles, nullptr);
-  EXPECT_EQ(VolumeSelection, 0u);
-  EXPECT_EQ(Row(VolumeListWindow, 4), std::string(16, '#'));
+  for (UINTN c = 0; c < 21 * 5; c++) RunWindows.VolumeListWindow->CellChars[c] = u'#';
+  BrowserLists.VolumeSelection = 3;
+  EXPECT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_NOT_FOUND);
+  EXPECT_EQ(BiosFiles.VolumeCount, 0u);
+  EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
+  EXPECT_EQ(BrowserLists.VolumeSelection, 0u);
+  EXPECT_EQ(Row(RunWindows.VolumeListWindow, 4), std::string(16, '#'));
 }
 
 TEST_F(BrowserTest, AllocationFailureOfTheVolumeBufferIsPassedUp) {
   fs->AddVolume();
   plat.FailAllocation(1);
-  EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_OUT_OF_RESOURCES);
-  EXPECT_EQ(VolumeCount, 0u);
-  EXPECT_EQ(VolumeHandles, nullptr);
+  EXPECT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(BiosFiles.VolumeCount, 0u);
+  EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
 }
 
 TEST_F(BrowserTest, VolumesThatAppearOrVanishShowAtTheNextDrawing) {
   fake::Volume &a = VolumeWithFiles(1, "A");
   fake::Volume &b = VolumeWithFiles(1, "B");
-  VolumeSelection = 1;
-  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
-  EXPECT_EQ(Row(VolumeListWindow, 4), Pad("Total FFS : 2"));
-  ASSERT_EQ(OpenBiosVolume(VolumeHandles[1]), EFI_SUCCESS);
+  BrowserLists.VolumeSelection = 1;
+  ASSERT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_SUCCESS);
+  EXPECT_EQ(Row(RunWindows.VolumeListWindow, 4), Pad("Total FFS : 2"));
+  ASSERT_EQ(OpenBiosVolume(BiosFiles.VolumeHandles[1]), EFI_SUCCESS);
 
   fake::Volume &c = fs->AddVolume();
-  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
-  EXPECT_EQ(VolumeCount, 3u);
-  EXPECT_EQ(VolumeHandles[2], c.Handle());
-  EXPECT_EQ(Row(VolumeListWindow, 2), Pad("   fs2  "));
+  ASSERT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_SUCCESS);
+  EXPECT_EQ(BiosFiles.VolumeCount, 3u);
+  EXPECT_EQ(BiosFiles.VolumeHandles[2], c.Handle());
+  EXPECT_EQ(Row(RunWindows.VolumeListWindow, 2), Pad("   fs2  "));
 
   // The open volume goes away: the list shrinks and the highlight follows;
   // its root stays open until released, and its records stay readable.
   fs->RemoveVolume(b);
   fs->RemoveVolume(c);
-  VolumeSelection = 2;
-  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
-  EXPECT_EQ(VolumeCount, 1u);
-  EXPECT_EQ(VolumeSelection, 0u);
-  EXPECT_EQ(VolumeHandles[0], a.Handle());
-  EXPECT_EQ(Row(VolumeListWindow, 0), Pad("  >fs0  "));
-  EXPECT_EQ(Row(VolumeListWindow, 1), Pad(""));
-  EXPECT_EQ(Row(VolumeListWindow, 4), Pad("Total FFS : 1"));
+  BrowserLists.VolumeSelection = 2;
+  ASSERT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_SUCCESS);
+  EXPECT_EQ(BiosFiles.VolumeCount, 1u);
+  EXPECT_EQ(BrowserLists.VolumeSelection, 0u);
+  EXPECT_EQ(BiosFiles.VolumeHandles[0], a.Handle());
+  EXPECT_EQ(Row(RunWindows.VolumeListWindow, 0), Pad("  >fs0  "));
+  EXPECT_EQ(Row(RunWindows.VolumeListWindow, 1), Pad(""));
+  EXPECT_EQ(Row(RunWindows.VolumeListWindow, 4), Pad("Total FFS : 1"));
   EXPECT_EQ(b.OpenHandles(), 1u);
   EXPECT_EQ(Listed(), (std::vector<std::string>{"B1.ROM"}));
 
   fs->RemoveVolume(a);
-  EXPECT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_NOT_FOUND);
-  EXPECT_EQ(VolumeHandles, nullptr);
+  EXPECT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_NOT_FOUND);
+  EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
   UINTN sel = 0;
   EXPECT_EQ(ShowFileDate(&sel), EFI_INVALID_PARAMETER);
 }
@@ -636,39 +636,39 @@ TEST_F(BrowserTest, VolumesThatAppearOrVanishShowAtTheNextDrawing) {
 TEST_F(BrowserTest, ListThatShrinksUnderAScrolledHighlightKeepsItVisible) {
   std::vector<fake::Volume *> v;
   for (int i = 0; i < 10; i++) v.push_back(&fs->AddVolume());
-  VolumeSelection = 0;
+  BrowserLists.VolumeSelection = 0;
   for (int i = 0; i < 9; i++) {
-    VolumeSelection++;
-    ShowVolumeList(0, &VolumeSelection);
+    BrowserLists.VolumeSelection++;
+    ShowVolumeList(0, &BrowserLists.VolumeSelection);
   }
-  ASSERT_EQ(VolumeListTop, 6u);
+  ASSERT_EQ(BrowserLists.VolumeListTop, 6u);
   for (int i = 5; i < 10; i++) fs->RemoveVolume(*v[i]);
-  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
-  EXPECT_EQ(VolumeSelection, 4u);
-  EXPECT_EQ(VolumeListTop, 1u);
-  EXPECT_EQ(Row(VolumeListWindow, 0), Pad("   fs1  "));
-  EXPECT_EQ(Row(VolumeListWindow, 3), Pad("  >fs4  "));
+  ASSERT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_SUCCESS);
+  EXPECT_EQ(BrowserLists.VolumeSelection, 4u);
+  EXPECT_EQ(BrowserLists.VolumeListTop, 1u);
+  EXPECT_EQ(Row(RunWindows.VolumeListWindow, 0), Pad("   fs1  "));
+  EXPECT_EQ(Row(RunWindows.VolumeListWindow, 3), Pad("  >fs4  "));
 }
 
 // ---- Message box and release ----
 
 TEST_F(BrowserTest, MessageBoxComesToTheFrontOverGreyAndGoesBackBlank) {
   UI_CELL_POSITION at = {20, 4, 0x1F};
-  WindowPrint(MessageBox, &at, TEXT_MODE_CENTRE, u"Can't find any FFs !");
-  EXPECT_EQ(ShowMessageBox(1, MessageBox), EFI_SUCCESS);
-  EXPECT_EQ(MessageBox->Priority, 64);
+  WindowPrint(RunWindows.MessageBox, &at, TEXT_MODE_CENTRE, u"Can't find any FFs !");
+  EXPECT_EQ(ShowMessageBox(1, RunWindows.MessageBox), EFI_SUCCESS);
+  EXPECT_EQ(RunWindows.MessageBox->Priority, 64);
   ASSERT_EQ(gc->SetCalls().size(), 1u);
   EXPECT_TRUE(gc->SetCalls()[0].rect == (fake::GraphicsConsole::Rect{352, 241, 320, 152}));
   Pass();
   EXPECT_EQ(Screen(40, 12, 20), "Can't find any FFs !") << "the box covers the background";
   EXPECT_EQ(Screen(30, 8, 1), "?") << "its frame too";
 
-  EXPECT_EQ(ShowMessageBox(0, MessageBox), EFI_SUCCESS);
-  EXPECT_EQ(MessageBox->Priority, 16);
+  EXPECT_EQ(ShowMessageBox(0, RunWindows.MessageBox), EFI_SUCCESS);
+  EXPECT_EQ(RunWindows.MessageBox->Priority, 16);
   ASSERT_EQ(gc->ClearCalls().size(), 1u);
   EXPECT_TRUE(gc->ClearCalls()[0] == (fake::GraphicsConsole::Rect{352, 241, 320, 152}));
-  EXPECT_EQ(Row(MessageBox, 4, 40).substr(1, 38), std::string(38, ' '));
-  EXPECT_EQ(Attr(MessageBox, 5, 4), 0x1Fu);
+  EXPECT_EQ(Row(RunWindows.MessageBox, 4, 40).substr(1, 38), std::string(38, ' '));
+  EXPECT_EQ(Attr(RunWindows.MessageBox, 5, 4), 0x1Fu);
   Pass();
   EXPECT_EQ(Screen(40, 12, 20), std::string(20, ' ')) << "the background shows again";
 
@@ -680,17 +680,17 @@ TEST_F(BrowserTest, ReleaseFreesEverythingOnceAndResetForgetsWithoutFreeing) {
   VolumeWithFiles(3);
   Open(0);
   ReleaseFileBrowser();
-  EXPECT_EQ(VolumeCount, 0u);
-  EXPECT_EQ(BiosFileCount, 0u);
+  EXPECT_EQ(BiosFiles.VolumeCount, 0u);
+  EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
   EXPECT_EQ(plat.LivePoolCount(), baseline);
   EXPECT_EQ(fs->OpenHandles(), 0u);
   ReleaseFileBrowser();  // a second release finds nothing to do
 
-  ASSERT_EQ(ShowVolumeList(0, &VolumeSelection), EFI_SUCCESS);
-  EFI_HANDLE *buffer = VolumeHandles;
+  ASSERT_EQ(ShowVolumeList(0, &BrowserLists.VolumeSelection), EFI_SUCCESS);
+  EFI_HANDLE *buffer = BiosFiles.VolumeHandles;
   ResetVolumeList();
-  EXPECT_EQ(VolumeHandles, nullptr);
-  EXPECT_EQ(VolumeCount, 0u);
+  EXPECT_EQ(BiosFiles.VolumeHandles, nullptr);
+  EXPECT_EQ(BiosFiles.VolumeCount, 0u);
   EXPECT_TRUE(plat.IsLive(buffer)) << "reset leaves the release to its owner";
   gBS->FreePool(buffer);
 }
@@ -706,12 +706,12 @@ TEST_F(BrowserTest, ListsAndDateLineReachTheConsoleInTheirPlaces) {
   fake::Volume &v = VolumeWithFiles(8);
   v.Root().Find(u"FILE1.ROM")->modify = FsDate(2021, 3, 5);
   v.Root().Find(u"FILE8.ROM")->modify = FsDate(2020, 12, 25);
-  VolumeSelection = 2;
-  ASSERT_EQ(ShowVolumeList(1, &VolumeSelection), EFI_SUCCESS);
-  ASSERT_EQ(OpenBiosVolume(VolumeHandles[2]), EFI_SUCCESS);
-  FileSelection = 0;
-  ASSERT_EQ(ShowFileList(0, &FileSelection), EFI_SUCCESS);
-  ASSERT_EQ(ShowFileDate(&FileSelection), EFI_SUCCESS);
+  BrowserLists.VolumeSelection = 2;
+  ASSERT_EQ(ShowVolumeList(1, &BrowserLists.VolumeSelection), EFI_SUCCESS);
+  ASSERT_EQ(OpenBiosVolume(BiosFiles.VolumeHandles[2]), EFI_SUCCESS);
+  BrowserLists.FileSelection = 0;
+  ASSERT_EQ(ShowFileList(0, &BrowserLists.FileSelection), EFI_SUCCESS);
+  ASSERT_EQ(ShowFileDate(&BrowserLists.FileSelection), EFI_SUCCESS);
   Pass();
 
   EXPECT_EQ(Screen(0, 5, 21), "   fs0               ");
@@ -727,10 +727,10 @@ TEST_F(BrowserTest, ListsAndDateLineReachTheConsoleInTheirPlaces) {
 
   // Down to the last file scrolls the list by one row on the console.
   for (UINTN s = 1; s <= 7; s++) {
-    FileSelection = s;
-    ShowFileList(0, &FileSelection);
+    BrowserLists.FileSelection = s;
+    ShowFileList(0, &BrowserLists.FileSelection);
   }
-  ShowFileDate(&FileSelection);
+  ShowFileDate(&BrowserLists.FileSelection);
   Pass();
   EXPECT_EQ(Screen(0, 16, 16), " FILE2.ROM     ^");
   EXPECT_EQ(Screen(0, 22, 16), ">FILE8.ROM      ");

@@ -15,7 +15,7 @@
 #include "test/fake/fake.h"
 #include "test/fake/fs.h"
 #include "ui/browser.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/layout.h"
 #include "ui/screen.h"
 
@@ -33,13 +33,13 @@ void Check(bool ok) {
 
 // Every listed record obeys the caller's rule and can be drawn safely.
 void CheckList() {
-  Check((BiosFileList == nullptr) == (BiosFileCount == 0));
-  Check(BiosFileCount <= BIOS_DIRECTORY_MAX_ENTRIES);
-  for (UINTN i = 0; i < BiosFileCount; i++) {
-    const EFI_FILE_INFO *f = BiosFileList[i];
+  Check((BiosFiles.BiosFileList == nullptr) == (BiosFiles.BiosFileCount == 0));
+  Check(BiosFiles.BiosFileCount <= BIOS_DIRECTORY_MAX_ENTRIES);
+  for (UINTN i = 0; i < BiosFiles.BiosFileCount; i++) {
+    const EFI_FILE_INFO *f = BiosFiles.BiosFileList[i];
     Check(f != nullptr);
     Check((f->Attribute & EFI_FILE_DIRECTORY) == 0);
-    Check(f->FileSize != 0 && f->FileSize % BiosFileUnitSize == 0 && f->FileSize <= BiosFileMaxSize);
+    Check(f->FileSize != 0 && f->FileSize % BiosFiles.BiosFileUnitSize == 0 && f->FileSize <= BiosFiles.BiosFileMaxSize);
     Check(f->Size <= BIOS_FILE_INFO_SIZE);
     bool terminated = false;
     for (UINTN c = 0; c < (BIOS_FILE_INFO_SIZE - SIZE_OF_EFI_FILE_INFO) / 2 && !terminated; c++)
@@ -93,30 +93,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     root.AddRaw(std::move(rec));
   }
 
-  VolumeHandles = nullptr;
-  VolumeCount = VolumeSelection = VolumeListTop = 0;
-  RootDirectory = nullptr;
-  BiosFileList = nullptr;
-  BiosFileCount = FileSelection = FileListTop = 0;
-  BiosFileUnitSize = Le64(data);
-  BiosFileMaxSize = Le64(data + 8);
-  if (BiosFileMaxSize == 0) BiosFileMaxSize = ~0ULL;
+  BiosFiles.VolumeHandles = nullptr;
+  BiosFiles.VolumeCount = BrowserLists.VolumeSelection = BrowserLists.VolumeListTop = 0;
+  BiosFiles.RootDirectory = nullptr;
+  BiosFiles.BiosFileList = nullptr;
+  BiosFiles.BiosFileCount = BrowserLists.FileSelection = BrowserLists.FileListTop = 0;
+  BiosFiles.BiosFileUnitSize = Le64(data);
+  BiosFiles.BiosFileMaxSize = Le64(data + 8);
+  if (BiosFiles.BiosFileMaxSize == 0) BiosFiles.BiosFileMaxSize = ~0ULL;
 
-  if (ShowVolumeList(0, &VolumeSelection) == EFI_SUCCESS && VolumeCount == 1) {
+  if (ShowVolumeList(0, &BrowserLists.VolumeSelection) == EFI_SUCCESS && BiosFiles.VolumeCount == 1) {
     rig->volume->EndlessDirectories(data[16] & 0x80);
     if (data[16] & 0x7F) rig->plat.FailAllocation(data[16] & 0x7F);
-    OpenBiosVolume(VolumeHandles[0]);
+    OpenBiosVolume(BiosFiles.VolumeHandles[0]);
     rig->plat.FailAllocation(0);
     CheckList();
-    for (UINTN sel = 0; sel <= BiosFileCount && sel <= 66; sel++) {  // every row of a listing of records, not of an endless one
+    for (UINTN sel = 0; sel <= BiosFiles.BiosFileCount && sel <= 66; sel++) {  // every row of a listing of records, not of an endless one
       UINTN s = sel;
       if (ShowFileList(static_cast<BOOLEAN>(sel & 1), &s) == EFI_SUCCESS) {
-        Check(s < BiosFileCount);
-        for (UINTN r = 0; r < FileListWindow->Height; r++) CheckPrintable(FileListWindow, r);
+        Check(s < BiosFiles.BiosFileCount);
+        for (UINTN r = 0; r < RunWindows.FileListWindow->Height; r++) CheckPrintable(RunWindows.FileListWindow, r);
       }
-      if (ShowFileDate(&s) == EFI_SUCCESS && s < BiosFileCount) {
-        CheckPrintable(FileInfoWindow, 3);
-        CheckPrintable(FileInfoWindow, 4);
+      if (ShowFileDate(&s) == EFI_SUCCESS && s < BiosFiles.BiosFileCount) {
+        CheckPrintable(RunWindows.FileInfoWindow, 3);
+        CheckPrintable(RunWindows.FileInfoWindow, 4);
       }
     }
   }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "test/fake/fake.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 namespace {
 

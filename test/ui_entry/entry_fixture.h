@@ -4,8 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "test/fake/fake.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/entry.h"
+#include "ui/run.h"
 
 namespace entrytest {
 
@@ -15,11 +16,11 @@ class EntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     DriverLibForgetInterfaces();
-    RunActive = 0;
+    RunRecordForTest()->Active = 0;
     Image = Platform.NewImageHandle();
   }
   void TearDown() override {
-    RunActive = 0;
+    RunRecordForTest()->Active = 0;
     DriverLibForgetInterfaces();
   }
   UI_SCREEN_PROTOCOL *Installed(EFI_HANDLE Handle) {

@@ -4,7 +4,7 @@
 
 #include "entry_fixture.h"
 #include "test/fake/fake.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/entry.h"
 #include "ui/layout.h"
 #include "ui/run.h"
@@ -87,11 +87,11 @@ TEST_F(EntryTest, UnloadFailuresKeepTheRecord) {
   UI_SCREEN_PROTOCOL *Ui = Installed(Image);
 
   // While a run is active the code that runs must stay: refused, all installed.
-  RunActive = 1;
+  RunRecordForTest()->Active = 1;
   EXPECT_EQ(DriverUnload(Image), EFI_ACCESS_DENIED);
   EXPECT_EQ(Installed(Image), Ui);
   EXPECT_TRUE(Platform.IsLive(Ui));
-  RunActive = 0;
+  RunRecordForTest()->Active = 0;
 
   auto *Saved = Platform.BootServices()->UninstallProtocolInterface;
   Platform.BootServices()->UninstallProtocolInterface = RefuseUninstall;
@@ -116,7 +116,7 @@ TEST_F(EntryTest, RunSlotReachesTheRunAndUnloadWorksBetweenRuns) {
   UI_RUN_PARAMETERS Parameters = {};
   EXPECT_EQ(Ui->Run(Ui, &Parameters), EFI_NOT_FOUND);
   EXPECT_NE(Platform.ConsoleTranscript().find("LocateProtocol gAdvancedGcProtocolGuid error Not Found"), std::string::npos);
-  EXPECT_EQ(RunActive, 0);
+  EXPECT_EQ(ActiveRun(), nullptr);
   EXPECT_EQ(Platform.LoadedImage(Image)->Unload(Image), EFI_SUCCESS);
   EXPECT_EQ(Platform.LivePoolCount(), 0u);
 }

@@ -61,12 +61,12 @@ class ProtocolTest : public EntryTest {
     Platform.PushChar(u' ');
     EXPECT_EQ(Ui->Run(Ui, &Parameters), EFI_END_OF_MEDIA);
     EXPECT_TRUE(Ran);
-    EXPECT_EQ(RunActive, 0);
+    EXPECT_EQ(ActiveRun(), nullptr);
     Inside = nullptr;
   }
 
   // One repaint pass, as the timer runs it.
-  void Pass() { ScreenRepaint(RepaintEvent, nullptr); }
+  void Pass() { ScreenRepaint(CellScreen.RepaintEvent, nullptr); }
   CHAR16 CellChar(UI_WINDOW *W, UINTN Column, UINTN Row) { return W->CellChars[Row * W->Width + Column]; }
   UINT64 CellAttr(UI_WINDOW *W, UINTN Column, UINTN Row) { return W->CellAttrs[Row * W->Width + Column]; }
   std::u16string CellText(UI_WINDOW *W, UINTN Column, UINTN Row, UINTN N) {
@@ -106,9 +106,9 @@ TEST_F(ProtocolTest, PrintIntoTheMessageBoxLandsInsideTheBorderAndShowsTheBox) {
     Gcp->ClearLog();
     UI_TEXT_POSITION Position = At(UI_WINDOW_MESSAGE_BOX, 0, 0);
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"%s", u"OK"), 2u);
-    EXPECT_EQ(CellText(MessageBox, 1, 1, 2), u"OK");
-    EXPECT_EQ(CellAttr(MessageBox, 1, 1), 0x1Fu);
-    EXPECT_EQ(MessageBox->Priority, 64);
+    EXPECT_EQ(CellText(RunWindows.MessageBox, 1, 1, 2), u"OK");
+    EXPECT_EQ(CellAttr(RunWindows.MessageBox, 1, 1), 0x1Fu);
+    EXPECT_EQ(RunWindows.MessageBox->Priority, 64);
     ASSERT_EQ(Gcp->SetCalls().size(), 1u);
     EXPECT_TRUE((Gcp->SetCalls()[0].rect == fake::GraphicsConsole::Rect{352, 241, 320, 152}));
     // On the screen the box is in front: its first inner cell is column 31, row 9.
@@ -120,15 +120,15 @@ TEST_F(ProtocolTest, PrintIntoTheMessageBoxLandsInsideTheBorderAndShowsTheBox) {
     // flows around, and row 7 lies outside the box.
     Position.Row = 5;
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"x"), 1u);
-    EXPECT_EQ(CellChar(MessageBox, 1, 6), u'x');
+    EXPECT_EQ(CellChar(RunWindows.MessageBox, 1, 6), u'x');
     Position.Row = 6;
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"y"), 0u);
-    EXPECT_EQ(CellChar(MessageBox, 1, 7), u'\u2500');
+    EXPECT_EQ(CellChar(RunWindows.MessageBox, 1, 7), u'\u2500');
     Position.Row = 7;
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"y"), 0u);
     Position.Row = ~0ULL;  // must not wrap round to the top border
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"y"), 0u);
-    EXPECT_EQ(CellChar(MessageBox, 1, 0), u'\u2500');  // the top border is intact
+    EXPECT_EQ(CellChar(RunWindows.MessageBox, 1, 0), u'\u2500');  // the top border is intact
   });
 }
 
@@ -136,9 +136,9 @@ TEST_F(ProtocolTest, OtherSelectorsPrintIntoTheBoxWithoutTheRowShift) {
   RunWith([&] {
     UI_TEXT_POSITION Position = At(7, 3, 2);
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"hi"), 2u);
-    EXPECT_EQ(CellText(MessageBox, 3, 2, 2), u"hi");
-    EXPECT_EQ(CellAttr(MessageBox, 3, 2), 0x1Fu);
-    EXPECT_EQ(MessageBox->Priority, 64);
+    EXPECT_EQ(CellText(RunWindows.MessageBox, 3, 2, 2), u"hi");
+    EXPECT_EQ(CellAttr(RunWindows.MessageBox, 3, 2), 0x1Fu);
+    EXPECT_EQ(RunWindows.MessageBox->Priority, 64);
     Pass();
     EXPECT_EQ(Platform.RowAscii(10).substr(33, 2), "hi");
   });
@@ -150,7 +150,7 @@ TEST_F(ProtocolTest, AttributesAreMaskedToSevenBitsOrTheWindowDefault) {
       UINT32 Selector;
       UI_WINDOW *Window;
       UINT64 Default;
-    } Windows[] = {{1, VolumeListWindow, 0x0F}, {2, FileListWindow, 0x2F}, {3, FileInfoWindow, 0x0F}, {4, CallerWindow, 0x0F}};
+    } Windows[] = {{1, RunWindows.VolumeListWindow, 0x0F}, {2, RunWindows.FileListWindow, 0x2F}, {3, RunWindows.FileInfoWindow, 0x0F}, {4, RunWindows.CallerWindow, 0x0F}};
     for (auto &W : Windows) {
       SCOPED_TRACE(W.Selector);
       UI_TEXT_POSITION Position = At(W.Selector, 1, 4);
@@ -173,7 +173,7 @@ TEST_F(ProtocolTest, AttributesAreMaskedToSevenBitsOrTheWindowDefault) {
       EXPECT_EQ(Ui->Clear(W.Selector, nullptr), EFI_SUCCESS);
       EXPECT_EQ(CellAttr(W.Window, 0, 0), W.Default);
     }
-    EXPECT_EQ(MessageBox->Priority, 16);  // none of these touched the box
+    EXPECT_EQ(RunWindows.MessageBox->Priority, 16);  // none of these touched the box
     EXPECT_EQ(Ui->Clear(5, nullptr), EFI_INVALID_PARAMETER);
     EXPECT_EQ(Ui->Clear(0xFFFFFFFF, nullptr), EFI_INVALID_PARAMETER);
   });
@@ -191,9 +191,9 @@ TEST_F(ProtocolTest, ClearOfTheBoxHidesItAndTheWindowsBeneathReturn) {
 
     UINT64 Attribute = 0x4E;  // not used for the box
     EXPECT_EQ(Ui->Clear(0, &Attribute), EFI_SUCCESS);
-    EXPECT_EQ(MessageBox->Priority, 16);
-    EXPECT_EQ(CellChar(MessageBox, 1, 1), u' ');
-    EXPECT_EQ(CellAttr(MessageBox, 1, 1), 0x1Fu);
+    EXPECT_EQ(RunWindows.MessageBox->Priority, 16);
+    EXPECT_EQ(CellChar(RunWindows.MessageBox, 1, 1), u' ');
+    EXPECT_EQ(CellAttr(RunWindows.MessageBox, 1, 1), 0x1Fu);
     ASSERT_FALSE(Gcp->ClearCalls().empty());
     EXPECT_TRUE((Gcp->ClearCalls()[0] == fake::GraphicsConsole::Rect{352, 241, 320, 152}));
     EXPECT_TRUE(Gcp->Active().empty());
@@ -209,17 +209,17 @@ TEST_F(ProtocolTest, ClearLineRowsOfTheFileListAndTheBox) {
     UINT32 Red = 0x4C;
     Ui->Print(&Position, &Red, u"last row");
     EXPECT_EQ(Ui->ClearLine(2, 7, nullptr), EFI_INVALID_PARAMETER);
-    EXPECT_EQ(CellText(FileListWindow, 0, 6, 8), u"last row");
+    EXPECT_EQ(CellText(RunWindows.FileListWindow, 0, 6, 8), u"last row");
     EXPECT_EQ(Ui->ClearLine(2, 6, nullptr), EFI_SUCCESS);
-    for (UINTN Column = 0; Column < FileListWindow->Width; Column++) {
-      EXPECT_EQ(CellChar(FileListWindow, Column, 6), u' ');
-      EXPECT_EQ(CellAttr(FileListWindow, Column, 6), 0x2Fu);
+    for (UINTN Column = 0; Column < RunWindows.FileListWindow->Width; Column++) {
+      EXPECT_EQ(CellChar(RunWindows.FileListWindow, Column, 6), u' ');
+      EXPECT_EQ(CellAttr(RunWindows.FileListWindow, Column, 6), 0x2Fu);
     }
     // Selector 0 has no row shift here: row 0 is the box's top border.
     UINT64 Attribute = 0x8A;
     EXPECT_EQ(Ui->ClearLine(0, 0, &Attribute), EFI_SUCCESS);
-    EXPECT_EQ(CellChar(MessageBox, 0, 0), u' ');
-    EXPECT_EQ(CellAttr(MessageBox, 5, 0), 0x0Au);
+    EXPECT_EQ(CellChar(RunWindows.MessageBox, 0, 0), u' ');
+    EXPECT_EQ(CellAttr(RunWindows.MessageBox, 5, 0), 0x0Au);
     EXPECT_EQ(Ui->ClearLine(0, 8, nullptr), EFI_INVALID_PARAMETER);
     EXPECT_EQ(Ui->ClearLine(5, 0, nullptr), EFI_INVALID_PARAMETER);
   });
@@ -245,25 +245,25 @@ TEST_F(ProtocolTest, PrintModesAndCentring) {
     // caller's column, even one outside the window: 21 * 50 / 100 = 10.
     UI_TEXT_POSITION Position = At(UI_WINDOW_FILE_LIST, 500, 3, TEXT_MODE_CENTRE);
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"mid"), 3u);
-    EXPECT_EQ(CellText(FileListWindow, 9, 3, 3), u"mid");
+    EXPECT_EQ(CellText(RunWindows.FileListWindow, 9, 3, 3), u"mid");
     // Other selectors centre on the caller's column, in the box.
     Position = At(6, 12, 3, TEXT_MODE_CENTRE);
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"abcd"), 4u);
-    EXPECT_EQ(CellText(MessageBox, 10, 3, 4), u"abcd");
+    EXPECT_EQ(CellText(RunWindows.MessageBox, 10, 3, 4), u"abcd");
 
     // Right-aligned: ends Column cells before the end of the text area (77 wide).
     Position = At(UI_WINDOW_CALLER, 0, 1, TEXT_MODE_RIGHT);
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"end"), 3u);
-    EXPECT_EQ(CellText(CallerWindow, 74, 1, 3), u"end");
+    EXPECT_EQ(CellText(RunWindows.CallerWindow, 74, 1, 3), u"end");
     // Wrapping continues on the next row; an unknown mode writes left-aligned and stops.
     Position = At(UI_WINDOW_CALLER, 75, 2, TEXT_MODE_WRAP);
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"wrap"), 4u);
-    EXPECT_EQ(CellText(CallerWindow, 75, 2, 2), u"wr");
-    EXPECT_EQ(CellText(CallerWindow, 0, 3, 2), u"ap");
+    EXPECT_EQ(CellText(RunWindows.CallerWindow, 75, 2, 2), u"wr");
+    EXPECT_EQ(CellText(RunWindows.CallerWindow, 0, 3, 2), u"ap");
     Position = At(UI_WINDOW_CALLER, 75, 4, 9);
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"left"), 2u);
-    EXPECT_EQ(CellText(CallerWindow, 75, 4, 2), u"le");
-    EXPECT_EQ(CellChar(CallerWindow, 0, 5), u' ');
+    EXPECT_EQ(CellText(RunWindows.CallerWindow, 75, 4, 2), u"le");
+    EXPECT_EQ(CellChar(RunWindows.CallerWindow, 0, 5), u' ');
   });
 }
 
@@ -271,11 +271,11 @@ TEST_F(ProtocolTest, PrintFormatsAtMostThreeHundredNineteenCharacters) {
   RunWith([&] {
     UI_TEXT_POSITION Position = At(UI_WINDOW_CALLER, 0, 0, TEXT_MODE_WRAP);
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"%a %r %5d|", "File", EFI_NOT_FOUND, (UINT64)42), 21u);
-    EXPECT_EQ(CellText(CallerWindow, 0, 0, 21), u"File Not Found    42|");
+    EXPECT_EQ(CellText(RunWindows.CallerWindow, 0, 0, 21), u"File Not Found    42|");
     std::u16string Long(400, u'q');
     EXPECT_EQ(Ui->Print(&Position, nullptr, u"%s", Long.c_str()), 319u);
-    EXPECT_EQ(CellChar(CallerWindow, 318 % 77, 318 / 77), u'q');
-    EXPECT_EQ(CellChar(CallerWindow, 319 % 77, 319 / 77), u' ');
+    EXPECT_EQ(CellChar(RunWindows.CallerWindow, 318 % 77, 318 / 77), u'q');
+    EXPECT_EQ(CellChar(RunWindows.CallerWindow, 319 % 77, 319 / 77), u' ');
   });
 }
 
@@ -285,7 +285,7 @@ TEST_F(ProtocolTest, RunsDoNotNestAndTheDriverStaysLoadedDuringARun) {
     EXPECT_EQ(Ui->Run(Ui, &Parameters), EFI_ACCESS_DENIED);
     EXPECT_EQ(DriverUnload(Image), EFI_ACCESS_DENIED);
     EXPECT_EQ(Installed(Image), Ui);
-    EXPECT_EQ(RunActive, 1);
+    EXPECT_NE(ActiveRun(), nullptr);
   });
   // The next run works as the first did.
   RunWith([&] { EXPECT_EQ(Ui->ClearLine(4, 0, nullptr), EFI_SUCCESS); });
@@ -294,13 +294,13 @@ TEST_F(ProtocolTest, RunsDoNotNestAndTheDriverStaysLoadedDuringARun) {
 TEST_F(ProtocolTest, ProgressIsDrawnOnlyDuringARun) {
   // A one-pixel stand-in for the blank bar segment, so drawing shows up as Blt calls.
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL Pixel = {1, 2, 3, 0};
-  PICTURE Saved = BarBlankPicture[0];
+  PICTURE Saved = Pictures.BarBlankPicture[0];
   auto WithSegment = [&](auto Body) {
-    BarBlankPicture[0].Width = 1;
-    BarBlankPicture[0].Height = 1;
-    BarBlankPicture[0].Pixels = &Pixel;
+    Pictures.BarBlankPicture[0].Width = 1;
+    Pictures.BarBlankPicture[0].Height = 1;
+    Pictures.BarBlankPicture[0].Pixels = &Pixel;
     Body();
-    BarBlankPicture[0] = Saved;
+    Pictures.BarBlankPicture[0] = Saved;
   };
   WithSegment([&] {
     Gop->ClearCalls();

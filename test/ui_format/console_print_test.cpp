@@ -3,7 +3,7 @@
 
 #include "test/fake/fake.h"
 #include "format_support.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 using uitest::Ascii;
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "ui/bmp.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 EFI_BOOT_SERVICES *gBS;
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fake/fake.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 namespace picture_test {
 

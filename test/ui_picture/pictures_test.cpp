@@ -7,7 +7,6 @@
 #include "test_fv.h"
 #include "fake/gop.h"
 #include "ui/pictures.h"
-#include "ui/run.h"
 #include "ui/section.h"
 
 namespace picture_test {
@@ -22,13 +21,13 @@ struct Named {
 // Every picture, with a name for messages; picture i is drawn in colour i.
 std::vector<Named> AllPictures() {
   std::vector<Named> all;
-  for (UINTN d = 0; d < 10; d++) all.push_back({DigitPictures, d, "digit" + std::to_string(d)});
-  for (UINTN s = 0; s < 4; s++) all.push_back({BarPictures, s, "bar" + std::to_string(s)});
-  all.push_back({MarkPictureA, 0, "markA"});
-  all.push_back({MarkPictureB, 0, "markB"});
-  all.push_back({ProgressSuffixPicture, 0, "suffix"});
-  all.push_back({BarBlankPicture, 0, "barBlank"});
-  all.push_back({DigitBlankPicture, 0, "digitBlank"});
+  for (UINTN d = 0; d < 10; d++) all.push_back({Pictures.DigitPictures, d, "digit" + std::to_string(d)});
+  for (UINTN s = 0; s < 4; s++) all.push_back({Pictures.BarPictures, s, "bar" + std::to_string(s)});
+  all.push_back({Pictures.MarkPictureA, 0, "markA"});
+  all.push_back({Pictures.MarkPictureB, 0, "markB"});
+  all.push_back({Pictures.ProgressSuffixPicture, 0, "suffix"});
+  all.push_back({Pictures.BarBlankPicture, 0, "barBlank"});
+  all.push_back({Pictures.DigitBlankPicture, 0, "digitBlank"});
   return all;
 }
 
@@ -61,13 +60,11 @@ class PicturesTest : public PlatformTest {
       p.table[p.index].Width = p.table[p.index].Height = 0;
       p.table[p.index].Pixels = nullptr;
     }
-    GraphicsOutput = gop_.Protocol();
     EFI_HANDLE h = nullptr;
     EXPECT_EQ(platform_.Install(&h, gFirmwareVolumeProtocolGuid, volume_.Protocol()), EFI_SUCCESS);
   }
   ~PicturesTest() override {
     FreePictures();
-    GraphicsOutput = nullptr;
   }
 
   // Puts every picture into the volume as a solid 24-bit bitmap; widths by
@@ -116,15 +113,14 @@ using Drawing = std::vector<std::tuple<std::string, UINTN, UINTN>>;
 
 TEST_F(PicturesTest, LoadsNothingWithoutAGraphicsOutput) {
   Publish();
-  GraphicsOutput = nullptr;
-  EXPECT_EQ(LoadPictures(), EFI_SUCCESS);
+  EXPECT_EQ(LoadPictures(nullptr), EFI_SUCCESS);
   EXPECT_TRUE(volume_.Reads().empty());
-  EXPECT_EQ(DigitPictures[0].Pixels, nullptr);
+  EXPECT_EQ(Pictures.DigitPictures[0].Pixels, nullptr);
 }
 
 TEST_F(PicturesTest, LoadsEveryPictureFromItsTablesFileAndFreesThem) {
   Publish({{"markA", 15}});
-  EXPECT_EQ(LoadPictures(), EFI_SUCCESS);
+  EXPECT_EQ(LoadPictures(gop_.Protocol()), EFI_SUCCESS);
 
   // Section k of the file named by each table's first GUID, in table order.
   std::vector<Named> all = AllPictures();
@@ -137,7 +133,7 @@ TEST_F(PicturesTest, LoadsEveryPictureFromItsTablesFileAndFreesThem) {
     EXPECT_EQ(p.Height, 16u);
     EXPECT_TRUE(Same(p.Pixels[p.Width * 16 - 1], ColourOf(i))) << all[i].name;
   }
-  EXPECT_EQ(MarkPictureA[0].Width, 15u);
+  EXPECT_EQ(Pictures.MarkPictureA[0].Width, 15u);
   EXPECT_EQ(platform_.LivePoolCount(), baselinePool_ + all.size()) << "one pixel array per picture, section buffers released";
 
   FreePictures();
@@ -149,27 +145,27 @@ TEST_F(PicturesTest, LoadsEveryPictureFromItsTablesFileAndFreesThem) {
 
 TEST_F(PicturesTest, APictureThatFailsStaysEmptyAndTheOthersLoad) {
   Publish();
-  volume_.RemoveSection(DigitPictures[0].Guid, 5);
+  volume_.RemoveSection(Pictures.DigitPictures[0].Guid, 5);
   // The second bar style is not a bitmap at all.
   TestVolume broken;
-  broken.AddFile(BarPictures[0].Guid, {SolidBmp(9, 16, ColourOf(10)), {'B', 'M', 0, 0}});
+  broken.AddFile(Pictures.BarPictures[0].Guid, {SolidBmp(9, 16, ColourOf(10)), {'B', 'M', 0, 0}});
   EFI_HANDLE h = nullptr;
   platform_.Install(&h, gFirmwareVolumeProtocolGuid, broken.Protocol());  // listed after the first volume
-  volume_.RemoveSection(BarPictures[0].Guid, 1);
-  volume_.RemoveSection(BarPictures[0].Guid, 0);
+  volume_.RemoveSection(Pictures.BarPictures[0].Guid, 1);
+  volume_.RemoveSection(Pictures.BarPictures[0].Guid, 0);
 
-  EXPECT_EQ(LoadPictures(), EFI_SUCCESS);
-  EXPECT_EQ(DigitPictures[5].Pixels, nullptr);
-  EXPECT_EQ(DigitPictures[5].Width, 0u);
-  EXPECT_EQ(BarPictures[1].Pixels, nullptr);
-  EXPECT_NE(BarPictures[0].Pixels, nullptr) << "found in the second volume";
-  EXPECT_NE(DigitPictures[6].Pixels, nullptr);
-  EXPECT_NE(DigitBlankPicture[0].Pixels, nullptr);
+  EXPECT_EQ(LoadPictures(gop_.Protocol()), EFI_SUCCESS);
+  EXPECT_EQ(Pictures.DigitPictures[5].Pixels, nullptr);
+  EXPECT_EQ(Pictures.DigitPictures[5].Width, 0u);
+  EXPECT_EQ(Pictures.BarPictures[1].Pixels, nullptr);
+  EXPECT_NE(Pictures.BarPictures[0].Pixels, nullptr) << "found in the second volume";
+  EXPECT_NE(Pictures.DigitPictures[6].Pixels, nullptr);
+  EXPECT_NE(Pictures.DigitBlankPicture[0].Pixels, nullptr);
 }
 
 TEST_F(PicturesTest, CornerMarkSitsOnRow80WithOneColumnBetweenPictures) {
   Publish({{"markA", 12}, {"digit4", 7}, {"markB", 4}, {"digit0", 9}, {"digit3", 8}});
-  LoadPictures();
+  LoadPictures(gop_.Protocol());
   DrawCornerMark();
   EXPECT_EQ(Drawn(), (Drawing{{"markA", 930, 80}, {"digit4", 943, 80}, {"markB", 951, 80}, {"digit0", 956, 80}, {"digit3", 966, 80}}));
   // On the screen: the columns between pictures stay as they were.
@@ -183,7 +179,7 @@ TEST_F(PicturesTest, CornerMarkSitsOnRow80WithOneColumnBetweenPictures) {
 
 TEST_F(PicturesTest, FrameDrawsOneHundredBlankSegmentsAndFourBlankDigits) {
   Publish({{"barBlank", 9}, {"digitBlank", 10}});
-  LoadPictures();
+  LoadPictures(gop_.Protocol());
   DrawProgressBarFrame();
   Drawing want;
   for (UINTN k = 0; k < 100; k++) want.emplace_back("barBlank", 62 + k * 9, 629);
@@ -195,7 +191,7 @@ TEST_F(PicturesTest, FrameDrawsOneHundredBlankSegmentsAndFourBlankDigits) {
 TEST_F(PicturesTest, ProgressDrawsOneSegmentTheDigitsAndTheSuffix) {
   // Bars 9 wide except style 2, which must not move the positions.
   Publish({{"bar2", 5}});
-  LoadPictures();
+  LoadPictures(gop_.Protocol());
   struct {
     UINT8 percent;
     UINT32 style;
@@ -219,7 +215,7 @@ TEST_F(PicturesTest, DigitPositionsFollowTheDrawnDigitsWidths) {
   std::map<std::string, UINTN> widths;
   for (int d = 0; d < 10; d++) widths["digit" + std::to_string(d)] = 5 + d;
   Publish(widths);
-  LoadPictures();
+  LoadPictures(gop_.Protocol());
   DrawProgressStep(42, 1);
   // No hundreds: digit 0's width (5) still counts; then digit 4's (9).
   EXPECT_EQ(Drawn(), (Drawing{{"bar1", 440, 629}, {"digit4", 925, 607}, {"digit2", 935, 607}, {"suffix", 952, 607}}));
@@ -229,11 +225,11 @@ TEST_F(PicturesTest, DigitPositionsFollowTheDrawnDigitsWidths) {
 
 TEST_F(PicturesTest, AMissingDigitLeavesItsPlaceAlone) {
   Publish();
-  LoadPictures();
+  LoadPictures(gop_.Protocol());
   FreePictures();  // an earlier run saw digit 7 ten pixels wide
-  volume_.RemoveSection(DigitPictures[0].Guid, 7);
-  LoadPictures();
-  ASSERT_EQ(DigitPictures[7].Pixels, nullptr);
+  volume_.RemoveSection(Pictures.DigitPictures[0].Guid, 7);
+  LoadPictures(gop_.Protocol());
+  ASSERT_EQ(Pictures.DigitPictures[7].Pixels, nullptr);
 
   DrawProgressStep(7, 0);
   EXPECT_EQ(Drawn(), (Drawing{{"bar0", 125, 629}, {"digit0", 930, 607}, {"suffix", 952, 607}}));
@@ -248,10 +244,10 @@ TEST_F(PicturesTest, AMissingDigitLeavesItsPlaceAlone) {
 
 TEST_F(PicturesTest, DrawPictureSendsOnlyColoursAndReleasesItsBuffer) {
   Publish();
-  LoadPictures();
+  LoadPictures(gop_.Protocol());
   // The decoder leaves Reserved unwritten; whatever is there must not reach Blt.
-  for (UINTN i = 0; i < DigitPictures[3].Width * DigitPictures[3].Height; i++) DigitPictures[3].Pixels[i].Reserved = 0x5A;
-  DrawPicture(DigitPictures, 3, 100, 200);
+  for (UINTN i = 0; i < Pictures.DigitPictures[3].Width * Pictures.DigitPictures[3].Height; i++) Pictures.DigitPictures[3].Pixels[i].Reserved = 0x5A;
+  DrawPicture(Pictures.DigitPictures, 3, 100, 200);
   ASSERT_EQ(gop_.Calls().size(), 1u);
   const fake::Gop::BltCall &c = gop_.Calls()[0];
   EXPECT_EQ(c.op, EfiBltBufferToVideo);
@@ -266,7 +262,7 @@ TEST_F(PicturesTest, DrawPictureSendsOnlyColoursAndReleasesItsBuffer) {
   // Without pool the picture is skipped.
   gop_.ClearCalls();
   platform_.FailAllocation(1);
-  DrawPicture(DigitPictures, 3, 100, 200);
+  DrawPicture(Pictures.DigitPictures, 3, 100, 200);
   EXPECT_TRUE(gop_.Calls().empty());
 }
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "fake/fake.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 
 namespace picture_test {
 namespace {

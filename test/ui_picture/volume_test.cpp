@@ -5,7 +5,6 @@
 #include "test_fv.h"
 #include "fake/gop.h"
 #include "ui/pictures.h"
-#include "ui/run.h"
 #include "ui/section.h"
 
 namespace picture_test {
@@ -14,15 +13,13 @@ namespace {
 class VolumeTest : public PlatformTest {
  protected:
   VolumeTest() {
-    for (PICTURE *t : {DigitPictures, BarPictures, MarkPictureA, MarkPictureB, ProgressSuffixPicture, BarBlankPicture, DigitBlankPicture}) {
-      UINTN n = t == DigitPictures ? 10 : t == BarPictures ? 4 : 1;
+    for (PICTURE *t : {Pictures.DigitPictures, Pictures.BarPictures, Pictures.MarkPictureA, Pictures.MarkPictureB, Pictures.ProgressSuffixPicture, Pictures.BarBlankPicture, Pictures.DigitBlankPicture}) {
+      UINTN n = t == Pictures.DigitPictures ? 10 : t == Pictures.BarPictures ? 4 : 1;
       for (UINTN i = 0; i < n; i++) t[i] = PICTURE{t[i].Guid, 0, 0, nullptr};
     }
-    GraphicsOutput = gop_.Protocol();
   }
   ~VolumeTest() override {
     FreePictures();
-    GraphicsOutput = nullptr;
   }
   // The artwork bitmap's pixels as Pillow read them: R, G, B top row first.
   static std::vector<UINT8> Artwork(const char *name, UINT32 *w, UINT32 *h) {
@@ -53,10 +50,10 @@ TEST_F(VolumeTest, RunDrawsOurArtworkFromThePackedVolume) {
   EFI_HANDLE h = nullptr;
   ASSERT_EQ(platform_.Install(&h, gFirmwareVolumeProtocolGuid, volume.Protocol()), EFI_SUCCESS);
 
-  LoadPictures();
-  for (UINTN d = 0; d < 10; d++) EXPECT_NE(DigitPictures[d].Pixels, nullptr) << d;
-  for (UINTN s = 0; s < 4; s++) EXPECT_NE(BarPictures[s].Pixels, nullptr) << s;
-  for (PICTURE *p : {MarkPictureA, MarkPictureB, ProgressSuffixPicture, BarBlankPicture, DigitBlankPicture}) EXPECT_NE(p[0].Pixels, nullptr);
+  LoadPictures(gop_.Protocol());
+  for (UINTN d = 0; d < 10; d++) EXPECT_NE(Pictures.DigitPictures[d].Pixels, nullptr) << d;
+  for (UINTN s = 0; s < 4; s++) EXPECT_NE(Pictures.BarPictures[s].Pixels, nullptr) << s;
+  for (PICTURE *p : {Pictures.MarkPictureA, Pictures.MarkPictureB, Pictures.ProgressSuffixPicture, Pictures.BarBlankPicture, Pictures.DigitBlankPicture}) EXPECT_NE(p[0].Pixels, nullptr);
 
   // The corner mark reads V4.03 from X = 930: widths 12, 10, 4, 10, 10.
   DrawCornerMark();

@@ -6,7 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include "test/fake/fake.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/layout.h"
 #include "ui/screen.h"
 #include "ui/window_text.h"
@@ -24,29 +24,29 @@ struct RunScreen {
     gRT = p.RuntimeServices();
     if (InitialDrawFunction() != EFI_SUCCESS) abort();
     // The pointer layer as the run prepares it: full screen, every cell transparent.
-    if (WindowCreate(ScreenColumns, ScreenRows, ScreenColumns, 0x4F, &pointer) != EFI_SUCCESS) abort();
-    for (UINTN i = 0; i < ScreenColumns * ScreenRows; i++) pointer->CellFlags[i] = CELL_TRANSPARENT;
+    if (WindowCreate(CellScreen.ScreenColumns, CellScreen.ScreenRows, CellScreen.ScreenColumns, 0x4F, &pointer) != EFI_SUCCESS) abort();
+    for (UINTN i = 0; i < CellScreen.ScreenColumns * CellScreen.ScreenRows; i++) pointer->CellFlags[i] = CELL_TRANSPARENT;
     pointer->Priority = 80;
     UINT64 black = 0x0F, green = 0x2F;
-    WindowClear(VolumeListWindow, &black);
-    WindowClear(FileListWindow, &green);
-    WindowClear(FileInfoWindow, &black);
-    WindowClear(CallerWindow, &black);
+    WindowClear(RunWindows.VolumeListWindow, &black);
+    WindowClear(RunWindows.FileListWindow, &green);
+    WindowClear(RunWindows.FileInfoWindow, &black);
+    WindowClear(RunWindows.CallerWindow, &black);
     UI_CELL_POSITION pos = {0, 0, 0x0F};
-    WindowPrint(VolumeListWindow, &pos, TEXT_MODE_LEFT, u"Total FFS : %d", (UINT64)2);
+    WindowPrint(RunWindows.VolumeListWindow, &pos, TEXT_MODE_LEFT, u"Total FFS : %d", (UINT64)2);
     pos = {0, 1, 0x1F};
-    WindowPrint(VolumeListWindow, &pos, TEXT_MODE_LEFT, u"  %cfs%d  ", (UINT64)0x25BA, (UINT64)0);
+    WindowPrint(RunWindows.VolumeListWindow, &pos, TEXT_MODE_LEFT, u"  %cfs%d  ", (UINT64)0x25BA, (UINT64)0);
     pos = {0, 2, 0x0F};
-    WindowPrint(VolumeListWindow, &pos, TEXT_MODE_LEFT, u"   fs%d  ", (UINT64)1);
+    WindowPrint(RunWindows.VolumeListWindow, &pos, TEXT_MODE_LEFT, u"   fs%d  ", (UINT64)1);
     pos = {0, 0, 0x0F};
-    WindowPrint(FileInfoWindow, &pos, TEXT_MODE_LEFT, u"File Date    : %s", u"BIOS.ROM (01/02/2024) ");
-    p.FireTimer(RepaintEvent);
-    p.FireTimer(RepaintEvent);
+    WindowPrint(RunWindows.FileInfoWindow, &pos, TEXT_MODE_LEFT, u"File Date    : %s", u"BIOS.ROM (01/02/2024) ");
+    p.FireTimer(CellScreen.RepaintEvent);
+    p.FireTimer(CellScreen.RepaintEvent);
     p.ClearConsoleLog();
   }
   ~RunScreen() {
     WindowDestroy(pointer);
-    UI_WINDOW **windows[] = {&CallerWindow, &FileInfoWindow, &FileListWindow, &VolumeListWindow, &MessageBox, &BackgroundWindow};
+    UI_WINDOW **windows[] = {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow, &RunWindows.VolumeListWindow, &RunWindows.MessageBox, &RunWindows.BackgroundWindow};
     for (UI_WINDOW **w : windows) {
       WindowDestroy(*w);
       *w = nullptr;
@@ -71,17 +71,17 @@ uint64_t OutputStrings(const fake::Platform &p) {
 void BM_IdlePass(benchmark::State &state) {
   RunScreen s;
   uint64_t chars0 = s.p.CharactersWritten();
-  for (auto _ : state) ScreenRepaint(RepaintEvent, nullptr);
+  for (auto _ : state) ScreenRepaint(CellScreen.RepaintEvent, nullptr);
   s.Report(state, s.p.ConsoleLog().size(), s.p.CharactersWritten() - chars0, OutputStrings(s.p));
 }
 
 void BM_OneChangedCell(benchmark::State &state) {
   RunScreen s;
   uint64_t chars0 = s.p.CharactersWritten(), calls = 0, outputs = 0;
-  CHAR16 *cell = &CallerWindow->CellChars[3 * CallerWindow->Width + 10];
+  CHAR16 *cell = &RunWindows.CallerWindow->CellChars[3 * RunWindows.CallerWindow->Width + 10];
   for (auto _ : state) {
     *cell = *cell == u'x' ? u'y' : u'x';
-    ScreenRepaint(RepaintEvent, nullptr);
+    ScreenRepaint(CellScreen.RepaintEvent, nullptr);
     state.PauseTiming();
     calls += s.p.ConsoleLog().size();
     outputs += OutputStrings(s.p);

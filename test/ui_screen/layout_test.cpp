@@ -26,7 +26,7 @@ class Layout : public ScreenTest {
   }
 
   void ExpectLayoutOnConsole(bool blank = true) {
-    UINTN cols = ScreenColumns, rows = ScreenRows;
+    UINTN cols = CellScreen.ScreenColumns, rows = CellScreen.ScreenRows;
     int wrong = 0;
     for (UINTN y = 0; y < rows; y++)
       for (UINTN x = 0; x < cols; x++) {
@@ -58,9 +58,9 @@ TEST_F(Layout, TheWindowsHaveTheirGeometryAndPriorities) {
     UINTN width, height, text, col, row;
     UINT8 prio;
   } want[] = {
-      {BackgroundWindow, 100, 27, 100, 0, 0, 32}, {VolumeListWindow, 21, 5, 16, 0, 5, 48},
-      {FileListWindow, 21, 7, 16, 0, 16, 48},     {FileInfoWindow, 77, 5, 77, 22, 5, 48},
-      {CallerWindow, 77, 7, 77, 22, 16, 48},      {MessageBox, 40, 8, 40, 30, 8, 16},
+      {RunWindows.BackgroundWindow, 100, 27, 100, 0, 0, 32}, {RunWindows.VolumeListWindow, 21, 5, 16, 0, 5, 48},
+      {RunWindows.FileListWindow, 21, 7, 16, 0, 16, 48},     {RunWindows.FileInfoWindow, 77, 5, 77, 22, 5, 48},
+      {RunWindows.CallerWindow, 77, 7, 77, 22, 16, 48},      {RunWindows.MessageBox, 40, 8, 40, 30, 8, 16},
   };
   for (auto &e : want) {
     ASSERT_NE(e.w, nullptr);
@@ -72,24 +72,24 @@ TEST_F(Layout, TheWindowsHaveTheirGeometryAndPriorities) {
     EXPECT_EQ(e.w->Priority, e.prio);
   }
   // Created in the layout's order: the message box is the newest.
-  EXPECT_EQ(WindowList.ForwardLink, &MessageBox->Link);
-  EXPECT_EQ(WindowList.BackLink, &BackgroundWindow->Link);
-  for (UINTN i = 0; i < 100 * 27; i++) ASSERT_EQ(BackgroundWindow->CellFlags[i] & CELL_PROTECTED, 0) << i;
-  EXPECT_EQ(MessageBox->CellChars[0], u'\x250C');
-  EXPECT_EQ(MessageBox->CellFlags[0] & CELL_PROTECTED, CELL_PROTECTED);
+  EXPECT_EQ(CellScreen.WindowList.ForwardLink, &RunWindows.MessageBox->Link);
+  EXPECT_EQ(CellScreen.WindowList.BackLink, &RunWindows.BackgroundWindow->Link);
+  for (UINTN i = 0; i < 100 * 27; i++) ASSERT_EQ(RunWindows.BackgroundWindow->CellFlags[i] & CELL_PROTECTED, 0) << i;
+  EXPECT_EQ(RunWindows.MessageBox->CellChars[0], u'\x250C');
+  EXPECT_EQ(RunWindows.MessageBox->CellFlags[0] & CELL_PROTECTED, CELL_PROTECTED);
 }
 
 TEST_F(Layout, WithoutTheHundredColumnModeTheScreenIsEightyByTwentyOne) {
   p.SetTextModes({{80, 25}});
   ASSERT_EQ(InitialDrawFunction(), EFI_SUCCESS);
-  EXPECT_EQ(ScreenColumns, 80u);
-  EXPECT_EQ(ScreenRows, 21u);
-  EXPECT_EQ(FileInfoWindow->Width, 57u);
-  EXPECT_EQ(CallerWindow->Width, 57u);
-  EXPECT_EQ(MessageBox->Width, 32u);
-  EXPECT_EQ(MessageBox->Height, 6u);
-  EXPECT_EQ(MessageBox->Column, 24u);
-  EXPECT_EQ(MessageBox->Row, 6u);
+  EXPECT_EQ(CellScreen.ScreenColumns, 80u);
+  EXPECT_EQ(CellScreen.ScreenRows, 21u);
+  EXPECT_EQ(RunWindows.FileInfoWindow->Width, 57u);
+  EXPECT_EQ(RunWindows.CallerWindow->Width, 57u);
+  EXPECT_EQ(RunWindows.MessageBox->Width, 32u);
+  EXPECT_EQ(RunWindows.MessageBox->Height, 6u);
+  EXPECT_EQ(RunWindows.MessageBox->Column, 24u);
+  EXPECT_EQ(RunWindows.MessageBox->Row, 6u);
   MESSAGE_BOX_AREA a;
   MessageBoxArea(&a);
   EXPECT_EQ(a.X, 304u);
@@ -104,7 +104,7 @@ TEST_F(Layout, TheScreenIsRightEvenWhenRepaintsInterruptItsConstruction) {
   static fake::Platform *platform;
   platform = &p;
   auto fire = [] {
-    if (RepaintEvent) platform->FireTimer(RepaintEvent);
+    if (CellScreen.RepaintEvent) platform->FireTimer(CellScreen.RepaintEvent);
   };
   p.OnServiceCall(fire);
   ScreenPreemptionHook = fire;
@@ -137,7 +137,7 @@ TEST_F(Layout, EveryAllocationFailureIsReturnedAndTheCleanUpReleasesAll) {
 TEST_F(Layout, TheBackgroundsFormerBorderTakesText) {
   ASSERT_EQ(InitialDrawFunction(), EFI_SUCCESS);
   UI_CELL_POSITION pos = {0, 0, 0x0E};
-  EXPECT_EQ(WindowPrint(BackgroundWindow, &pos, TEXT_MODE_LEFT, u"Tarvex"), 6u);
+  EXPECT_EQ(WindowPrint(RunWindows.BackgroundWindow, &pos, TEXT_MODE_LEFT, u"Tarvex"), 6u);
   Pass();
   EXPECT_EQ(Text(0, 0, 7), "Tarvex ");
   EXPECT_EQ(Attr(0, 0), 0x0E);
@@ -146,13 +146,13 @@ TEST_F(Layout, TheBackgroundsFormerBorderTakesText) {
 TEST_F(Layout, TheMessageBoxCoversTheWindowsWhileShownAndGivesThemBack) {
   ASSERT_EQ(InitialDrawFunction(), EFI_SUCCESS);
   UI_CELL_POSITION info = {0, 3, CELL_KEEP_ATTRIBUTE};
-  WindowPrint(FileInfoWindow, &info, TEXT_MODE_LEFT, u"%s", u"File Date    : BIOS.ROM (01/02/2024) with a long tail");
+  WindowPrint(RunWindows.FileInfoWindow, &info, TEXT_MODE_LEFT, u"%s", u"File Date    : BIOS.ROM (01/02/2024) with a long tail");
   Pass();
   std::string before = Row(8);
   // Shown as the protocol's Print does it: a write, then priority 64.
   UI_CELL_POSITION pos = {0, 1, 0x1F};
-  EXPECT_EQ(WindowPrint(MessageBox, &pos, TEXT_MODE_LEFT, u"Hi"), 2u);
-  EXPECT_EQ(WindowSetPriority(MessageBox, 64), EFI_SUCCESS);
+  EXPECT_EQ(WindowPrint(RunWindows.MessageBox, &pos, TEXT_MODE_LEFT, u"Hi"), 2u);
+  EXPECT_EQ(WindowSetPriority(RunWindows.MessageBox, 64), EFI_SUCCESS);
   Pass();
   EXPECT_EQ(p.RowText(8).substr(30, 40), u"\x250C" + std::u16string(38, u'\x2500') + u"\x2510");
   EXPECT_EQ(Text(30, 9, 5), std::string("#Hi  "));
@@ -162,8 +162,8 @@ TEST_F(Layout, TheMessageBoxCoversTheWindowsWhileShownAndGivesThemBack) {
   EXPECT_EQ(Text(22, 8, 8), before.substr(22, 8));  // left of the box untouched
   // Hidden as the browser does it: blanked, priority 16.
   UINT64 blue = 0x1F;
-  WindowClear(MessageBox, &blue);
-  EXPECT_EQ(WindowSetPriority(MessageBox, 16), EFI_SUCCESS);
+  WindowClear(RunWindows.MessageBox, &blue);
+  EXPECT_EQ(WindowSetPriority(RunWindows.MessageBox, 16), EFI_SUCCESS);
   Pass();
   EXPECT_EQ(Row(8), before);
   ExpectLayoutOnConsole(false);

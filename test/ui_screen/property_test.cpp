@@ -26,7 +26,7 @@ class Model : public ScreenTest {
   UINTN Rand(UINTN n) { return static_cast<UINTN>(rng() % n); }
 
   static void MaybeRepaint() {
-    if (self && RepaintEvent && self->Rand(self->preemptOneIn) == 0) self->p.FireTimer(RepaintEvent);
+    if (self && CellScreen.RepaintEvent && self->Rand(self->preemptOneIn) == 0) self->p.FireTimer(CellScreen.RepaintEvent);
   }
 
   void Start(uint64_t seed) {
@@ -148,11 +148,11 @@ class Model : public ScreenTest {
 
   void ExpectListOrder() {
     std::vector<UI_WINDOW *> listed;
-    for (UI_LIST_ENTRY *e = WindowList.BackLink; e != &WindowList && listed.size() <= windows.size(); e = e->BackLink)
+    for (UI_LIST_ENTRY *e = CellScreen.WindowList.BackLink; e != &CellScreen.WindowList && listed.size() <= windows.size(); e = e->BackLink)
       listed.push_back(reinterpret_cast<UI_WINDOW *>(e));
     EXPECT_EQ(listed, windows);
     std::vector<UI_WINDOW *> forward;
-    for (UI_LIST_ENTRY *e = WindowList.ForwardLink; e != &WindowList && forward.size() <= windows.size(); e = e->ForwardLink)
+    for (UI_LIST_ENTRY *e = CellScreen.WindowList.ForwardLink; e != &CellScreen.WindowList && forward.size() <= windows.size(); e = e->ForwardLink)
       forward.insert(forward.begin(), reinterpret_cast<UI_WINDOW *>(e));
     EXPECT_EQ(forward, windows);
   }
@@ -160,9 +160,9 @@ class Model : public ScreenTest {
   // The plain composition, compared cell by cell with the console.
   bool ExpectComposition() {
     int wrong = 0;
-    for (UINTN y = 0; y < ScreenRows; y++)
-      for (UINTN x = 0; x < ScreenColumns; x++) {
-        if (x == ScreenColumns - 1 && y == ScreenRows - 1) continue;
+    for (UINTN y = 0; y < CellScreen.ScreenRows; y++)
+      for (UINTN x = 0; x < CellScreen.ScreenColumns; x++) {
+        if (x == CellScreen.ScreenColumns - 1 && y == CellScreen.ScreenRows - 1) continue;
         const UI_WINDOW *best = nullptr;
         UINTN bestIndex = 0;
         for (const UI_WINDOW *w : windows) {
@@ -183,8 +183,8 @@ class Model : public ScreenTest {
         if ((Ch(x, y) != ch || Attr(x, y) != attr) && wrong++ < 5)
           ADD_FAILURE() << "cell " << x << "," << y << ": console '" << char(Ch(x, y) & 0x7F) << "' " << int(Attr(x, y))
                         << ", composition '" << char(ch & 0x7F) << "' " << int(attr) << ", shadow priority "
-                        << int(ScreenPriority[y * (ScreenColumns + 1) + x]) << " attr "
-                        << ScreenAttrs[y * (ScreenColumns + 1) + x];
+                        << int(CellScreen.ScreenPriority[y * (CellScreen.ScreenColumns + 1) + x]) << " attr "
+                        << CellScreen.ScreenAttrs[y * (CellScreen.ScreenColumns + 1) + x];
       }
     return wrong == 0;
   }
@@ -193,10 +193,10 @@ class Model : public ScreenTest {
     ScreenPreemptionHook = nullptr;
     p.OnServiceCall(nullptr);
     auto cells = WrittenCells(p);
-    EXPECT_EQ(cells.count({ScreenColumns - 1, ScreenRows - 1}), 0u) << "bottom-right cell written";
+    EXPECT_EQ(cells.count({CellScreen.ScreenColumns - 1, CellScreen.ScreenRows - 1}), 0u) << "bottom-right cell written";
     for (const auto &c : cells) {
-      EXPECT_LT(c.first, ScreenColumns);
-      EXPECT_LT(c.second, ScreenRows);
+      EXPECT_LT(c.first, CellScreen.ScreenColumns);
+      EXPECT_LT(c.second, CellScreen.ScreenRows);
     }
     for (UI_WINDOW *w : windows) WindowDestroy(w);
     windows.clear();

@@ -37,13 +37,13 @@ void ScreenTest::SetUp() {
 }
 
 void ScreenTest::Pass() {
-  ASSERT_NE(RepaintEvent, nullptr);
-  p.FireTimer(RepaintEvent);
+  ASSERT_NE(CellScreen.RepaintEvent, nullptr);
+  p.FireTimer(CellScreen.RepaintEvent);
 }
 
 void ScreenTest::Shutdown() {
   ScreenPreemptionHook = nullptr;
-  UI_WINDOW **layout[] = {&CallerWindow, &FileInfoWindow, &FileListWindow, &VolumeListWindow, &MessageBox, &BackgroundWindow};
+  UI_WINDOW **layout[] = {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow, &RunWindows.VolumeListWindow, &RunWindows.MessageBox, &RunWindows.BackgroundWindow};
   for (UI_WINDOW **w : layout) {
     if (*w != nullptr) WindowDestroy(*w);
     *w = nullptr;

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "test/fake/fake.h"
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
 #include "ui/layout.h"
 #include "ui/screen.h"
 #include "ui/window_text.h"

@@ -1,22 +1,8 @@
-// The UI driver's own library: the firmware table pointers every other file of
-// the driver uses, and debug messages and assertions sent as status codes.
+// The platform's status-code service and the debug-mask protocol, and the
+// data records of a debug message and of a failed assertion sent through it.
 #pragma once
-#include "efi/efi.h"
+#include "base.h"
 
-extern EFI_HANDLE gImageHandle;
-extern EFI_SYSTEM_TABLE *gST;
-extern EFI_BOOT_SERVICES *gBS;
-extern EFI_RUNTIME_SERVICES *gRT;
-
-// Debug levels; a message is reported when its level shares a bit with the mask.
-#define EFI_D_INIT 0x00000001
-#define EFI_D_WARN 0x00000002
-#define EFI_D_LOAD 0x00000004
-#define EFI_D_INFO 0x00000040
-#define EFI_D_ERROR 0x80000000
-#define DEBUG_MASK_DEFAULT 0x80000004ULL
-
-// Status-code reporting (the firmware's status-code protocol).
 #define STATUS_CODE_PROTOCOL_GUID {0xD2B2B828, 0x0826, 0x48A7, {0xB3, 0xDF, 0x98, 0x3C, 0x00, 0x60, 0x24, 0xF0}}
 #define DEBUG_MASK_PROTOCOL_GUID {0x4C8A2451, 0xC207, 0x405B, {0x96, 0x94, 0x99, 0xEA, 0x13, 0x25, 0x13, 0x41}}
 #define STATUS_CODE_CALLER_ID_GUID {0xC9DCF469, 0xA7C4, 0x11D5, {0x87, 0xDA, 0x00, 0x06, 0x29, 0x45, 0xC3, 0xB9}}
@@ -76,32 +62,3 @@ static_assert(sizeof(DEBUG_RECORD) == STATUS_CODE_RECORD_SIZE, "DEBUG_RECORD");
 static_assert(__builtin_offsetof(ASSERT_RECORD, LineNumber) == 40, "ASSERT_RECORD.LineNumber");
 static_assert(__builtin_offsetof(ASSERT_RECORD, Texts) == 60, "ASSERT_RECORD.Texts");
 static_assert(sizeof(ASSERT_RECORD) == STATUS_CODE_RECORD_SIZE, "ASSERT_RECORD");
-
-// Keeps the table pointers and looks up the debug mask on the image handle.
-// Runs at load and again at the start of every run; always EFI_SUCCESS.
-EFI_STATUS EfiInitializeDriverLib(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
-
-// Reports an ASCII debug message when ErrorLevel shares a bit with the mask.
-// Arguments are 64-bit slots; the record carries those the format uses.
-VOID EFIAPI EfiDebugPrint(UINTN ErrorLevel, const CHAR8 *Format, ...);
-
-// Reports a failed assertion and stops the driver at a breakpoint.
-VOID EfiDebugAssert(const CHAR8 *FileName, UINTN LineNumber, const CHAR8 *Description);
-
-// Sends one status code; EFI_UNSUPPORTED without boot services or the protocol.
-EFI_STATUS EfiLibReportStatusCode(UINT32 Type, UINT32 Value, UINT32 Instance, const EFI_GUID *CallerId, VOID *Data);
-
-#define DEBUG(Args) EfiDebugPrint Args
-#define ASSERT(Expression) \
-  do { \
-    if (!(Expression)) EfiDebugAssert(__FILE__, __LINE__, #Expression); \
-  } while (0)
-
-#ifdef EFI_HOST_TEST
-// Host tests stop an assertion here instead of at a breakpoint; the hook must not return.
-extern VOID (*gDriverLibAssertStop)(VOID);
-#endif
-#ifdef EFI_HOST_TEST
-// Each host test brings its own platform, so the cached interfaces are dropped between tests.
-VOID DriverLibForgetInterfaces(VOID);
-#endif

@@ -1,5 +1,5 @@
-// Key states of a run: a stack of screen modes, each with a function called
-// when it becomes current and one called with every key while it is current.
+// The key-state stack: screen modes, each with a function called when it
+// becomes current and one called with every key while it is current.
 #pragma once
 #include "efi/efi.h"
 #include "ui_screen.h"  // the caller's hook types
@@ -24,7 +24,7 @@ struct KEY_STATE {
 
 typedef struct {
   KEY_STATE *Current;        // the state that receives keys; always the newest entry
-  KEY_STATE_LINK StateList;  // newest at the head, BaseKeyState at the tail
+  KEY_STATE_LINK StateList;  // newest at the head, the base state at the tail
 } KEY_STATE_STACK;
 
 #ifdef __cplusplus
@@ -35,25 +35,23 @@ static_assert(offsetof(KEY_STATE, KeyFunction) == 24, "KEY_STATE.KeyFunction");
 static_assert(sizeof(KEY_STATE_STACK) == 24, "KEY_STATE_STACK");
 #endif
 
-// The six states of a run, created by InitialKeyFunction, cleared by ExitKeyFunction.
-extern KEY_STATE *BaseKeyState;
-extern KEY_STATE *VolumeListKeyState;
-extern KEY_STATE *FileListKeyState;
-extern KEY_STATE *EscapeKeyState;
-extern KEY_STATE *FileChosenKeyState;
-extern KEY_STATE *FileFollowUpKeyState;
+// Answers of the stack itself, kept apart from what a state's functions return:
+// Push, Switch or Pop without a stack or a state to go to, and a key with no
+// state to take it (which ends a run, so its caller sees it).
+#define KEY_STACK_NO_CHANGE EFI_LOAD_ERROR
+#define KEY_STACK_NO_RECEIVER EFI_NO_MEDIA
+
+// The stack of the run in progress; null outside a run.
 extern KEY_STATE_STACK *KeyStateStack;
 
 EFI_STATUS CreateKeyState(KEY_STATE_ENTER_FUNCTION EnterFunction, KEY_STATE_KEY_FUNCTION KeyFunction, KEY_STATE **State);
 EFI_STATUS DestroyKeyState(KEY_STATE **State);
+// A new stack with Base as its only state; an existing stack is destroyed first.
 EFI_STATUS InitKeyStateStack(KEY_STATE *Base);
+// Destroys the stack and every state still on it (oldest first); whoever
+// named those states must forget them.
 VOID DestroyKeyStateStack(VOID);
 EFI_STATUS PushKeyState(KEY_STATE *State, UINTN Argument);
 EFI_STATUS SwitchKeyState(KEY_STATE *State, UINTN Argument);
 EFI_STATUS PopKeyState(UINTN Argument);
 EFI_STATUS DispatchKey(EFI_INPUT_KEY *Key);
-
-// Set up the states at the start of a run (the volume list gets the focus)
-// and tear them down at its end, also after a run that failed early.
-EFI_STATUS InitialKeyFunction(VOID);
-VOID ExitKeyFunction(VOID);

@@ -1,6 +1,8 @@
 // The UI driver's library start-up, and its debug messages and assertions,
 // which go to the firmware's status-code service as data records.
-#include "ui/driver_lib.h"
+#include "ui/status_report.h"
+
+#include "ui/guids.h"
 
 EFI_HANDLE gImageHandle;
 EFI_SYSTEM_TABLE *gST;
@@ -12,12 +14,6 @@ VOID (*gDriverLibAssertStop)(VOID);
 #endif
 
 namespace {
-
-const EFI_GUID DebugMaskProtocolGuid = DEBUG_MASK_PROTOCOL_GUID;
-const EFI_GUID StatusCodeProtocolGuid = STATUS_CODE_PROTOCOL_GUID;
-const EFI_GUID CallerIdGuid = STATUS_CODE_CALLER_ID_GUID;
-const EFI_GUID DebugDataTypeGuid = STATUS_CODE_DATA_TYPE_DEBUG_GUID;
-const EFI_GUID AssertDataTypeGuid = STATUS_CODE_DATA_TYPE_ASSERT_GUID;
 
 // Looked up again at every start-up; null means the default mask.
 DEBUG_MASK_PROTOCOL *DebugMask;
@@ -78,7 +74,7 @@ EFI_STATUS EfiLibReportStatusCode(UINT32 Type, UINT32 Value, UINT32 Instance, co
   if (gBS == nullptr) return EFI_UNSUPPORTED;
   if (StatusCode == nullptr) {
     VOID *Interface = nullptr;
-    if (EFI_ERROR(gBS->LocateProtocol(&StatusCodeProtocolGuid, nullptr, &Interface)) || Interface == nullptr) return EFI_UNSUPPORTED;
+    if (EFI_ERROR(gBS->LocateProtocol(&gStatusCodeProtocolGuid, nullptr, &Interface)) || Interface == nullptr) return EFI_UNSUPPORTED;
     StatusCode = (STATUS_CODE_PROTOCOL *)Interface;
   }
   return StatusCode->ReportStatusCode(Type, Value, Instance, CallerId, Data);
@@ -92,7 +88,7 @@ VOID EFIAPI EfiDebugPrint(UINTN ErrorLevel, const CHAR8 *Format, ...) {
   __builtin_memset(&Record, 0, sizeof(Record));
   Record.Header.HeaderSize = sizeof(STATUS_CODE_DATA_HEADER);
   Record.Header.Size = sizeof(Record) - sizeof(STATUS_CODE_DATA_HEADER);
-  Record.Header.Type = DebugDataTypeGuid;
+  Record.Header.Type = gStatusCodeDataTypeDebugGuid;
   Record.ErrorLevel = (UINT32)ErrorLevel;
 
   // Slots the format does not use stay 0.
@@ -106,7 +102,7 @@ VOID EFIAPI EfiDebugPrint(UINTN ErrorLevel, const CHAR8 *Format, ...) {
   for (; Length < DEBUG_RECORD_FORMAT_CHARS && Format[Length] != 0; Length++) Record.Format[Length] = Format[Length];
   Record.Format[Length] = 0;
 
-  EfiLibReportStatusCode(STATUS_CODE_TYPE_DEBUG, STATUS_CODE_VALUE_DEBUG, (UINT32)ErrorLevel, &CallerIdGuid, &Record);
+  EfiLibReportStatusCode(STATUS_CODE_TYPE_DEBUG, STATUS_CODE_VALUE_DEBUG, (UINT32)ErrorLevel, &gStatusCodeCallerIdGuid, &Record);
 }
 
 VOID EfiDebugAssert(const CHAR8 *FileName, UINTN LineNumber, const CHAR8 *Description) {
@@ -123,11 +119,11 @@ VOID EfiDebugAssert(const CHAR8 *FileName, UINTN LineNumber, const CHAR8 *Descri
     __builtin_memset(&Record, 0, sizeof(Record));
     Record.Header.HeaderSize = sizeof(STATUS_CODE_DATA_HEADER);
     Record.Header.Size = (UINT16)(FileLength + TextLength + 40);
-    Record.Header.Type = AssertDataTypeGuid;
+    Record.Header.Type = gStatusCodeDataTypeAssertGuid;
     Record.LineNumber = (UINT32)LineNumber;
     __builtin_memcpy(Record.Texts, FileName, FileLength + 1);
     __builtin_memcpy(Record.Texts + FileLength + 1, Description, TextLength + 1);
-    EfiLibReportStatusCode(STATUS_CODE_TYPE_UNRECOVERED, STATUS_CODE_VALUE_ASSERT, 0, &CallerIdGuid, &Record);
+    EfiLibReportStatusCode(STATUS_CODE_TYPE_UNRECOVERED, STATUS_CODE_VALUE_ASSERT, 0, &gStatusCodeCallerIdGuid, &Record);
   }
   StopHere();
 }
@@ -145,7 +141,7 @@ EFI_STATUS EfiInitializeDriverLib(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *Syst
   if (gRT == nullptr) EfiDebugAssert(LibraryFileName, 61, "gRT != ((void *) 0)");
 
   VOID *Interface = nullptr;
-  if (gBS == nullptr || EFI_ERROR(gBS->HandleProtocol(ImageHandle, &DebugMaskProtocolGuid, &Interface))) Interface = nullptr;
+  if (gBS == nullptr || EFI_ERROR(gBS->HandleProtocol(ImageHandle, &gDebugMaskProtocolGuid, &Interface))) Interface = nullptr;
   DebugMask = (DEBUG_MASK_PROTOCOL *)Interface;
 
   EfiDebugPrint(EFI_D_INFO, "EfiInitializeDriverLib: Started\n");
