@@ -31,7 +31,7 @@ ALIGN_WARNING := /align specified without /driver
 
 IMAGES :=
 # Each subsystem describes its image(s) in image.mk: NAME_SRCS, NAME_ENTRY,
-# optional NAME_CXXFLAGS and NAME_SUBSYSTEM, and adds NAME to IMAGES.
+# optional NAME_CXXFLAGS, NAME_LDFLAGS and NAME_SUBSYSTEM, and adds NAME to IMAGES.
 include $(sort $(wildcard */image.mk test/*/image.mk examples/*/image.mk))
 
 RT_SRCS := rt/runtime.cpp
@@ -49,7 +49,7 @@ $(BUILD)/obj/$(1)/%.o: %.c $$(MAKEFILE_LIST)
 	$$(if $(V),,@echo "  CC    $(1): $$<";)$(EFI_CC) $(EFI_CFLAGS) -MMD -MP -c $$< -o $$@
 $(BUILD)/efi/$(1).efi: $$($(1)_OBJS)
 	@mkdir -p $$(dir $$@)
-	$$(if $(V),,@echo "  LINK  $$@";)$(LLD_LINK) $(EFI_LDFLAGS) /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) \
+	$$(if $(V),,@echo "  LINK  $$@";)$(LLD_LINK) $(EFI_LDFLAGS) $$($(1)_LDFLAGS) /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) \
 	  /entry:$$($(1)_ENTRY) /out:$$@ $$^ 2>$$@.log; s=$$$$?; grep -v '$(ALIGN_WARNING)' $$@.log >&2; rm -f $$@.log; exit $$$$s
 -include $$($(1)_OBJS:.o=.d)
 endef
@@ -76,7 +76,7 @@ firmware-test: deps images testbed-images
 test: deps
 	@bash tools/run_tests.sh
 
-demo: deps images testbed-images package pictures-fv
+demo: deps images testbed-images package pictures-fv board
 	$(if $(INTERACTIVE),@dpkg-query -W -f='$${Status}' qemu-system-gui 2>/dev/null | grep -q 'ok installed' || \
 	  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-system-gui; })
 	$(PYTHON) test/demo/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive)
@@ -110,3 +110,5 @@ clean:
 
 # PI firmware volumes (the UI pictures); rules, so included after the default goal.
 include tools/fv/fv.mk
+# The board image (our drivers in Debian's SMM-enabled OVMF).
+include test/board/board.mk

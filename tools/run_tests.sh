@@ -129,6 +129,24 @@ elif [ -f test/bed/run.py ]; then
   echo "firmware: not run, the images did not build"; FAIL=$((FAIL + 1))
 fi
 
-echo "stages: ${STAGES[*]}; total $(since "$BEGAN")s (firmware beside host-tests, image-check, package, fuzz, dispatch)"
+# ---- The board image: the insert tool's output read by UEFIExtract, then the
+# image booted (our drivers dispatched from flash, the SMM driver in SMRAM).
+# Its timed boots run alone, after the firmware suite.
+t=$(date +%s.%N)
+if [ -f test/board/board.mk ] && [ "$images_rc" -eq 0 ]; then
+  $MAKE board-check >"$LOGS/board-check.log" 2>&1
+  grep -E '^(FAIL|extract check|fvinsert)' "$LOGS/board-check.log"
+  count "extract check" "$LOGS/board-check.log"
+  if grep -qE '^extract check: [0-9]+ passed, 0 failed' "$LOGS/board-check.log"; then
+    $PY test/bed/run.py --build "$BUILD" --board --no-make >"$LOGS/board.log" 2>&1
+    grep -v '^PASS ' "$LOGS/board.log"
+    count "board" "$LOGS/board.log"
+  fi
+elif [ -f test/board/board.mk ]; then
+  echo "board: not run, the images did not build"; FAIL=$((FAIL + 1))
+fi
+stage_done "board" "$t"
+
+echo "stages: ${STAGES[*]}; total $(since "$BEGAN")s (firmware beside host-tests, image-check, package, fuzz, dispatch; board after)"
 echo "test: $PASS passed, $FAIL failed"
 [ "$FAIL" -eq 0 ] && [ "$PASS" -gt 0 ]

@@ -44,6 +44,13 @@ typedef struct {
   UINT64 Value;
 } BED_PCD_ENTRY;
 
+// The library's cached tokens and the values the stand-in answers for them,
+// chosen so that every field differs from its neighbours and a swapped or
+// misplaced field shows.
+#define BED_LIB_TOKENS                                                                                     \
+  {846, 1}, {1179, 0}, {1103, 0x11}, {1178, 0x22}, {1184, 0x33}, {1182, 0x44}, {1183, 0xA1B2C3D4}, {1180, 1}, \
+      {1112, 0x11223344}, {1111, 0x55667788}, {1181, 0x55}
+
 typedef struct BED_PCD_PROBE BED_PCD_PROBE;
 struct BED_PCD_PROBE {
   // Adds or changes a token's value.
@@ -143,6 +150,7 @@ typedef struct {
   UINTN ReadCount;
   UINTN WriteCount;
   UINTN OtherCount;  // calls of members the drivers are not expected to use
+  UINTN AppliedCount;  // board image: stored DMI changes applied at End-of-DXE
 } BED_SMBIOS_PROBE;
 
 // ---- Probe of the graphics console stand-in ----

@@ -472,6 +472,9 @@ def extra_files(build):
     pictures = os.path.join(build, "fv", "pictures.fv")
     if os.path.exists(pictures):
         files["bed/pictures.fv"] = pictures
+    records = os.path.join(build, "board", "records.bin")
+    if os.path.exists(records):
+        files["board/records.bin"] = records
     return files
 
 

@@ -59,6 +59,36 @@ GROUPS = [
     {"name": "fam1a", "cpu": "qemu64,family=26,model=64", "needs": ["SetupTokenSmm"]},
 ]
 
+# The board image (make board): our drivers in the DXE volume of the
+# SMM-enabled OVMF, dispatched from flash. Its groups boot that image with SMM
+# on and report under their own summary line ("board: ..."). The network
+# card sits behind the board's route of bridges: 00:02.1, then (S+1):01.0.
+BOARD_CODE = "board/OVMF_CODE.fd"
+BOARD_VARS = "board/OVMF_VARS.fd"
+BOARD_NIC = ["-device", "pcie-root-port,id=rp0,bus=pcie.0,addr=0x2.0x0,chassis=1,multifunction=on",
+             "-device", "pcie-root-port,id=rp1,bus=pcie.0,addr=0x2.0x1,chassis=2",
+             "-device", "x3130-upstream,id=up,bus=rp1",
+             "-device", "xio3130-downstream,id=dn,bus=up,addr=0x1.0x0,chassis=3,slot=1",
+             "-device", "rtl8139,romfile=,mac=f4:b5:20:6b:00:01,bus=dn"]
+BOARD_DELAY = 3  # seconds the first boot stores in Setup for the second
+BOARD_GROUPS = [
+    # First boot on a fresh store: everything dispatched, the identity stamped
+    # at End-of-DXE, no SMI handler on this family.
+    {"name": "board", "cpu": "qemu64", "board": True, "extra": BOARD_NIC},
+    # Second boot on the same store: identity kept; the time to the boot
+    # program without a delay (a first boot also sets up the store, so it is
+    # no measure); stores a boot delay.
+    {"name": "board-again", "cpu": "qemu64", "board": True, "extra": BOARD_NIC, "vars_from": "board"},
+    # Third boot: held BOARD_DELAY s longer than the second.
+    {"name": "board-delay", "cpu": "qemu64", "board": True, "extra": BOARD_NIC, "vars_from": "board-again",
+     "delay_against": "board-again"},
+    # The SMM driver's family: settings requests through real SMIs; stores
+    # an enabled P-state override.
+    {"name": "board-smm", "cpu": "qemu64,family=26,model=64", "board": True},
+    # The P-state override's family, on that store.
+    {"name": "board-fam15", "cpu": "qemu64,family=21,model=96", "board": True, "vars_from": "board-smm"},
+]
+
 # Modification time of the generated files: 5 March 2021, 12:00 local time.
 FILE_TIME = time.mktime((2021, 3, 5, 12, 0, 0, 0, 0, -1))
 
@@ -149,6 +179,7 @@ class Boot:
         self.times = {}
         self.ended = False
         self.started = None
+        self.begin_at = None  # seconds from QEMU's start to the boot program's first line
 
     def log(self, text):
         if self.verbose:
@@ -171,7 +202,12 @@ class Boot:
             make_disk(path, content, size_mb=64, label=label)
             self.extra_disks.append(path)
         self.vars = os.path.join(self.workdir, "vars.fd")
-        shutil.copyfile(OVMF_VARS, self.vars)  # a fresh variable store per boot
+        if self.group.get("vars_from"):  # the store an earlier boot left
+            shutil.copyfile(os.path.join(os.path.dirname(self.workdir), self.group["vars_from"], "vars.fd"), self.vars)
+        elif self.group.get("board"):
+            shutil.copyfile(os.path.join(self.build, BOARD_VARS), self.vars)
+        else:
+            shutil.copyfile(OVMF_VARS, self.vars)  # a fresh variable store per boot
         for name in ("serial.log", "debug.log", "mon.sock"):
             p = os.path.join(self.workdir, name)
             if os.path.exists(p):
@@ -179,8 +215,13 @@ class Boot:
 
     def command_line(self):
         w = self.workdir
-        cmd = ["qemu-system-x86_64", "-machine", "q35", "-m", "256", "-cpu", self.group["cpu"],
-               "-drive", "if=pflash,format=raw,readonly=on,file=" + OVMF_CODE,
+        code = OVMF_CODE
+        machine = ["-machine", "q35"]
+        if self.group.get("board"):
+            code = os.path.join(self.build, BOARD_CODE)
+            machine = ["-machine", "q35,smm=on", "-global", "driver=cfi.pflash01,property=secure,value=on"]
+        cmd = ["qemu-system-x86_64"] + machine + ["-m", "256", "-cpu", self.group["cpu"],
+               "-drive", "if=pflash,format=raw,readonly=on,file=" + code,
                "-drive", "if=pflash,format=raw,file=" + self.vars,
                "-drive", "file=%s,format=raw,if=ide" % self.disk]
         for path in self.extra_disks:
@@ -293,11 +334,15 @@ class Boot:
         if not line.startswith("@bed "):
             if line.strip():
                 self.log("dbg " + line)
+                if line.startswith("DBG ") and self.group.get("board"):
+                    self.notes.append("debug print: " + line[4:].strip())
             return
         self.log(line)
         words = line.split(" ")
         kind = words[1] if len(words) > 1 else ""
-        if kind == "start":
+        if kind == "begin":
+            self.begin_at = time.time() - self.started
+        elif kind == "start":
             self.current = words[2]
             self.current_started = time.time()
             self.details[self.current] = []
@@ -321,6 +366,8 @@ class Boot:
                 self.times[name] = time.time()
             else:
                 self.timed(name, float(words[4]) / 1000.0)
+        elif kind == "note" and self.group.get("board"):
+            self.notes.append(" ".join(words[2:]))  # the board boots' figures go into the report
         elif kind == "end":
             self.ended = True
 
@@ -466,6 +513,79 @@ class Boot:
         self.results.append((name + " (screen)", not problems, "; ".join(problems)))
 
 
+def report(results, boot, took):
+    """Prints a group's lines; returns (passed, failed)."""
+    passed = failed = 0
+    for note in boot.notes:
+        print("      note: " + note)
+    for name, ok, detail in results:
+        passed += ok
+        failed += not ok
+        print("%s  %s%s" % ("PASS" if ok else "FAIL", name, (" (%s)" if ok else ": %s") % detail if detail else ""))
+    first = "first boot option after %.1f s, " % boot.begin_at if boot.begin_at is not None else ""
+    print("      (%s: %sboot and scenarios %.1f s)" % (boot.group["name"], first, took), flush=True)
+    return passed, failed
+
+
+def run_board(build, shotdir, args):
+    """The board image's boots: three in turn on one store, the SMM
+    family's boot beside the first."""
+    import threading
+    groups = [g for g in BOARD_GROUPS if not args.group or g["name"] in args.group]
+    if not os.path.exists(os.path.join(build, BOARD_CODE)):
+        print("FAIL  board: %s is missing (make board)" % BOARD_CODE)
+        print("board: 0 passed, 1 failed")
+        return 1
+    began = time.time()
+    boots = {}
+
+    def run(group):
+        t0 = time.time()
+        boot = Boot(group, build, os.path.join(build, "bed-run", group["name"]), shotdir, args.verbose)
+        results = boot.run() or [("boot " + group["name"], False, "no scenario reported")]
+        boots[group["name"]] = (boot, results, time.time() - t0)
+
+    def chain(names):
+        for g in groups:
+            if g["name"] in names:
+                run(g)
+
+    # The first boot and the SMM boot side by side; the two boots whose times
+    # are compared then run alone, so both see the same machine.
+    threads = [threading.Thread(target=chain, args=(names,)) for names in (("board",), ("board-smm", "board-fam15"))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    chain(("board-again", "board-delay"))
+    passed = failed = 0
+    for g in groups:
+        if g["name"] not in boots:
+            continue
+        boot, results, took = boots[g["name"]]
+        other = boots.get(g.get("delay_against"), (None,))[0]
+        if other is not None:
+            # Setup's count held this boot: its boot program starts that much later.
+            if boot.begin_at is None or other.begin_at is None:
+                results.append(("board.boot-delay (host clock)", False, "a boot program did not start"))
+            else:
+                diff = boot.begin_at - other.begin_at
+                ok = BOARD_DELAY - 1.0 <= diff <= BOARD_DELAY + 1.0
+                results.append(("board.boot-delay (host clock)", ok, "first boot option %.1f s later with a delay of %d s"
+                                % (diff, BOARD_DELAY)))
+        p, f = report(results, boot, took)
+        passed, failed = passed + p, failed + f
+    if not args.keep:
+        for g in groups:
+            workdir = os.path.join(build, "bed-run", g["name"])
+            for name in os.listdir(workdir) if os.path.isdir(workdir) else []:
+                if name.endswith(".img") or name.endswith(".fd"):
+                    os.unlink(os.path.join(workdir, name))
+    print("      (board boots %.1f s)" % (time.time() - began))
+    print("board: %d passed, %d failed" % (passed, failed))
+    return 0 if failed == 0 and passed > 0 else 1
+
+
 def end_runner(number, frame):
     # Ending the runner from outside must still end its QEMUs, which run in
     # the boot threads.
@@ -497,11 +617,13 @@ def main():
     ap.add_argument("--verbose", action="store_true")
     ap.add_argument("--jobs", type=int, default=JOBS, help="boots at a time (default %(default)s)")
     ap.add_argument("--no-make", action="store_true", help="do not (re)build the images first")
+    ap.add_argument("--board", action="store_true", help="boot the board image (make board) instead")
     args = ap.parse_args()
     build = os.path.abspath(os.path.join(ROOT, args.build) if not os.path.isabs(args.build) else args.build)
     os.chdir(ROOT)
     if not args.no_make:
-        r = subprocess.run(["make", "--no-print-directory", "BUILD=" + args.build, "images", "testbed-images", "pictures-fv"],
+        targets = ["images", "testbed-images", "pictures-fv"] + (["board"] if args.board else [])
+        r = subprocess.run(["make", "--no-print-directory", "BUILD=" + args.build] + targets,
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         if r.returncode != 0:
             sys.stderr.write(r.stderr.decode(errors="replace"))
@@ -515,6 +637,8 @@ def main():
             return 1
     shotdir = os.path.join(build, "bed")
     os.makedirs(shotdir, exist_ok=True)
+    if args.board:
+        return run_board(build, shotdir, args)
     built = {n[:-4] for n in os.listdir(os.path.join(build, "efi")) if n.endswith(".efi")}
     passed = failed = 0
     began = time.time()
@@ -525,16 +649,8 @@ def main():
         group, workdir = boot.group, boot.workdir
         if not results:
             results = [("boot " + group["name"], False, "no scenario reported")]
-        for note in boot.notes:
-            print("      note: " + note)
-        for name, ok, detail in results:
-            if ok:
-                passed += 1
-                print("PASS  %s%s" % (name, " (%s)" % detail if detail else ""))
-            else:
-                failed += 1
-                print("FAIL  %s%s" % (name, ": " + detail if detail else ""))
-        print("      (%s: boot and scenarios %.1f s)" % (group["name"], took), flush=True)
+        p, f = report(results, boot, took)
+        passed, failed = passed + p, failed + f
         if not args.keep:
             for name in os.listdir(workdir):
                 if name.endswith(".img") or name.endswith(".fd"):

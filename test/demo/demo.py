@@ -1,9 +1,10 @@
 #!/usr/bin/python3
-"""The demo: OVMF under QEMU at 1024x768 boots the demo flash tool, which
-starts the test bed's stand-ins for the outside components, hands our
-pictures and drivers volumes to the DXE core to dispatch, and runs the flash
-tool on the UI. Two extra FAT volumes hold sample BIOS-sized files and some
-that are not.
+"""The demo: the board image (make board: our drivers, pictures and the
+board's stand-ins in the flash of the SMM-enabled OVMF) boots under QEMU at
+1024x768 into the demo flash tool, which finds the UI protocol and the
+pictures that the firmware dispatched from flash, loads nothing from disk,
+and runs the flash tool on the UI. Two extra FAT volumes hold sample
+BIOS-sized files and some that are not.
 
 Headless (default): a scripted sequence of keys walks through the tool, a
 screenshot of each step goes to build/demo/NN-step.png (with the screen as
@@ -12,8 +13,8 @@ text beside it, NN-step.txt), and a summary lists them and what each shows.
     test/demo/demo.py --build build [--make] [--interactive] [--check-dispatch]
 
 --interactive opens a QEMU window for a person at the keyboard instead.
---check-dispatch boots only far enough to check that the DXE dispatcher
-started every driver of drivers.fv, and ends with the test runner's summary
+--check-dispatch boots the stock OVMF only far enough to check that the DXE
+dispatcher started every driver of drivers.fv handed to it, and ends with the test runner's summary
 line ("dispatch: N passed, M failed"). --make builds what the boot needs.
 """
 import argparse
@@ -81,7 +82,11 @@ class DemoBoot(bed.Boot):
     """One boot of the demo tool, with the host half of the script."""
 
     def __init__(self, build, workdir, shotdir, mode, interactive, verbose):
-        super().__init__({"name": "demo", "cpu": "qemu64"}, build, workdir, shotdir, verbose)
+        # The demo itself runs on the board image, where our drivers and
+        # stand-ins come from flash; the dispatch check and the bench load
+        # the volumes into the stock firmware.
+        group = {"name": "demo", "cpu": "qemu64", "board": mode == "demo"}
+        super().__init__(group, build, workdir, shotdir, verbose)
         self.mode = mode
         self.interactive = interactive
         self.volumes = {}     # label -> index in the UI's list
@@ -93,13 +98,15 @@ class DemoBoot(bed.Boot):
     def prepare(self):
         os.makedirs(self.workdir, exist_ok=True)
         efi = os.path.join(self.build, "efi")
+        board = self.group["board"]
         files = {"EFI/BOOT/BOOTX64.EFI": os.path.join(efi, "DemoFlashTool.efi"),
-                 "demo/plan.txt": plan_text(self.mode),
-                 "demo/drivers.fv": os.path.join(self.build, "fv", "drivers.fv"),
-                 "demo/pictures.fv": os.path.join(self.build, "fv", "pictures.fv")}
-        for name in sorted(os.listdir(efi)):
-            if name.endswith("StandIn.efi"):
-                files["efi/" + name] = os.path.join(efi, name)
+                 "demo/plan.txt": plan_text("board" if board else self.mode)}
+        if not board:  # on the board nothing is loaded from the disk
+            files["demo/drivers.fv"] = os.path.join(self.build, "fv", "drivers.fv")
+            files["demo/pictures.fv"] = os.path.join(self.build, "fv", "pictures.fv")
+            for name in sorted(os.listdir(efi)):
+                if name.endswith("StandIn.efi"):
+                    files["efi/" + name] = os.path.join(efi, name)
         self.disk = os.path.join(self.workdir, "disk.img")
         bed.make_disk(self.disk, files, label="DEMOBOOT")
         self.extra_disks = []
@@ -109,7 +116,7 @@ class DemoBoot(bed.Boot):
                 bed.make_disk(path, content, size_mb=40, label=label)
                 self.extra_disks.append(path)
         self.vars = os.path.join(self.workdir, "vars.fd")
-        shutil.copyfile(bed.OVMF_VARS, self.vars)
+        shutil.copyfile(os.path.join(self.build, bed.BOARD_VARS) if board else bed.OVMF_VARS, self.vars)
         for name in ("serial.log", "debug.log", "mon.sock"):
             p = os.path.join(self.workdir, name)
             if os.path.exists(p):
@@ -308,7 +315,8 @@ def main():
     os.chdir(ROOT)
     if args.make:
         r = subprocess.run(["make", "--no-print-directory", "BUILD=" + args.build, "images", "testbed-images", "package",
-                            "pictures-fv"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                            "pictures-fv"] + ([] if args.check_dispatch or args.bench else ["board"]),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         if r.returncode != 0:
             sys.stderr.write(r.stderr.decode(errors="replace"))
             print("FAIL  demo: the build failed")
@@ -347,7 +355,7 @@ def main():
         print("%s  %s%s" % ("shot" if not problems else "FAIL", os.path.relpath(path, ROOT),
                             ("  (" + "; ".join(problems) + ")") if problems else ""))
     for line in boot.events:
-        if line.split(" ")[1] in ("driver", "flashed", "ended", "graphics-console"):
+        if line.split(" ")[1] in ("driver", "pictures", "flashed", "ended", "graphics-console"):
             print("      " + line[6:])
     if mode == "demo":
         print("demo: %d screenshots in %s, %s in %.0f s" % (len(boot.shots), os.path.relpath(shotdir, ROOT),

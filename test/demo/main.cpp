@@ -1,5 +1,7 @@
-// Entry of the demo flash tool (BOOTX64.EFI of the demo disk). It brings the
-// platform up as a board's firmware would have it when the tool starts: the
+// Entry of the demo flash tool (BOOTX64.EFI of the demo disk). On the board
+// image (plan "board") the firmware has dispatched everything from flash and
+// the tool only checks that. Otherwise it brings the platform up as a board's
+// firmware would have it when the tool starts: the
 // stand-ins for the outside components first (the PCD stand-in before any of
 // our drivers), then our pictures and drivers volumes handed to the DXE core
 // and dispatched by it. It checks that every driver of the volume started,
@@ -95,6 +97,49 @@ static UI_SCREEN_PROTOCOL *BringUp(const DemoPlan &Plan) {
   return ui;
 }
 
+// The board image: everything is in flash and was dispatched by the firmware
+// before the tool started; the tool loads nothing and processes no volume, it
+// only checks what the board brought up and finds the UI protocol.
+static UI_SCREEN_PROTOCOL *FindOnBoard(const DemoPlan &Plan) {
+  static const EFI_GUID GraphicsConsoleGuid = {0xFBC9449A, 0x681C, 0x4517, {0xAB, 0x91, 0x09, 0x72, 0xAC, 0xDE, 0x77, 0xB4}};
+  static const EFI_GUID Fv2Guid = EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID;
+  // The first picture file (the digits); its section 0 is the digit 0.
+  static const EFI_GUID DigitsFile = {0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x00}};
+  Begin("demo.board");
+  UI_SCREEN_PROTOCOL *ui = (UI_SCREEN_PROTOCOL *)BedLocate(UiGuid);
+  BED_CHECK(BedLocate(GraphicsConsoleGuid) != nullptr, "the board has no graphics console");
+  for (UINTN i = 0; i < Plan.DriverCount; i++) {
+    const DemoDriver &d = Plan.Drivers[i];
+    EFI_HANDLE image = DemoFindDispatchedImage(d.File);
+    BedPrint("@demo driver %a %a\n", d.Name, image ? "started from flash" : "missing");
+    BED_CHECK(image != nullptr, "%a (file %g) was not started from flash", d.Name, &d.File);
+    if (image && NameIs(d.Name, "TarvexUIV4x64"))
+      BED_CHECK(ui != nullptr && ui->ImageHandle == image, "UI_SCREEN_PROTOCOL is not the flash driver's");
+  }
+  // The pictures: a firmware volume of the board serves the digits file.
+  UINTN count = 0;
+  EFI_HANDLE *handles = nullptr;
+  BOOLEAN pictures = 0;
+  if (!EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &Fv2Guid, nullptr, &count, &handles))) {
+    for (UINTN i = 0; i < count && !pictures; i++) {
+      EFI_FIRMWARE_VOLUME2_PROTOCOL *fv = nullptr;
+      VOID *section = nullptr;
+      UINTN size = 0;
+      UINT32 authentication = 0;
+      if (EFI_ERROR(gBS->HandleProtocol(handles[i], &Fv2Guid, (VOID **)&fv))) continue;
+      if (!EFI_ERROR(fv->ReadSection(fv, &DigitsFile, EFI_SECTION_RAW, 0, &section, &size, &authentication))) {
+        pictures = section != nullptr && size > 2 && ((const UINT8 *)section)[0] == 'B' && ((const UINT8 *)section)[1] == 'M';
+        gBS->FreePool(section);
+      }
+    }
+    gBS->FreePool(handles);
+  }
+  BED_CHECK(pictures, "no firmware volume of the board holds the pictures");
+  BedPrint("@demo pictures %a\n", pictures ? "in flash" : "missing");
+  End();
+  return ui;
+}
+
 // Names the file-system volumes in the order the UI lists them, by the
 // DEMOVOL.TXT marker the host put on its own volumes.
 static void ListVolumes() {
@@ -133,7 +178,8 @@ extern "C" EFI_STATUS EFIAPI DemoEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE 
   DemoPlan plan;
   EFI_STATUS status = DemoReadPlan(&plan);
   BedPrint("@bed begin %a\n", EFI_ERROR(status) ? "(no plan)" : plan.Mode);
-  UI_SCREEN_PROTOCOL *ui = BringUp(plan);
+  BOOLEAN board = NameIs(plan.Mode, "board");
+  UI_SCREEN_PROTOCOL *ui = board ? FindOnBoard(plan) : BringUp(plan);
   UINTN scenarios = 1;
 
   if (ui != nullptr && !NameIs(plan.Mode, "dispatch")) {

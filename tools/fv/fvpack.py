@@ -16,6 +16,7 @@ the command line:
       [--ui NAME] [--version BUILD:TEXT] [--raw FILE ...] [--align N]
   fvpack.py fv -o OUT.fv [--block-size N] FILE.ffs ...
   fvpack.py dump FILE.fv
+  fvpack.py insert BASE.fd OUT.fd FILE.ffs ...   (see fvinsert.py)
 """
 import argparse
 import struct
@@ -473,6 +474,10 @@ def parse_sections(body):
 # ---- Command line ----
 
 def main(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
+    if argv[:1] == ["insert"]:
+        import fvinsert
+        return fvinsert.main(argv[1:])
     ap = argparse.ArgumentParser(description="PI firmware volume packer")
     sub = ap.add_subparsers(dest="cmd", required=True)
     f = sub.add_parser("ffs", help="one FFS file from sections")

@@ -26,6 +26,7 @@ extern const BedScenario SmallDriverScenarios[];
 extern const BedScenario NetIdentityScenarios[];
 extern const BedScenario SetupTokenScenarios[];
 extern const BedScenario UiScenarios[];
+extern const BedScenario BoardScenarios[];
 
 // Records a failed check of the running scenario and prints why.
 void EFIAPI BedFail(const CHAR8 *Format, ...);

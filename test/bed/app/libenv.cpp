@@ -5,15 +5,10 @@
 static const EFI_GUID PcdProbeGuid = BED_PCD_PROBE_GUID;
 static const EFI_GUID DebugProbeGuid = BED_DEBUG_PRINT_PROBE_GUID;
 
-// Token values chosen so that every field differs from its neighbours and a
-// swapped or misplaced field shows.
 static const struct {
   UINT32 Token;
   UINT32 Value;
-} Tokens[] = {
-    {846, 1},    {1179, 0},   {1103, 0x11}, {1178, 0x22},       {1184, 0x33},       {1182, 0x44},
-    {1183, 0xA1B2C3D4}, {1180, 1}, {1112, 0x11223344}, {1111, 0x55667788}, {1181, 0x55},
-};
+} Tokens[] = {BED_LIB_TOKENS};
 
 extern const UINT8 BedExpectedCfgPcdBuffer[26] = {
     0x01, 0x03, 0x80, 0x00,  // signature 0x00800301

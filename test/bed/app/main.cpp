@@ -9,7 +9,7 @@ EFI_BOOT_SERVICES *gBS;
 EFI_RUNTIME_SERVICES *gRT;
 
 static const BedScenario *const Tables[] = {
-    SelfTestScenarios, ScreenScenarios, SmallDriverScenarios, NetIdentityScenarios, SetupTokenScenarios, UiScenarios,
+    SelfTestScenarios, ScreenScenarios, SmallDriverScenarios, NetIdentityScenarios, SetupTokenScenarios, UiScenarios, BoardScenarios,
 };
 
 

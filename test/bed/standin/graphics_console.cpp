@@ -262,23 +262,49 @@ static EFI_STATUS EFIAPI Unload(EFI_HANDLE ImageHandle) {
   return EFI_SUCCESS;
 }
 
-extern "C" EFI_STATUS EFIAPI GraphicsConsoleStandInEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  gST = SystemTable;
-  gBS = SystemTable->BootServices;
+// Watches every graphics output not yet watched.
+static EFI_STATUS HookOutputs() {
   static const EFI_GUID gopGuid = EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID;
   UINTN count = 0;
   EFI_HANDLE *handles = nullptr;
   EFI_STATUS status = gBS->LocateHandleBuffer(ByProtocol, &gopGuid, nullptr, &count, &handles);
   if (EFI_ERROR(status)) return status;
-  for (UINTN i = 0, n = 0; i < count && n < MAX_OUTPUTS; i++) {
+  for (UINTN i = 0; i < count; i++) {
     VOID *gop = nullptr;
-    if (EFI_ERROR(gBS->HandleProtocol(handles[i], &gopGuid, &gop))) continue;
-    Outputs[n].Gop = (EFI_GRAPHICS_OUTPUT_PROTOCOL *)gop;
-    Outputs[n].Blt = Outputs[n].Gop->Blt;
-    Outputs[n].Gop->Blt = WatchedBlt;
-    n++;
+    if (EFI_ERROR(gBS->HandleProtocol(handles[i], &gopGuid, &gop)) || OriginalBlt((EFI_GRAPHICS_OUTPUT_PROTOCOL *)gop)) continue;
+    for (Output &o : Outputs) {
+      if (o.Gop) continue;
+      o.Gop = (EFI_GRAPHICS_OUTPUT_PROTOCOL *)gop;
+      o.Blt = o.Gop->Blt;
+      o.Gop->Blt = WatchedBlt;
+      break;
+    }
   }
   gBS->FreePool(handles);
+  return EFI_SUCCESS;
+}
+
+#ifdef BED_BOARD
+// Dispatched from flash, before the boot manager connects the display:
+// outputs are watched as they appear.
+static VOID EFIAPI OutputAppeared(EFI_EVENT, VOID *) { HookOutputs(); }
+#endif
+
+extern "C" EFI_STATUS EFIAPI GraphicsConsoleStandInEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gST = SystemTable;
+  gBS = SystemTable->BootServices;
+#ifdef BED_BOARD
+  static const EFI_GUID gopGuid = EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID;
+  EFI_EVENT event = nullptr;
+  VOID *registration = nullptr;
+  EFI_STATUS status = gBS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OutputAppeared, nullptr, &event);
+  if (!EFI_ERROR(status)) status = gBS->RegisterProtocolNotify(&gopGuid, event, &registration);
+  if (EFI_ERROR(status)) return status;
+  HookOutputs();
+#else
+  EFI_STATUS status = HookOutputs();
+  if (EFI_ERROR(status)) return status;
+#endif
   Protocol[0] = Protocol[1] = Protocol[2] = (VOID *)Unknown;
   Protocol[3] = (VOID *)SetBackdrop;
   Protocol[4] = (VOID *)ClearBackdrop;

@@ -46,6 +46,21 @@ static EFI_STATUS Record(UINTN Token, UINT64 Value) {
   return SetToken(Token, Value);
 }
 
+#ifdef BED_BOARD
+// In the board image the stand-in lives from dispatch to the end of boot, so
+// the firmware's own modules set their tokens through it too: only the
+// board's tokens (the library's and the exchange buffer's) stay here.
+static BOOLEAN BoardToken(UINTN Token) { return Token == 1293 || Find(Token) != nullptr; }
+#define SETTER(Name, Type)                                            \
+  static EFI_STATUS EFIAPI Name(UINTN Token, Type Value) {            \
+    if (!BoardToken(Token)) return Firmware->Name(Token, Value);      \
+    return Record(Token, Value);                                      \
+  }
+#else
+#define SETTER(Name, Type) \
+  static EFI_STATUS EFIAPI Name(UINTN Token, Type Value) { return Record(Token, Value); }
+#endif
+
 // A known token's value, or the firmware's answer for the others.
 static UINT64 Get(UINTN Token, UINTN Width) {
   Probe.GetCount++;
@@ -65,11 +80,11 @@ static UINT16 EFIAPI Get16(UINTN Token) { return (UINT16)Get(Token, 16); }
 static UINT32 EFIAPI Get32(UINTN Token) { return (UINT32)Get(Token, 32); }
 static UINT64 EFIAPI Get64(UINTN Token) { return Get(Token, 64); }
 static BOOLEAN EFIAPI GetBool(UINTN Token) { return Get(Token, 1) ? 1 : 0; }
-static EFI_STATUS EFIAPI Set8(UINTN Token, UINT8 Value) { return Record(Token, Value); }
-static EFI_STATUS EFIAPI Set16(UINTN Token, UINT16 Value) { return Record(Token, Value); }
-static EFI_STATUS EFIAPI Set32(UINTN Token, UINT32 Value) { return Record(Token, Value); }
-static EFI_STATUS EFIAPI Set64(UINTN Token, UINT64 Value) { return Record(Token, Value); }
-static EFI_STATUS EFIAPI SetBool(UINTN Token, BOOLEAN Value) { return Record(Token, Value); }
+SETTER(Set8, UINT8)
+SETTER(Set16, UINT16)
+SETTER(Set32, UINT32)
+SETTER(Set64, UINT64)
+SETTER(SetBool, BOOLEAN)
 
 static EFI_STATUS EFIAPI Withdraw(UINTN Pi) {
   if (Pi > 1) return EFI_INVALID_PARAMETER;
@@ -141,6 +156,10 @@ extern "C" EFI_STATUS EFIAPI PcdStandInEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_
   Probe.Withdraw = Withdraw;
   Probe.Restore = Restore;
   Probe.ClearLog = ClearLog;
+#ifdef BED_BOARD
+  static const BED_PCD_ENTRY board[] = {BED_LIB_TOKENS};
+  for (const BED_PCD_ENTRY &t : board) SetToken(t.Token, t.Value);
+#endif
 
   status = StandInStart(ImageHandle, SystemTable, Interfaces, 1, Unload);
   if (EFI_ERROR(status)) return status;

@@ -69,6 +69,7 @@ static UINT8 *Find(UINT8 Type, UINT8 Instance, UINT16 Handle, BOOLEAN ByHandle, 
 static EFI_STATUS EFIAPI ReadStructureByType(UINT8 Type, UINT8 Instance, VOID **Structure, UINT16 *Size) {
   Probe.ReadCount++;
   if (Structure == nullptr || Size == nullptr || Instance == 0) return EFI_INVALID_PARAMETER;
+  if (EFI_ERROR(FindTable())) return EFI_NOT_FOUND;
   UINTN size = 0;
   UINT8 *s = Find(Type, Instance, 0, 0, &size);
   if (s == nullptr) return EFI_NOT_FOUND;
@@ -85,6 +86,7 @@ static EFI_STATUS EFIAPI ReadStructureByType(UINT8 Type, UINT8 Instance, VOID **
 static EFI_STATUS EFIAPI WriteStructureByHandle(UINT16 Handle, VOID *Structure, UINT16 Size) {
   Probe.WriteCount++;
   if (Structure == nullptr) return EFI_INVALID_PARAMETER;
+  if (EFI_ERROR(FindTable())) return EFI_NOT_FOUND;
   UINTN size = 0;
   UINT8 *s = Find(0, 0, Handle, 1, &size);
   if (s == nullptr) return EFI_NOT_FOUND;
@@ -106,11 +108,58 @@ static const StandInInterface Interfaces[] = {
 
 static EFI_STATUS EFIAPI Unload(EFI_HANDLE ImageHandle) { return StandInUninstall(ImageHandle, Interfaces, 2); }
 
+#ifdef BED_BOARD
+// A board's SMBIOS driver applies the stored DMI changes at every boot, so a
+// change written once survives into the next boot's table. Each entry of
+// "DmiArray" (type, handle, offset, spare) names a variable "DmiVarTTHHHHOOSS"
+// whose bytes go into the first structure of that type at that offset.
+static const EFI_GUID DmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
+
+static VOID Hex(CHAR16 *To, UINTN Value, UINTN Digits) {
+  for (UINTN i = 0; i < Digits; i++) To[i] = (CHAR16)"0123456789ABCDEF"[(Value >> (4 * (Digits - 1 - i))) & 0xF];
+}
+
+static VOID EFIAPI ApplyStoredChanges(EFI_EVENT Event, VOID *) {
+  gBS->CloseEvent(Event);
+  static UINT8 array[1280];
+  UINTN size = sizeof array;
+  if (EFI_ERROR(gST->RuntimeServices->GetVariable((CHAR16 *)u"DmiArray", &DmiGuid, nullptr, &size, array))) return;
+  if (EFI_ERROR(FindTable())) return;
+  for (UINTN k = 1; k <= array[0] && 5 * k + 4 < size; k++) {
+    const UINT8 *e = &array[5 * k];
+    CHAR16 name[17] = u"DmiVar";
+    Hex(name + 6, e[0], 2);
+    Hex(name + 8, (UINTN)(e[1] | (e[2] << 8)), 4);
+    Hex(name + 12, e[3], 2);
+    Hex(name + 14, e[4], 2);
+    name[16] = 0;
+    UINT8 value[64];
+    UINTN valueSize = sizeof value;
+    if (EFI_ERROR(gST->RuntimeServices->GetVariable(name, &DmiGuid, nullptr, &valueSize, value))) continue;
+    UINTN structureSize = 0;
+    UINT8 *s = Find(e[0], 1, 0, 0, &structureSize);
+    if (s == nullptr || e[3] + valueSize > s[1]) continue;  // only inside the formatted area
+    gBS->CopyMem(s + e[3], value, valueSize);
+    Probe.AppliedCount++;
+  }
+}
+#endif
+
 extern "C" EFI_STATUS EFIAPI SmbiosEditStandInEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   gST = SystemTable;
   gBS = SystemTable->BootServices;
-  EFI_STATUS status = FindTable();
+  EFI_STATUS status = EFI_SUCCESS;
+#ifdef BED_BOARD
+  // Dispatched from flash before the table exists: it is looked up at each
+  // call. The stored changes go in ahead of End-of-DXE's other readers.
+  static const EFI_GUID endOfDxe = EFI_END_OF_DXE_EVENT_GROUP_GUID;
+  EFI_EVENT event = nullptr;
+  status = gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_NOTIFY, ApplyStoredChanges, nullptr, &endOfDxe, &event);
   if (EFI_ERROR(status)) return status;
+#else
+  status = FindTable();
+  if (EFI_ERROR(status)) return status;
+#endif
   for (VOID *&slot : Protocol.Reserved) slot = (VOID *)Other;
   Protocol.ReadStructureByType = ReadStructureByType;
   Protocol.WriteStructureByHandle = WriteStructureByHandle;

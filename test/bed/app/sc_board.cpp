@@ -1,0 +1,385 @@
+// Boots of the board image: our drivers dispatched from flash by the
+// firmware's own DXE and SMM cores, each looked at after the fact from the
+// boot program. The groups: "board" (first boot, fresh variable store),
+// "board-again" (second boot on the same store, which then asks Setup for a
+// delay), "board-delay" (the delayed third boot), "board-smm" (a processor
+// of the SMM driver's family) and "board-fam15" (the P-state override's
+// family, on the store the SMM boot left).
+#include "efi/smbios.h"
+#include "setuptoken/settings_request.h"
+#include "test/bed/app/app.h"
+#include "test/board/board.h"
+
+#define SMM_COMMUNICATION_PROTOCOL_GUID {0xC68ED8E2, 0x9DC6, 0x4CBD, {0x9D, 0x94, 0xDB, 0x65, 0xAC, 0xC5, 0xC3, 0x32}}
+typedef struct SMM_COMMUNICATION SMM_COMMUNICATION;
+struct SMM_COMMUNICATION {
+  EFI_STATUS(EFIAPI *Communicate)(SMM_COMMUNICATION *This, VOID *CommBuffer, UINTN *CommSize);
+};
+
+static const EFI_GUID LoadedImageGuid = EFI_LOADED_IMAGE_PROTOCOL_GUID;
+static const EFI_GUID UiScreenGuid = {0xC1CBD7B3, 0xFBE8, 0x4CFB, {0xAD, 0x31, 0x29, 0x74, 0xD0, 0x5F, 0xC4, 0x3B}};
+static const EFI_GUID PcdProbeGuid = BED_PCD_PROBE_GUID;
+static const EFI_GUID DebugProbeGuid = BED_DEBUG_PRINT_PROBE_GUID;
+static const EFI_GUID SmbiosProbeGuid = BED_SMBIOS_PROBE_GUID;
+static const EFI_GUID DmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
+static const EFI_GUID SetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
+static const EFI_GUID SettingsGuid = SETTINGS_REQUEST_GUID;
+static const EFI_GUID ProbeGuid = BOARD_SMM_PROBE_GUID;
+
+// The delay the first boot stores in Setup for the second (the runner knows it too).
+#define BOARD_DELAY_SECONDS 3
+
+// ---- Images the firmware dispatched from flash ----
+
+struct FlashDriver {
+  const CHAR8 *Name;
+  EFI_GUID File;
+  BOOLEAN Library;  // runs the shared library start-up
+};
+
+static const FlashDriver Drivers[] = {
+    {"TarvexUIV4x64", {0x391081C1, 0xFA9D, 0x4AEB, {0xBC, 0x5D, 0xA1, 0x57, 0x3F, 0x26, 0x9C, 0x2E}}, 0},
+    {"NetIdentityDxe", {0xC34A3A5A, 0xBF3A, 0x4F73, {0xBF, 0x40, 0xE7, 0xF9, 0x82, 0x3B, 0xE4, 0x4E}}, 1},
+    {"BootDelayDxe", {0x99D82239, 0x6836, 0x4747, {0xA5, 0x22, 0x20, 0xF7, 0x1C, 0xCE, 0xAA, 0x01}}, 1},
+    {"PstateOverrideDxe", {0x0A999C5B, 0x161A, 0x424F, {0x9F, 0xF8, 0xBE, 0x9B, 0x7B, 0xE9, 0x94, 0xA6}}, 1},
+    {"PcdCacheDxe", {0xA564EEF6, 0xED30, 0x4DF5, {0xB1, 0xCD, 0x06, 0x42, 0x3A, 0xD4, 0x68, 0xF3}}, 1},
+    {"PcdCacheLiteDxe", {0x95C8BF7A, 0xE948, 0x425D, {0xAB, 0x69, 0x4A, 0xCD, 0xEA, 0xA5, 0x2B, 0xBF}}, 1},
+};
+
+// The image whose file path ends in the firmware-file node of File: one the
+// dispatcher started and that stayed loaded (an entry that fails is unloaded).
+static EFI_HANDLE FlashImage(const EFI_GUID &File) {
+  UINTN count = 0;
+  EFI_HANDLE *handles = nullptr;
+  if (EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &LoadedImageGuid, nullptr, &count, &handles))) return nullptr;
+  EFI_HANDLE found = nullptr;
+  for (UINTN i = 0; i < count && !found; i++) {
+    EFI_LOADED_IMAGE_PROTOCOL *li = BedLoadedImage(handles[i]);
+    for (const UINT8 *p = li ? (const UINT8 *)li->FilePath : nullptr; p && p[0] != 0x7F;) {
+      UINT16 len = (UINT16)(p[2] | (p[3] << 8));
+      if (len < 4) break;
+      if (p[0] == 4 && p[1] == 6 && len == 20 && BedGuidEqual(*(const EFI_GUID *)(p + 4), File)) found = handles[i];
+      p += len;
+    }
+  }
+  gBS->FreePool(handles);
+  return found;
+}
+
+static void BoardDriversDispatched() {
+  BED_CHECK(BedLocate(PcdProbeGuid) != nullptr, "the board's PCD stand-in is not in place");
+  for (const FlashDriver &d : Drivers) {
+    EFI_HANDLE image = FlashImage(d.File);
+    BED_CHECK(image != nullptr, "%a: not loaded from flash (not dispatched, or its entry failed)", d.Name);
+    if (image == nullptr) continue;
+    if (d.Library)
+      BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr,
+                "%a: CfgPcdBuffer does not hold the board's token values", d.Name);
+  }
+  EFI_HANDLE ui = FlashImage(Drivers[0].File);
+  VOID *screen = nullptr;
+  BED_CHECK(ui && !EFI_ERROR(gBS->HandleProtocol(ui, &UiScreenGuid, &screen)) && screen,
+            "UI_SCREEN_PROTOCOL is not on the UI driver's image handle");
+  BED_DEBUG_PRINT_PROBE *debug = (BED_DEBUG_PRINT_PROBE *)BedLocate(DebugProbeGuid);
+  BED_CHECK(debug && debug->Count == 0, "%u debug messages, the first: %a", debug ? (UINT32)debug->Count : 0,
+            debug && debug->Count ? debug->Messages[0].Text : "");
+  BED_PCD_PROBE *pcd = (BED_PCD_PROBE *)BedLocate(PcdProbeGuid);
+  if (pcd) BedPrint("@bed note PCD stand-in: %u gets, %u sets\n", (UINT32)pcd->GetCount, (UINT32)pcd->SetCount);
+}
+
+// ---- Network identity at the real End-of-DXE ----
+
+static const UINT8 Identity[16] = {'Q', 'R', '4', '8', 'T', '-', 'K', '2', 'V', 0, 0xF4, 0xB5, 0x20, 0x6B, 0x00, 0x01};
+
+// The live type-1 structure, straight from the firmware's SMBIOS table.
+static const UINT8 *FirmwareType1() {
+  static const EFI_GUID smbios3 = {0xF2FD1544, 0x9794, 0x4A2C, {0x99, 0x2E, 0xE5, 0xBB, 0xCF, 0x20, 0xE3, 0x94}};
+  static const EFI_GUID smbios = {0xEB9D2D31, 0x2D88, 0x11D3, {0x9A, 0x16, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}};
+  const UINT8 *table = nullptr;
+  UINTN size = 0;
+  for (UINTN i = 0; i < gST->NumberOfTableEntries && !table; i++) {
+    const EFI_CONFIGURATION_TABLE &e = gST->ConfigurationTable[i];
+    const UINT8 *eps = (const UINT8 *)e.VendorTable;
+    if (BedGuidEqual(e.VendorGuid, smbios3)) table = (const UINT8 *)(UINTN)*(const UINT64 *)(eps + 0x10), size = *(const UINT32 *)(eps + 0x0C);
+    else if (BedGuidEqual(e.VendorGuid, smbios)) table = (const UINT8 *)(UINTN)*(const UINT32 *)(eps + 0x18), size = *(const UINT16 *)(eps + 0x16);
+  }
+  for (const UINT8 *s = table; s && s + 4 <= table + size && s[1] >= 4;) {
+    if (s[0] == 1) return s;
+    if (s[0] == 127) break;
+    const UINT8 *p = s + s[1];
+    while (p + 1 < table + size && (p[0] || p[1])) p++;
+    s = p + 2;
+  }
+  return nullptr;
+}
+
+static void ExpectVariable(const CHAR16 *Name, const UINT8 *Expected, UINTN Size) {
+  UINT8 data[1400];
+  UINTN size = sizeof data;
+  UINT32 attributes = 0;
+  EFI_STATUS status = BedGetVariable(Name, DmiGuid, data, &size, &attributes);
+  BED_REQUIRE(!EFI_ERROR(status), "variable %s: %r", Name, status);
+  BED_CHECK(attributes == 7 && size == Size && BedMemEqual(data, Expected, Size), "variable %s: %u bytes, attributes %x, not as expected",
+            Name, (UINT32)size, attributes);
+}
+
+static void CheckIdentity(BOOLEAN Again) {
+  const UINT8 *type1 = FirmwareType1();
+  BED_REQUIRE(type1 != nullptr, "no type-1 structure in the firmware's SMBIOS table");
+  BedHexDump("SMBIOS type-1 UUID", type1 + 8, 16);
+  BED_CHECK(BedMemEqual(type1 + 8, Identity, 16), "the UUID is not the model code and the card's MAC");
+  UINT8 array[1280] = {1, 0, 0, 0, 0, 1, 1, 0, 8, 0};
+  ExpectVariable(u"DmiArray", array, sizeof array);
+  ExpectVariable(u"DmiVar0100010800", Identity, 16);
+  UINT8 writeOnce[64] = {1, 8, 1, 0};
+  for (UINTN i = 4; i < 64; i += 4) writeOnce[i] = 0x7F;
+  ExpectVariable(u"WriteOnceStatus", writeOnce, 64);
+  BED_SMBIOS_PROBE *probe = (BED_SMBIOS_PROBE *)BedLocate(SmbiosProbeGuid);
+  BED_REQUIRE(probe != nullptr, "no SMBIOS edit stand-in");
+  BedPrint("@bed note SMBIOS edit: %u reads, %u writes, %u stored changes applied\n", (UINT32)probe->ReadCount,
+           (UINT32)probe->WriteCount, (UINT32)probe->AppliedCount);
+  if (Again)  // the stored change was applied before the driver looked: it found its identity and wrote nothing
+    BED_CHECK(probe->AppliedCount == 1 && probe->ReadCount == 1 && probe->WriteCount == 0,
+              "second boot: %u applied, %u reads, %u writes", (UINT32)probe->AppliedCount, (UINT32)probe->ReadCount,
+              (UINT32)probe->WriteCount);
+  else
+    BED_CHECK(probe->ReadCount == 1 && probe->WriteCount == 1, "first boot: %u reads, %u writes", (UINT32)probe->ReadCount,
+              (UINT32)probe->WriteCount);
+}
+
+static void BoardIdentityStamped() { CheckIdentity(0); }
+static void BoardIdentityKept() { CheckIdentity(1); }
+
+// The next boot of this store is held for BOARD_DELAY_SECONDS.
+static void BoardStoreDelay() {
+  UINT8 setup[205] = {};
+  setup[197] = BOARD_DELAY_SECONDS;
+  BED_CHECK(BedSetVariable(u"Setup", SetupGuid, setup, sizeof setup) == EFI_SUCCESS, "writing Setup");
+}
+
+// ---- P-state override on its family ----
+
+static const EFI_GUID PstateGuid = {0x5A7935F7, 0xD0A5, 0x4C6D, {0xA1, 0x2F, 0x55, 0x2F, 0xEC, 0x44, 0xDE, 0x60}};
+
+// The next boot of this store (a processor of the override's family) finds
+// the override enabled.
+static void BoardStorePstate() {
+  const UINT8 data[29] = {1, 0, 0, 0, 0, 0x10, 0x01, 0x50};
+  BED_CHECK(BedSetVariable(u"TAMDPstateData", PstateGuid, data, sizeof data) == EFI_SUCCESS, "writing TAMDPstateData");
+}
+
+// On its family, with the variable enabled, the driver reaches its register
+// writes during dispatch (under TCG the registers read 0 and ignore writes)
+// and its entry succeeds: it stays loaded and no exception stopped the boot.
+static void BoardPstateOnFamily() {
+  BED_CHECK(BedFamily(1) == 0x00660F00, "this boot's processor is not of the override's family");
+  UINT8 data[29];
+  UINTN size = sizeof data;
+  BED_CHECK(!EFI_ERROR(BedGetVariable(u"TAMDPstateData", PstateGuid, data, &size, nullptr)) && data[0] == 1,
+            "TAMDPstateData is not in the store");
+  BED_CHECK(FlashImage(Drivers[3].File) != nullptr, "PstateOverrideDxe is not loaded");
+}
+
+// ---- Settings requests through a real SMI ----
+
+struct Comm {
+  SMM_COMMUNICATION *Smm;
+  UINT8 *Buffer;  // header (GUID, length) and data, from runtime-services pool
+  UINTN Capacity;
+};
+
+static BOOLEAN CommOpen(Comm *C) {
+  static const EFI_GUID commGuid = SMM_COMMUNICATION_PROTOCOL_GUID;
+  *C = {};
+  C->Smm = (SMM_COMMUNICATION *)BedLocate(commGuid);
+  BED_CHECK(C->Smm != nullptr, "no SMM communication protocol");
+  C->Capacity = 24 + sizeof(BOARD_PROBE_MESSAGE);
+  if (C->Smm == nullptr || EFI_ERROR(gBS->AllocatePool(EfiRuntimeServicesData, C->Capacity, (VOID **)&C->Buffer))) return 0;
+  return 1;
+}
+
+static void CommClose(Comm *C) {
+  if (C->Buffer) gBS->FreePool(C->Buffer);
+}
+
+// Sends Size bytes of Data under Guid from Buffer; returns Communicate's status.
+static EFI_STATUS Send(Comm *C, UINT8 *Buffer, const EFI_GUID &Guid, const VOID *Data, UINTN Size) {
+  gBS->CopyMem(Buffer, (VOID *)&Guid, 16);
+  UINT64 length = Size;
+  gBS->CopyMem(Buffer + 16, &length, 8);
+  if (Data != Buffer + 24) gBS->CopyMem(Buffer + 24, (VOID *)Data, Size);
+  UINTN commSize = 24 + Size;
+  return C->Smm->Communicate(C->Smm, Buffer, &commSize);
+}
+
+static BOARD_PROBE_MESSAGE *Probe(Comm *C, UINT32 Command) {
+  BOARD_PROBE_MESSAGE *m = (BOARD_PROBE_MESSAGE *)(C->Buffer + 24);
+  gBS->SetMem(m, sizeof *m, 0);
+  m->Command = Command;
+  m->Status = EFI_NOT_READY;
+  EFI_STATUS status = Send(C, C->Buffer, ProbeGuid, m, sizeof *m);
+  BED_CHECK(status == EFI_SUCCESS && m->Status == EFI_SUCCESS, "probe message %u: %r, %r", Command, status, m->Status);
+  return m;
+}
+
+// A settings request (0xCB and the record) of Size bytes; the token service's
+// record is cleared first. Returns Communicate's status.
+static EFI_STATUS SendRecord(Comm *C, const UINT8 *Record, UINTN Size, UINT8 Command = SETTINGS_REQUEST_COMMAND) {
+  Probe(C, BOARD_PROBE_RESET);
+  UINT8 *data = C->Buffer + 24;
+  gBS->SetMem(data, C->Capacity - 24, 0);
+  data[0] = Command;
+  gBS->CopyMem(data + 1, (VOID *)Record, BOARD_RECORD_SIZE);
+  return Send(C, C->Buffer, SettingsGuid, data, Size);
+}
+
+static UINT64 PcdValue(UINTN Token, BOOLEAN *Set) {
+  BED_PCD_PROBE *pcd = (BED_PCD_PROBE *)BedLocate(PcdProbeGuid);
+  *Set = 0;
+  for (UINTN i = 0; pcd && i < pcd->SetCount && i < BED_PCD_LOG; i++)
+    if (pcd->Sets[i].Token == Token) return *Set = 1, pcd->Sets[i].Value;
+  return 0;
+}
+
+// On another family the driver registers nothing: a request reaches no
+// handler, so no buffer is checked and no token written, and PCD 1293 stays unset.
+static void BoardSmmFamilyGate() {
+  BOOLEAN set = 0;
+  PcdValue(EXCHANGE_BUFFER_PCD_TOKEN, &set);
+  BED_CHECK(!set, "PCD 1293 was set on a processor outside the family");
+  Comm c;
+  if (CommOpen(&c)) {
+    UINT8 record[BOARD_RECORD_SIZE];
+    gBS->SetMem(record, sizeof record, 0xFF);
+    EFI_STATUS status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE);
+    BOARD_PROBE_MESSAGE *m = Probe(&c, BOARD_PROBE_FETCH);
+    BED_CHECK(m->Check.Checks == 0 && m->CallCount == 0, "a handler answered: %u checks, %u calls", (UINT32)m->Check.Checks,
+              (UINT32)m->CallCount);
+    BedPrint("@bed note communicate: no handler registered -> %r\n", status);
+  }
+  CommClose(&c);
+}
+
+static void BoardSmmRecords() {
+  BOOLEAN set = 0;
+  UINT64 exchange = PcdValue(EXCHANGE_BUFFER_PCD_TOKEN, &set);
+  BED_CHECK(set && exchange, "PCD 1293 was not set to the exchange buffer");
+  VOID *file = nullptr;
+  UINTN fileSize = 0;
+  BED_REQUIRE(!EFI_ERROR(BedReadFile(u"\\board\\records.bin", &file, &fileSize)) && fileSize >= 4, "no records file");
+  Comm c;
+  if (!CommOpen(&c)) {
+    gBS->FreePool(file);
+    return;
+  }
+  const UINT8 *p = (const UINT8 *)file, *end = p + fileSize;
+  UINT32 count = *(const UINT32 *)p, matched = 0, calls = 0;
+  p += 4;
+  for (UINT32 r = 0; r < count; r++) {
+    if (p + BOARD_RECORD_SIZE + 4 > end) break;
+    const UINT8 *record = p;
+    UINT32 expectedCount = *(const UINT32 *)(p + BOARD_RECORD_SIZE);
+    const BOARD_EXPECTED_CALL *expected = (const BOARD_EXPECTED_CALL *)(p + BOARD_RECORD_SIZE + 4);
+    p += BOARD_RECORD_SIZE + 4 + expectedCount * sizeof(BOARD_EXPECTED_CALL);
+    if (p > end) break;
+    EFI_STATUS status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE);
+    BOARD_PROBE_MESSAGE *m = Probe(&c, BOARD_PROBE_FETCH);
+    BOOLEAN same = status == EFI_SUCCESS && m->CallCount == expectedCount && m->Check.Checks >= 1 && m->Check.Refused == 0;
+    for (UINT32 i = 0; same && i < expectedCount && i < BOARD_PROBE_CALLS; i++) {
+      const BED_TOKEN_CALL &got = m->Calls[i];
+      const BOARD_EXPECTED_CALL &want = expected[i];
+      same = got.Entry == want.Entry && got.Level == want.Level && got.Token == want.Token && got.Value == want.Value;
+      if (!same) BedFail("record %u call %u: entry %x level %u token %08x value %x, expected %u %u %08x %x", r, i, got.Entry,
+                         got.Level, got.Token, got.Value, want.Entry, want.Level, want.Token, want.Value);
+    }
+    if (same) matched++;
+    else BedFail("record %u: Communicate %r, %u calls (expected %u), %u checks", r, status, (UINT32)m->CallCount, expectedCount,
+                 (UINT32)m->Check.Checks);
+    calls += expectedCount;
+    if (r == 0) BedPrint("@bed note communicate: accepted request -> %r\n", status);
+  }
+  BED_CHECK(matched == count && count > 0, "%u of %u records gave the expected calls", matched, count);
+  BedPrint("@bed note SMM: %u records, %u token calls, all as the host model expects\n", matched, calls);
+  gBS->FreePool(file);
+  CommClose(&c);
+}
+
+static void BoardSmmRefusals() {
+  Comm c;
+  if (!CommOpen(&c)) return;
+  UINT8 record[BOARD_RECORD_SIZE];
+  gBS->SetMem(record, sizeof record, 0xFF);
+
+  // One byte short of the record's last field: refused before the buffer is even checked.
+  EFI_STATUS status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE - 1);
+  BOARD_PROBE_MESSAGE *m = Probe(&c, BOARD_PROBE_FETCH);
+  BED_CHECK(m->CallCount == 0, "991-byte request: %u token calls", (UINT32)m->CallCount);
+  BedPrint("@bed note communicate: 991-byte request -> %r (%u checks, %u calls)\n", status, (UINT32)m->Check.Checks,
+           (UINT32)m->CallCount);
+
+  status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE, 0xCA);
+  m = Probe(&c, BOARD_PROBE_FETCH);
+  BED_CHECK(m->CallCount == 0, "command 0xCA: %u token calls", (UINT32)m->CallCount);
+  BedPrint("@bed note communicate: command 0xCA -> %r (%u calls)\n", status, (UINT32)m->CallCount);
+
+  // A request in SMRAM, sent by a module inside SMM: the buffer check refuses it.
+  Probe(&c, BOARD_PROBE_RESET);
+  m = (BOARD_PROBE_MESSAGE *)(c.Buffer + 24);
+  gBS->SetMem(m, sizeof *m, 0);
+  m->Command = BOARD_PROBE_SEND_SMRAM;
+  m->RequestSize = SETTINGS_REQUEST_MIN_SIZE;
+  m->Request[0] = SETTINGS_REQUEST_COMMAND;
+  gBS->CopyMem(m->Request + 1, record, sizeof record);
+  status = Send(&c, c.Buffer, ProbeGuid, m, sizeof *m);
+  BED_CHECK(status == EFI_SUCCESS, "probe: %r", status);
+  EFI_STATUS handler = m->Status;
+  UINT64 smram = m->SmramBuffer;
+  m = Probe(&c, BOARD_PROBE_FETCH);
+  BED_CHECK(m->Check.Checks >= 1 && m->Check.Refused >= 1 && m->CallCount == 0,
+            "SMRAM request at %lx: handler %r, %u checks, %u refused, %u calls", smram, handler, (UINT32)m->Check.Checks,
+            (UINT32)m->Check.Refused, (UINT32)m->CallCount);
+  BedPrint("@bed note SMM: request in SMRAM at %lx -> handler %r, no token call\n", smram, handler);
+
+  // The same request with the communication buffer itself inside SMRAM (the
+  // middle of its largest range).
+  UINT64 inside = 0, largest = 0;
+  for (UINTN i = 0; i < m->Check.RangeCount && i < BOARD_SMRAM_RANGES; i++) {
+    BedPrint("@bed note SMRAM range %u: %lx, %lx bytes\n", (UINT32)i, m->Check.Ranges[i][0], m->Check.Ranges[i][1]);
+    if (m->Check.Ranges[i][1] > largest) largest = m->Check.Ranges[i][1], inside = m->Check.Ranges[i][0] + largest / 2;
+  }
+  if (inside) {
+    Probe(&c, BOARD_PROBE_RESET);
+    status = c.Smm->Communicate(c.Smm, (VOID *)(UINTN)inside, nullptr);
+    m = Probe(&c, BOARD_PROBE_FETCH);
+    BED_CHECK(EFI_ERROR(status) && m->CallCount == 0 && m->Check.Checks == 0,
+              "communication buffer in SMRAM: %r, %u checks, %u calls", status, (UINT32)m->Check.Checks, (UINT32)m->CallCount);
+    BedPrint("@bed note communicate: buffer inside SMRAM -> %r\n", status);
+  }
+
+  // A communication buffer from boot-services pool.
+  UINT8 *bs = nullptr;
+  if (!EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, 24 + SETTINGS_REQUEST_MIN_SIZE, (VOID **)&bs))) {
+    Probe(&c, BOARD_PROBE_RESET);
+    bs[24] = SETTINGS_REQUEST_COMMAND;
+    gBS->CopyMem(bs + 25, record, sizeof record);
+    status = Send(&c, bs, SettingsGuid, bs + 24, SETTINGS_REQUEST_MIN_SIZE);
+    m = Probe(&c, BOARD_PROBE_FETCH);
+    BED_CHECK(m->CallCount == 0, "boot-services buffer: %u calls", (UINT32)m->CallCount);
+    BedPrint("@bed note communicate: boot-services pool buffer -> %r (%u calls)\n", status, (UINT32)m->CallCount);
+    gBS->FreePool(bs);
+  }
+  CommClose(&c);
+}
+
+extern const BedScenario BoardScenarios[] = {
+    {"board.drivers-dispatched", "board board-again board-delay board-smm board-fam15", BoardDriversDispatched},
+    {"board.identity-stamped", "board", BoardIdentityStamped},
+    {"board.smm-family-gate", "board", BoardSmmFamilyGate},
+    {"board.identity-kept", "board-again", BoardIdentityKept},
+    {"board.store-delay", "board-again", BoardStoreDelay},
+    {"board.smm-records", "board-smm", BoardSmmRecords},
+    {"board.smm-refusals", "board-smm", BoardSmmRefusals},
+    {"board.store-pstate", "board-smm", BoardStorePstate},
+    {"board.pstate-on-family", "board-fam15", BoardPstateOnFamily},
+    {nullptr, nullptr, nullptr},
+};
