@@ -271,7 +271,7 @@ static EFI_STATUS HookOutputs() {
   if (EFI_ERROR(status)) return status;
   for (UINTN i = 0; i < count; i++) {
     VOID *gop = nullptr;
-    if (EFI_ERROR(gBS->HandleProtocol(handles[i], &gopGuid, &gop)) || OriginalBlt((EFI_GRAPHICS_OUTPUT_PROTOCOL *)gop)) continue;
+    if (EFI_ERROR(gBS->HandleProtocol(handles[i], &gopGuid, &gop)) || OutputOf((EFI_GRAPHICS_OUTPUT_PROTOCOL *)gop) != nullptr) continue;
     for (Output &o : Outputs) {
       if (o.Gop) continue;
       o.Gop = (EFI_GRAPHICS_OUTPUT_PROTOCOL *)gop;
