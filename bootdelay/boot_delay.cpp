@@ -5,10 +5,6 @@
 #include "drvlib/drvlib.h"
 #include "hw.h"
 
-EFI_SYSTEM_TABLE *gBootDelaySystemTable;
-EFI_BOOT_SERVICES *gBootDelayBootServices;
-EFI_RUNTIME_SERVICES *gBootDelayRuntimeServices;
-
 namespace {
 
 const EFI_GUID kSetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
@@ -23,7 +19,7 @@ UINT32 ReadBootDelayCount(BOOLEAN *Readable) {
   UINT8 setup[kSetupSize] = {};
   UINTN size = sizeof(setup);
   *Readable = 0;
-  if (EFI_ERROR(gBootDelayRuntimeServices->GetVariable(u"Setup", &kSetupGuid, nullptr, &size, setup))) return 0;
+  if (EFI_ERROR(gRT->GetVariable(u"Setup", &kSetupGuid, nullptr, &size, setup))) return 0;
   *Readable = 1;
   // Only bytes that GetVariable returned are looked at.
   if (size < kBootDelayCountOffset + 2) return 0;
@@ -38,21 +34,16 @@ BOOLEAN NeedsExtraSecond(VOID) {
 
 }  // namespace
 
-EFI_STATUS BootDelay(EFI_SYSTEM_TABLE *SystemTable) {
-  if (gBootDelaySystemTable == nullptr) {
-    gBootDelaySystemTable = SystemTable;
-    gBootDelayBootServices = SystemTable->BootServices;
-    gBootDelayRuntimeServices = SystemTable->RuntimeServices;
-  }
+EFI_STATUS BootDelay(VOID) {
   BOOLEAN readable;
   UINT32 seconds = ReadBootDelayCount(&readable);
   if (!readable) return EFI_SUCCESS;
   if (NeedsExtraSecond()) seconds++;
-  for (UINT32 i = 0; i < seconds; i++) gBootDelayBootServices->Stall(kOneSecond);
+  for (UINT32 i = 0; i < seconds; i++) gBS->Stall(kOneSecond);
   return EFI_SUCCESS;
 }
 
 EFI_STATUS EFIAPI BootDelayEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   DrvLibStartup(ImageHandle, SystemTable);
-  return BootDelay(SystemTable);
+  return BootDelay();
 }

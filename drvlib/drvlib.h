@@ -5,8 +5,7 @@
 // One source serves five images. Each image's image.mk (and its host test)
 // sets these compile-time options for every library source it builds:
 //
-//   DRVLIB_FULL_STARTUP=1       also keep the runtime-services pointer and run
-//                               the runtime scratch, platform MMIO base and SMM
+//   DRVLIB_FULL_STARTUP=1       also run the runtime scratch, platform MMIO base and SMM
 //                               presence steps (NetIdentityDxe). Default 0.
 //   DRVLIB_HOB_YIELDS_POINTER=1 the start-up uses the HOB-list lookup that
 //                               yields the pointer instead of a status
@@ -18,6 +17,7 @@
 #pragma once
 #include "efi/efi.h"
 #include "efi/debug_print.h"
+#include "efi/image_tables.h"
 
 #ifndef DRVLIB_FULL_STARTUP
 #define DRVLIB_FULL_STARTUP 0
@@ -91,9 +91,6 @@ extern "C" {
 
 // ---- Module state (one copy per image) ----
 
-extern EFI_SYSTEM_TABLE *gDrvLibSystemTable;
-extern EFI_BOOT_SERVICES *gDrvLibBootServices;
-extern EFI_RUNTIME_SERVICES *gDrvLibRuntimeServices;  // full start-up only
 extern CFG_PCD_BUFFER CfgPcdBuffer;
 extern PCD_PROTOCOL *gDrvLibPcd;                 // null until the first PCD access
 extern DEBUG_PRINT_PROTOCOL *gDrvLibDebugPrint;  // null until the first message
@@ -115,8 +112,9 @@ extern const CHAR8 *DrvLibModuleBaseName;  // DRVLIB_MODULE_NAME
 // the caller goes on with its own work whatever happened.
 VOID DrvLibStartup(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
-// Step 1: keep the table pointers (the runtime services only in the full build).
-VOID DrvLibKeepTables(EFI_SYSTEM_TABLE *SystemTable);
+// Step 1: keep the image handle and the table pointers (gImageHandle, gST,
+// gBS, gRT), the image's only copies.
+VOID DrvLibKeepTables(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
 // Steps 2-5: zero CfgPcdBuffer, check both PCD protocols, fill it. Reports a
 // missing protocol at DEBUG_LEVEL_ERROR and leaves the buffer all zero.

@@ -19,12 +19,12 @@ GuidHalves Halves(const EFI_GUID &guid) {
 }
 
 VOID FindHobList(VOID) {
-  if (HobListPointer != nullptr || gDrvLibSystemTable == nullptr) return;
-  const EFI_CONFIGURATION_TABLE *table = gDrvLibSystemTable->ConfigurationTable;
+  if (HobListPointer != nullptr || gST == nullptr) return;
+  const EFI_CONFIGURATION_TABLE *table = gST->ConfigurationTable;
   if (table == nullptr) return;
   static const EFI_GUID hobListGuid = EFI_HOB_LIST_GUID;
   const GuidHalves want = Halves(hobListGuid);
-  for (UINTN i = 0; i < gDrvLibSystemTable->NumberOfTableEntries; i++) {
+  for (UINTN i = 0; i < gST->NumberOfTableEntries; i++) {
     const GuidHalves have = Halves(table[i].VendorGuid);
     if (have.Low == want.Low && have.High == want.High) {
       HobListPointer = table[i].VendorTable;

@@ -12,7 +12,7 @@ namespace {
 VOID EFIAPI ConvertPlatformMmioBase(EFI_EVENT Event, VOID *Context) {
   (void)Event;
   (void)Context;
-  gDrvLibRuntimeServices->ConvertPointer(0, reinterpret_cast<VOID **>(&PlatformMmioBase));
+  gRT->ConvertPointer(0, reinterpret_cast<VOID **>(&PlatformMmioBase));
 }
 
 }  // namespace
@@ -32,6 +32,6 @@ BOOLEAN ModuleNameIsSbRun(const CHAR8 *BaseName) {
 EFI_STATUS PlatformMmioBaseConstructor(VOID) {
   PlatformMmioBase = PLATFORM_MMIO_BASE;
   if (!ModuleNameIsSbRun(DrvLibModuleBaseName)) return EFI_SUCCESS;
-  return gDrvLibBootServices->CreateEvent(EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE, TPL_NOTIFY, ConvertPlatformMmioBase, nullptr,
+  return gBS->CreateEvent(EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE, TPL_NOTIFY, ConvertPlatformMmioBase, nullptr,
                                           &PlatformMmioBaseEvent);
 }

@@ -10,7 +10,7 @@ namespace {
 
 VOID *AllocateRuntime(UINTN Size) {
   VOID *block = nullptr;
-  if (EFI_ERROR(gDrvLibBootServices->AllocatePool(EfiRuntimeServicesData, Size, &block))) return nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiRuntimeServicesData, Size, &block))) return nullptr;
   return block;
 }
 

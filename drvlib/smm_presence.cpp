@@ -24,7 +24,7 @@ EFI_STATUS SmmPresenceConstructor(VOID) {
   if (SmmLibReady) return EFI_SUCCESS;
   static const EFI_GUID smmBase2Guid = EFI_SMM_BASE2_PROTOCOL_GUID;
   VOID *iface = nullptr;
-  EFI_STATUS status = gDrvLibBootServices->LocateProtocol(&smmBase2Guid, nullptr, &iface);
+  EFI_STATUS status = gBS->LocateProtocol(&smmBase2Guid, nullptr, &iface);
   if (EFI_ERROR(status)) return status;
   if (iface == nullptr) return EFI_NOT_FOUND;
   EFI_SMM_BASE2_PROTOCOL *smmBase2 = static_cast<EFI_SMM_BASE2_PROTOCOL *>(iface);

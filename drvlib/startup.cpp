@@ -2,23 +2,23 @@
 // and the firmware table pointers it keeps.
 #include "drvlib/drvlib.h"
 
-EFI_SYSTEM_TABLE *gDrvLibSystemTable;
-EFI_BOOT_SERVICES *gDrvLibBootServices;
-EFI_RUNTIME_SERVICES *gDrvLibRuntimeServices;
+EFI_HANDLE gImageHandle;
+EFI_SYSTEM_TABLE *gST;
+EFI_BOOT_SERVICES *gBS;
+EFI_RUNTIME_SERVICES *gRT;
 
-VOID DrvLibKeepTables(EFI_SYSTEM_TABLE *SystemTable) {
-  gDrvLibSystemTable = SystemTable;
-  gDrvLibBootServices = SystemTable->BootServices;
-#if DRVLIB_FULL_STARTUP
-  gDrvLibRuntimeServices = SystemTable->RuntimeServices;
-#endif
+VOID DrvLibKeepTables(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gImageHandle = ImageHandle;
+  gST = SystemTable;
+  gBS = SystemTable->BootServices;
+  gRT = SystemTable->RuntimeServices;
 }
 
 // Step results are ignored on purpose: a missing protocol or table only
 // leaves its cache empty, and the driver's own work goes on regardless.
 VOID DrvLibStartup(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   if (SystemTable == nullptr || SystemTable->BootServices == nullptr) return;
-  DrvLibKeepTables(SystemTable);
+  DrvLibKeepTables(ImageHandle, SystemTable);
   CfgPcdBufLibDxeConstructor(ImageHandle, SystemTable);
 #if DRVLIB_FULL_STARTUP
   RuntimeScratchConstructor();

@@ -16,17 +16,14 @@ VOID EFIAPI OnEndOfDxe(EFI_EVENT Event, VOID *Context) {
   DiscoverNics();
   // Its status only says whether a stamp was made; the stamp logs each refusal.
   StampSystemIdentity();
-  gNetIdentityBootServices->CloseEvent(Event);
+  gBS->CloseEvent(Event);
 }
 
 EFI_STATUS EFIAPI NetIdentityEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   DrvLibStartup(ImageHandle, SystemTable);
-  gNetIdentitySystemTable = SystemTable;
-  gNetIdentityBootServices = SystemTable->BootServices;
-  gNetIdentityRuntimeServices = SystemTable->RuntimeServices;
   EFI_EVENT event = nullptr;
   EFI_STATUS status =
-      gNetIdentityBootServices->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr, &kEndOfDxeGroup, &event);
+      gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr, &kEndOfDxeGroup, &event);
   // The driver has nothing else to do, so its entry succeeds either way; without
   // the notification this boot's identity is simply not stamped.
   if (EFI_ERROR(status))

@@ -3,6 +3,7 @@
 // DMI variables.
 #pragma once
 #include "efi/efi.h"
+#include "efi/image_tables.h"
 
 // ---- NIC discovery ----
 
@@ -73,9 +74,6 @@ static_assert(offsetof(DMI_ARRAY_ENTRY, Offset) == 3, "DMI_ARRAY_ENTRY.Offset");
 static_assert(sizeof(WRITE_ONCE_ENTRY) == 4, "WRITE_ONCE_ENTRY");
 static_assert(offsetof(WRITE_ONCE_ENTRY, Handle) == 2, "WRITE_ONCE_ENTRY.Handle");
 
-extern EFI_SYSTEM_TABLE *gNetIdentitySystemTable;
-extern EFI_BOOT_SERVICES *gNetIdentityBootServices;
-extern EFI_RUNTIME_SERVICES *gNetIdentityRuntimeServices;
 
 // EFI_SUCCESS when the identity was written, EFI_UNSUPPORTED when there was
 // nothing to do or nothing to do it with.

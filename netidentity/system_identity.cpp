@@ -69,7 +69,7 @@ void BuildIdentityBlock(const UINT8 *Mac, UINT8 *Block) {
 // Adds our entry to DmiArray unless it is there. Only an array that does not
 // exist is created; one that cannot be read is left as it is.
 void RecordInDmiArray(UINT8 *Stored, UINT8 *Fresh) {
-  EFI_RUNTIME_SERVICES *rt = gNetIdentityRuntimeServices;
+  EFI_RUNTIME_SERVICES *rt = gRT;
   UINTN size = DMI_ARRAY_SIZE;
   EFI_STATUS status = rt->GetVariable(u"DmiArray", &kDmiVariableGuid, nullptr, &size, Stored);
   if (status == EFI_NOT_FOUND) {
@@ -108,7 +108,7 @@ void RecordInDmiArray(UINT8 *Stored, UINT8 *Fresh) {
 // first. A table that does not exist starts as sixteen free entries; one that
 // cannot be read in full is left alone.
 void RecordInWriteOnceStatus(VOID) {
-  EFI_RUNTIME_SERVICES *rt = gNetIdentityRuntimeServices;
+  EFI_RUNTIME_SERVICES *rt = gRT;
   WRITE_ONCE_ENTRY table[WRITE_ONCE_STATUS_SIZE / sizeof(WRITE_ONCE_ENTRY)];
   UINTN size = sizeof(table);
   EFI_STATUS status = rt->GetVariable(u"WriteOnceStatus", &kDmiVariableGuid, nullptr, &size, table);
@@ -132,10 +132,6 @@ void RecordInWriteOnceStatus(VOID) {
 
 }  // namespace
 
-EFI_SYSTEM_TABLE *gNetIdentitySystemTable;
-EFI_BOOT_SERVICES *gNetIdentityBootServices;
-EFI_RUNTIME_SERVICES *gNetIdentityRuntimeServices;
-
 // Level of the lines that say why no stamp was made: informational, since on
 // most boots the identity is already in place.
 #define STAMP_DEBUG_LEVEL 0x00000040ULL
@@ -143,7 +139,7 @@ EFI_RUNTIME_SERVICES *gNetIdentityRuntimeServices;
 EFI_STATUS StampSystemIdentity(VOID) {
   UINT8 freshArray[DMI_ARRAY_SIZE] = {};
   UINT8 identity[IDENTITY_BLOCK_SIZE] = {};
-  EFI_BOOT_SERVICES *bs = gNetIdentityBootServices;
+  EFI_BOOT_SERVICES *bs = gBS;
   const NIC_PROBE_RESULT &nic = NicProbeResult[0];
   VOID *iface = nullptr;
   VOID *copy = nullptr;
@@ -182,7 +178,7 @@ EFI_STATUS StampSystemIdentity(VOID) {
     RecordInDmiArray(static_cast<UINT8 *>(stored), freshArray);
     // A record that cannot be stored does not stop the stamp: the live
     // structure is what this boot needs, and the next boot writes again.
-    gNetIdentityRuntimeServices->SetVariable(u"DmiVar0100010800", &kDmiVariableGuid, kDmiAttributes, sizeof(identity), identity);
+    gRT->SetVariable(u"DmiVar0100010800", &kDmiVariableGuid, kDmiAttributes, sizeof(identity), identity);
     RecordInWriteOnceStatus();
 
     __builtin_memcpy(structure + SMBIOS_TYPE1_UUID_OFFSET, identity, sizeof(identity));

@@ -5,9 +5,6 @@
 #include "pstate/pstate_override.h"
 #include "hw.h"
 
-EFI_SYSTEM_TABLE *gPstateSystemTable;
-EFI_RUNTIME_SERVICES *gPstateRuntimeServices;
-
 namespace {
 
 const EFI_GUID kPstateDataGuid = {0x5A7935F7, 0xD0A5, 0x4C6D, {0xA1, 0x2F, 0x55, 0x2F, 0xEC, 0x44, 0xDE, 0x60}};
@@ -22,16 +19,12 @@ constexpr UINT64 kIdFieldsMask = 0x1FFFF;  // bits 16:0: VID, DID, FID
 
 }  // namespace
 
-EFI_STATUS PstateOverride(EFI_SYSTEM_TABLE *SystemTable) {
-  if (gPstateSystemTable == nullptr) {
-    gPstateSystemTable = SystemTable;
-    gPstateRuntimeServices = SystemTable->RuntimeServices;
-  }
+EFI_STATUS PstateOverride(VOID) {
   if ((HwCpuid(1).Eax & kFamilyMask) != kFamily15Model6x) return EFI_SUCCESS;
 
   UINT8 data[kPstateDataSize] = {};
   UINTN size = sizeof(data);
-  if (EFI_ERROR(gPstateRuntimeServices->GetVariable(u"TAMDPstateData", &kPstateDataGuid, nullptr, &size, data))) return EFI_SUCCESS;
+  if (EFI_ERROR(gRT->GetVariable(u"TAMDPstateData", &kPstateDataGuid, nullptr, &size, data))) return EFI_SUCCESS;
   // A variable too short to hold the IDs is treated as absent.
   if (size < kPstateFieldsEnd) return EFI_SUCCESS;
   if (data[0] == 0) return EFI_SUCCESS;
@@ -45,5 +38,5 @@ EFI_STATUS PstateOverride(EFI_SYSTEM_TABLE *SystemTable) {
 
 EFI_STATUS EFIAPI PstateOverrideEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   DrvLibStartup(ImageHandle, SystemTable);
-  return PstateOverride(SystemTable);
+  return PstateOverride();
 }

@@ -20,7 +20,7 @@ constexpr UINT32 kFamilySignature = 0x00B40F00;
 EFI_STATUS LocatePcd(PCD_PROTOCOL **Pcd) {
   if (gPcd == nullptr) {
     VOID *Interface = nullptr;
-    EFI_STATUS Status = gBootServices->LocateProtocol(&gPcdProtocolGuid, nullptr, &Interface);
+    EFI_STATUS Status = gBS->LocateProtocol(&gPcdProtocolGuid, nullptr, &Interface);
     if (EFI_ERROR(Status)) return Status;
     if (Interface == nullptr) return EFI_NOT_FOUND;
     gPcd = (PCD_PROTOCOL *)Interface;
@@ -38,14 +38,14 @@ EFI_STATUS SetupTokenDriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *Syste
 
   // The buffer belongs to whoever reads the PCD; this driver never touches it.
   VOID *ExchangeBuffer = nullptr;
-  EFI_STATUS Status = gBootServices->AllocatePool(EfiRuntimeServicesData, EXCHANGE_BUFFER_SIZE, &ExchangeBuffer);
+  EFI_STATUS Status = gBS->AllocatePool(EfiRuntimeServicesData, EXCHANGE_BUFFER_SIZE, &ExchangeBuffer);
   if (EFI_ERROR(Status)) return Status;
 
   PCD_PROTOCOL *Pcd = nullptr;
   Status = LocatePcd(&Pcd);
   if (EFI_ERROR(Status)) {
     // Nobody can have learnt the address yet, so the buffer can go back.
-    gBootServices->FreePool(ExchangeBuffer);
+    gBS->FreePool(ExchangeBuffer);
     return Status;
   }
   Pcd->Set64(EXCHANGE_BUFFER_PCD_TOKEN, (UINT64)(UINTN)ExchangeBuffer);

@@ -4,11 +4,10 @@
 #pragma once
 #include "efi/debug_print.h"
 #include "efi/efi.h"
+#include "efi/image_tables.h"
 #include "setuptoken/buffer_check.h"
 #include "setuptoken/token_service.h"
 
-extern EFI_SYSTEM_TABLE *gSystemTable;
-extern EFI_BOOT_SERVICES *gBootServices;
 extern EFI_SMM_SYSTEM_TABLE2 *gSmst;
 extern SMM_BUFFER_CHECK_PROTOCOL *gSmmBufferCheck;  // null: every request is refused
 extern PCD_PROTOCOL *gPcd;                          // located on first use

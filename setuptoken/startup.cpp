@@ -2,8 +2,10 @@
 // and the buffer check, then runs the driver entry.
 #include "setuptoken/setup_token.h"
 
-EFI_SYSTEM_TABLE *gSystemTable;
-EFI_BOOT_SERVICES *gBootServices;
+EFI_HANDLE gImageHandle;
+EFI_SYSTEM_TABLE *gST;
+EFI_BOOT_SERVICES *gBS;
+EFI_RUNTIME_SERVICES *gRT;
 EFI_SMM_SYSTEM_TABLE2 *gSmst;
 SMM_BUFFER_CHECK_PROTOCOL *gSmmBufferCheck;
 PCD_PROTOCOL *gPcd;
@@ -18,17 +20,19 @@ const EFI_GUID gEfiSmmBase2ProtocolGuid = EFI_SMM_BASE2_PROTOCOL_GUID;
 
 // Without the SMM system table there is nothing this driver can do, so a
 // missing SMM Base2 or table ends the image with an error.
-EFI_STATUS SmmStartup(EFI_SYSTEM_TABLE *SystemTable) {
+EFI_STATUS SmmStartup(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   if (SystemTable == nullptr || SystemTable->BootServices == nullptr) return EFI_INVALID_PARAMETER;
-  gSystemTable = SystemTable;
-  gBootServices = SystemTable->BootServices;
+  gImageHandle = ImageHandle;
+  gST = SystemTable;
+  gBS = SystemTable->BootServices;
+  gRT = SystemTable->RuntimeServices;
   gSmst = nullptr;
   gSmmBufferCheck = nullptr;
   gPcd = nullptr;
   gSmmDebugPrint = nullptr;
 
   EFI_SMM_BASE2_PROTOCOL *SmmBase2 = nullptr;
-  EFI_STATUS Status = gBootServices->LocateProtocol(&gEfiSmmBase2ProtocolGuid, nullptr, (VOID **)&SmmBase2);
+  EFI_STATUS Status = gBS->LocateProtocol(&gEfiSmmBase2ProtocolGuid, nullptr, (VOID **)&SmmBase2);
   if (EFI_ERROR(Status)) return Status;
   if (SmmBase2 == nullptr) return EFI_NOT_FOUND;
 
@@ -49,7 +53,7 @@ EFI_STATUS SmmStartup(EFI_SYSTEM_TABLE *SystemTable) {
 }  // namespace
 
 EFI_EXTERN_C EFI_STATUS EFIAPI SetupTokenSmmEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  EFI_STATUS Status = SmmStartup(SystemTable);
+  EFI_STATUS Status = SmmStartup(ImageHandle, SystemTable);
   if (EFI_ERROR(Status)) return Status;
   return SetupTokenDriverEntry(ImageHandle, SystemTable);
 }

@@ -3,12 +3,8 @@
 // messages and assertions sent to the firmware's status-code service.
 #pragma once
 #include "efi/efi.h"
+#include "efi/image_tables.h"
 #include "efi/status_code.h"
-
-extern EFI_HANDLE gImageHandle;
-extern EFI_SYSTEM_TABLE *gST;
-extern EFI_BOOT_SERVICES *gBS;
-extern EFI_RUNTIME_SERVICES *gRT;
 
 // Debug levels; a message is reported when its level shares a bit with the mask.
 #define EFI_D_INIT 0x00000001

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bootdelay/boot_delay.h"
+#include "drvlib/drvlib.h"
 #include "pstate/pstate_override.h"
 #include "test/fake/fake.h"
 #include "test/fake/hw_model.h"
@@ -37,6 +38,7 @@ struct Rig {
   Rig() {
     plat.BootServices()->Stall = CountStall;
     hw.SetBrand("TestBed CPU 0000F 6-Core Processor");
+    DrvLibKeepTables(plat.NewImageHandle(), plat.SystemTable());
   }
 };
 
@@ -56,13 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if ((data[0] & 1) == 0) {
     rig->plat.DeleteVar("Setup", kSetupGuid);
     if (!value.empty()) rig->plat.SetVar("Setup", kSetupGuid, value);
-    Check(BootDelay(rig->plat.SystemTable()) == EFI_SUCCESS);
+    Check(BootDelay() == EFI_SUCCESS);
     Check(g_stalls <= 65536);
     if (value.size() > 205) Check(g_stalls == 0);
   } else {
     rig->plat.DeleteVar("TAMDPstateData", kPstateGuid);
     if (!value.empty()) rig->plat.SetVar("TAMDPstateData", kPstateGuid, value);
-    Check(PstateOverride(rig->plat.SystemTable()) == EFI_SUCCESS);
+    Check(PstateOverride() == EFI_SUCCESS);
     for (const fake::HwAccess &a : rig->hw.Log()) {
       if (a.kind == fake::HwAccess::MsrRead || a.kind == fake::HwAccess::MsrWrite) Check(a.address >= 0xC0010064 && a.address <= 0xC001006A);
       if (a.kind == fake::HwAccess::MsrWrite) Check(value.size() >= 8 && value.size() <= 29 && value[0] != 0 && (a.value >> 63) == 1);

@@ -107,9 +107,10 @@ size_t ReleaseRuntimeScratch(fake::Platform &platform) {
 }
 
 void ResetDrvLib() {
-  gDrvLibSystemTable = nullptr;
-  gDrvLibBootServices = nullptr;
-  gDrvLibRuntimeServices = nullptr;
+  gImageHandle = nullptr;
+  gST = nullptr;
+  gBS = nullptr;
+  gRT = nullptr;
   memset(&CfgPcdBuffer, 0, sizeof(CfgPcdBuffer));
   gDrvLibPcd = nullptr;
   gDrvLibDebugPrint = nullptr;

@@ -75,8 +75,9 @@ TEST_F(LibStartup, FillsBufferFieldByFieldWithBothPcdProtocols) {
     EXPECT_EQ(pcd.Log()[i].token, calls[i].second) << i;
   }
   EXPECT_EQ(gDrvLibPcd, pcd.Pcd()) << "the PCD protocol is cached by its first use";
-  EXPECT_EQ(gDrvLibSystemTable, platform.SystemTable());
-  EXPECT_EQ(gDrvLibBootServices, platform.BootServices());
+  EXPECT_EQ(gST, platform.SystemTable());
+  EXPECT_EQ(gBS, platform.BootServices());
+  EXPECT_EQ(gRT, platform.RuntimeServices());
 }
 
 TEST_F(LibStartup, BooleansAreStoredAsOneByteZeroOrOne) {

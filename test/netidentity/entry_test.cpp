@@ -53,7 +53,7 @@ TEST_F(NetIdentity, EntryRegistersOneEndOfDxeNotificationAndStampsWhenSignalled)
   Board(mac);
   EXPECT_EQ(Load(), EFI_SUCCESS);
   EXPECT_EQ(CfgPcdBuffer.EndMark, 2) << "the library start-up ran first";
-  EXPECT_EQ(gNetIdentityRuntimeServices, platform.RuntimeServices());
+  EXPECT_EQ(gRT, platform.RuntimeServices());
   auto events = platform.GroupEvents(kEndOfDxe);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(fake::E(events[0])->type, (UINT32)EVT_NOTIFY_SIGNAL);

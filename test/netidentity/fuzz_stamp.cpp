@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "drvlib/drvlib.h"
 #include "netidentity/netidentity.h"
 #include "test/fake/fake.h"
 #include "test/netidentity/smbios_double.h"
@@ -29,9 +30,7 @@ struct Rig {
   fake::Platform plat;
   nettest::SmbiosEditDouble smbios{plat};
   Rig() {
-    gNetIdentitySystemTable = plat.SystemTable();
-    gNetIdentityBootServices = plat.BootServices();
-    gNetIdentityRuntimeServices = plat.RuntimeServices();
+    DrvLibKeepTables(plat.NewImageHandle(), plat.SystemTable());
   }
 };
 

@@ -52,7 +52,7 @@ TEST_F(FullStartup, FailedScratchAllocationsAreNotUsed) {
   EXPECT_EQ(CfgPcdBuffer.EndMark, 2) << "the start-up goes on";
 
   libtest::ResetDrvLib();
-  DrvLibKeepTables(platform.SystemTable());
+  DrvLibKeepTables(platform.NewImageHandle(), platform.SystemTable());
   platform.FailAllocation(2);  // the 100-byte block: nothing is written through null
   RuntimeScratchConstructor();
   EXPECT_EQ(RuntimeScratch100, nullptr);

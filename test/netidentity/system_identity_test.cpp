@@ -47,10 +47,7 @@ class Stamp : public ::testing::Test {
   void SetUp() override {
     // Refusals are logged through the library's debug print.
     libtest::ResetDrvLib();
-    gDrvLibBootServices = platform.BootServices();
-    gNetIdentitySystemTable = platform.SystemTable();
-    gNetIdentityBootServices = platform.BootServices();
-    gNetIdentityRuntimeServices = platform.RuntimeServices();
+    DrvLibKeepTables(platform.NewImageHandle(), platform.SystemTable());
     SetMac(kMac);
   }
   void TearDown() override {

@@ -21,8 +21,6 @@ class PstateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     libtest::ResetDrvLib();
-    gPstateSystemTable = nullptr;
-    gPstateRuntimeServices = nullptr;
     // Every register starts with a distinct pattern, bit 63 clear on some.
     for (uint32_t msr = kFirst; msr <= kEighth; msr++) {
       uint64_t v = 0x2468ACE013579BDFULL ^ ((uint64_t)(msr - kFirst) << 40) ^ ((uint64_t)(msr - kFirst) * 0x1111);
@@ -144,11 +142,11 @@ TEST_F(PstateTest, ShortDataIsTreatedAsAbsent) {
   EXPECT_EQ(hw.Msr(kLast) & 0x1FFFF, 0xA050u);
 }
 
-TEST_F(PstateTest, EntryRunsLibraryStartupAndKeepsItsFirstTables) {
+TEST_F(PstateTest, EntryRunsLibraryStartupAndKeepsTheTables) {
   EXPECT_EQ(Run(), EFI_SUCCESS);
   EXPECT_EQ(CfgPcdBuffer.EndMark, 2);
-  EXPECT_EQ(gPstateSystemTable, platform.SystemTable());
-  EXPECT_EQ(gPstateRuntimeServices, platform.RuntimeServices());
+  EXPECT_EQ(gST, platform.SystemTable());
+  EXPECT_EQ(gRT, platform.RuntimeServices());
   EXPECT_EQ(platform.SetVariableCalls(), 0u);
 }
 
