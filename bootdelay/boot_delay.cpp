@@ -7,7 +7,7 @@
 
 namespace {
 
-const EFI_GUID kSetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
+const EFI_GUID gSetupVariableGuid = SETUP_VARIABLE_GUID;
 constexpr UINTN kSetupSize = 205;
 constexpr UINTN kBootDelayCountOffset = 197;  // 16-bit little-endian
 constexpr UINT32 kFamilyMask = 0x0FFF0F00;
@@ -19,7 +19,7 @@ UINT32 ReadBootDelayCount(BOOLEAN *Readable) {
   UINT8 setup[kSetupSize] = {};
   UINTN size = sizeof(setup);
   *Readable = 0;
-  if (EFI_ERROR(gRT->GetVariable(u"Setup", &kSetupGuid, nullptr, &size, setup))) return 0;
+  if (EFI_ERROR(gRT->GetVariable(u"Setup", &gSetupVariableGuid, nullptr, &size, setup))) return 0;
   *Readable = 1;
   // Only bytes that GetVariable returned are looked at.
   if (size < kBootDelayCountOffset + 2) return 0;

@@ -6,8 +6,7 @@ CFG_PCD_BUFFER CfgPcdBuffer;
 
 namespace {
 
-const EFI_GUID kPcdProtocolGuid = PCD_PROTOCOL_GUID;
-const EFI_GUID kPiPcdProtocolGuid = EFI_PCD_PROTOCOL_GUID;
+const EFI_GUID gEfiPcdProtocolGuid = EFI_PCD_PROTOCOL_GUID;
 const CHAR8 kConstructorName[] = "CfgPcdBufLibDxeConstructor";
 
 enum : UINT8 { kBool, kUint8, kUint32 };
@@ -48,10 +47,10 @@ EFI_STATUS EFIAPI CfgPcdBufLibDxeConstructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_
   // Both protocols must be there before anything is cached, so that an
   // all-zero buffer always means "values not read".
   VOID *iface = nullptr;
-  EFI_STATUS status = SystemTable->BootServices->LocateProtocol(&kPcdProtocolGuid, nullptr, &iface);
+  EFI_STATUS status = SystemTable->BootServices->LocateProtocol(&gPcdProtocolGuid, nullptr, &iface);
   if (EFI_ERROR(status)) return ReportMissing("[%a] LocateProtocol: gPcdProtocolGuid, Status: %r\n", status);
   iface = nullptr;
-  status = SystemTable->BootServices->LocateProtocol(&kPiPcdProtocolGuid, nullptr, &iface);
+  status = SystemTable->BootServices->LocateProtocol(&gEfiPcdProtocolGuid, nullptr, &iface);
   if (EFI_ERROR(status)) return ReportMissing("[%a] LocateProtocol: gEfiPcdProtocolGuid, Status: %r\n", status);
 
   PCD_PROTOCOL *pcd = GetPcdProtocol();

@@ -4,13 +4,18 @@
 
 DEBUG_PRINT_PROTOCOL *gDrvLibDebugPrint;
 
+namespace {
+
+const EFI_GUID gDebugPrintProtocolGuid = DEBUG_PRINT_PROTOCOL_GUID;
+
+}  // namespace
+
 EFI_STATUS EFIAPI DebugPrint(UINTN ErrorLevel, const CHAR8 *Format, ...) {
   if (gDrvLibDebugPrint == nullptr) {
     // Before the start-up has kept the boot services there is nobody to ask.
     if (gBS == nullptr) return EFI_NOT_READY;
-    static const EFI_GUID guid = DEBUG_PRINT_PROTOCOL_GUID;
     VOID *iface = nullptr;
-    EFI_STATUS status = gBS->LocateProtocol(&guid, nullptr, &iface);
+    EFI_STATUS status = gBS->LocateProtocol(&gDebugPrintProtocolGuid, nullptr, &iface);
     if (EFI_ERROR(status)) return status;
     if (iface == nullptr) return EFI_NOT_FOUND;
     gDrvLibDebugPrint = static_cast<DEBUG_PRINT_PROTOCOL *>(iface);

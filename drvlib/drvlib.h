@@ -91,6 +91,7 @@ extern "C" {
 
 // ---- Module state (one copy per image) ----
 
+extern const EFI_GUID gPcdProtocolGuid;  // looked up by the start-up and by GetPcdProtocol
 extern CFG_PCD_BUFFER CfgPcdBuffer;
 extern PCD_PROTOCOL *gDrvLibPcd;                 // null until the first PCD access
 extern DEBUG_PRINT_PROTOCOL *gDrvLibDebugPrint;  // null until the first message

@@ -18,12 +18,13 @@ GuidHalves Halves(const EFI_GUID &guid) {
   return h;
 }
 
+const EFI_GUID gEfiHobListGuid = EFI_HOB_LIST_GUID;
+
 VOID FindHobList(VOID) {
   if (HobListPointer != nullptr || gST == nullptr) return;
   const EFI_CONFIGURATION_TABLE *table = gST->ConfigurationTable;
   if (table == nullptr) return;
-  static const EFI_GUID hobListGuid = EFI_HOB_LIST_GUID;
-  const GuidHalves want = Halves(hobListGuid);
+  const GuidHalves want = Halves(gEfiHobListGuid);
   for (UINTN i = 0; i < gST->NumberOfTableEntries; i++) {
     const GuidHalves have = Halves(table[i].VendorGuid);
     if (have.Low == want.Low && have.High == want.High) {

@@ -7,7 +7,8 @@ VOID *SmmLibReadyRegistration;
 
 namespace {
 
-const EFI_GUID kSmmLibReadyGuid = SMM_LIB_READY_PROTOCOL_GUID;
+const EFI_GUID gSmmLibReadyProtocolGuid = SMM_LIB_READY_PROTOCOL_GUID;
+const EFI_GUID gEfiSmmBase2ProtocolGuid = EFI_SMM_BASE2_PROTOCOL_GUID;
 
 EFI_STATUS EFIAPI OnSmmLibReady(const EFI_GUID *Protocol, VOID *Interface, EFI_HANDLE Handle) {
   (void)Protocol;
@@ -22,9 +23,8 @@ EFI_STATUS EFIAPI OnSmmLibReady(const EFI_GUID *Protocol, VOID *Interface, EFI_H
 // Outside SMM GetSmstLocation fails and the flag simply stays clear.
 EFI_STATUS SmmPresenceConstructor(VOID) {
   if (SmmLibReady) return EFI_SUCCESS;
-  static const EFI_GUID smmBase2Guid = EFI_SMM_BASE2_PROTOCOL_GUID;
   VOID *iface = nullptr;
-  EFI_STATUS status = gBS->LocateProtocol(&smmBase2Guid, nullptr, &iface);
+  EFI_STATUS status = gBS->LocateProtocol(&gEfiSmmBase2ProtocolGuid, nullptr, &iface);
   if (EFI_ERROR(status)) return status;
   if (iface == nullptr) return EFI_NOT_FOUND;
   EFI_SMM_BASE2_PROTOCOL *smmBase2 = static_cast<EFI_SMM_BASE2_PROTOCOL *>(iface);
@@ -34,11 +34,11 @@ EFI_STATUS SmmPresenceConstructor(VOID) {
   if (smst == nullptr) return EFI_UNSUPPORTED;
 
   VOID *marker = nullptr;
-  status = smst->SmmLocateProtocol(&kSmmLibReadyGuid, nullptr, &marker);
+  status = smst->SmmLocateProtocol(&gSmmLibReadyProtocolGuid, nullptr, &marker);
   if (!EFI_ERROR(status) && marker != nullptr) {
     SmmLibReady = 1;
     return EFI_SUCCESS;
   }
   if (SmmLibReadyRegistration != nullptr) return EFI_SUCCESS;
-  return smst->SmmRegisterProtocolNotify(&kSmmLibReadyGuid, OnSmmLibReady, &SmmLibReadyRegistration);
+  return smst->SmmRegisterProtocolNotify(&gSmmLibReadyProtocolGuid, OnSmmLibReady, &SmmLibReadyRegistration);
 }

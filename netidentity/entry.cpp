@@ -6,7 +6,7 @@
 
 namespace {
 
-const EFI_GUID kEndOfDxeGroup = EFI_END_OF_DXE_EVENT_GROUP_GUID;
+const EFI_GUID gEfiEndOfDxeEventGroupGuid = EFI_END_OF_DXE_EVENT_GROUP_GUID;
 
 }  // namespace
 
@@ -23,7 +23,7 @@ EFI_STATUS EFIAPI NetIdentityEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *Sys
   DrvLibStartup(ImageHandle, SystemTable);
   EFI_EVENT event = nullptr;
   EFI_STATUS status =
-      gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr, &kEndOfDxeGroup, &event);
+      gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr, &gEfiEndOfDxeEventGroupGuid, &event);
   // The driver has nothing else to do, so its entry succeeds either way; without
   // the notification this boot's identity is simply not stamped.
   if (EFI_ERROR(status))

@@ -7,8 +7,8 @@
 
 namespace {
 
-const EFI_GUID kDmiVariableGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
-const EFI_GUID kSmbiosEditGuid = SMBIOS_EDIT_PROTOCOL_GUID;
+const EFI_GUID gDmiVariableGuid = DMI_VARIABLE_GUID;
+const EFI_GUID gSmbiosEditProtocolGuid = SMBIOS_EDIT_PROTOCOL_GUID;
 constexpr UINT32 kDmiAttributes = EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
 const CHAR16 kModelCode[] = u"QR48T-K2V";
 constexpr UINTN kModelCodeLength = 9;
@@ -71,11 +71,11 @@ void BuildIdentityBlock(const UINT8 *Mac, UINT8 *Block) {
 void RecordInDmiArray(UINT8 *Stored, UINT8 *Fresh) {
   EFI_RUNTIME_SERVICES *rt = gRT;
   UINTN size = DMI_ARRAY_SIZE;
-  EFI_STATUS status = rt->GetVariable(u"DmiArray", &kDmiVariableGuid, nullptr, &size, Stored);
+  EFI_STATUS status = rt->GetVariable(u"DmiArray", &gDmiVariableGuid, nullptr, &size, Stored);
   if (status == EFI_NOT_FOUND) {
     Fresh[0] = 1;
     PutDmiEntry(DmiEntryAt(Fresh, 1));
-    rt->SetVariable(u"DmiArray", &kDmiVariableGuid, kDmiAttributes, DMI_ARRAY_SIZE, Fresh);
+    rt->SetVariable(u"DmiArray", &gDmiVariableGuid, kDmiAttributes, DMI_ARRAY_SIZE, Fresh);
     return;
   }
   if (EFI_ERROR(status) || size > DMI_ARRAY_SIZE) return;
@@ -101,7 +101,7 @@ void RecordInDmiArray(UINT8 *Stored, UINT8 *Fresh) {
   }
   Stored[0] = (UINT8)next;
   PutDmiEntry(DmiEntryAt(Stored, next));
-  rt->SetVariable(u"DmiArray", &kDmiVariableGuid, kDmiAttributes, size, Stored);
+  rt->SetVariable(u"DmiArray", &gDmiVariableGuid, kDmiAttributes, size, Stored);
 }
 
 // Takes the first free WriteOnceStatus entry for ours, unless ours comes
@@ -111,7 +111,7 @@ void RecordInWriteOnceStatus(VOID) {
   EFI_RUNTIME_SERVICES *rt = gRT;
   WRITE_ONCE_ENTRY table[WRITE_ONCE_STATUS_SIZE / sizeof(WRITE_ONCE_ENTRY)];
   UINTN size = sizeof(table);
-  EFI_STATUS status = rt->GetVariable(u"WriteOnceStatus", &kDmiVariableGuid, nullptr, &size, table);
+  EFI_STATUS status = rt->GetVariable(u"WriteOnceStatus", &gDmiVariableGuid, nullptr, &size, table);
   if (status == EFI_NOT_FOUND) {
     for (WRITE_ONCE_ENTRY &entry : table) entry = WRITE_ONCE_ENTRY{WRITE_ONCE_ENTRY_FREE, 0, 0};
   } else if (EFI_ERROR(status) || size != sizeof(table)) {
@@ -121,13 +121,13 @@ void RecordInWriteOnceStatus(VOID) {
   for (WRITE_ONCE_ENTRY &entry : table) {
     if (entry.Type == WRITE_ONCE_ENTRY_FREE) {
       entry = WRITE_ONCE_ENTRY{kEntryType, kEntryOffset, kEntryHandle};
-      rt->SetVariable(u"WriteOnceStatus", &kDmiVariableGuid, kDmiAttributes, sizeof(table), table);
+      rt->SetVariable(u"WriteOnceStatus", &gDmiVariableGuid, kDmiAttributes, sizeof(table), table);
       return;
     }
     if (IsOurWriteOnceEntry(&entry)) return;
   }
   // No free entry and no entry of ours: written back as read.
-  rt->SetVariable(u"WriteOnceStatus", &kDmiVariableGuid, kDmiAttributes, sizeof(table), table);
+  rt->SetVariable(u"WriteOnceStatus", &gDmiVariableGuid, kDmiAttributes, sizeof(table), table);
 }
 
 }  // namespace
@@ -152,7 +152,7 @@ EFI_STATUS StampSystemIdentity(VOID) {
     refusal = "no network controller";
   } else if (!MacIsStampable(nic.Mac)) {
     refusal = "the MAC is not the board's own";
-  } else if (EFI_ERROR(bs->LocateProtocol(&kSmbiosEditGuid, nullptr, &iface)) || iface == nullptr) {
+  } else if (EFI_ERROR(bs->LocateProtocol(&gSmbiosEditProtocolGuid, nullptr, &iface)) || iface == nullptr) {
     refusal = "no SMBIOS edit protocol";
   } else if (EFI_ERROR(static_cast<SMBIOS_EDIT_PROTOCOL *>(iface)->ReadStructureByType(SMBIOS_TYPE_SYSTEM_INFORMATION, 1, &copy, &size)) ||
              copy == nullptr) {
@@ -178,7 +178,7 @@ EFI_STATUS StampSystemIdentity(VOID) {
     RecordInDmiArray(static_cast<UINT8 *>(stored), freshArray);
     // A record that cannot be stored does not stop the stamp: the live
     // structure is what this boot needs, and the next boot writes again.
-    gRT->SetVariable(u"DmiVar0100010800", &kDmiVariableGuid, kDmiAttributes, sizeof(identity), identity);
+    gRT->SetVariable(u"DmiVar0100010800", &gDmiVariableGuid, kDmiAttributes, sizeof(identity), identity);
     RecordInWriteOnceStatus();
 
     __builtin_memcpy(structure + SMBIOS_TYPE1_UUID_OFFSET, identity, sizeof(identity));

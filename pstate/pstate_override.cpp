@@ -7,7 +7,7 @@
 
 namespace {
 
-const EFI_GUID kPstateDataGuid = {0x5A7935F7, 0xD0A5, 0x4C6D, {0xA1, 0x2F, 0x55, 0x2F, 0xEC, 0x44, 0xDE, 0x60}};
+const EFI_GUID gPstateDataVariableGuid = PSTATE_DATA_VARIABLE_GUID;
 constexpr UINTN kPstateDataSize = 29;
 constexpr UINTN kPstateFieldsEnd = 8;  // bytes 0 to 7 hold everything read
 constexpr UINT32 kFamilyMask = 0x0FFF0F00;
@@ -24,7 +24,7 @@ EFI_STATUS PstateOverride(VOID) {
 
   UINT8 data[kPstateDataSize] = {};
   UINTN size = sizeof(data);
-  if (EFI_ERROR(gRT->GetVariable(u"TAMDPstateData", &kPstateDataGuid, nullptr, &size, data))) return EFI_SUCCESS;
+  if (EFI_ERROR(gRT->GetVariable(u"TAMDPstateData", &gPstateDataVariableGuid, nullptr, &size, data))) return EFI_SUCCESS;
   // A variable too short to hold the IDs is treated as absent.
   if (size < kPstateFieldsEnd) return EFI_SUCCESS;
   if (data[0] == 0) return EFI_SUCCESS;

@@ -6,12 +6,12 @@
 #include "ui_screen.h"
 
 const EFI_GUID gUiScreenProtocolGuid = UI_SCREEN_PROTOCOL_GUID;
-EFI_GUID gAdvancedGcProtocolGuid = ADVANCED_GC_PROTOCOL_GUID;
-EFI_GUID gEfiGraphicsOutputProtocolGuid = EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID;
-EFI_GUID gEfiSimplePointerProtocolGuid = EFI_SIMPLE_POINTER_PROTOCOL_GUID;
-EFI_GUID gEfiSimpleFileSystemProtocolGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID;
-EFI_GUID gEfiLoadedImageProtocolGuid = EFI_LOADED_IMAGE_PROTOCOL_GUID;
-EFI_GUID gFirmwareVolumeProtocolGuid = EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID;
+const EFI_GUID gAdvancedGcProtocolGuid = ADVANCED_GC_PROTOCOL_GUID;
+const EFI_GUID gEfiGraphicsOutputProtocolGuid = EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID;
+const EFI_GUID gEfiSimplePointerProtocolGuid = EFI_SIMPLE_POINTER_PROTOCOL_GUID;
+const EFI_GUID gEfiSimpleFileSystemProtocolGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID;
+const EFI_GUID gEfiLoadedImageProtocolGuid = EFI_LOADED_IMAGE_PROTOCOL_GUID;
+const EFI_GUID gFirmwareVolumeProtocolGuid = EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID;
 const EFI_GUID gStatusCodeProtocolGuid = STATUS_CODE_PROTOCOL_GUID;
 const EFI_GUID gDebugMaskProtocolGuid = DEBUG_MASK_PROTOCOL_GUID;
 const EFI_GUID gStatusCodeCallerIdGuid = STATUS_CODE_CALLER_ID_GUID;

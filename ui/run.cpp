@@ -56,7 +56,7 @@ static VOID RunCleanUp(VOID) {
 }
 
 // Steps of the start-up that can fail, each reported on the console by name.
-static EFI_STATUS LocateForRun(EFI_GUID *Guid, VOID **Interface, const CHAR16 *Message) {
+static EFI_STATUS LocateForRun(const EFI_GUID *Guid, VOID **Interface, const CHAR16 *Message) {
   *Interface = nullptr;
   EFI_STATUS Status = gBS->LocateProtocol(Guid, nullptr, Interface);
   if (!EFI_ERROR(Status) && *Interface == nullptr) Status = EFI_NOT_FOUND;
