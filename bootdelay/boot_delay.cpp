@@ -8,26 +8,26 @@
 namespace {
 
 const EFI_GUID gSetupVariableGuid = SETUP_VARIABLE_GUID;
-constexpr UINTN kSetupSize = 205;
-constexpr UINTN kBootDelayCountOffset = 197;  // 16-bit little-endian
-constexpr UINT32 kFamilyMask = 0x0FFF0F00;
-constexpr UINT32 kFamily19Model6x = 0x00A60F00;
-constexpr UINT32 kOneSecond = 1000000;
+constexpr UINTN SETUP_SIZE = 205;
+constexpr UINTN BOOT_DELAY_COUNT_OFFSET = 197;  // 16-bit little-endian
+constexpr UINT32 FAMILY_MASK = 0x0FFF0F00;
+constexpr UINT32 FAMILY19_MODEL6X = 0x00A60F00;
+constexpr UINT32 ONE_SECOND = 1000000;
 
 // The count from Setup; 0 when Setup is unreadable or too short to hold it.
 UINT32 ReadBootDelayCount(BOOLEAN *Readable) {
-  UINT8 setup[kSetupSize] = {};
+  UINT8 setup[SETUP_SIZE] = {};
   UINTN size = sizeof(setup);
   *Readable = 0;
   if (EFI_ERROR(gRT->GetVariable(u"Setup", &gSetupVariableGuid, nullptr, &size, setup))) return 0;
   *Readable = 1;
   // Only bytes that GetVariable returned are looked at.
-  if (size < kBootDelayCountOffset + 2) return 0;
-  return (UINT32)setup[kBootDelayCountOffset] | ((UINT32)setup[kBootDelayCountOffset + 1] << 8);
+  if (size < BOOT_DELAY_COUNT_OFFSET + 2) return 0;
+  return (UINT32)setup[BOOT_DELAY_COUNT_OFFSET] | ((UINT32)setup[BOOT_DELAY_COUNT_OFFSET + 1] << 8);
 }
 
 BOOLEAN NeedsExtraSecond(VOID) {
-  if ((HwCpuid(0x80000001).Eax & kFamilyMask) != kFamily19Model6x) return 0;
+  if ((HwCpuid(0x80000001).Eax & FAMILY_MASK) != FAMILY19_MODEL6X) return 0;
   // Leaf 0x80000003 carries brand characters 16 to 31; EAX's low byte is 16.
   return (HwCpuid(0x80000003).Eax & 0xFF) == 'F';
 }
@@ -39,7 +39,7 @@ EFI_STATUS BootDelay(VOID) {
   UINT32 seconds = ReadBootDelayCount(&readable);
   if (!readable) return EFI_SUCCESS;
   if (NeedsExtraSecond()) seconds++;
-  for (UINT32 i = 0; i < seconds; i++) gBS->Stall(kOneSecond);
+  for (UINT32 i = 0; i < seconds; i++) gBS->Stall(ONE_SECOND);
   return EFI_SUCCESS;
 }
 

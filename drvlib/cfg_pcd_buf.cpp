@@ -7,33 +7,33 @@ CFG_PCD_BUFFER CfgPcdBuffer;
 namespace {
 
 const EFI_GUID gEfiPcdProtocolGuid = EFI_PCD_PROTOCOL_GUID;
-const CHAR8 kConstructorName[] = "CfgPcdBufLibDxeConstructor";
+const CHAR8 ConstructorName[] = "CfgPcdBufLibDxeConstructor";
 
-enum : UINT8 { kBool, kUint8, kUint32 };
+enum : UINT8 { PCD_BOOL, PCD_UINT8, PCD_UINT32 };
 
-struct PcdField {
+struct PCD_FIELD {
   UINT8 Offset;
   UINT8 Getter;
   UINT16 Token;
 };
 
 // The tokens in buffer order; the getter decides the field width.
-constexpr PcdField kFields[] = {
-    {offsetof(CFG_PCD_BUFFER, Pcd846), kBool, CFG_PCD_TOKEN_846},
-    {offsetof(CFG_PCD_BUFFER, Pcd1179), kBool, CFG_PCD_TOKEN_1179},
-    {offsetof(CFG_PCD_BUFFER, Pcd1103), kUint8, CFG_PCD_TOKEN_1103},
-    {offsetof(CFG_PCD_BUFFER, Pcd1178), kUint8, CFG_PCD_TOKEN_1178},
-    {offsetof(CFG_PCD_BUFFER, Pcd1184), kUint8, CFG_PCD_TOKEN_1184},
-    {offsetof(CFG_PCD_BUFFER, Pcd1182), kUint8, CFG_PCD_TOKEN_1182},
-    {offsetof(CFG_PCD_BUFFER, Pcd1183), kUint32, CFG_PCD_TOKEN_1183},
-    {offsetof(CFG_PCD_BUFFER, Pcd1180), kBool, CFG_PCD_TOKEN_1180},
-    {offsetof(CFG_PCD_BUFFER, Pcd1112), kUint32, CFG_PCD_TOKEN_1112},
-    {offsetof(CFG_PCD_BUFFER, Pcd1111), kUint32, CFG_PCD_TOKEN_1111},
-    {offsetof(CFG_PCD_BUFFER, Pcd1181), kUint8, CFG_PCD_TOKEN_1181},
+constexpr PCD_FIELD PcdFields[] = {
+    {offsetof(CFG_PCD_BUFFER, Pcd846), PCD_BOOL, CFG_PCD_TOKEN_846},
+    {offsetof(CFG_PCD_BUFFER, Pcd1179), PCD_BOOL, CFG_PCD_TOKEN_1179},
+    {offsetof(CFG_PCD_BUFFER, Pcd1103), PCD_UINT8, CFG_PCD_TOKEN_1103},
+    {offsetof(CFG_PCD_BUFFER, Pcd1178), PCD_UINT8, CFG_PCD_TOKEN_1178},
+    {offsetof(CFG_PCD_BUFFER, Pcd1184), PCD_UINT8, CFG_PCD_TOKEN_1184},
+    {offsetof(CFG_PCD_BUFFER, Pcd1182), PCD_UINT8, CFG_PCD_TOKEN_1182},
+    {offsetof(CFG_PCD_BUFFER, Pcd1183), PCD_UINT32, CFG_PCD_TOKEN_1183},
+    {offsetof(CFG_PCD_BUFFER, Pcd1180), PCD_BOOL, CFG_PCD_TOKEN_1180},
+    {offsetof(CFG_PCD_BUFFER, Pcd1112), PCD_UINT32, CFG_PCD_TOKEN_1112},
+    {offsetof(CFG_PCD_BUFFER, Pcd1111), PCD_UINT32, CFG_PCD_TOKEN_1111},
+    {offsetof(CFG_PCD_BUFFER, Pcd1181), PCD_UINT8, CFG_PCD_TOKEN_1181},
 };
 
 EFI_STATUS ReportMissing(const CHAR8 *Format, EFI_STATUS Status) {
-  DebugPrint(DEBUG_LEVEL_ERROR, Format, kConstructorName, Status);
+  DebugPrint(DEBUG_LEVEL_ERROR, Format, ConstructorName, Status);
   return Status;
 }
 
@@ -58,13 +58,13 @@ EFI_STATUS EFIAPI CfgPcdBufLibDxeConstructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_
 
   CfgPcdBuffer.Signature = CFG_PCD_BUFFER_SIGNATURE;
   CfgPcdBuffer.Revision = CFG_PCD_BUFFER_REVISION;
-  for (const PcdField &field : kFields) {
+  for (const PCD_FIELD &field : PcdFields) {
     UINT8 *at = buffer + field.Offset;
     switch (field.Getter) {
-      case kBool:
+      case PCD_BOOL:
         *at = pcd->GetBool(field.Token) ? 1 : 0;
         break;
-      case kUint8:
+      case PCD_UINT8:
         *at = pcd->Get8(field.Token);
         break;
       default: {

@@ -7,13 +7,13 @@ VOID *HobListPointer;
 namespace {
 
 // The GUID as two 64-bit halves, the way the table walk compares it.
-struct GuidHalves {
+struct GUID_HALVES {
   UINT64 Low;
   UINT64 High;
 };
 
-GuidHalves Halves(const EFI_GUID &guid) {
-  GuidHalves h;
+GUID_HALVES Halves(const EFI_GUID &guid) {
+  GUID_HALVES h;
   __builtin_memcpy(&h, &guid, sizeof(h));
   return h;
 }
@@ -24,9 +24,9 @@ VOID FindHobList(VOID) {
   if (HobListPointer != nullptr || gST == nullptr) return;
   const EFI_CONFIGURATION_TABLE *table = gST->ConfigurationTable;
   if (table == nullptr) return;
-  const GuidHalves want = Halves(gEfiHobListGuid);
+  const GUID_HALVES want = Halves(gEfiHobListGuid);
   for (UINTN i = 0; i < gST->NumberOfTableEntries; i++) {
-    const GuidHalves have = Halves(table[i].VendorGuid);
+    const GUID_HALVES have = Halves(table[i].VendorGuid);
     if (have.Low == want.Low && have.High == want.High) {
       HobListPointer = table[i].VendorTable;
       return;

@@ -13,50 +13,50 @@ UINT8 NicCurrentRow;
 
 namespace {
 
-constexpr UINT64 kPcieWindow = 0xE0000000ULL;
-constexpr UINT64 kPcieWindowSize = 0x10000000ULL;  // 256 MiB, buses 0-255
-constexpr UINT32 kFamilyMask = 0x0FFF0F00;
-constexpr UINT32 kFamily15Model6x = 0x00660F00;
-constexpr UINT8 kRegCommand = 0x04;
-constexpr UINT8 kRegBar0 = 0x10;
-constexpr UINT8 kRegSecondaryBus = 0x19;
-constexpr UINT8 kCommandIo = 0x01;
-constexpr UINT8 kCommandMemory = 0x02;
-constexpr UINT32 kMacOffset = 0x40;  // in the MMIO register block
-constexpr UINT32 kBarIoSpace = 0x01;  // BAR bit 0: the BAR decodes I/O ports
-constexpr UINT32 kBarTypeMask = 0x06;
-constexpr UINT32 kBarType64 = 0x04;   // a 64-bit BAR: the next BAR holds the high half
+constexpr UINT64 PCIE_WINDOW = 0xE0000000ULL;
+constexpr UINT64 PCIE_WINDOW_SIZE = 0x10000000ULL;  // 256 MiB, buses 0-255
+constexpr UINT32 FAMILY_MASK = 0x0FFF0F00;
+constexpr UINT32 FAMILY15_MODEL6X = 0x00660F00;
+constexpr UINT8 REG_COMMAND = 0x04;
+constexpr UINT8 REG_BAR0 = 0x10;
+constexpr UINT8 REG_SECONDARY_BUS = 0x19;
+constexpr UINT8 COMMAND_IO = 0x01;
+constexpr UINT8 COMMAND_MEMORY = 0x02;
+constexpr UINT32 MAC_OFFSET = 0x40;  // in the MMIO register block
+constexpr UINT32 BAR_IO_SPACE = 0x01;  // BAR bit 0: the BAR decodes I/O ports
+constexpr UINT32 BAR_TYPE_MASK = 0x06;
+constexpr UINT32 BAR_TYPE64 = 0x04;   // a 64-bit BAR: the next BAR holds the high half
 
-struct PciAddress {
+struct PCI_ADDRESS {
   UINT32 Bus;
   UINT32 Device;
   UINT32 Function;
 };
 
 // Window offset of a register, or false when it would reach past the window.
-bool ConfigAddress(const PciAddress &At, UINT32 Reg, UINT64 *Address) {
+bool ConfigAddress(const PCI_ADDRESS &At, UINT32 Reg, UINT64 *Address) {
   const UINT64 offset = ((UINT64)At.Bus << 20) + ((UINT64)At.Device << 15) + ((UINT64)At.Function << 12) + Reg;
-  if (offset >= kPcieWindowSize) return false;
-  *Address = kPcieWindow + offset;
+  if (offset >= PCIE_WINDOW_SIZE) return false;
+  *Address = PCIE_WINDOW + offset;
   return true;
 }
 
-UINT8 ConfigRead8(const PciAddress &At, UINT32 Reg) {
+UINT8 ConfigRead8(const PCI_ADDRESS &At, UINT32 Reg) {
   UINT64 address;
   return ConfigAddress(At, Reg, &address) ? HwMmioRead8(address) : 0xFF;
 }
 
-UINT16 ConfigRead16(const PciAddress &At, UINT32 Reg) {
+UINT16 ConfigRead16(const PCI_ADDRESS &At, UINT32 Reg) {
   UINT64 address;
   return ConfigAddress(At, Reg, &address) ? HwMmioRead16(address) : 0xFFFF;
 }
 
-UINT32 ConfigRead32(const PciAddress &At, UINT32 Reg) {
+UINT32 ConfigRead32(const PCI_ADDRESS &At, UINT32 Reg) {
   UINT64 address;
   return ConfigAddress(At, Reg, &address) ? HwMmioRead32(address) : 0xFFFFFFFF;
 }
 
-void ConfigWrite8(const PciAddress &At, UINT32 Reg, UINT8 Value) {
+void ConfigWrite8(const PCI_ADDRESS &At, UINT32 Reg, UINT8 Value) {
   UINT64 address;
   if (ConfigAddress(At, Reg, &address)) HwMmioWrite8(address, Value);
 }
@@ -64,15 +64,15 @@ void ConfigWrite8(const PciAddress &At, UINT32 Reg, UINT8 Value) {
 bool BusIsValid(UINT8 Bus) { return Bus != 0 && Bus != 0xFF; }
 
 // The controller is function 0 of device 0 on the bridge's secondary bus.
-PciAddress ControllerOf(UINT8 SecondaryBus) { return PciAddress{SecondaryBus, 0, 0}; }
+PCI_ADDRESS ControllerOf(UINT8 SecondaryBus) { return PCI_ADDRESS{SecondaryBus, 0, 0}; }
 
 // The MAC bytes' address, or false when the BAR names no memory block below
 // 4 GiB that holds them: an I/O BAR, a 64-bit BAR placed above 4 GiB, or a
 // block whose MAC would run past 4 GiB and wrap onto low memory.
-bool MmioMacAddress(const PciAddress &Nic, UINT32 Bar, UINT32 *Mac) {
-  if (Bar & kBarIoSpace) return false;
-  if ((Bar & kBarTypeMask) == kBarType64 && ConfigRead32(Nic, kRegBar0 + 4) != 0) return false;
-  const UINT64 mac = (UINT64)(Bar & 0xFFFFFFF0u) + kMacOffset;
+bool MmioMacAddress(const PCI_ADDRESS &Nic, UINT32 Bar, UINT32 *Mac) {
+  if (Bar & BAR_IO_SPACE) return false;
+  if ((Bar & BAR_TYPE_MASK) == BAR_TYPE64 && ConfigRead32(Nic, REG_BAR0 + 4) != 0) return false;
+  const UINT64 mac = (UINT64)(Bar & 0xFFFFFFF0u) + MAC_OFFSET;
   if (mac + sizeof(NicProbeMac) > 0x100000000ULL) return false;
   *Mac = (UINT32)mac;
   return true;
@@ -81,8 +81,8 @@ bool MmioMacAddress(const PciAddress &Nic, UINT32 Bar, UINT32 *Mac) {
 }  // namespace
 
 UINT8 NicBridgeSecondaryBus(const NIC_LOCATION *Row) {
-  PciAddress bridge;
-  if ((HwCpuid(1).Eax & kFamilyMask) == kFamily15Model6x) {
+  PCI_ADDRESS bridge;
+  if ((HwCpuid(1).Eax & FAMILY_MASK) == FAMILY15_MODEL6X) {
     bridge = {Row->Bus, Row->Device & 0x1Fu, Row->Function & 7u};
   } else if (Row->Bus == 0) {
     // Root-port rows name the device after the bridge, hence the minus one.
@@ -90,11 +90,11 @@ UINT8 NicBridgeSecondaryBus(const NIC_LOCATION *Row) {
   } else {
     // The row's Bus is only a selector here: the bridge hangs below the
     // root port 00:02.1, one switch further down for selectors from 0x80.
-    UINT8 secondary = ConfigRead8(PciAddress{0, 2, 1}, kRegSecondaryBus);
-    if (Row->Bus & 0x80) secondary = ConfigRead8(PciAddress{(secondary + 1u) & 0xFFu, 8, 0}, kRegSecondaryBus);
+    UINT8 secondary = ConfigRead8(PCI_ADDRESS{0, 2, 1}, REG_SECONDARY_BUS);
+    if (Row->Bus & 0x80) secondary = ConfigRead8(PCI_ADDRESS{(secondary + 1u) & 0xFFu, 8, 0}, REG_SECONDARY_BUS);
     bridge = {(secondary + 1u) & 0xFFu, Row->Device & 0x1Fu, Row->Function & 7u};
   }
-  return ConfigRead8(bridge, kRegSecondaryBus);
+  return ConfigRead8(bridge, REG_SECONDARY_BUS);
 }
 
 // Bus 0 is the host bridge's (the bridge has no bus assigned yet) and 0xFF
@@ -103,33 +103,33 @@ UINT8 NicBridgeSecondaryBus(const NIC_LOCATION *Row) {
 UINTN ProbeIoNic(VOID) {
   const UINT8 bus = NicBridgeSecondaryBus(&NicLocationTable[NicCurrentRow]);
   if (!BusIsValid(bus)) return 0;
-  const PciAddress nic = ControllerOf(bus);
-  const UINT16 bar = ConfigRead16(nic, kRegBar0);
+  const PCI_ADDRESS nic = ControllerOf(bus);
+  const UINT16 bar = ConfigRead16(nic, REG_BAR0);
   // A memory BAR's low bits are no port base: reading "the MAC" there would
   // hit whatever legacy device owns those ports.
-  if ((bar & kBarIoSpace) == 0) return 0;
-  const UINT8 command = ConfigRead8(nic, kRegCommand);
-  ConfigWrite8(nic, kRegCommand, command | kCommandIo);
+  if ((bar & BAR_IO_SPACE) == 0) return 0;
+  const UINT8 command = ConfigRead8(nic, REG_COMMAND);
+  ConfigWrite8(nic, REG_COMMAND, command | COMMAND_IO);
   if (bar == 0xFFFF) return 0;
   const UINT16 port = bar & 0xFFF0;
   for (UINT16 i = 0; i < 6; i++) NicProbeMac[i] = HwIn8((UINT16)(port + i));
-  ConfigWrite8(nic, kRegCommand, command);
+  ConfigWrite8(nic, REG_COMMAND, command);
   return 1;
 }
 
 UINTN ProbeMmioNic(VOID) {
   const UINT8 bus = NicBridgeSecondaryBus(&NicLocationTable[NicCurrentRow]);
   if (!BusIsValid(bus)) return 0;
-  const PciAddress nic = ControllerOf(bus);
-  const UINT32 bar = ConfigRead32(nic, kRegBar0);
+  const PCI_ADDRESS nic = ControllerOf(bus);
+  const UINT32 bar = ConfigRead32(nic, REG_BAR0);
   const bool present = bar != 0 && bar != 0xFFFFFFFF;
   UINT32 mac = 0;
   if (present && !MmioMacAddress(nic, bar, &mac)) return 0;
-  const UINT8 command = ConfigRead8(nic, kRegCommand);
-  ConfigWrite8(nic, kRegCommand, command | kCommandIo | kCommandMemory);
+  const UINT8 command = ConfigRead8(nic, REG_COMMAND);
+  ConfigWrite8(nic, REG_COMMAND, command | COMMAND_IO | COMMAND_MEMORY);
   if (!present) return 0;
   for (UINT32 i = 0; i < 6; i++) NicProbeMac[i] = HwMmioRead8(mac + i);
-  ConfigWrite8(nic, kRegCommand, command);
+  ConfigWrite8(nic, REG_COMMAND, command);
   return 1;
 }
 

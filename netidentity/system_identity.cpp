@@ -9,26 +9,26 @@ namespace {
 
 const EFI_GUID gDmiVariableGuid = DMI_VARIABLE_GUID;
 const EFI_GUID gSmbiosEditProtocolGuid = SMBIOS_EDIT_PROTOCOL_GUID;
-constexpr UINT32 kDmiAttributes = EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
-const CHAR16 kModelCode[] = u"QR48T-K2V";
-constexpr UINTN kModelCodeLength = 9;
+constexpr UINT32 DMI_ATTRIBUTES = EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
+const CHAR16 ModelCode[] = u"QR48T-K2V";
+constexpr UINTN MODEL_CODE_LENGTH = 9;
 
 // MACs at or below this, and all ones, are not the board's own.
-constexpr UINT64 kLowestStampedMac = 0xF4B5206B0000ULL;
-constexpr UINT64 kBroadcastMac = 0xFFFFFFFFFFFFULL;
+constexpr UINT64 LOWEST_STAMPED_MAC = 0xF4B5206B0000ULL;
+constexpr UINT64 BROADCAST_MAC = 0xFFFFFFFFFFFFULL;
 
 // The change this driver records: UUID of the type-1 structure, handle 1.
-constexpr UINT8 kEntryType = SMBIOS_TYPE_SYSTEM_INFORMATION;
-constexpr UINT16 kEntryHandle = 1;
-constexpr UINT8 kEntryOffset = SMBIOS_TYPE1_UUID_OFFSET;
+constexpr UINT8 ENTRY_TYPE = SMBIOS_TYPE_SYSTEM_INFORMATION;
+constexpr UINT16 ENTRY_HANDLE = 1;
+constexpr UINT8 ENTRY_OFFSET = SMBIOS_TYPE1_UUID_OFFSET;
 
 // A structure copy must reach the end of the UUID.
-constexpr UINT16 kMinStructureSize = SMBIOS_TYPE1_UUID_OFFSET + SMBIOS_TYPE1_UUID_SIZE;
+constexpr UINT16 MIN_STRUCTURE_SIZE = SMBIOS_TYPE1_UUID_OFFSET + SMBIOS_TYPE1_UUID_SIZE;
 
 bool MacIsStampable(const UINT8 *Mac) {
   UINT64 m = 0;
   for (UINTN i = 0; i < 6; i++) m = (m << 8) | Mac[i];
-  return m != kBroadcastMac && m >= kLowestStampedMac;
+  return m != BROADCAST_MAC && m >= LOWEST_STAMPED_MAC;
 }
 
 // Entry k (from 1) of a DmiArray buffer; byte 0 is the count. The records are
@@ -38,31 +38,31 @@ DMI_ARRAY_ENTRY *DmiEntryAt(UINT8 *Array, UINTN Index) {
 }
 
 bool IsOurDmiEntry(const DMI_ARRAY_ENTRY *Entry) {
-  return Entry->Type == kEntryType && Entry->Handle == kEntryHandle && Entry->Offset == kEntryOffset;
+  return Entry->Type == ENTRY_TYPE && Entry->Handle == ENTRY_HANDLE && Entry->Offset == ENTRY_OFFSET;
 }
 
 // The fifth byte is left as it was: zero in a new array, and in an array
 // whose stored bytes end before the entry.
 void PutDmiEntry(DMI_ARRAY_ENTRY *Entry) {
-  Entry->Type = kEntryType;
-  Entry->Handle = kEntryHandle;
-  Entry->Offset = kEntryOffset;
+  Entry->Type = ENTRY_TYPE;
+  Entry->Handle = ENTRY_HANDLE;
+  Entry->Offset = ENTRY_OFFSET;
 }
 
 bool IsOurWriteOnceEntry(const WRITE_ONCE_ENTRY *Entry) {
-  return Entry->Type == kEntryType && Entry->Offset == kEntryOffset && Entry->Handle == kEntryHandle;
+  return Entry->Type == ENTRY_TYPE && Entry->Offset == ENTRY_OFFSET && Entry->Handle == ENTRY_HANDLE;
 }
 
 // Model code as ASCII, a zero, then the MAC.
 void BuildIdentityBlock(const UINT8 *Mac, UINT8 *Block) {
   CHAR16 text[10] = {u'X', u'X', u'X', u'X', u'X', u'-', u'X', u'X', u'X', 0};
-  Utf16PrintBounded(text, sizeof(text), u"%s", kModelCode);
+  Utf16PrintBounded(text, sizeof(text), u"%s", ModelCode);
   // Converted into a buffer of the full 20-byte limit, so no source could
   // run past the 16-byte block; the block takes the nine characters.
   CHAR8 ascii[20] = {};
   Utf16ToAsciiBounded(text, ascii, sizeof(ascii));
-  __builtin_memcpy(Block, ascii, kModelCodeLength);
-  Block[kModelCodeLength] = 0;
+  __builtin_memcpy(Block, ascii, MODEL_CODE_LENGTH);
+  Block[MODEL_CODE_LENGTH] = 0;
   __builtin_memcpy(Block + 10, Mac, 6);
 }
 
@@ -75,7 +75,7 @@ void RecordInDmiArray(UINT8 *Stored, UINT8 *Fresh) {
   if (status == EFI_NOT_FOUND) {
     Fresh[0] = 1;
     PutDmiEntry(DmiEntryAt(Fresh, 1));
-    rt->SetVariable(u"DmiArray", &gDmiVariableGuid, kDmiAttributes, DMI_ARRAY_SIZE, Fresh);
+    rt->SetVariable(u"DmiArray", &gDmiVariableGuid, DMI_ATTRIBUTES, DMI_ARRAY_SIZE, Fresh);
     return;
   }
   if (EFI_ERROR(status) || size > DMI_ARRAY_SIZE) return;
@@ -101,7 +101,7 @@ void RecordInDmiArray(UINT8 *Stored, UINT8 *Fresh) {
   }
   Stored[0] = (UINT8)next;
   PutDmiEntry(DmiEntryAt(Stored, next));
-  rt->SetVariable(u"DmiArray", &gDmiVariableGuid, kDmiAttributes, size, Stored);
+  rt->SetVariable(u"DmiArray", &gDmiVariableGuid, DMI_ATTRIBUTES, size, Stored);
 }
 
 // Takes the first free WriteOnceStatus entry for ours, unless ours comes
@@ -120,14 +120,14 @@ void RecordInWriteOnceStatus(VOID) {
 
   for (WRITE_ONCE_ENTRY &entry : table) {
     if (entry.Type == WRITE_ONCE_ENTRY_FREE) {
-      entry = WRITE_ONCE_ENTRY{kEntryType, kEntryOffset, kEntryHandle};
-      rt->SetVariable(u"WriteOnceStatus", &gDmiVariableGuid, kDmiAttributes, sizeof(table), table);
+      entry = WRITE_ONCE_ENTRY{ENTRY_TYPE, ENTRY_OFFSET, ENTRY_HANDLE};
+      rt->SetVariable(u"WriteOnceStatus", &gDmiVariableGuid, DMI_ATTRIBUTES, sizeof(table), table);
       return;
     }
     if (IsOurWriteOnceEntry(&entry)) return;
   }
   // No free entry and no entry of ours: written back as read.
-  rt->SetVariable(u"WriteOnceStatus", &gDmiVariableGuid, kDmiAttributes, sizeof(table), table);
+  rt->SetVariable(u"WriteOnceStatus", &gDmiVariableGuid, DMI_ATTRIBUTES, sizeof(table), table);
 }
 
 }  // namespace
@@ -158,7 +158,7 @@ EFI_STATUS StampSystemIdentity(VOID) {
              copy == nullptr) {
     copy = nullptr;  // a failed read hands out nothing to free
     refusal = "no type-1 structure";
-  } else if (size < kMinStructureSize || static_cast<UINT8 *>(copy)[SMBIOS_HEADER_LENGTH_OFFSET] < kMinStructureSize) {
+  } else if (size < MIN_STRUCTURE_SIZE || static_cast<UINT8 *>(copy)[SMBIOS_HEADER_LENGTH_OFFSET] < MIN_STRUCTURE_SIZE) {
     // A copy too short to hold the UUID cannot be compared or stamped; nor
     // can a structure whose own length ends before the UUID (an
     // early-version table): its bytes there are its strings.
@@ -178,7 +178,7 @@ EFI_STATUS StampSystemIdentity(VOID) {
     RecordInDmiArray(static_cast<UINT8 *>(stored), freshArray);
     // A record that cannot be stored does not stop the stamp: the live
     // structure is what this boot needs, and the next boot writes again.
-    gRT->SetVariable(u"DmiVar0100010800", &gDmiVariableGuid, kDmiAttributes, sizeof(identity), identity);
+    gRT->SetVariable(u"DmiVar0100010800", &gDmiVariableGuid, DMI_ATTRIBUTES, sizeof(identity), identity);
     RecordInWriteOnceStatus();
 
     __builtin_memcpy(structure + SMBIOS_TYPE1_UUID_OFFSET, identity, sizeof(identity));

@@ -8,30 +8,30 @@
 namespace {
 
 const EFI_GUID gPstateDataVariableGuid = PSTATE_DATA_VARIABLE_GUID;
-constexpr UINTN kPstateDataSize = 29;
-constexpr UINTN kPstateFieldsEnd = 8;  // bytes 0 to 7 hold everything read
-constexpr UINT32 kFamilyMask = 0x0FFF0F00;
-constexpr UINT32 kFamily15Model6x = 0x00660F00;
-constexpr UINT32 kFirstPstateMsr = 0xC0010064;
-constexpr UINT32 kLastPstateMsr = 0xC001006A;  // C001_006Bh is left alone
-constexpr UINT64 kPstateEnable = 1ULL << 63;
-constexpr UINT64 kIdFieldsMask = 0x1FFFF;  // bits 16:0: VID, DID, FID
+constexpr UINTN PSTATE_DATA_SIZE = 29;
+constexpr UINTN PSTATE_FIELDS_END = 8;  // bytes 0 to 7 hold everything read
+constexpr UINT32 FAMILY_MASK = 0x0FFF0F00;
+constexpr UINT32 FAMILY15_MODEL6X = 0x00660F00;
+constexpr UINT32 FIRST_PSTATE_MSR = 0xC0010064;
+constexpr UINT32 LAST_PSTATE_MSR = 0xC001006A;  // C001_006Bh is left alone
+constexpr UINT64 PSTATE_ENABLE = 1ULL << 63;
+constexpr UINT64 ID_FIELDS_MASK = 0x1FFFF;  // bits 16:0: VID, DID, FID
 
 }  // namespace
 
 EFI_STATUS PstateOverride(VOID) {
-  if ((HwCpuid(1).Eax & kFamilyMask) != kFamily15Model6x) return EFI_SUCCESS;
+  if ((HwCpuid(1).Eax & FAMILY_MASK) != FAMILY15_MODEL6X) return EFI_SUCCESS;
 
-  UINT8 data[kPstateDataSize] = {};
+  UINT8 data[PSTATE_DATA_SIZE] = {};
   UINTN size = sizeof(data);
   if (EFI_ERROR(gRT->GetVariable(u"TAMDPstateData", &gPstateDataVariableGuid, nullptr, &size, data))) return EFI_SUCCESS;
   // A variable too short to hold the IDs is treated as absent.
-  if (size < kPstateFieldsEnd) return EFI_SUCCESS;
+  if (size < PSTATE_FIELDS_END) return EFI_SUCCESS;
   if (data[0] == 0) return EFI_SUCCESS;
 
-  const UINT64 ids = ((UINT64)data[7] << 9) | ((UINT64)(data[6] & 0x07) << 6) | (data[5] & 0x3F) | kPstateEnable;
-  for (UINT32 msr = kFirstPstateMsr; msr <= kLastPstateMsr; msr++) {
-    HwWriteMsr(msr, (HwReadMsr(msr) & ~kIdFieldsMask) | ids);
+  const UINT64 ids = ((UINT64)data[7] << 9) | ((UINT64)(data[6] & 0x07) << 6) | (data[5] & 0x3F) | PSTATE_ENABLE;
+  for (UINT32 msr = FIRST_PSTATE_MSR; msr <= LAST_PSTATE_MSR; msr++) {
+    HwWriteMsr(msr, (HwReadMsr(msr) & ~ID_FIELDS_MASK) | ids);
   }
   return EFI_SUCCESS;
 }

@@ -13,8 +13,8 @@ const EFI_GUID gPcdProtocolGuid = PCD_PROTOCOL_GUID;
 
 // Extended family 0Bh over base family 0Fh, extended model 4; base model and
 // stepping are ignored.
-constexpr UINT32 kFamilyMask = 0x0FFF0F00;
-constexpr UINT32 kFamilySignature = 0x00B40F00;
+constexpr UINT32 FAMILY_MASK = 0x0FFF0F00;
+constexpr UINT32 FAMILY_SIGNATURE = 0x00B40F00;
 
 // Located on first use and kept; a failed lookup is tried again next time.
 EFI_STATUS LocatePcd(PCD_PROTOCOL **Pcd) {
@@ -34,7 +34,7 @@ EFI_STATUS LocatePcd(PCD_PROTOCOL **Pcd) {
 EFI_STATUS SetupTokenDriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   (void)ImageHandle;
   (void)SystemTable;
-  if ((HwCpuid(0x80000001).Eax & kFamilyMask) != kFamilySignature) return EFI_SUCCESS;
+  if ((HwCpuid(0x80000001).Eax & FAMILY_MASK) != FAMILY_SIGNATURE) return EFI_SUCCESS;
 
   // The buffer belongs to whoever reads the PCD; this driver never touches it.
   VOID *ExchangeBuffer = nullptr;

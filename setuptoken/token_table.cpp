@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr UINT64 kNone = 1ULL << 32;  // no auto value: written whenever the gates hold
+constexpr UINT64 NO_AUTO_VALUE = 1ULL << 32;  // no auto value: written whenever the gates hold
 
-constexpr TOKEN_GATE kAlways = {0, 0, 0};
+constexpr TOKEN_GATE GATE_ALWAYS = {0, 0, 0};
 
 // Gate byte equals Value.
 constexpr TOKEN_GATE If(UINT16 Offset, UINT8 Value) { return {Offset, Value, 0xFF}; }
@@ -20,33 +20,33 @@ constexpr TOKEN_GATE If(UINT16 Offset, UINT8 Value) { return {Offset, Value, 0xF
 constexpr TOKEN_GATE IfOneOf0A0B4A4B(UINT16 Offset) { return {Offset, 0x0A, 0xBE}; }
 
 constexpr TOKEN_ROW Row(UINT8 Kind, UINT16 Offset, UINT64 Auto, UINT32 Token, TOKEN_GATE A, TOKEN_GATE B) {
-  return {Token, (UINT32)Auto, Offset, Kind, (UINT8)(Auto != kNone), {A, B}};
+  return {Token, (UINT32)Auto, Offset, Kind, (UINT8)(Auto != NO_AUTO_VALUE), {A, B}};
 }
-constexpr TOKEN_ROW B1(UINT16 Offset, UINT64 Auto, UINT32 Token, TOKEN_GATE A = kAlways, TOKEN_GATE B = kAlways) {
+constexpr TOKEN_ROW B1(UINT16 Offset, UINT64 Auto, UINT32 Token, TOKEN_GATE A = GATE_ALWAYS, TOKEN_GATE B = GATE_ALWAYS) {
   return Row(TOKEN_KIND_BOOL, Offset, Auto, Token, A, B);
 }
-constexpr TOKEN_ROW U8(UINT16 Offset, UINT64 Auto, UINT32 Token, TOKEN_GATE A = kAlways, TOKEN_GATE B = kAlways) {
+constexpr TOKEN_ROW U8(UINT16 Offset, UINT64 Auto, UINT32 Token, TOKEN_GATE A = GATE_ALWAYS, TOKEN_GATE B = GATE_ALWAYS) {
   return Row(TOKEN_KIND_8, Offset, Auto, Token, A, B);
 }
-constexpr TOKEN_ROW U16(UINT16 Offset, UINT64 Auto, UINT32 Token, TOKEN_GATE A = kAlways, TOKEN_GATE B = kAlways) {
+constexpr TOKEN_ROW U16(UINT16 Offset, UINT64 Auto, UINT32 Token, TOKEN_GATE A = GATE_ALWAYS, TOKEN_GATE B = GATE_ALWAYS) {
   return Row(TOKEN_KIND_16, Offset, Auto, Token, A, B);
 }
-constexpr TOKEN_ROW U32(UINT16 Offset, UINT64 Auto, UINT32 Token, TOKEN_GATE A = kAlways, TOKEN_GATE B = kAlways) {
+constexpr TOKEN_ROW U32(UINT16 Offset, UINT64 Auto, UINT32 Token, TOKEN_GATE A = GATE_ALWAYS, TOKEN_GATE B = GATE_ALWAYS) {
   return Row(TOKEN_KIND_32, Offset, Auto, Token, A, B);
 }
 
 // The 16-bit block: a block enable at 0x116, then per option an enable byte
 // directly followed by its 16-bit value.
-constexpr TOKEN_GATE kBlockOn = If(0x116, 1);
-constexpr TOKEN_ROW Pair(UINT16 Enable, UINT32 Token) { return U16(Enable + 1, kNone, Token, kBlockOn, If(Enable, 1)); }
+constexpr TOKEN_GATE GATE_BLOCK_ON = If(0x116, 1);
+constexpr TOKEN_ROW Pair(UINT16 Enable, UINT32 Token) { return U16(Enable + 1, NO_AUTO_VALUE, Token, GATE_BLOCK_ON, If(Enable, 1)); }
 
 }  // namespace
 
 constexpr TOKEN_ROW TokenTable[TOKEN_TABLE_ROWS] = {
-    U32(0x008, kNone, 0xB331378E),
+    U32(0x008, NO_AUTO_VALUE, 0xB331378E),
     U8(0x028, 1, 0x9DA294C2),
     B1(0x36B, 0xFF, 0xADC833E4, If(0x0B8, 1)),
-    U32(0x36C, kNone, 0xA7C33753, If(0x0B8, 1), If(0x36B, 0)),
+    U32(0x36C, NO_AUTO_VALUE, 0xA7C33753, If(0x0B8, 1), If(0x36B, 0)),
     U8(0x032, 3, 0xD1091CD0),
     B1(0x033, 0xFF, 0x6A6700FD),
     U8(0x0B9, 0xFF, 0xCBC2C0DD),
@@ -59,7 +59,7 @@ constexpr TOKEN_ROW TokenTable[TOKEN_TABLE_ROWS] = {
     U8(0x038, 3, 0x6574B2C0),
     U8(0x1C5, 0xFF, 0x249E08D5),
 
-    U16(0x117, kNone, 0xD06DBAFB, kBlockOn),
+    U16(0x117, NO_AUTO_VALUE, 0xD06DBAFB, GATE_BLOCK_ON),
     Pair(0x119, 0xFC195E5C), Pair(0x11C, 0xE31F1FCE), Pair(0x11F, 0x0DB8CB47), Pair(0x122, 0x5E367ACA),
     Pair(0x125, 0x7F877269), Pair(0x128, 0x082D6E55), Pair(0x12B, 0xBBEED68E), Pair(0x12E, 0x2C5A76B2),
     Pair(0x131, 0x32EB3B5B), Pair(0x134, 0xE5AEA7D3), Pair(0x137, 0xA715EE94), Pair(0x13A, 0x89251A4E),
@@ -95,13 +95,13 @@ constexpr TOKEN_ROW TokenTable[TOKEN_TABLE_ROWS] = {
 
     U8(0x35E, 0xFF, 0x3B208051),
     U8(0x360, 0xFF, 0xC68DD7A9, If(0x35E, 1)),
-    U8(0x361, kNone, 0x1A3E550A, If(0x35E, 1)),
-    U8(0x362, kNone, 0x32458581, If(0x35E, 1)),
+    U8(0x361, NO_AUTO_VALUE, 0x1A3E550A, If(0x35E, 1)),
+    U8(0x362, NO_AUTO_VALUE, 0x32458581, If(0x35E, 1)),
     U8(0x363, 0xFF, 0x3866D592),
     U8(0x35F, 0xFF, 0x740F1006, If(0x363, 1)),
-    U8(0x364, kNone, 0x2DB96E84, If(0x363, 1)),
-    U8(0x365, kNone, 0xE5D0EC4B, If(0x363, 1)),
-    U8(0x367, kNone, 0xCC3BA555, If(0x363, 1)),
+    U8(0x364, NO_AUTO_VALUE, 0x2DB96E84, If(0x363, 1)),
+    U8(0x365, NO_AUTO_VALUE, 0xE5D0EC4B, If(0x363, 1)),
+    U8(0x367, NO_AUTO_VALUE, 0xCC3BA555, If(0x363, 1)),
     U8(0x366, 0xFF, 0x58B905C1, If(0x363, 1)),
     U8(0x368, 0xFF, 0xF6E0D48D),
     U8(0x179, 0xFF, 0x7DCB2DA5),
@@ -109,7 +109,7 @@ constexpr TOKEN_ROW TokenTable[TOKEN_TABLE_ROWS] = {
     U8(0x17B, 0xFF, 0xB46EF9AB),
     U8(0x17C, 0xFF, 0x3B782D55),
     U8(0x17D, 0xFF, 0x5988CFA6),
-    U8(0x17E, kNone, 0x108BB3E6, If(0x2D5, 1)),
+    U8(0x17E, NO_AUTO_VALUE, 0x108BB3E6, If(0x2D5, 1)),
     U8(0x17F, 0xFF, 0x02FC8CA9),
     B1(0x26C, 0xFF, 0xFEDB01F8),
     U8(0x3A5, 0xFF, 0x58D71774),
@@ -120,12 +120,12 @@ constexpr TOKEN_ROW TokenTable[TOKEN_TABLE_ROWS] = {
     B1(0x04A, 0x0F, 0xEEED60BA),
     U8(0x063, 0x0F, 0x4367CBD2),
     B1(0x2DC, 0x0F, 0x87958B5A),
-    U32(0x09F, kNone, 0xAB4BABF4, If(0x09E, 1)),
+    U32(0x09F, NO_AUTO_VALUE, 0xAB4BABF4, If(0x09E, 1)),
     U8(0x269, 0xFF, 0xF1823F38),
     U8(0x26D, 0xFF, 0xFA826511),
     U8(0x37A, 0xFE, 0x016DA8CA),
     U8(0x0A9, 2, 0xDDB759DA),
-    U8(0x0AA, kNone, 0x4B993A83, If(0x0A9, 1)),
+    U8(0x0AA, NO_AUTO_VALUE, 0x4B993A83, If(0x0A9, 1)),
     U8(0x0AB, 0xFF, 0xAF6D3A6F, If(0x0A9, 1)),
     U8(0x0A3, 0xFF, 0x4967F4FC),
     B1(0x194, 0x0F, 0x7004F583),

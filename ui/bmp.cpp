@@ -10,16 +10,16 @@ namespace {
 
 // The fixed header: 14-byte file header and 40-byte information header; the
 // colour table follows it directly.
-constexpr UINTN kHeaderSize = 54;
-constexpr UINTN kOffsetPixelData = 10;
-constexpr UINTN kOffsetWidth = 18;
-constexpr UINTN kOffsetHeight = 22;
-constexpr UINTN kOffsetBitsPerPixel = 28;
-constexpr UINTN kOffsetCompression = 30;
-constexpr UINTN kOffsetColoursUsed = 46;
-constexpr UINTN kColourTableOffset = kHeaderSize;
+constexpr UINTN HEADER_SIZE = 54;
+constexpr UINTN OFFSET_PIXEL_DATA = 10;
+constexpr UINTN OFFSET_WIDTH = 18;
+constexpr UINTN OFFSET_HEIGHT = 22;
+constexpr UINTN OFFSET_BITS_PER_PIXEL = 28;
+constexpr UINTN OFFSET_COMPRESSION = 30;
+constexpr UINTN OFFSET_COLOURS_USED = 46;
+constexpr UINTN COLOUR_TABLE_OFFSET = HEADER_SIZE;
 
-struct BmpLayout {
+struct BMP_LAYOUT {
   UINT32 BitsPerPixel;
   UINT64 PixelData;  // offset of the bottom row
   UINT64 RowStride;  // bytes per stored row, padded to 4
@@ -31,8 +31,8 @@ UINT32 ReadLe32(const UINT8 *p) { return (UINT32)p[0] | ((UINT32)p[1] << 8) | ((
 
 // Works out where the colour table and the rows lie and refuses a file they
 // do not fit in. Only called for a bitmap with at least one pixel.
-EFI_STATUS CheckLayout(const UINT8 *file, UINTN fileSize, UINT64 width, UINT64 height, BmpLayout *layout) {
-  UINT32 bpp = ReadLe16(file + kOffsetBitsPerPixel);
+EFI_STATUS CheckLayout(const UINT8 *file, UINTN fileSize, UINT64 width, UINT64 height, BMP_LAYOUT *layout) {
+  UINT32 bpp = ReadLe16(file + OFFSET_BITS_PER_PIXEL);
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) return EFI_UNSUPPORTED;
   layout->BitsPerPixel = bpp;
 
@@ -41,9 +41,9 @@ EFI_STATUS CheckLayout(const UINT8 *file, UINTN fileSize, UINT64 width, UINT64 h
     // A colour count of 0 means the full table; more than the depth can
     // address is never looked at.
     UINT64 full = 1ULL << bpp;
-    UINT64 used = ReadLe32(file + kOffsetColoursUsed);
+    UINT64 used = ReadLe32(file + OFFSET_COLOURS_USED);
     layout->Colours = (used == 0 || used > full) ? full : used;
-    if (kColourTableOffset + layout->Colours * 4 > fileSize) return EFI_INVALID_PARAMETER;
+    if (COLOUR_TABLE_OFFSET + layout->Colours * 4 > fileSize) return EFI_INVALID_PARAMETER;
   }
 
   UINT64 bits, rowBytes, stride, pixelBytes, end;
@@ -52,7 +52,7 @@ EFI_STATUS CheckLayout(const UINT8 *file, UINTN fileSize, UINT64 width, UINT64 h
   if (__builtin_add_overflow(rowBytes, 3ULL, &stride)) return EFI_UNSUPPORTED;
   stride &= ~3ULL;
   if (__builtin_mul_overflow(stride, height, &pixelBytes)) return EFI_UNSUPPORTED;
-  layout->PixelData = ReadLe32(file + kOffsetPixelData);
+  layout->PixelData = ReadLe32(file + OFFSET_PIXEL_DATA);
   layout->RowStride = stride;
   if (__builtin_add_overflow(layout->PixelData, pixelBytes, &end) || end > fileSize) return EFI_INVALID_PARAMETER;
   return EFI_SUCCESS;
@@ -60,8 +60,8 @@ EFI_STATUS CheckLayout(const UINT8 *file, UINTN fileSize, UINT64 width, UINT64 h
 
 // Converts the stored rows, bottom row first in the file, into the array top
 // row first. Only the colour bytes of each output pixel are written.
-EFI_STATUS DecodeRows(const UINT8 *file, const BmpLayout &layout, UINT64 width, UINT64 height, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *blt) {
-  const UINT8 *table = file + kColourTableOffset;
+EFI_STATUS DecodeRows(const UINT8 *file, const BMP_LAYOUT &layout, UINT64 width, UINT64 height, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *blt) {
+  const UINT8 *table = file + COLOUR_TABLE_OFFSET;
   for (UINT64 r = 0; r < height; r++) {
     const UINT8 *row = file + layout.PixelData + r * layout.RowStride;
     EFI_GRAPHICS_OUTPUT_BLT_PIXEL *out = blt + (height - 1 - r) * width;
@@ -96,14 +96,14 @@ EFI_STATUS BmpToBltBuffer(const VOID *Bmp, UINTN BmpSize, EFI_GRAPHICS_OUTPUT_BL
   const UINT8 *file = (const UINT8 *)Bmp;
   if (BmpSize < 2) return EFI_INVALID_PARAMETER;
   if (file[0] != 'B' || file[1] != 'M') return EFI_UNSUPPORTED;
-  if (BmpSize < kHeaderSize) return EFI_INVALID_PARAMETER;
-  if (ReadLe32(file + kOffsetCompression) != 0) return EFI_UNSUPPORTED;
+  if (BmpSize < HEADER_SIZE) return EFI_INVALID_PARAMETER;
+  if (ReadLe32(file + OFFSET_COMPRESSION) != 0) return EFI_UNSUPPORTED;
 
   // Top-down bitmaps (negative height) are not supported; read unsigned they
   // would be a huge row count.
-  INT32 signedHeight = (INT32)ReadLe32(file + kOffsetHeight);
+  INT32 signedHeight = (INT32)ReadLe32(file + OFFSET_HEIGHT);
   if (signedHeight < 0) return EFI_UNSUPPORTED;
-  UINT64 width = ReadLe32(file + kOffsetWidth);
+  UINT64 width = ReadLe32(file + OFFSET_WIDTH);
   UINT64 height = (UINT64)signedHeight;
 
   UINT64 pixels, needed;
@@ -112,7 +112,7 @@ EFI_STATUS BmpToBltBuffer(const VOID *Bmp, UINTN BmpSize, EFI_GRAPHICS_OUTPUT_BL
     return EFI_UNSUPPORTED;
 
   // An empty bitmap has nothing to read, so its depth and layout do not matter.
-  BmpLayout layout = {};
+  BMP_LAYOUT layout = {};
   if (needed != 0) {
     EFI_STATUS status = CheckLayout(file, BmpSize, width, height, &layout);
     if (EFI_ERROR(status)) return status;

@@ -16,7 +16,7 @@
 namespace {
 
 // Printable attributes only: bit 7 is the compositor's, never the caller's.
-constexpr UINT64 CallerAttributeMask = 0x7F;
+constexpr UINT64 CALLER_ATTRIBUTE_MASK = 0x7F;
 
 // The windows a caller addresses by selector, with the attribute used when
 // the caller gives none. Print shifts the message box's rows below its border.
@@ -33,7 +33,7 @@ const WINDOW_SELECTOR WindowSelectors[] = {
     {&RunWindows.FileInfoWindow, ATTR_WHITE_ON_BLACK, 0},    // UI_WINDOW_FILE_INFO
     {&RunWindows.CallerWindow, ATTR_WHITE_ON_BLACK, 0},      // UI_WINDOW_CALLER
 };
-constexpr UINT32 SelectorCount = sizeof(WindowSelectors) / sizeof(WindowSelectors[0]);
+constexpr UINT32 SELECTOR_COUNT = sizeof(WindowSelectors) / sizeof(WindowSelectors[0]);
 
 // Any other selector prints into the message box, without the row shift.
 const WINDOW_SELECTOR OtherSelector = {&RunWindows.MessageBox, ATTR_WHITE_ON_BLUE, 0};
@@ -42,10 +42,10 @@ const WINDOW_SELECTOR OtherSelector = {&RunWindows.MessageBox, ATTR_WHITE_ON_BLU
 // all ones means the window's default.
 EFI_STATUS SelectForClear(UINT32 Selector, UINT64 *Attribute, UI_WINDOW **Window, UINT64 *ChosenAttribute) {
   if (ActiveRun() == nullptr) return EFI_NO_MAPPING;
-  if (Selector >= SelectorCount) return EFI_INVALID_PARAMETER;
+  if (Selector >= SELECTOR_COUNT) return EFI_INVALID_PARAMETER;
   *Window = *WindowSelectors[Selector].Window;
   *ChosenAttribute = WindowSelectors[Selector].DefaultAttribute;
-  if (Attribute != nullptr && *Attribute != ~0ULL) *ChosenAttribute = *Attribute & CallerAttributeMask;
+  if (Attribute != nullptr && *Attribute != ~0ULL) *ChosenAttribute = *Attribute & CALLER_ATTRIBUTE_MASK;
   return EFI_SUCCESS;
 }
 
@@ -108,9 +108,9 @@ EFI_EXTERN_C EFI_STATUS EFIAPI UiScreenEntryPoint(EFI_HANDLE ImageHandle, EFI_SY
 UINTN EFIAPI Print(UI_TEXT_POSITION *Position, UINT32 *Attribute, const CHAR16 *Format, ...) {
   if (Position == nullptr || ActiveRun() == nullptr) return 0;
 
-  const WINDOW_SELECTOR &Selector = Position->Window < SelectorCount ? WindowSelectors[Position->Window] : OtherSelector;
+  const WINDOW_SELECTOR &Selector = Position->Window < SELECTOR_COUNT ? WindowSelectors[Position->Window] : OtherSelector;
   UI_WINDOW *Window = *Selector.Window;
-  UINT64 CellAttribute = Attribute != nullptr ? (*Attribute & CallerAttributeMask) : Selector.DefaultAttribute;
+  UINT64 CellAttribute = Attribute != nullptr ? (*Attribute & CALLER_ATTRIBUTE_MASK) : Selector.DefaultAttribute;
   UINT32 Mode = Position->Mode <= TEXT_MODE_CENTRE ? Position->Mode : TEXT_MODE_LEFT;
 
   UINT64 Row;
@@ -135,7 +135,7 @@ UINTN EFIAPI Print(UI_TEXT_POSITION *Position, UINT32 *Attribute, const CHAR16 *
       break;
     case TEXT_MODE_CENTRE:
       // The five named windows centre on their middle column whatever the caller asked.
-      if (Position->Window < SelectorCount) Cell.Column = Window->Width * 50 / 100;
+      if (Position->Window < SELECTOR_COUNT) Cell.Column = Window->Width * 50 / 100;
       Count = WindowWriteTextCentred(Window, Text, &Cell);
       break;
     default:

@@ -199,19 +199,19 @@ static EFI_STATUS CreateKeyStates(VOID) {
   Status = InitKeyStateStack(KeyStates.BaseKeyState);
   if (EFI_ERROR(Status)) return Status;
 
-  struct StateEntry {
+  struct STATE_ENTRY {
     KEY_STATE **State;
     KEY_STATE_ENTER_FUNCTION Enter;
     KEY_STATE_KEY_FUNCTION Key;
   };
-  const StateEntry States[] = {
+  const STATE_ENTRY States[] = {
       {&KeyStates.VolumeListKeyState, VolumeListEnter, VolumeListKey},
       {&KeyStates.FileListKeyState, FileListEnter, FileListKey},
       {&KeyStates.EscapeKeyState, EscapeStateEnter, EscapeStateKey},
       {&KeyStates.FileChosenKeyState, FileChosenStateEnter, FileChosenStateKey},
       {&KeyStates.FileFollowUpKeyState, FileFollowUpStateEnter, FileFollowUpStateKey},
   };
-  for (const StateEntry &Entry : States) {
+  for (const STATE_ENTRY &Entry : States) {
     Status = CreateKeyState(Entry.Enter, Entry.Key, Entry.State);
     if (EFI_ERROR(Status)) return Status;
   }

@@ -109,8 +109,8 @@ EFI_STATUS InitialDrawFunction(VOID) {
 
 VOID MessageBoxArea(MESSAGE_BOX_AREA *Area) {
   MESSAGE_BOX_CELLS cells = MessageBoxCells();
-  Area->X = TextOriginX + TEXT_CELL_PIXEL_WIDTH * cells.Column;
-  Area->Y = TextOriginY + TEXT_CELL_PIXEL_HEIGHT * cells.Row;
+  Area->X = TEXT_ORIGIN_X + TEXT_CELL_PIXEL_WIDTH * cells.Column;
+  Area->Y = TEXT_ORIGIN_Y + TEXT_CELL_PIXEL_HEIGHT * cells.Row;
   Area->Width = TEXT_CELL_PIXEL_WIDTH * cells.Width;
   Area->Height = TEXT_CELL_PIXEL_HEIGHT * cells.Height;
 }

@@ -40,13 +40,13 @@ RUN_PICTURES Pictures = {
 
 namespace {
 
-struct PictureTable {
+struct PICTURE_TABLE {
   PICTURE *Table;
   UINTN Count;
 };
 
 // Every picture table in load order.
-constexpr PictureTable kTables[] = {
+constexpr PICTURE_TABLE PictureTables[] = {
     {Pictures.DigitPictures, DIGIT_PICTURE_COUNT},
     {Pictures.BarPictures, BAR_PICTURE_COUNT},
     {Pictures.MarkPictureA, 1},
@@ -57,7 +57,7 @@ constexpr PictureTable kTables[] = {
 };
 
 // Revision 403 of the protocol, shown as the corner mark's digits.
-constexpr UINTN kRevisionDigits[] = {4, 0, 3};
+constexpr UINTN RevisionDigits[] = {4, 0, 3};
 
 }  // namespace
 
@@ -84,14 +84,14 @@ EFI_STATUS LoadPicture(PICTURE *Table, UINTN Index) {
 EFI_STATUS LoadPictures(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) {
   PictureOutput = Output;
   if (Output == nullptr) return EFI_SUCCESS;
-  for (const PictureTable &t : kTables)
+  for (const PICTURE_TABLE &t : PictureTables)
     for (UINTN i = 0; i < t.Count; i++) LoadPicture(t.Table, i);
   return EFI_SUCCESS;
 }
 
 VOID FreePictures(VOID) {
   PictureOutput = nullptr;
-  for (const PictureTable &t : kTables)
+  for (const PICTURE_TABLE &t : PictureTables)
     for (UINTN i = 0; i < t.Count; i++) {
       if (t.Table[i].Pixels == nullptr) continue;
       gBS->FreePool(t.Table[i].Pixels);
@@ -127,19 +127,19 @@ VOID DrawPicture(PICTURE *Table, UINTN Index, UINTN X, UINTN Y) {
 VOID DrawCornerMark(VOID) {
   // Left to right with one blank pixel column between neighbours: the first
   // mark, digit 4, the second mark, digits 0 and 3.
-  struct Piece {
+  struct PIECE {
     PICTURE *Table;
     UINTN Index;
   };
-  const Piece pieces[] = {
+  const PIECE pieces[] = {
       {Pictures.MarkPictureA, 0},
-      {Pictures.DigitPictures, kRevisionDigits[0]},
+      {Pictures.DigitPictures, RevisionDigits[0]},
       {Pictures.MarkPictureB, 0},
-      {Pictures.DigitPictures, kRevisionDigits[1]},
-      {Pictures.DigitPictures, kRevisionDigits[2]},
+      {Pictures.DigitPictures, RevisionDigits[1]},
+      {Pictures.DigitPictures, RevisionDigits[2]},
   };
   UINTN x = CORNER_MARK_X;
-  for (const Piece &p : pieces) {
+  for (const PIECE &p : pieces) {
     DrawPicture(p.Table, p.Index, x, CORNER_MARK_Y);
     x += p.Table[p.Index].Width + 1;
   }

@@ -31,7 +31,7 @@
 // Pixel geometry of a text cell on the graphics output (fixed, not queried).
 #define TEXT_CELL_PIXEL_WIDTH 8
 #define TEXT_CELL_PIXEL_HEIGHT 19
-constexpr UINTN TextOriginX = 112;
-constexpr UINTN TextOriginY = 89;
+constexpr UINTN TEXT_ORIGIN_X = 112;
+constexpr UINTN TEXT_ORIGIN_Y = 89;
 // Grey level of the backdrop behind the message box.
 #define MESSAGE_BOX_SHADE 64
