@@ -16,14 +16,14 @@ constexpr UINT32 ONE_SECOND = 1000000;
 
 // The count from Setup; 0 when Setup is unreadable or too short to hold it.
 UINT32 ReadBootDelayCount(BOOLEAN *Readable) {
-  UINT8 setup[SETUP_SIZE] = {};
-  UINTN size = sizeof(setup);
+  UINT8 Setup[SETUP_SIZE] = {};
+  UINTN Size = sizeof(Setup);
   *Readable = 0;
-  if (EFI_ERROR(gRT->GetVariable(u"Setup", &gSetupVariableGuid, nullptr, &size, setup))) return 0;
+  if (EFI_ERROR(gRT->GetVariable(u"Setup", &gSetupVariableGuid, nullptr, &Size, Setup))) return 0;
   *Readable = 1;
   // Only bytes that GetVariable returned are looked at.
-  if (size < BOOT_DELAY_COUNT_OFFSET + 2) return 0;
-  return (UINT32)setup[BOOT_DELAY_COUNT_OFFSET] | ((UINT32)setup[BOOT_DELAY_COUNT_OFFSET + 1] << 8);
+  if (Size < BOOT_DELAY_COUNT_OFFSET + 2) return 0;
+  return (UINT32)Setup[BOOT_DELAY_COUNT_OFFSET] | ((UINT32)Setup[BOOT_DELAY_COUNT_OFFSET + 1] << 8);
 }
 
 BOOLEAN NeedsExtraSecond(VOID) {
@@ -35,11 +35,11 @@ BOOLEAN NeedsExtraSecond(VOID) {
 }  // namespace
 
 EFI_STATUS BootDelay(VOID) {
-  BOOLEAN readable;
-  UINT32 seconds = ReadBootDelayCount(&readable);
-  if (!readable) return EFI_SUCCESS;
-  if (NeedsExtraSecond()) seconds++;
-  for (UINT32 i = 0; i < seconds; i++) gBS->Stall(ONE_SECOND);
+  BOOLEAN Readable;
+  UINT32 Seconds = ReadBootDelayCount(&Readable);
+  if (!Readable) return EFI_SUCCESS;
+  if (NeedsExtraSecond()) Seconds++;
+  for (UINT32 i = 0; i < Seconds; i++) gBS->Stall(ONE_SECOND);
   return EFI_SUCCESS;
 }
 

@@ -41,35 +41,35 @@ EFI_STATUS ReportMissing(const CHAR8 *Format, EFI_STATUS Status) {
 
 EFI_STATUS EFIAPI CfgPcdBufLibDxeConstructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   (void)ImageHandle;
-  UINT8 *buffer = reinterpret_cast<UINT8 *>(&CfgPcdBuffer);
-  __builtin_memset(buffer, 0, sizeof(CfgPcdBuffer));
+  UINT8 *Buffer = reinterpret_cast<UINT8 *>(&CfgPcdBuffer);
+  __builtin_memset(Buffer, 0, sizeof(CfgPcdBuffer));
 
   // Both protocols must be there before anything is cached, so that an
   // all-zero buffer always means "values not read".
-  VOID *iface = nullptr;
-  EFI_STATUS status = SystemTable->BootServices->LocateProtocol(&gPcdProtocolGuid, nullptr, &iface);
-  if (EFI_ERROR(status)) return ReportMissing("[%a] LocateProtocol: gPcdProtocolGuid, Status: %r\n", status);
-  iface = nullptr;
-  status = SystemTable->BootServices->LocateProtocol(&gEfiPcdProtocolGuid, nullptr, &iface);
-  if (EFI_ERROR(status)) return ReportMissing("[%a] LocateProtocol: gEfiPcdProtocolGuid, Status: %r\n", status);
+  VOID *Iface = nullptr;
+  EFI_STATUS Status = SystemTable->BootServices->LocateProtocol(&gPcdProtocolGuid, nullptr, &Iface);
+  if (EFI_ERROR(Status)) return ReportMissing("[%a] LocateProtocol: gPcdProtocolGuid, Status: %r\n", Status);
+  Iface = nullptr;
+  Status = SystemTable->BootServices->LocateProtocol(&gEfiPcdProtocolGuid, nullptr, &Iface);
+  if (EFI_ERROR(Status)) return ReportMissing("[%a] LocateProtocol: gEfiPcdProtocolGuid, Status: %r\n", Status);
 
-  PCD_PROTOCOL *pcd = GetPcdProtocol();
-  if (pcd == nullptr) return EFI_NOT_FOUND;
+  PCD_PROTOCOL *Pcd = GetPcdProtocol();
+  if (Pcd == nullptr) return EFI_NOT_FOUND;
 
   CfgPcdBuffer.Signature = CFG_PCD_BUFFER_SIGNATURE;
   CfgPcdBuffer.Revision = CFG_PCD_BUFFER_REVISION;
-  for (const PCD_FIELD &field : PcdFields) {
-    UINT8 *at = buffer + field.Offset;
-    switch (field.Getter) {
+  for (const PCD_FIELD &Field : PcdFields) {
+    UINT8 *At = Buffer + Field.Offset;
+    switch (Field.Getter) {
       case PCD_BOOL:
-        *at = pcd->GetBool(field.Token) ? 1 : 0;
+        *At = Pcd->GetBool(Field.Token) ? 1 : 0;
         break;
       case PCD_UINT8:
-        *at = pcd->Get8(field.Token);
+        *At = Pcd->Get8(Field.Token);
         break;
       default: {
-        UINT32 value = pcd->Get32(field.Token);
-        __builtin_memcpy(at, &value, sizeof(value));
+        UINT32 Value = Pcd->Get32(Field.Token);
+        __builtin_memcpy(At, &Value, sizeof(Value));
         break;
       }
     }

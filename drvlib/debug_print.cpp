@@ -14,15 +14,15 @@ EFI_STATUS EFIAPI DebugPrint(UINTN ErrorLevel, const CHAR8 *Format, ...) {
   if (gDrvLibDebugPrint == nullptr) {
     // Before the start-up has kept the boot services there is nobody to ask.
     if (gBS == nullptr) return EFI_NOT_READY;
-    VOID *iface = nullptr;
-    EFI_STATUS status = gBS->LocateProtocol(&gDebugPrintProtocolGuid, nullptr, &iface);
-    if (EFI_ERROR(status)) return status;
-    if (iface == nullptr) return EFI_NOT_FOUND;
-    gDrvLibDebugPrint = static_cast<DEBUG_PRINT_PROTOCOL *>(iface);
+    VOID *Iface = nullptr;
+    EFI_STATUS Status = gBS->LocateProtocol(&gDebugPrintProtocolGuid, nullptr, &Iface);
+    if (EFI_ERROR(Status)) return Status;
+    if (Iface == nullptr) return EFI_NOT_FOUND;
+    gDrvLibDebugPrint = static_cast<DEBUG_PRINT_PROTOCOL *>(Iface);
   }
-  EFI_VA_LIST args;
-  EFI_VA_START(args, Format);
-  EFI_STATUS status = gDrvLibDebugPrint->Print(ErrorLevel, Format, args);
-  EFI_VA_END(args);
-  return status;
+  EFI_VA_LIST Args;
+  EFI_VA_START(Args, Format);
+  EFI_STATUS Status = gDrvLibDebugPrint->Print(ErrorLevel, Format, Args);
+  EFI_VA_END(Args);
+  return Status;
 }

@@ -12,9 +12,9 @@ struct GUID_HALVES {
   UINT64 High;
 };
 
-GUID_HALVES Halves(const EFI_GUID &guid) {
+GUID_HALVES Halves(const EFI_GUID &Guid) {
   GUID_HALVES h;
-  __builtin_memcpy(&h, &guid, sizeof(h));
+  __builtin_memcpy(&h, &Guid, sizeof(h));
   return h;
 }
 
@@ -22,13 +22,13 @@ const EFI_GUID gEfiHobListGuid = EFI_HOB_LIST_GUID;
 
 VOID FindHobList(VOID) {
   if (HobListPointer != nullptr || gST == nullptr) return;
-  const EFI_CONFIGURATION_TABLE *table = gST->ConfigurationTable;
-  if (table == nullptr) return;
-  const GUID_HALVES want = Halves(gEfiHobListGuid);
+  const EFI_CONFIGURATION_TABLE *Table = gST->ConfigurationTable;
+  if (Table == nullptr) return;
+  const GUID_HALVES Want = Halves(gEfiHobListGuid);
   for (UINTN i = 0; i < gST->NumberOfTableEntries; i++) {
-    const GUID_HALVES have = Halves(table[i].VendorGuid);
-    if (have.Low == want.Low && have.High == want.High) {
-      HobListPointer = table[i].VendorTable;
+    const GUID_HALVES Have = Halves(Table[i].VendorGuid);
+    if (Have.Low == Want.Low && Have.High == Want.High) {
+      HobListPointer = Table[i].VendorTable;
       return;
     }
   }

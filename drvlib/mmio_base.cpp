@@ -20,11 +20,11 @@ VOID EFIAPI ConvertPlatformMmioBase(EFI_EVENT Event, VOID *Context) {
 // Compared over the base name's own length: "", "Sb" and "SbRun" match,
 // "SbRunX" and "NetIdentityDxe" do not.
 BOOLEAN ModuleNameIsSbRun(const CHAR8 *BaseName) {
-  static const CHAR8 sbRun[] = "SbRun";
+  static const CHAR8 SbRun[] = "SbRun";
   if (BaseName == nullptr) return 1;
   // A name longer than "SbRun" meets its terminator and differs there.
   for (UINTN i = 0; BaseName[i] != '\0'; i++) {
-    if (BaseName[i] != sbRun[i]) return 0;
+    if (BaseName[i] != SbRun[i]) return 0;
   }
   return 1;
 }

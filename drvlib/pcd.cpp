@@ -7,9 +7,9 @@ PCD_PROTOCOL *gDrvLibPcd;
 // A failed lookup leaves the cache empty, so the next call tries again.
 PCD_PROTOCOL *GetPcdProtocol(VOID) {
   if (gDrvLibPcd == nullptr && gBS != nullptr) {
-    VOID *iface = nullptr;
-    if (!EFI_ERROR(gBS->LocateProtocol(&gPcdProtocolGuid, nullptr, &iface)))
-      gDrvLibPcd = static_cast<PCD_PROTOCOL *>(iface);
+    VOID *Iface = nullptr;
+    if (!EFI_ERROR(gBS->LocateProtocol(&gPcdProtocolGuid, nullptr, &Iface)))
+      gDrvLibPcd = static_cast<PCD_PROTOCOL *>(Iface);
   }
   return gDrvLibPcd;
 }

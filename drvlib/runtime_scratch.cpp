@@ -9,9 +9,9 @@ VOID *RuntimeScratch8;
 namespace {
 
 VOID *AllocateRuntime(UINTN Size) {
-  VOID *block = nullptr;
-  if (EFI_ERROR(gBS->AllocatePool(EfiRuntimeServicesData, Size, &block))) return nullptr;
-  return block;
+  VOID *Block = nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiRuntimeServicesData, Size, &Block))) return nullptr;
+  return Block;
 }
 
 }  // namespace

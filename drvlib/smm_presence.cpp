@@ -23,22 +23,22 @@ EFI_STATUS EFIAPI OnSmmLibReady(const EFI_GUID *Protocol, VOID *Interface, EFI_H
 // Outside SMM GetSmstLocation fails and the flag simply stays clear.
 EFI_STATUS SmmPresenceConstructor(VOID) {
   if (SmmLibReady) return EFI_SUCCESS;
-  VOID *iface = nullptr;
-  EFI_STATUS status = gBS->LocateProtocol(&gEfiSmmBase2ProtocolGuid, nullptr, &iface);
-  if (EFI_ERROR(status)) return status;
-  if (iface == nullptr) return EFI_NOT_FOUND;
-  EFI_SMM_BASE2_PROTOCOL *smmBase2 = static_cast<EFI_SMM_BASE2_PROTOCOL *>(iface);
-  EFI_SMM_SYSTEM_TABLE2 *smst = nullptr;
-  status = smmBase2->GetSmstLocation(smmBase2, &smst);
-  if (EFI_ERROR(status)) return status;
-  if (smst == nullptr) return EFI_UNSUPPORTED;
+  VOID *Iface = nullptr;
+  EFI_STATUS Status = gBS->LocateProtocol(&gEfiSmmBase2ProtocolGuid, nullptr, &Iface);
+  if (EFI_ERROR(Status)) return Status;
+  if (Iface == nullptr) return EFI_NOT_FOUND;
+  EFI_SMM_BASE2_PROTOCOL *SmmBase2 = static_cast<EFI_SMM_BASE2_PROTOCOL *>(Iface);
+  EFI_SMM_SYSTEM_TABLE2 *Smst = nullptr;
+  Status = SmmBase2->GetSmstLocation(SmmBase2, &Smst);
+  if (EFI_ERROR(Status)) return Status;
+  if (Smst == nullptr) return EFI_UNSUPPORTED;
 
-  VOID *marker = nullptr;
-  status = smst->SmmLocateProtocol(&gSmmLibReadyProtocolGuid, nullptr, &marker);
-  if (!EFI_ERROR(status) && marker != nullptr) {
+  VOID *Marker = nullptr;
+  Status = Smst->SmmLocateProtocol(&gSmmLibReadyProtocolGuid, nullptr, &Marker);
+  if (!EFI_ERROR(Status) && Marker != nullptr) {
     SmmLibReady = 1;
     return EFI_SUCCESS;
   }
   if (SmmLibReadyRegistration != nullptr) return EFI_SUCCESS;
-  return smst->SmmRegisterProtocolNotify(&gSmmLibReadyProtocolGuid, OnSmmLibReady, &SmmLibReadyRegistration);
+  return Smst->SmmRegisterProtocolNotify(&gSmmLibReadyProtocolGuid, OnSmmLibReady, &SmmLibReadyRegistration);
 }

@@ -21,12 +21,12 @@ VOID EFIAPI OnEndOfDxe(EFI_EVENT Event, VOID *Context) {
 
 EFI_STATUS EFIAPI NetIdentityEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   DrvLibStartup(ImageHandle, SystemTable);
-  EFI_EVENT event = nullptr;
-  EFI_STATUS status =
-      gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr, &gEfiEndOfDxeEventGroupGuid, &event);
+  EFI_EVENT Event = nullptr;
+  EFI_STATUS Status =
+      gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr, &gEfiEndOfDxeEventGroupGuid, &Event);
   // The driver has nothing else to do, so its entry succeeds either way; without
   // the notification this boot's identity is simply not stamped.
-  if (EFI_ERROR(status))
-    DebugPrint(DEBUG_LEVEL_ERROR, "[NetIdentityEntry] CreateEventEx: gEfiEndOfDxeEventGroupGuid, Status: %r\n", status);
+  if (EFI_ERROR(Status))
+    DebugPrint(DEBUG_LEVEL_ERROR, "[NetIdentityEntry] CreateEventEx: gEfiEndOfDxeEventGroupGuid, Status: %r\n", Status);
   return EFI_SUCCESS;
 }

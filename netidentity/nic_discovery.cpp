@@ -35,30 +35,30 @@ struct PCI_ADDRESS {
 
 // Window offset of a register, or false when it would reach past the window.
 bool ConfigAddress(const PCI_ADDRESS &At, UINT32 Reg, UINT64 *Address) {
-  const UINT64 offset = ((UINT64)At.Bus << 20) + ((UINT64)At.Device << 15) + ((UINT64)At.Function << 12) + Reg;
-  if (offset >= PCIE_WINDOW_SIZE) return false;
-  *Address = PCIE_WINDOW + offset;
+  const UINT64 Offset = ((UINT64)At.Bus << 20) + ((UINT64)At.Device << 15) + ((UINT64)At.Function << 12) + Reg;
+  if (Offset >= PCIE_WINDOW_SIZE) return false;
+  *Address = PCIE_WINDOW + Offset;
   return true;
 }
 
 UINT8 ConfigRead8(const PCI_ADDRESS &At, UINT32 Reg) {
-  UINT64 address;
-  return ConfigAddress(At, Reg, &address) ? HwMmioRead8(address) : 0xFF;
+  UINT64 Address;
+  return ConfigAddress(At, Reg, &Address) ? HwMmioRead8(Address) : 0xFF;
 }
 
 UINT16 ConfigRead16(const PCI_ADDRESS &At, UINT32 Reg) {
-  UINT64 address;
-  return ConfigAddress(At, Reg, &address) ? HwMmioRead16(address) : 0xFFFF;
+  UINT64 Address;
+  return ConfigAddress(At, Reg, &Address) ? HwMmioRead16(Address) : 0xFFFF;
 }
 
 UINT32 ConfigRead32(const PCI_ADDRESS &At, UINT32 Reg) {
-  UINT64 address;
-  return ConfigAddress(At, Reg, &address) ? HwMmioRead32(address) : 0xFFFFFFFF;
+  UINT64 Address;
+  return ConfigAddress(At, Reg, &Address) ? HwMmioRead32(Address) : 0xFFFFFFFF;
 }
 
 void ConfigWrite8(const PCI_ADDRESS &At, UINT32 Reg, UINT8 Value) {
-  UINT64 address;
-  if (ConfigAddress(At, Reg, &address)) HwMmioWrite8(address, Value);
+  UINT64 Address;
+  if (ConfigAddress(At, Reg, &Address)) HwMmioWrite8(Address, Value);
 }
 
 bool BusIsValid(UINT8 Bus) { return Bus != 0 && Bus != 0xFF; }
@@ -72,83 +72,83 @@ PCI_ADDRESS ControllerOf(UINT8 SecondaryBus) { return PCI_ADDRESS{SecondaryBus, 
 bool MmioMacAddress(const PCI_ADDRESS &Nic, UINT32 Bar, UINT32 *Mac) {
   if (Bar & BAR_IO_SPACE) return false;
   if ((Bar & BAR_TYPE_MASK) == BAR_TYPE64 && ConfigRead32(Nic, REG_BAR0 + 4) != 0) return false;
-  const UINT64 mac = (UINT64)(Bar & 0xFFFFFFF0u) + MAC_OFFSET;
-  if (mac + sizeof(NicProbeMac) > 0x100000000ULL) return false;
-  *Mac = (UINT32)mac;
+  const UINT64 Address = (UINT64)(Bar & 0xFFFFFFF0u) + MAC_OFFSET;
+  if (Address + sizeof(NicProbeMac) > 0x100000000ULL) return false;
+  *Mac = (UINT32)Address;
   return true;
 }
 
 }  // namespace
 
 UINT8 NicBridgeSecondaryBus(const NIC_LOCATION *Row) {
-  PCI_ADDRESS bridge;
+  PCI_ADDRESS Bridge;
   if ((HwCpuid(1).Eax & FAMILY_MASK) == FAMILY15_MODEL6X) {
-    bridge = {Row->Bus, Row->Device & 0x1Fu, Row->Function & 7u};
+    Bridge = {Row->Bus, Row->Device & 0x1Fu, Row->Function & 7u};
   } else if (Row->Bus == 0) {
     // Root-port rows name the device after the bridge, hence the minus one.
-    bridge = {0, (Row->Device - 1u) & 0x1Fu, Row->Function & 7u};
+    Bridge = {0, (Row->Device - 1u) & 0x1Fu, Row->Function & 7u};
   } else {
     // The row's Bus is only a selector here: the bridge hangs below the
     // root port 00:02.1, one switch further down for selectors from 0x80.
-    UINT8 secondary = ConfigRead8(PCI_ADDRESS{0, 2, 1}, REG_SECONDARY_BUS);
-    if (Row->Bus & 0x80) secondary = ConfigRead8(PCI_ADDRESS{(secondary + 1u) & 0xFFu, 8, 0}, REG_SECONDARY_BUS);
-    bridge = {(secondary + 1u) & 0xFFu, Row->Device & 0x1Fu, Row->Function & 7u};
+    UINT8 Secondary = ConfigRead8(PCI_ADDRESS{0, 2, 1}, REG_SECONDARY_BUS);
+    if (Row->Bus & 0x80) Secondary = ConfigRead8(PCI_ADDRESS{(Secondary + 1u) & 0xFFu, 8, 0}, REG_SECONDARY_BUS);
+    Bridge = {(Secondary + 1u) & 0xFFu, Row->Device & 0x1Fu, Row->Function & 7u};
   }
-  return ConfigRead8(bridge, REG_SECONDARY_BUS);
+  return ConfigRead8(Bridge, REG_SECONDARY_BUS);
 }
 
 // Bus 0 is the host bridge's (the bridge has no bus assigned yet) and 0xFF
 // is no bridge at all: nothing on either may be touched, so the bus is judged
 // before any controller register is.
 UINTN ProbeIoNic(VOID) {
-  const UINT8 bus = NicBridgeSecondaryBus(&NicLocationTable[NicCurrentRow]);
-  if (!BusIsValid(bus)) return 0;
-  const PCI_ADDRESS nic = ControllerOf(bus);
-  const UINT16 bar = ConfigRead16(nic, REG_BAR0);
+  const UINT8 Bus = NicBridgeSecondaryBus(&NicLocationTable[NicCurrentRow]);
+  if (!BusIsValid(Bus)) return 0;
+  const PCI_ADDRESS Nic = ControllerOf(Bus);
+  const UINT16 Bar = ConfigRead16(Nic, REG_BAR0);
   // A memory BAR's low bits are no port base: reading "the MAC" there would
   // hit whatever legacy device owns those ports.
-  if ((bar & BAR_IO_SPACE) == 0) return 0;
-  const UINT8 command = ConfigRead8(nic, REG_COMMAND);
-  ConfigWrite8(nic, REG_COMMAND, command | COMMAND_IO);
-  if (bar == 0xFFFF) return 0;
-  const UINT16 port = bar & 0xFFF0;
-  for (UINT16 i = 0; i < 6; i++) NicProbeMac[i] = HwIn8((UINT16)(port + i));
-  ConfigWrite8(nic, REG_COMMAND, command);
+  if ((Bar & BAR_IO_SPACE) == 0) return 0;
+  const UINT8 Command = ConfigRead8(Nic, REG_COMMAND);
+  ConfigWrite8(Nic, REG_COMMAND, Command | COMMAND_IO);
+  if (Bar == 0xFFFF) return 0;
+  const UINT16 Port = Bar & 0xFFF0;
+  for (UINT16 i = 0; i < 6; i++) NicProbeMac[i] = HwIn8((UINT16)(Port + i));
+  ConfigWrite8(Nic, REG_COMMAND, Command);
   return 1;
 }
 
 UINTN ProbeMmioNic(VOID) {
-  const UINT8 bus = NicBridgeSecondaryBus(&NicLocationTable[NicCurrentRow]);
-  if (!BusIsValid(bus)) return 0;
-  const PCI_ADDRESS nic = ControllerOf(bus);
-  const UINT32 bar = ConfigRead32(nic, REG_BAR0);
-  const bool present = bar != 0 && bar != 0xFFFFFFFF;
-  UINT32 mac = 0;
-  if (present && !MmioMacAddress(nic, bar, &mac)) return 0;
-  const UINT8 command = ConfigRead8(nic, REG_COMMAND);
-  ConfigWrite8(nic, REG_COMMAND, command | COMMAND_IO | COMMAND_MEMORY);
-  if (!present) return 0;
-  for (UINT32 i = 0; i < 6; i++) NicProbeMac[i] = HwMmioRead8(mac + i);
-  ConfigWrite8(nic, REG_COMMAND, command);
+  const UINT8 Bus = NicBridgeSecondaryBus(&NicLocationTable[NicCurrentRow]);
+  if (!BusIsValid(Bus)) return 0;
+  const PCI_ADDRESS Nic = ControllerOf(Bus);
+  const UINT32 Bar = ConfigRead32(Nic, REG_BAR0);
+  const bool Present = Bar != 0 && Bar != 0xFFFFFFFF;
+  UINT32 Mac = 0;
+  if (Present && !MmioMacAddress(Nic, Bar, &Mac)) return 0;
+  const UINT8 Command = ConfigRead8(Nic, REG_COMMAND);
+  ConfigWrite8(Nic, REG_COMMAND, Command | COMMAND_IO | COMMAND_MEMORY);
+  if (!Present) return 0;
+  for (UINT32 i = 0; i < 6; i++) NicProbeMac[i] = HwMmioRead8(Mac + i);
+  ConfigWrite8(Nic, REG_COMMAND, Command);
   return 1;
 }
 
 VOID DiscoverNics(VOID) {
   NicCurrentRow = 0;
-  for (UINTN row = 0; row < NIC_LOCATION_COUNT; row++) {
-    UINTN found = 0;
-    switch (NicLocationTable[row].Kind) {
+  for (UINTN Row = 0; Row < NIC_LOCATION_COUNT; Row++) {
+    UINTN Found = 0;
+    switch (NicLocationTable[Row].Kind) {
       case NIC_KIND_IO:
-        found = ProbeIoNic();
+        Found = ProbeIoNic();
         break;
       case NIC_KIND_MMIO:
-        found = ProbeMmioNic();
+        Found = ProbeMmioNic();
         break;
       default:
         break;
     }
-    NicProbeResult[row].Found = found;
-    if (found) __builtin_memcpy(NicProbeResult[row].Mac, NicProbeMac, sizeof(NicProbeMac));
+    NicProbeResult[Row].Found = Found;
+    if (Found) __builtin_memcpy(NicProbeResult[Row].Mac, NicProbeMac, sizeof(NicProbeMac));
     NicCurrentRow++;
   }
 }

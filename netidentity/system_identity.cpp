@@ -55,13 +55,13 @@ bool IsOurWriteOnceEntry(const WRITE_ONCE_ENTRY *Entry) {
 
 // Model code as ASCII, a zero, then the MAC.
 void BuildIdentityBlock(const UINT8 *Mac, UINT8 *Block) {
-  CHAR16 text[10] = {u'X', u'X', u'X', u'X', u'X', u'-', u'X', u'X', u'X', 0};
-  Utf16PrintBounded(text, sizeof(text), u"%s", ModelCode);
+  CHAR16 Text[10] = {u'X', u'X', u'X', u'X', u'X', u'-', u'X', u'X', u'X', 0};
+  Utf16PrintBounded(Text, sizeof(Text), u"%s", ModelCode);
   // Converted into a buffer of the full 20-byte limit, so no source could
   // run past the 16-byte block; the block takes the nine characters.
-  CHAR8 ascii[20] = {};
-  Utf16ToAsciiBounded(text, ascii, sizeof(ascii));
-  __builtin_memcpy(Block, ascii, MODEL_CODE_LENGTH);
+  CHAR8 Ascii[20] = {};
+  Utf16ToAsciiBounded(Text, Ascii, sizeof(Ascii));
+  __builtin_memcpy(Block, Ascii, MODEL_CODE_LENGTH);
   Block[MODEL_CODE_LENGTH] = 0;
   __builtin_memcpy(Block + 10, Mac, 6);
 }
@@ -69,65 +69,65 @@ void BuildIdentityBlock(const UINT8 *Mac, UINT8 *Block) {
 // Adds our entry to DmiArray unless it is there. Only an array that does not
 // exist is created; one that cannot be read is left as it is.
 void RecordInDmiArray(UINT8 *Stored, UINT8 *Fresh) {
-  EFI_RUNTIME_SERVICES *rt = gRT;
-  UINTN size = DMI_ARRAY_SIZE;
-  EFI_STATUS status = rt->GetVariable(u"DmiArray", &gDmiVariableGuid, nullptr, &size, Stored);
-  if (status == EFI_NOT_FOUND) {
+  EFI_RUNTIME_SERVICES *Rt = gRT;
+  UINTN Size = DMI_ARRAY_SIZE;
+  EFI_STATUS Status = Rt->GetVariable(u"DmiArray", &gDmiVariableGuid, nullptr, &Size, Stored);
+  if (Status == EFI_NOT_FOUND) {
     Fresh[0] = 1;
     PutDmiEntry(DmiEntryAt(Fresh, 1));
-    rt->SetVariable(u"DmiArray", &gDmiVariableGuid, DMI_ATTRIBUTES, DMI_ARRAY_SIZE, Fresh);
+    Rt->SetVariable(u"DmiArray", &gDmiVariableGuid, DMI_ATTRIBUTES, DMI_ARRAY_SIZE, Fresh);
     return;
   }
-  if (EFI_ERROR(status) || size > DMI_ARRAY_SIZE) return;
+  if (EFI_ERROR(Status) || Size > DMI_ARRAY_SIZE) return;
 
   // Entries that lie past the stored bytes were never read: not ours.
-  const UINTN count = size > 0 ? Stored[0] : 0;
-  for (UINTN k = 1; k <= count; k++) {
-    if ((k + 1) * sizeof(DMI_ARRAY_ENTRY) > size) break;
+  const UINTN Count = Size > 0 ? Stored[0] : 0;
+  for (UINTN k = 1; k <= Count; k++) {
+    if ((k + 1) * sizeof(DMI_ARRAY_ENTRY) > Size) break;
     if (IsOurDmiEntry(DmiEntryAt(Stored, k))) return;
   }
   // A full array cannot count one more entry, and entry 256 would lie past
   // the buffer: leave it.
-  if (count >= DMI_ARRAY_MAX_ENTRIES) return;
+  if (Count >= DMI_ARRAY_MAX_ENTRIES) return;
 
-  const UINTN next = count + 1;
-  const UINTN end = (next + 1) * DMI_ARRAY_ENTRY_SIZE;  // one past the new entry
-  if (size < end) {
+  const UINTN Next = Count + 1;
+  const UINTN End = (Next + 1) * DMI_ARRAY_ENTRY_SIZE;  // one past the new entry
+  if (Size < End) {
     // Stored too short for the new entry: write it back long enough, with the
     // bytes that were never stored as zero, so the count claims only stored
     // entries.
-    __builtin_memset(Stored + size, 0, end - size);
-    size = end;
+    __builtin_memset(Stored + Size, 0, End - Size);
+    Size = End;
   }
-  Stored[0] = (UINT8)next;
-  PutDmiEntry(DmiEntryAt(Stored, next));
-  rt->SetVariable(u"DmiArray", &gDmiVariableGuid, DMI_ATTRIBUTES, size, Stored);
+  Stored[0] = (UINT8)Next;
+  PutDmiEntry(DmiEntryAt(Stored, Next));
+  Rt->SetVariable(u"DmiArray", &gDmiVariableGuid, DMI_ATTRIBUTES, Size, Stored);
 }
 
 // Takes the first free WriteOnceStatus entry for ours, unless ours comes
 // first. A table that does not exist starts as sixteen free entries; one that
 // cannot be read in full is left alone.
 void RecordInWriteOnceStatus(VOID) {
-  EFI_RUNTIME_SERVICES *rt = gRT;
-  WRITE_ONCE_ENTRY table[WRITE_ONCE_STATUS_SIZE / sizeof(WRITE_ONCE_ENTRY)];
-  UINTN size = sizeof(table);
-  EFI_STATUS status = rt->GetVariable(u"WriteOnceStatus", &gDmiVariableGuid, nullptr, &size, table);
-  if (status == EFI_NOT_FOUND) {
-    for (WRITE_ONCE_ENTRY &entry : table) entry = WRITE_ONCE_ENTRY{WRITE_ONCE_ENTRY_FREE, 0, 0};
-  } else if (EFI_ERROR(status) || size != sizeof(table)) {
+  EFI_RUNTIME_SERVICES *Rt = gRT;
+  WRITE_ONCE_ENTRY Table[WRITE_ONCE_STATUS_SIZE / sizeof(WRITE_ONCE_ENTRY)];
+  UINTN Size = sizeof(Table);
+  EFI_STATUS Status = Rt->GetVariable(u"WriteOnceStatus", &gDmiVariableGuid, nullptr, &Size, Table);
+  if (Status == EFI_NOT_FOUND) {
+    for (WRITE_ONCE_ENTRY &Entry : Table) Entry = WRITE_ONCE_ENTRY{WRITE_ONCE_ENTRY_FREE, 0, 0};
+  } else if (EFI_ERROR(Status) || Size != sizeof(Table)) {
     return;
   }
 
-  for (WRITE_ONCE_ENTRY &entry : table) {
-    if (entry.Type == WRITE_ONCE_ENTRY_FREE) {
-      entry = WRITE_ONCE_ENTRY{ENTRY_TYPE, ENTRY_OFFSET, ENTRY_HANDLE};
-      rt->SetVariable(u"WriteOnceStatus", &gDmiVariableGuid, DMI_ATTRIBUTES, sizeof(table), table);
+  for (WRITE_ONCE_ENTRY &Entry : Table) {
+    if (Entry.Type == WRITE_ONCE_ENTRY_FREE) {
+      Entry = WRITE_ONCE_ENTRY{ENTRY_TYPE, ENTRY_OFFSET, ENTRY_HANDLE};
+      Rt->SetVariable(u"WriteOnceStatus", &gDmiVariableGuid, DMI_ATTRIBUTES, sizeof(Table), Table);
       return;
     }
-    if (IsOurWriteOnceEntry(&entry)) return;
+    if (IsOurWriteOnceEntry(&Entry)) return;
   }
   // No free entry and no entry of ours: written back as read.
-  rt->SetVariable(u"WriteOnceStatus", &gDmiVariableGuid, DMI_ATTRIBUTES, sizeof(table), table);
+  Rt->SetVariable(u"WriteOnceStatus", &gDmiVariableGuid, DMI_ATTRIBUTES, sizeof(Table), Table);
 }
 
 }  // namespace
@@ -137,60 +137,60 @@ void RecordInWriteOnceStatus(VOID) {
 #define STAMP_DEBUG_LEVEL 0x00000040ULL
 
 EFI_STATUS StampSystemIdentity(VOID) {
-  UINT8 freshArray[DMI_ARRAY_SIZE] = {};
-  UINT8 identity[IDENTITY_BLOCK_SIZE] = {};
-  EFI_BOOT_SERVICES *bs = gBS;
-  const NIC_PROBE_RESULT &nic = NicProbeResult[0];
-  VOID *iface = nullptr;
-  VOID *copy = nullptr;
-  VOID *stored = nullptr;
-  UINT16 size = 0;
+  UINT8 FreshArray[DMI_ARRAY_SIZE] = {};
+  UINT8 Identity[IDENTITY_BLOCK_SIZE] = {};
+  EFI_BOOT_SERVICES *Bs = gBS;
+  const NIC_PROBE_RESULT &Nic = NicProbeResult[0];
+  VOID *Iface = nullptr;
+  VOID *Copy = nullptr;
+  VOID *Stored = nullptr;
+  UINT16 Size = 0;
 
   // Each refusal names its cause; callers see EFI_UNSUPPORTED for all of them.
-  const CHAR8 *refusal = nullptr;
-  if (nic.Found == 0) {
-    refusal = "no network controller";
-  } else if (!MacIsStampable(nic.Mac)) {
-    refusal = "the MAC is not the board's own";
-  } else if (EFI_ERROR(bs->LocateProtocol(&gSmbiosEditProtocolGuid, nullptr, &iface)) || iface == nullptr) {
-    refusal = "no SMBIOS edit protocol";
-  } else if (EFI_ERROR(static_cast<SMBIOS_EDIT_PROTOCOL *>(iface)->ReadStructureByType(SMBIOS_TYPE_SYSTEM_INFORMATION, 1, &copy, &size)) ||
-             copy == nullptr) {
-    copy = nullptr;  // a failed read hands out nothing to free
-    refusal = "no type-1 structure";
-  } else if (size < MIN_STRUCTURE_SIZE || static_cast<UINT8 *>(copy)[SMBIOS_HEADER_LENGTH_OFFSET] < MIN_STRUCTURE_SIZE) {
+  const CHAR8 *Refusal = nullptr;
+  if (Nic.Found == 0) {
+    Refusal = "no network controller";
+  } else if (!MacIsStampable(Nic.Mac)) {
+    Refusal = "the MAC is not the board's own";
+  } else if (EFI_ERROR(Bs->LocateProtocol(&gSmbiosEditProtocolGuid, nullptr, &Iface)) || Iface == nullptr) {
+    Refusal = "no SMBIOS edit protocol";
+  } else if (EFI_ERROR(static_cast<SMBIOS_EDIT_PROTOCOL *>(Iface)->ReadStructureByType(SMBIOS_TYPE_SYSTEM_INFORMATION, 1, &Copy, &Size)) ||
+             Copy == nullptr) {
+    Copy = nullptr;  // a failed read hands out nothing to free
+    Refusal = "no type-1 structure";
+  } else if (Size < MIN_STRUCTURE_SIZE || static_cast<UINT8 *>(Copy)[SMBIOS_HEADER_LENGTH_OFFSET] < MIN_STRUCTURE_SIZE) {
     // A copy too short to hold the UUID cannot be compared or stamped; nor
     // can a structure whose own length ends before the UUID (an
     // early-version table): its bytes there are its strings.
-    refusal = "the type-1 structure ends before its UUID";
-  } else if (__builtin_memcmp(static_cast<UINT8 *>(copy) + SMBIOS_TYPE1_UUID_OFFSET + 10, nic.Mac, 6) == 0) {
-    refusal = "the identity is already in place";
-  } else if (EFI_ERROR(bs->AllocatePool(EfiBootServicesData, DMI_ARRAY_SIZE, &stored)) || stored == nullptr) {
-    stored = nullptr;
-    refusal = "no pool for the DmiArray buffer";
+    Refusal = "the type-1 structure ends before its UUID";
+  } else if (__builtin_memcmp(static_cast<UINT8 *>(Copy) + SMBIOS_TYPE1_UUID_OFFSET + 10, Nic.Mac, 6) == 0) {
+    Refusal = "the identity is already in place";
+  } else if (EFI_ERROR(Bs->AllocatePool(EfiBootServicesData, DMI_ARRAY_SIZE, &Stored)) || Stored == nullptr) {
+    Stored = nullptr;
+    Refusal = "no pool for the DmiArray buffer";
   }
 
-  if (refusal == nullptr) {
-    SMBIOS_EDIT_PROTOCOL *smbios = static_cast<SMBIOS_EDIT_PROTOCOL *>(iface);
-    UINT8 *structure = static_cast<UINT8 *>(copy);
-    BuildIdentityBlock(nic.Mac, identity);
-    __builtin_memset(stored, 0, DMI_ARRAY_SIZE);
-    RecordInDmiArray(static_cast<UINT8 *>(stored), freshArray);
+  if (Refusal == nullptr) {
+    SMBIOS_EDIT_PROTOCOL *Smbios = static_cast<SMBIOS_EDIT_PROTOCOL *>(Iface);
+    UINT8 *Structure = static_cast<UINT8 *>(Copy);
+    BuildIdentityBlock(Nic.Mac, Identity);
+    __builtin_memset(Stored, 0, DMI_ARRAY_SIZE);
+    RecordInDmiArray(static_cast<UINT8 *>(Stored), FreshArray);
     // A record that cannot be stored does not stop the stamp: the live
     // structure is what this boot needs, and the next boot writes again.
-    gRT->SetVariable(u"DmiVar0100010800", &gDmiVariableGuid, DMI_ATTRIBUTES, sizeof(identity), identity);
+    gRT->SetVariable(u"DmiVar0100010800", &gDmiVariableGuid, DMI_ATTRIBUTES, sizeof(Identity), Identity);
     RecordInWriteOnceStatus();
 
-    __builtin_memcpy(structure + SMBIOS_TYPE1_UUID_OFFSET, identity, sizeof(identity));
-    const UINT16 handle = (UINT16)(structure[SMBIOS_HEADER_HANDLE_OFFSET] | (structure[SMBIOS_HEADER_HANDLE_OFFSET + 1] << 8));
+    __builtin_memcpy(Structure + SMBIOS_TYPE1_UUID_OFFSET, Identity, sizeof(Identity));
+    const UINT16 Handle = (UINT16)(Structure[SMBIOS_HEADER_HANDLE_OFFSET] | (Structure[SMBIOS_HEADER_HANDLE_OFFSET + 1] << 8));
     // Nothing is left to undo when the write fails; the UUID then still differs
     // from the MAC, so the next boot tries again.
-    smbios->WriteStructureByHandle(handle, structure, size);
+    Smbios->WriteStructureByHandle(Handle, Structure, Size);
   } else {
-    DebugPrint(STAMP_DEBUG_LEVEL, "[StampSystemIdentity] not stamped: %a\n", refusal);
+    DebugPrint(STAMP_DEBUG_LEVEL, "[StampSystemIdentity] not stamped: %a\n", Refusal);
   }
 
-  if (copy != nullptr) bs->FreePool(copy);
-  if (stored != nullptr) bs->FreePool(stored);
-  return refusal == nullptr ? EFI_SUCCESS : EFI_UNSUPPORTED;
+  if (Copy != nullptr) Bs->FreePool(Copy);
+  if (Stored != nullptr) Bs->FreePool(Stored);
+  return Refusal == nullptr ? EFI_SUCCESS : EFI_UNSUPPORTED;
 }

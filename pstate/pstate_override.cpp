@@ -22,16 +22,16 @@ constexpr UINT64 ID_FIELDS_MASK = 0x1FFFF;  // bits 16:0: VID, DID, FID
 EFI_STATUS PstateOverride(VOID) {
   if ((HwCpuid(1).Eax & FAMILY_MASK) != FAMILY15_MODEL6X) return EFI_SUCCESS;
 
-  UINT8 data[PSTATE_DATA_SIZE] = {};
-  UINTN size = sizeof(data);
-  if (EFI_ERROR(gRT->GetVariable(u"TAMDPstateData", &gPstateDataVariableGuid, nullptr, &size, data))) return EFI_SUCCESS;
+  UINT8 Data[PSTATE_DATA_SIZE] = {};
+  UINTN Size = sizeof(Data);
+  if (EFI_ERROR(gRT->GetVariable(u"TAMDPstateData", &gPstateDataVariableGuid, nullptr, &Size, Data))) return EFI_SUCCESS;
   // A variable too short to hold the IDs is treated as absent.
-  if (size < PSTATE_FIELDS_END) return EFI_SUCCESS;
-  if (data[0] == 0) return EFI_SUCCESS;
+  if (Size < PSTATE_FIELDS_END) return EFI_SUCCESS;
+  if (Data[0] == 0) return EFI_SUCCESS;
 
-  const UINT64 ids = ((UINT64)data[7] << 9) | ((UINT64)(data[6] & 0x07) << 6) | (data[5] & 0x3F) | PSTATE_ENABLE;
-  for (UINT32 msr = FIRST_PSTATE_MSR; msr <= LAST_PSTATE_MSR; msr++) {
-    HwWriteMsr(msr, (HwReadMsr(msr) & ~ID_FIELDS_MASK) | ids);
+  const UINT64 Ids = ((UINT64)Data[7] << 9) | ((UINT64)(Data[6] & 0x07) << 6) | (Data[5] & 0x3F) | PSTATE_ENABLE;
+  for (UINT32 Msr = FIRST_PSTATE_MSR; Msr <= LAST_PSTATE_MSR; Msr++) {
+    HwWriteMsr(Msr, (HwReadMsr(Msr) & ~ID_FIELDS_MASK) | Ids);
   }
   return EFI_SUCCESS;
 }

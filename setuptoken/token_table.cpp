@@ -151,14 +151,14 @@ constexpr UINTN CountKind(UINT8 Kind) {
 constexpr UINTN Width(UINT8 Kind) { return Kind == TOKEN_KIND_32 ? 4 : Kind == TOKEN_KIND_16 ? 2 : 1; }
 
 constexpr UINTN HighestOffsetRead() {
-  UINTN high = 0;
+  UINTN High = 0;
   for (const TOKEN_ROW &r : TokenTable) {
-    UINTN last = r.Offset + Width(r.Kind) - 1;
-    if (last > high) high = last;
+    UINTN Last = r.Offset + Width(r.Kind) - 1;
+    if (Last > High) High = Last;
     for (const TOKEN_GATE &g : r.Gates)
-      if (g.Mask && g.Offset > high) high = g.Offset;
+      if (g.Mask && g.Offset > High) High = g.Offset;
   }
-  return high;
+  return High;
 }
 
 constexpr bool NoTwice() {

@@ -59,20 +59,20 @@ static VOID RedCell(UINTN Column, UINTN Row) {
 
 static VOID DrawRedLines(VOID) {
   for (UINTN x = 0; x < CellScreen.ScreenColumns; x++) RedCell(x, CellScreen.ScreenRows - 2);
-  const UINTN rows[] = {2, 4, 15, CellScreen.ScreenRows - 4};
-  for (UINTN row : rows)
-    for (UINTN x = 1; x + 1 < CellScreen.ScreenColumns; x++) RedCell(x, row);
+  const UINTN Rows[] = {2, 4, 15, CellScreen.ScreenRows - 4};
+  for (UINTN Row : Rows)
+    for (UINTN x = 1; x + 1 < CellScreen.ScreenColumns; x++) RedCell(x, Row);
   for (UINTN y = 5; y + 5 <= CellScreen.ScreenRows; y++) RedCell(SEPARATOR_COLUMN, y);
 }
 
 EFI_STATUS InitialDrawFunction(VOID) {
-  EFI_STATUS status = ScreenInit(ATTR_WHITE_ON_BLACK);
-  if (EFI_ERROR(status)) return status;
+  EFI_STATUS Status = ScreenInit(ATTR_WHITE_ON_BLACK);
+  if (EFI_ERROR(Status)) return Status;
 
-  UI_WINDOW_GEOMETRY background = {CellScreen.ScreenColumns, CellScreen.ScreenRows, ATTR_WHITE_ON_BLACK};
-  UI_FRAME blank = {u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', ATTR_LIGHT_RED_ON_BLACK};
-  status = WindowCreateFramed(&background, &blank, &RunWindows.BackgroundWindow);
-  if (EFI_ERROR(status)) return status;
+  UI_WINDOW_GEOMETRY Background = {CellScreen.ScreenColumns, CellScreen.ScreenRows, ATTR_WHITE_ON_BLACK};
+  UI_FRAME Blank = {u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', ATTR_LIGHT_RED_ON_BLACK};
+  Status = WindowCreateFramed(&Background, &Blank, &RunWindows.BackgroundWindow);
+  if (EFI_ERROR(Status)) return Status;
   // Through the compositor, so that a pass that saw the window at its framed
   // place and priority cannot leave a copy of it there.
   WindowSetPriority(RunWindows.BackgroundWindow, BACKGROUND_PRIORITY);
@@ -83,74 +83,74 @@ EFI_STATUS InitialDrawFunction(VOID) {
 
   // Each new window sits beneath the background at priority 16, so it is
   // placed first and raised last: it never shows anywhere but in its place.
-  for (const LIST_WINDOW_LAYOUT &layout : ListWindows) {
-    UINTN width = layout.RightSide ? CellScreen.ScreenColumns - 23 : LIST_WINDOW_WIDTH;
-    UINTN textWidth = layout.RightSide ? width : LIST_TEXT_WIDTH;
-    if (layout.RightSide && CellScreen.ScreenColumns <= 23) return EFI_UNSUPPORTED;
-    status = WindowCreate(width, layout.Height, textWidth, layout.Attribute, layout.Window);
-    if (EFI_ERROR(status)) return status;
-    UI_WINDOW *w = *layout.Window;
-    w->Column = layout.RightSide ? RIGHT_WINDOWS_COLUMN : 0;
-    w->Row = layout.Row;
+  for (const LIST_WINDOW_LAYOUT &Layout : ListWindows) {
+    UINTN Width = Layout.RightSide ? CellScreen.ScreenColumns - 23 : LIST_WINDOW_WIDTH;
+    UINTN TextWidth = Layout.RightSide ? Width : LIST_TEXT_WIDTH;
+    if (Layout.RightSide && CellScreen.ScreenColumns <= 23) return EFI_UNSUPPORTED;
+    Status = WindowCreate(Width, Layout.Height, TextWidth, Layout.Attribute, Layout.Window);
+    if (EFI_ERROR(Status)) return Status;
+    UI_WINDOW *w = *Layout.Window;
+    w->Column = Layout.RightSide ? RIGHT_WINDOWS_COLUMN : 0;
+    w->Row = Layout.Row;
     __atomic_signal_fence(__ATOMIC_SEQ_CST);
     w->Priority = LIST_WINDOW_PRIORITY;
   }
 
-  MESSAGE_BOX_CELLS cells = MessageBoxCells();
-  UI_WINDOW_GEOMETRY box = {cells.Width, cells.Height, ATTR_WHITE_ON_BLUE};
-  UI_FRAME single = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518',
+  MESSAGE_BOX_CELLS Cells = MessageBoxCells();
+  UI_WINDOW_GEOMETRY Box = {Cells.Width, Cells.Height, ATTR_WHITE_ON_BLUE};
+  UI_FRAME Single = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518',
                      ATTR_WHITE_ON_BLUE};
-  status = WindowCreateFramed(&box, &single, &RunWindows.MessageBox);
-  if (EFI_ERROR(status)) return status;
+  Status = WindowCreateFramed(&Box, &Single, &RunWindows.MessageBox);
+  if (EFI_ERROR(Status)) return Status;
   WindowSetPriority(RunWindows.MessageBox, MESSAGE_BOX_HIDDEN_PRIORITY);
-  WindowMove(RunWindows.MessageBox, cells.Column, cells.Row);
+  WindowMove(RunWindows.MessageBox, Cells.Column, Cells.Row);
   return EFI_SUCCESS;
 }
 
 VOID MessageBoxArea(MESSAGE_BOX_AREA *Area) {
-  MESSAGE_BOX_CELLS cells = MessageBoxCells();
-  Area->X = TEXT_ORIGIN_X + TEXT_CELL_PIXEL_WIDTH * cells.Column;
-  Area->Y = TEXT_ORIGIN_Y + TEXT_CELL_PIXEL_HEIGHT * cells.Row;
-  Area->Width = TEXT_CELL_PIXEL_WIDTH * cells.Width;
-  Area->Height = TEXT_CELL_PIXEL_HEIGHT * cells.Height;
+  MESSAGE_BOX_CELLS Cells = MessageBoxCells();
+  Area->X = TEXT_ORIGIN_X + TEXT_CELL_PIXEL_WIDTH * Cells.Column;
+  Area->Y = TEXT_ORIGIN_Y + TEXT_CELL_PIXEL_HEIGHT * Cells.Row;
+  Area->Width = TEXT_CELL_PIXEL_WIDTH * Cells.Width;
+  Area->Height = TEXT_CELL_PIXEL_HEIGHT * Cells.Height;
 }
 
 VOID ShadeMessageBoxArea(VOID) {
-  MESSAGE_BOX_AREA area;
-  MessageBoxArea(&area);
-  UINTN pixels, bytes;
-  if (__builtin_mul_overflow(area.Width, area.Height, &pixels) ||
-      __builtin_mul_overflow(pixels, sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL), &bytes) || bytes == 0)
+  MESSAGE_BOX_AREA Area;
+  MessageBoxArea(&Area);
+  UINTN Pixels, Bytes;
+  if (__builtin_mul_overflow(Area.Width, Area.Height, &Pixels) ||
+      __builtin_mul_overflow(Pixels, sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL), &Bytes) || Bytes == 0)
     return;
 
-  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer = nullptr;
-  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, bytes, (VOID **)&buffer))) return;
-  gBS->SetMem(buffer, bytes, 0);
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer = nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, Bytes, (VOID **)&Buffer))) return;
+  gBS->SetMem(Buffer, Bytes, 0);
 
-  ADVANCED_GC_PROTOCOL *console = nullptr;
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *output = nullptr;
-  if (!EFI_ERROR(gBS->LocateProtocol(&gAdvancedGcProtocolGuid, nullptr, (VOID **)&console)) &&
-      !EFI_ERROR(gBS->LocateProtocol(&gEfiGraphicsOutputProtocolGuid, nullptr, (VOID **)&output)) &&
-      console != nullptr && output != nullptr && console->SetBackdrop != nullptr) {
-    output->Blt(output, buffer, EfiBltVideoToBltBuffer, area.X, area.Y, 0, 0, area.Width, area.Height, 0);
-    for (UINTN i = 0; i < pixels; i++) {
-      buffer[i].Blue = MESSAGE_BOX_SHADE;
-      buffer[i].Green = MESSAGE_BOX_SHADE;
-      buffer[i].Red = MESSAGE_BOX_SHADE;
+  ADVANCED_GC_PROTOCOL *Console = nullptr;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Output = nullptr;
+  if (!EFI_ERROR(gBS->LocateProtocol(&gAdvancedGcProtocolGuid, nullptr, (VOID **)&Console)) &&
+      !EFI_ERROR(gBS->LocateProtocol(&gEfiGraphicsOutputProtocolGuid, nullptr, (VOID **)&Output)) &&
+      Console != nullptr && Output != nullptr && Console->SetBackdrop != nullptr) {
+    Output->Blt(Output, Buffer, EfiBltVideoToBltBuffer, Area.X, Area.Y, 0, 0, Area.Width, Area.Height, 0);
+    for (UINTN i = 0; i < Pixels; i++) {
+      Buffer[i].Blue = MESSAGE_BOX_SHADE;
+      Buffer[i].Green = MESSAGE_BOX_SHADE;
+      Buffer[i].Red = MESSAGE_BOX_SHADE;
     }
     // The graphics console keeps its own copy of the backdrop.
-    console->SetBackdrop(buffer, area.X, area.Y, area.Width, area.Height);
+    Console->SetBackdrop(Buffer, Area.X, Area.Y, Area.Width, Area.Height);
   }
-  gBS->FreePool(buffer);
+  gBS->FreePool(Buffer);
 }
 
 VOID UnshadeMessageBoxArea(VOID) {
-  ADVANCED_GC_PROTOCOL *console = nullptr;
-  if (EFI_ERROR(gBS->LocateProtocol(&gAdvancedGcProtocolGuid, nullptr, (VOID **)&console))) return;
-  if (console == nullptr || console->ClearBackdrop == nullptr) return;
-  MESSAGE_BOX_AREA area;
-  MessageBoxArea(&area);
-  console->ClearBackdrop(area.X, area.Y, area.Width, area.Height);
+  ADVANCED_GC_PROTOCOL *Console = nullptr;
+  if (EFI_ERROR(gBS->LocateProtocol(&gAdvancedGcProtocolGuid, nullptr, (VOID **)&Console))) return;
+  if (Console == nullptr || Console->ClearBackdrop == nullptr) return;
+  MESSAGE_BOX_AREA Area;
+  MessageBoxArea(&Area);
+  Console->ClearBackdrop(Area.X, Area.Y, Area.Width, Area.Height);
 }
 
 EFI_STATUS ShowMessageBox(BOOLEAN Show, UI_WINDOW *Window) {

@@ -62,22 +62,22 @@ constexpr UINTN RevisionDigits[] = {4, 0, 3};
 }  // namespace
 
 EFI_STATUS LoadPicture(PICTURE *Table, UINTN Index) {
-  VOID *content = nullptr;
-  UINTN size = 0;
-  EFI_STATUS status = ReadRawSection(&Table[0].Guid, &content, &size, Index);
-  if (EFI_ERROR(status)) return status;
+  VOID *Content = nullptr;
+  UINTN Size = 0;
+  EFI_STATUS Status = ReadRawSection(&Table[0].Guid, &Content, &Size, Index);
+  if (EFI_ERROR(Status)) return Status;
 
-  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *pixels = nullptr;
-  UINTN pixelBytes = 0, height = 0, width = 0;
-  status = BmpToBltBuffer(content, size, &pixels, &pixelBytes, &height, &width);
-  gBS->FreePool(content);
-  if (EFI_ERROR(status)) return status;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixels = nullptr;
+  UINTN PixelBytes = 0, Height = 0, Width = 0;
+  Status = BmpToBltBuffer(Content, Size, &Pixels, &PixelBytes, &Height, &Width);
+  gBS->FreePool(Content);
+  if (EFI_ERROR(Status)) return Status;
 
   // A picture loaded twice in one run keeps only the newer pixels.
   if (Table[Index].Pixels != nullptr) gBS->FreePool(Table[Index].Pixels);
-  Table[Index].Pixels = pixels;
-  Table[Index].Width = width;
-  Table[Index].Height = height;
+  Table[Index].Pixels = Pixels;
+  Table[Index].Width = Width;
+  Table[Index].Height = Height;
   return EFI_SUCCESS;
 }
 
@@ -100,28 +100,28 @@ VOID FreePictures(VOID) {
 }
 
 VOID DrawPicture(PICTURE *Table, UINTN Index, UINTN X, UINTN Y) {
-  const PICTURE &picture = Table[Index];
+  const PICTURE &Picture = Table[Index];
   // An empty picture has nothing to draw, and Blt refuses a zero-sized area.
-  if (picture.Pixels == nullptr || picture.Width == 0 || picture.Height == 0 || PictureOutput == nullptr) return;
+  if (Picture.Pixels == nullptr || Picture.Width == 0 || Picture.Height == 0 || PictureOutput == nullptr) return;
 
-  UINTN count, bytes;
-  if (__builtin_mul_overflow(picture.Width, picture.Height, &count) ||
-      __builtin_mul_overflow(count, (UINTN)sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL), &bytes))
+  UINTN Count, Bytes;
+  if (__builtin_mul_overflow(Picture.Width, Picture.Height, &Count) ||
+      __builtin_mul_overflow(Count, (UINTN)sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL), &Bytes))
     return;
-  VOID *buffer = nullptr;
-  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, bytes, &buffer)) || buffer == nullptr) return;
+  VOID *Buffer = nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, Bytes, &Buffer)) || Buffer == nullptr) return;
 
   // The decoder leaves the Reserved byte unwritten, so only the colours are
   // copied into a zeroed buffer.
-  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *out = (EFI_GRAPHICS_OUTPUT_BLT_PIXEL *)buffer;
-  for (UINTN i = 0; i < count; i++) {
-    out[i].Blue = picture.Pixels[i].Blue;
-    out[i].Green = picture.Pixels[i].Green;
-    out[i].Red = picture.Pixels[i].Red;
-    out[i].Reserved = 0;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Out = (EFI_GRAPHICS_OUTPUT_BLT_PIXEL *)Buffer;
+  for (UINTN i = 0; i < Count; i++) {
+    Out[i].Blue = Picture.Pixels[i].Blue;
+    Out[i].Green = Picture.Pixels[i].Green;
+    Out[i].Red = Picture.Pixels[i].Red;
+    Out[i].Reserved = 0;
   }
-  PictureOutput->Blt(PictureOutput, out, EfiBltBufferToVideo, 0, 0, X, Y, picture.Width, picture.Height, 0);
-  gBS->FreePool(buffer);
+  PictureOutput->Blt(PictureOutput, Out, EfiBltBufferToVideo, 0, 0, X, Y, Picture.Width, Picture.Height, 0);
+  gBS->FreePool(Buffer);
 }
 
 VOID DrawCornerMark(VOID) {
@@ -131,7 +131,7 @@ VOID DrawCornerMark(VOID) {
     PICTURE *Table;
     UINTN Index;
   };
-  const PIECE pieces[] = {
+  const PIECE Pieces[] = {
       {Pictures.MarkPictureA, 0},
       {Pictures.DigitPictures, RevisionDigits[0]},
       {Pictures.MarkPictureB, 0},
@@ -139,32 +139,32 @@ VOID DrawCornerMark(VOID) {
       {Pictures.DigitPictures, RevisionDigits[2]},
   };
   UINTN x = CORNER_MARK_X;
-  for (const PIECE &p : pieces) {
+  for (const PIECE &p : Pieces) {
     DrawPicture(p.Table, p.Index, x, CORNER_MARK_Y);
     x += p.Table[p.Index].Width + 1;
   }
 }
 
 VOID DrawProgressBarFrame(VOID) {
-  UINTN segment = Pictures.BarBlankPicture[0].Width;
-  for (UINTN k = 0; k < PROGRESS_BAR_SEGMENTS; k++) DrawPicture(Pictures.BarBlankPicture, 0, PROGRESS_BAR_X + k * segment, PROGRESS_BAR_Y);
-  UINTN digit = Pictures.DigitBlankPicture[0].Width;
-  for (UINTN k = 0; k < 4; k++) DrawPicture(Pictures.DigitBlankPicture, 0, PROGRESS_DIGITS_X + k * (digit + 1), PROGRESS_DIGITS_Y);
+  UINTN Segment = Pictures.BarBlankPicture[0].Width;
+  for (UINTN k = 0; k < PROGRESS_BAR_SEGMENTS; k++) DrawPicture(Pictures.BarBlankPicture, 0, PROGRESS_BAR_X + k * Segment, PROGRESS_BAR_Y);
+  UINTN Digit = Pictures.DigitBlankPicture[0].Width;
+  for (UINTN k = 0; k < 4; k++) DrawPicture(Pictures.DigitBlankPicture, 0, PROGRESS_DIGITS_X + k * (Digit + 1), PROGRESS_DIGITS_Y);
 }
 
 VOID DrawProgressStep(UINT8 Percent, UINT32 Style) {
   UINTN p = Percent > 100 ? 100 : Percent;
-  UINTN style = (Style >= 1 && Style < BAR_PICTURE_COUNT) ? Style : 0;
+  UINTN StyleIndex = (Style >= 1 && Style < BAR_PICTURE_COUNT) ? Style : 0;
 
   // One call draws the one segment at position p; 100 has no segment.
-  if (p < PROGRESS_BAR_SEGMENTS) DrawPicture(Pictures.BarPictures, style, PROGRESS_BAR_X + p * Pictures.BarPictures[0].Width, PROGRESS_BAR_Y);
+  if (p < PROGRESS_BAR_SEGMENTS) DrawPicture(Pictures.BarPictures, StyleIndex, PROGRESS_BAR_X + p * Pictures.BarPictures[0].Width, PROGRESS_BAR_Y);
 
   // Hundreds only when not 0, but the tens always, so 5 shows as 05. A
   // hundreds place left empty still takes the width of digit 0.
   UINTN h = p / 100, t = (p % 100) / 10, u = p % 10;
   if (h != 0) DrawPicture(Pictures.DigitPictures, h, PROGRESS_DIGITS_X, PROGRESS_DIGITS_Y);
-  UINTN tensX = PROGRESS_DIGITS_X + 1 + Pictures.DigitPictures[h].Width;
-  DrawPicture(Pictures.DigitPictures, t, tensX, PROGRESS_DIGITS_Y);
-  DrawPicture(Pictures.DigitPictures, u, tensX + 1 + Pictures.DigitPictures[t].Width, PROGRESS_DIGITS_Y);
+  UINTN TensX = PROGRESS_DIGITS_X + 1 + Pictures.DigitPictures[h].Width;
+  DrawPicture(Pictures.DigitPictures, t, TensX, PROGRESS_DIGITS_Y);
+  DrawPicture(Pictures.DigitPictures, u, TensX + 1 + Pictures.DigitPictures[t].Width, PROGRESS_DIGITS_Y);
   DrawPicture(Pictures.ProgressSuffixPicture, 0, PROGRESS_SUFFIX_X, PROGRESS_DIGITS_Y);
 }

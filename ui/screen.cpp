@@ -56,14 +56,14 @@ static UINTN PagesFor(UINTN Bytes) {
 }
 
 static EFI_STATUS AllocateCellArray(UINTN Count, UINTN ElementSize, VOID **Array) {
-  UINTN bytes;
-  if (__builtin_mul_overflow(Count, ElementSize, &bytes)) return EFI_OUT_OF_RESOURCES;
-  UINTN pages = PagesFor(bytes);
-  EFI_PHYSICAL_ADDRESS address = 0;
-  EFI_STATUS status = gBS->AllocatePages(AllocateAnyPages, EfiBootServicesData, pages, &address);
-  if (EFI_ERROR(status)) return status;
-  gBS->SetMem((VOID *)(UINTN)address, pages * EFI_PAGE_SIZE, 0);
-  *Array = (VOID *)(UINTN)address;
+  UINTN Bytes;
+  if (__builtin_mul_overflow(Count, ElementSize, &Bytes)) return EFI_OUT_OF_RESOURCES;
+  UINTN Pages = PagesFor(Bytes);
+  EFI_PHYSICAL_ADDRESS Address = 0;
+  EFI_STATUS Status = gBS->AllocatePages(AllocateAnyPages, EfiBootServicesData, Pages, &Address);
+  if (EFI_ERROR(Status)) return Status;
+  gBS->SetMem((VOID *)(UINTN)Address, Pages * EFI_PAGE_SIZE, 0);
+  *Array = (VOID *)(UINTN)Address;
   return EFI_SUCCESS;
 }
 
@@ -84,46 +84,46 @@ EFI_STATUS ScreenInit(UINT64 Attribute) {
   CellScreen.ScreenColumns = 0;
   CellScreen.ScreenRows = 0;
 
-  UINTN chosen = 0;
-  for (INT32 mode = CellScreen.SavedConsoleMode.MaxMode - 1; mode >= 0; mode--) {
-    UINTN columns = 0, rows = 0;
-    EFI_STATUS status = CellScreen.ScreenConsole->QueryMode(CellScreen.ScreenConsole, (UINTN)mode, &columns, &rows);
-    if (!EFI_ERROR(status) && columns == SCREEN_PREFERRED_COLUMNS && rows == SCREEN_PREFERRED_ROWS) {
-      chosen = (UINTN)mode;
+  UINTN Chosen = 0;
+  for (INT32 Mode = CellScreen.SavedConsoleMode.MaxMode - 1; Mode >= 0; Mode--) {
+    UINTN Columns = 0, Rows = 0;
+    EFI_STATUS Status = CellScreen.ScreenConsole->QueryMode(CellScreen.ScreenConsole, (UINTN)Mode, &Columns, &Rows);
+    if (!EFI_ERROR(Status) && Columns == SCREEN_PREFERRED_COLUMNS && Rows == SCREEN_PREFERRED_ROWS) {
+      Chosen = (UINTN)Mode;
       break;
     }
   }
 
   CellScreen.ScreenConsole->SetAttribute(CellScreen.ScreenConsole, (UINTN)CellScreen.SavedConsoleMode.Attribute);
   CellScreen.ScreenConsole->SetCursorPosition(CellScreen.ScreenConsole, 0, 0);
-  CellScreen.ScreenConsole->SetMode(CellScreen.ScreenConsole, chosen);
+  CellScreen.ScreenConsole->SetMode(CellScreen.ScreenConsole, Chosen);
   CellScreen.ScreenConsole->ClearScreen(CellScreen.ScreenConsole);
   CellScreen.ScreenConsole->EnableCursor(CellScreen.ScreenConsole, 0);
 
-  UINTN columns = 0, rows = 0;
-  EFI_STATUS status = CellScreen.ScreenConsole->QueryMode(CellScreen.ScreenConsole, (UINTN)CellScreen.ScreenConsole->Mode->Mode, &columns, &rows);
-  if (EFI_ERROR(status)) return status;
+  UINTN Columns = 0, Rows = 0;
+  EFI_STATUS Status = CellScreen.ScreenConsole->QueryMode(CellScreen.ScreenConsole, (UINTN)CellScreen.ScreenConsole->Mode->Mode, &Columns, &Rows);
+  if (EFI_ERROR(Status)) return Status;
   // A console too small to hold a character screen above the picture rows.
-  if (columns == 0 || rows <= SCREEN_PICTURE_ROWS) return EFI_UNSUPPORTED;
-  CellScreen.ScreenColumns = columns;
-  CellScreen.ScreenRows = rows - SCREEN_PICTURE_ROWS;
+  if (Columns == 0 || Rows <= SCREEN_PICTURE_ROWS) return EFI_UNSUPPORTED;
+  CellScreen.ScreenColumns = Columns;
+  CellScreen.ScreenRows = Rows - SCREEN_PICTURE_ROWS;
 
   CellScreen.RepaintEvent = nullptr;
   RepaintPeriod = SCREEN_REPAINT_PERIOD;
   CellScreen.WindowList.ForwardLink = &CellScreen.WindowList;
   CellScreen.WindowList.BackLink = &CellScreen.WindowList;
 
-  UINTN stride;
-  if (__builtin_add_overflow(CellScreen.ScreenColumns, 1, &stride) || __builtin_mul_overflow(stride, CellScreen.ScreenRows, &ShadowCells))
+  UINTN Stride;
+  if (__builtin_add_overflow(CellScreen.ScreenColumns, 1, &Stride) || __builtin_mul_overflow(Stride, CellScreen.ScreenRows, &ShadowCells))
     return EFI_OUT_OF_RESOURCES;
-  status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&CellScreen.ScreenPriority);
-  if (EFI_ERROR(status)) return status;
-  status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&CellScreen.ScreenFlags);
-  if (EFI_ERROR(status)) return status;
-  status = AllocateCellArray(ShadowCells, sizeof(CHAR16), (VOID **)&CellScreen.ScreenChars);
-  if (EFI_ERROR(status)) return status;
-  status = AllocateCellArray(ShadowCells, sizeof(UINT64), (VOID **)&CellScreen.ScreenAttrs);
-  if (EFI_ERROR(status)) return status;
+  Status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&CellScreen.ScreenPriority);
+  if (EFI_ERROR(Status)) return Status;
+  Status = AllocateCellArray(ShadowCells, sizeof(UINT8), (VOID **)&CellScreen.ScreenFlags);
+  if (EFI_ERROR(Status)) return Status;
+  Status = AllocateCellArray(ShadowCells, sizeof(CHAR16), (VOID **)&CellScreen.ScreenChars);
+  if (EFI_ERROR(Status)) return Status;
+  Status = AllocateCellArray(ShadowCells, sizeof(UINT64), (VOID **)&CellScreen.ScreenAttrs);
+  if (EFI_ERROR(Status)) return Status;
 
   CellScreen.DefaultAttribute = Attribute;
   for (UINTN i = 0; i < ShadowCells; i++) {
@@ -133,10 +133,10 @@ EFI_STATUS ScreenInit(UINT64 Attribute) {
     CellScreen.ScreenAttrs[i] = Attribute;
   }
 
-  status = gBS->CreateEvent(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, ScreenRepaint, nullptr, &CellScreen.RepaintEvent);
-  if (EFI_ERROR(status)) {
+  Status = gBS->CreateEvent(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, ScreenRepaint, nullptr, &CellScreen.RepaintEvent);
+  if (EFI_ERROR(Status)) {
     CellScreen.RepaintEvent = nullptr;
-    return status;
+    return Status;
   }
   return gBS->SetTimer(CellScreen.RepaintEvent, TimerPeriodic, RepaintPeriod);
 }
@@ -144,23 +144,23 @@ EFI_STATUS ScreenInit(UINT64 Attribute) {
 // Claims the window's visible cells for it where its priority is not below
 // the cell's, and copies every claimed cell that changed into the shadow.
 static VOID ComposeWindow(UI_WINDOW *Window) {
-  UINTN left = Window->Column, top = Window->Row;
-  if (left >= CellScreen.ScreenColumns || top >= CellScreen.ScreenRows) return;
-  UINTN width = Window->Width, height = Window->Height;
-  UINTN columns = CellScreen.ScreenColumns - left < width ? CellScreen.ScreenColumns - left : width;
-  UINTN rows = CellScreen.ScreenRows - top < height ? CellScreen.ScreenRows - top : height;
-  UINT8 priority = Window->Priority;
-  UINTN stride = CellScreen.ScreenColumns + 1;
+  UINTN Left = Window->Column, Top = Window->Row;
+  if (Left >= CellScreen.ScreenColumns || Top >= CellScreen.ScreenRows) return;
+  UINTN Width = Window->Width, Height = Window->Height;
+  UINTN Columns = CellScreen.ScreenColumns - Left < Width ? CellScreen.ScreenColumns - Left : Width;
+  UINTN Rows = CellScreen.ScreenRows - Top < Height ? CellScreen.ScreenRows - Top : Height;
+  UINT8 Priority = Window->Priority;
+  UINTN Stride = CellScreen.ScreenColumns + 1;
 
-  for (UINTN r = 0; r < rows; r++) {
-    UINT8 *flags = Window->CellFlags + r * width;
-    CHAR16 *chars = Window->CellChars + r * width;
-    UINT64 *attrs = Window->CellAttrs + r * width;
-    UINTN s = (top + r) * stride + left;
-    for (UINTN c = 0; c < columns; c++, s++) {
-      UINT8 f = flags[c];
-      if (priority < CellScreen.ScreenPriority[s]) {
-        if (f & CELL_DIRTY) flags[c] = f & ~CELL_DIRTY;
+  for (UINTN r = 0; r < Rows; r++) {
+    UINT8 *Flags = Window->CellFlags + r * Width;
+    CHAR16 *Chars = Window->CellChars + r * Width;
+    UINT64 *Attrs = Window->CellAttrs + r * Width;
+    UINTN s = (Top + r) * Stride + Left;
+    for (UINTN c = 0; c < Columns; c++, s++) {
+      UINT8 f = Flags[c];
+      if (Priority < CellScreen.ScreenPriority[s]) {
+        if (f & CELL_DIRTY) Flags[c] = f & ~CELL_DIRTY;
         continue;
       }
       if (f & CELL_TRANSPARENT) {
@@ -171,20 +171,20 @@ static VOID ComposeWindow(UI_WINDOW *Window) {
           CellScreen.ScreenChars[s] = 0;
           CellScreen.ScreenAttrs[s] = CellScreen.DefaultAttribute;
           CellScreen.ScreenFlags[s] = CELL_TRANSPARENT;
-          flags[c] = f & ~CELL_DIRTY;
+          Flags[c] = f & ~CELL_DIRTY;
         }
         continue;
       }
-      CellScreen.ScreenPriority[s] = priority;
-      CHAR16 ch = chars[c];
+      CellScreen.ScreenPriority[s] = Priority;
+      CHAR16 Ch = Chars[c];
       // Consoles refuse bit 7, so it is compared as written: a highlighted
       // cell goes out once, not on every pass of an idle screen.
-      UINT64 attr = attrs[c] & ~0x80ULL;
-      if ((f & CELL_DIRTY) || ch != CellScreen.ScreenChars[s] || attr != CellScreen.ScreenAttrs[s]) {
-        CellScreen.ScreenChars[s] = ch;
-        CellScreen.ScreenAttrs[s] = attr;
+      UINT64 Attr = Attrs[c] & ~0x80ULL;
+      if ((f & CELL_DIRTY) || Ch != CellScreen.ScreenChars[s] || Attr != CellScreen.ScreenAttrs[s]) {
+        CellScreen.ScreenChars[s] = Ch;
+        CellScreen.ScreenAttrs[s] = Attr;
         CellScreen.ScreenFlags[s] = f | CELL_DIRTY;
-        if (f & CELL_DIRTY) flags[c] = f & ~CELL_DIRTY;
+        if (f & CELL_DIRTY) Flags[c] = f & ~CELL_DIRTY;
       }
     }
   }
@@ -194,19 +194,19 @@ static VOID ComposeWindow(UI_WINDOW *Window) {
 // before the first write only, so a pass with nothing to write makes no
 // console call. Returns whether anything was written.
 static BOOLEAN WriteDirtyCells(VOID) {
-  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *con = CellScreen.ScreenConsole;
-  CHAR16 run[SCREEN_RUN_CHARS];
-  UINTN length = 0;
-  BOOLEAN open = 0, wrote = 0;
-  UINTN stride = CellScreen.ScreenColumns + 1;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Con = CellScreen.ScreenConsole;
+  CHAR16 Run[SCREEN_RUN_CHARS];
+  UINTN Length = 0;
+  BOOLEAN Open = 0, Wrote = 0;
+  UINTN Stride = CellScreen.ScreenColumns + 1;
 
   for (UINTN y = 0; y < CellScreen.ScreenRows; y++) {
-    UINTN base = y * stride;
-    CellScreen.ScreenChars[base + CellScreen.ScreenColumns] = 0;
+    UINTN Base = y * Stride;
+    CellScreen.ScreenChars[Base + CellScreen.ScreenColumns] = 0;
     // The bottom-right cell is never written, so the console never scrolls.
-    UINTN end = (y == CellScreen.ScreenRows - 1) ? CellScreen.ScreenColumns - 1 : CellScreen.ScreenColumns;
-    for (UINTN x = 0; x < end; x++) {
-      UINTN s = base + x;
+    UINTN End = (y == CellScreen.ScreenRows - 1) ? CellScreen.ScreenColumns - 1 : CellScreen.ScreenColumns;
+    for (UINTN x = 0; x < End; x++) {
+      UINTN s = Base + x;
       UINT8 f = CellScreen.ScreenFlags[s];
       // A cell given up in this pass waits one pass for a window to claim it.
       if (f & CELL_TRANSPARENT) {
@@ -215,31 +215,31 @@ static BOOLEAN WriteDirtyCells(VOID) {
       }
       if (!(f & CELL_DIRTY)) continue;
       CellScreen.ScreenFlags[s] = f & ~CELL_DIRTY;
-      UINT64 attr = CellScreen.ScreenAttrs[s];
-      if (!open) {
-        if (!wrote) {
-          con->EnableCursor(con, 0);
-          wrote = 1;
+      UINT64 Attr = CellScreen.ScreenAttrs[s];
+      if (!Open) {
+        if (!Wrote) {
+          Con->EnableCursor(Con, 0);
+          Wrote = 1;
         }
-        con->SetCursorPosition(con, x, y);
-        con->SetAttribute(con, (UINTN)attr);
-        open = 1;
-        length = 0;
+        Con->SetCursorPosition(Con, x, y);
+        Con->SetAttribute(Con, (UINTN)Attr);
+        Open = 1;
+        Length = 0;
       }
-      CHAR16 ch = CellScreen.ScreenChars[s];
+      CHAR16 Ch = CellScreen.ScreenChars[s];
       // Control characters would move the console's cursor away from the
       // cell the shadow believes it wrote; they go out as spaces.
-      run[length++] = ch < 0x20 ? u' ' : ch;
-      BOOLEAN close = ch == 0 || length == SCREEN_RUN_CHARS - 1 || x + 1 >= end ||
-                      !(CellScreen.ScreenFlags[s + 1] & CELL_DIRTY) || CellScreen.ScreenAttrs[s + 1] != attr;
-      if (close) {
-        run[length] = 0;
-        con->OutputString(con, run);
-        open = 0;
+      Run[Length++] = Ch < 0x20 ? u' ' : Ch;
+      BOOLEAN Close = Ch == 0 || Length == SCREEN_RUN_CHARS - 1 || x + 1 >= End ||
+                      !(CellScreen.ScreenFlags[s + 1] & CELL_DIRTY) || CellScreen.ScreenAttrs[s + 1] != Attr;
+      if (Close) {
+        Run[Length] = 0;
+        Con->OutputString(Con, Run);
+        Open = 0;
       }
     }
   }
-  return wrote;
+  return Wrote;
 }
 
 VOID EFIAPI ScreenRepaint(EFI_EVENT Event, VOID *Context) {
@@ -248,16 +248,16 @@ VOID EFIAPI ScreenRepaint(EFI_EVENT Event, VOID *Context) {
   if (CellScreen.ScreenConsole == nullptr || CellScreen.ScreenPriority == nullptr || CellScreen.ScreenFlags == nullptr || CellScreen.ScreenChars == nullptr ||
       CellScreen.ScreenAttrs == nullptr)
     return;
-  SIMPLE_TEXT_OUTPUT_MODE before = *CellScreen.ScreenConsole->Mode;
+  SIMPLE_TEXT_OUTPUT_MODE Before = *CellScreen.ScreenConsole->Mode;
 
   // Oldest to newest, by back links only (see WindowAttach and WindowDetach).
   for (UI_LIST_ENTRY *e = ReadLink(&CellScreen.WindowList.BackLink); e != &CellScreen.WindowList; e = ReadLink(&e->BackLink))
     ComposeWindow((UI_WINDOW *)e);
 
   if (!WriteDirtyCells()) return;
-  CellScreen.ScreenConsole->SetAttribute(CellScreen.ScreenConsole, (UINTN)before.Attribute);
-  CellScreen.ScreenConsole->SetCursorPosition(CellScreen.ScreenConsole, (UINTN)before.CursorColumn, (UINTN)before.CursorRow);
-  CellScreen.ScreenConsole->EnableCursor(CellScreen.ScreenConsole, before.CursorVisible);
+  CellScreen.ScreenConsole->SetAttribute(CellScreen.ScreenConsole, (UINTN)Before.Attribute);
+  CellScreen.ScreenConsole->SetCursorPosition(CellScreen.ScreenConsole, (UINTN)Before.CursorColumn, (UINTN)Before.CursorRow);
+  CellScreen.ScreenConsole->EnableCursor(CellScreen.ScreenConsole, Before.CursorVisible);
 }
 
 VOID ScreenInvalidate(VOID) {
@@ -275,14 +275,14 @@ VOID ScreenShutdown(VOID) {
   if (!ScreenStarted) return;
 
   if (CellScreen.RepaintEvent != nullptr) {
-    EFI_EVENT event = CellScreen.RepaintEvent;
+    EFI_EVENT Event = CellScreen.RepaintEvent;
     CellScreen.RepaintEvent = nullptr;
-    gBS->CloseEvent(event);
+    gBS->CloseEvent(Event);
   }
 
   while (ReadLink(&CellScreen.WindowList.BackLink) != &CellScreen.WindowList) {
-    UI_WINDOW *oldest = (UI_WINDOW *)ReadLink(&CellScreen.WindowList.BackLink);
-    WindowDestroy(oldest);
+    UI_WINDOW *Oldest = (UI_WINDOW *)ReadLink(&CellScreen.WindowList.BackLink);
+    WindowDestroy(Oldest);
   }
 
   FreeCellArray(CellScreen.ScreenPriority, ShadowCells, sizeof(UINT8));
@@ -294,12 +294,12 @@ VOID ScreenShutdown(VOID) {
   FreeCellArray(CellScreen.ScreenAttrs, ShadowCells, sizeof(UINT64));
   CellScreen.ScreenAttrs = nullptr;
 
-  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *con = CellScreen.ScreenConsole;
-  con->SetAttribute(con, (UINTN)CellScreen.SavedConsoleMode.Attribute);
-  con->SetMode(con, (UINTN)CellScreen.SavedConsoleMode.Mode);
-  con->ClearScreen(con);
-  con->SetCursorPosition(con, (UINTN)CellScreen.SavedConsoleMode.CursorColumn, (UINTN)CellScreen.SavedConsoleMode.CursorRow);
-  con->EnableCursor(con, CellScreen.SavedConsoleMode.CursorVisible);
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Con = CellScreen.ScreenConsole;
+  Con->SetAttribute(Con, (UINTN)CellScreen.SavedConsoleMode.Attribute);
+  Con->SetMode(Con, (UINTN)CellScreen.SavedConsoleMode.Mode);
+  Con->ClearScreen(Con);
+  Con->SetCursorPosition(Con, (UINTN)CellScreen.SavedConsoleMode.CursorColumn, (UINTN)CellScreen.SavedConsoleMode.CursorRow);
+  Con->EnableCursor(Con, CellScreen.SavedConsoleMode.CursorVisible);
   ScreenStarted = 0;
 }
 
@@ -309,10 +309,10 @@ VOID ScreenShutdown(VOID) {
 // half made.
 // Releases a detached window's cell arrays (those it has) and its record.
 static EFI_STATUS FreeWindow(UI_WINDOW *Window) {
-  UINTN cells = Window->Width * Window->Height;  // checked at creation
-  FreeCellArray(Window->CellFlags, cells, sizeof(UINT8));
-  FreeCellArray(Window->CellChars, cells, sizeof(CHAR16));
-  FreeCellArray(Window->CellAttrs, cells, sizeof(UINT64));
+  UINTN Cells = Window->Width * Window->Height;  // checked at creation
+  FreeCellArray(Window->CellFlags, Cells, sizeof(UINT8));
+  FreeCellArray(Window->CellChars, Cells, sizeof(CHAR16));
+  FreeCellArray(Window->CellAttrs, Cells, sizeof(UINT64));
   return gBS->FreePool(Window);
 }
 
@@ -321,40 +321,40 @@ static EFI_STATUS CreateDetachedWindow(UINTN Width, UINTN Height, UINTN TextWidt
   if (Window == nullptr) return EFI_INVALID_PARAMETER;
   *Window = nullptr;
   if (Width == 0 || Height == 0 || TextWidth == 0) return EFI_INVALID_PARAMETER;
-  UINTN cells;
-  if (__builtin_mul_overflow(Width, Height, &cells)) return EFI_INVALID_PARAMETER;
+  UINTN Cells;
+  if (__builtin_mul_overflow(Width, Height, &Cells)) return EFI_INVALID_PARAMETER;
 
-  UI_WINDOW *window = nullptr;
-  EFI_STATUS status = gBS->AllocatePool(EfiBootServicesData, sizeof(UI_WINDOW), (VOID **)&window);
-  if (EFI_ERROR(status)) return status;
-  gBS->SetMem(window, sizeof(UI_WINDOW), 0);
-  window->Link.ForwardLink = &window->Link;
-  window->Link.BackLink = &window->Link;
-  window->Width = Width;
-  window->Height = Height;
-  window->TextWidth = TextWidth;
-  window->Priority = WINDOW_DEFAULT_PRIORITY;
+  UI_WINDOW *NewWindow = nullptr;
+  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, sizeof(UI_WINDOW), (VOID **)&NewWindow);
+  if (EFI_ERROR(Status)) return Status;
+  gBS->SetMem(NewWindow, sizeof(UI_WINDOW), 0);
+  NewWindow->Link.ForwardLink = &NewWindow->Link;
+  NewWindow->Link.BackLink = &NewWindow->Link;
+  NewWindow->Width = Width;
+  NewWindow->Height = Height;
+  NewWindow->TextWidth = TextWidth;
+  NewWindow->Priority = WINDOW_DEFAULT_PRIORITY;
 
-  status = AllocateCellArray(cells, sizeof(UINT8), (VOID **)&window->CellFlags);
-  if (!EFI_ERROR(status)) status = AllocateCellArray(cells, sizeof(CHAR16), (VOID **)&window->CellChars);
-  if (!EFI_ERROR(status)) status = AllocateCellArray(cells, sizeof(UINT64), (VOID **)&window->CellAttrs);
-  if (EFI_ERROR(status)) {
-    FreeWindow(window);
-    return status;
+  Status = AllocateCellArray(Cells, sizeof(UINT8), (VOID **)&NewWindow->CellFlags);
+  if (!EFI_ERROR(Status)) Status = AllocateCellArray(Cells, sizeof(CHAR16), (VOID **)&NewWindow->CellChars);
+  if (!EFI_ERROR(Status)) Status = AllocateCellArray(Cells, sizeof(UINT64), (VOID **)&NewWindow->CellAttrs);
+  if (EFI_ERROR(Status)) {
+    FreeWindow(NewWindow);
+    return Status;
   }
 
-  for (UINTN i = 0; i < cells; i++) {
-    window->CellFlags[i] = CELL_DIRTY;
-    window->CellChars[i] = 0;
-    window->CellAttrs[i] = Attribute;
+  for (UINTN i = 0; i < Cells; i++) {
+    NewWindow->CellFlags[i] = CELL_DIRTY;
+    NewWindow->CellChars[i] = 0;
+    NewWindow->CellAttrs[i] = Attribute;
   }
-  *Window = window;
+  *Window = NewWindow;
   return EFI_SUCCESS;
 }
 
 EFI_STATUS WindowCreate(UINTN Width, UINTN Height, UINTN TextWidth, UINT64 Attribute, UI_WINDOW **Window) {
-  EFI_STATUS status = CreateDetachedWindow(Width, Height, TextWidth, Attribute, Window);
-  if (EFI_ERROR(status)) return status;
+  EFI_STATUS Status = CreateDetachedWindow(Width, Height, TextWidth, Attribute, Window);
+  if (EFI_ERROR(Status)) return Status;
   return WindowAttach(*Window);
 }
 
@@ -370,32 +370,32 @@ EFI_STATUS WindowCreateFramed(UI_WINDOW_GEOMETRY *Geometry, UI_FRAME *Frame, UI_
   if (Geometry == nullptr || Window == nullptr || Geometry->Width == 0 || Geometry->Height == 0)
     return EFI_INVALID_PARAMETER;
 
-  EFI_STATUS status = CreateDetachedWindow(Geometry->Width, Geometry->Height, Geometry->Width, Geometry->Attribute, Window);
-  if (EFI_ERROR(status)) return status;
+  EFI_STATUS Status = CreateDetachedWindow(Geometry->Width, Geometry->Height, Geometry->Width, Geometry->Attribute, Window);
+  if (EFI_ERROR(Status)) return Status;
   UI_WINDOW *w = *Window;
 
-  UI_FRAME frame = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518',
+  UI_FRAME Drawn = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518',
                     Geometry->Attribute};
-  if (Frame != nullptr) frame = *Frame;
+  if (Frame != nullptr) Drawn = *Frame;
 
   w->Priority = FRAMED_WINDOW_PRIORITY;
   w->Column = CellScreen.ScreenColumns * FRAMED_WINDOW_PLACE_PERCENT / 100;
   w->Row = CellScreen.ScreenRows * FRAMED_WINDOW_PLACE_PERCENT / 100;
 
-  UINTN right = w->Width - 1, bottom = w->Height - 1;
+  UINTN Right = w->Width - 1, Bottom = w->Height - 1;
   for (UINTN r = 0; r < w->Height; r++) {
-    for (UINTN c = 0; c < w->Width; c++) w->CellChars[r * w->Width + c] = frame.Fill;
-    SetBorderCell(w, 0, r, frame.Left, frame.Attribute);
-    SetBorderCell(w, right, r, frame.Right, frame.Attribute);
+    for (UINTN c = 0; c < w->Width; c++) w->CellChars[r * w->Width + c] = Drawn.Fill;
+    SetBorderCell(w, 0, r, Drawn.Left, Drawn.Attribute);
+    SetBorderCell(w, Right, r, Drawn.Right, Drawn.Attribute);
   }
   for (UINTN c = 0; c < w->Width; c++) {
-    SetBorderCell(w, c, 0, frame.Top, frame.Attribute);
-    SetBorderCell(w, c, bottom, frame.Bottom, frame.Attribute);
+    SetBorderCell(w, c, 0, Drawn.Top, Drawn.Attribute);
+    SetBorderCell(w, c, Bottom, Drawn.Bottom, Drawn.Attribute);
   }
-  SetBorderCell(w, 0, 0, frame.TopLeft, frame.Attribute);
-  SetBorderCell(w, right, 0, frame.TopRight, frame.Attribute);
-  SetBorderCell(w, 0, bottom, frame.BottomLeft, frame.Attribute);
-  SetBorderCell(w, right, bottom, frame.BottomRight, frame.Attribute);
+  SetBorderCell(w, 0, 0, Drawn.TopLeft, Drawn.Attribute);
+  SetBorderCell(w, Right, 0, Drawn.TopRight, Drawn.Attribute);
+  SetBorderCell(w, 0, Bottom, Drawn.BottomLeft, Drawn.Attribute);
+  SetBorderCell(w, Right, Bottom, Drawn.BottomRight, Drawn.Attribute);
 
   return WindowAttach(w);
 }
@@ -407,12 +407,12 @@ EFI_STATUS WindowAttach(UI_WINDOW *Window) {
   if (Window == nullptr) return EFI_INVALID_PARAMETER;
   // A second insertion would tie the list into a loop.
   if (IsAttached(Window)) return EFI_ALREADY_STARTED;
-  UI_LIST_ENTRY *entry = &Window->Link;
-  UI_LIST_ENTRY *first = ReadLink(&CellScreen.WindowList.ForwardLink);
-  PublishLink(&entry->ForwardLink, first);
-  PublishLink(&entry->BackLink, &CellScreen.WindowList);
-  PublishLink(&first->BackLink, entry);
-  PublishLink(&CellScreen.WindowList.ForwardLink, entry);
+  UI_LIST_ENTRY *Entry = &Window->Link;
+  UI_LIST_ENTRY *First = ReadLink(&CellScreen.WindowList.ForwardLink);
+  PublishLink(&Entry->ForwardLink, First);
+  PublishLink(&Entry->BackLink, &CellScreen.WindowList);
+  PublishLink(&First->BackLink, Entry);
+  PublishLink(&CellScreen.WindowList.ForwardLink, Entry);
   return EFI_SUCCESS;
 }
 
@@ -421,13 +421,13 @@ EFI_STATUS WindowAttach(UI_WINDOW *Window) {
 // pass already standing on the window still finds its way on through it.
 EFI_STATUS WindowDetach(UI_WINDOW *Window) {
   if (Window != nullptr && IsAttached(Window)) {
-    UI_LIST_ENTRY *entry = &Window->Link;
-    UI_LIST_ENTRY *newer = ReadLink(&entry->BackLink);
-    UI_LIST_ENTRY *older = ReadLink(&entry->ForwardLink);
-    PublishLink(&newer->ForwardLink, older);
-    PublishLink(&older->BackLink, newer);
-    PublishLink(&entry->ForwardLink, entry);
-    PublishLink(&entry->BackLink, entry);
+    UI_LIST_ENTRY *Entry = &Window->Link;
+    UI_LIST_ENTRY *Newer = ReadLink(&Entry->BackLink);
+    UI_LIST_ENTRY *Older = ReadLink(&Entry->ForwardLink);
+    PublishLink(&Newer->ForwardLink, Older);
+    PublishLink(&Older->BackLink, Newer);
+    PublishLink(&Entry->ForwardLink, Entry);
+    PublishLink(&Entry->BackLink, Entry);
   }
   ScreenInvalidate();
   return EFI_SUCCESS;
@@ -445,12 +445,12 @@ EFI_STATUS WindowDestroy(UI_WINDOW *Window) {
 static VOID ReleaseArea(UI_WINDOW *Window, UINTN Column, UINTN Row) {
   if (CellScreen.ScreenPriority == nullptr || CellScreen.ScreenFlags == nullptr || CellScreen.ScreenChars == nullptr || CellScreen.ScreenAttrs == nullptr) return;
   if (Column >= CellScreen.ScreenColumns || Row >= CellScreen.ScreenRows) return;
-  UINTN columns = CellScreen.ScreenColumns - Column < Window->Width ? CellScreen.ScreenColumns - Column : Window->Width;
-  UINTN rows = CellScreen.ScreenRows - Row < Window->Height ? CellScreen.ScreenRows - Row : Window->Height;
-  UINTN stride = CellScreen.ScreenColumns + 1;
-  for (UINTN r = 0; r < rows; r++) {
-    for (UINTN c = 0; c < columns; c++) {
-      UINTN s = (Row + r) * stride + Column + c;
+  UINTN Columns = CellScreen.ScreenColumns - Column < Window->Width ? CellScreen.ScreenColumns - Column : Window->Width;
+  UINTN Rows = CellScreen.ScreenRows - Row < Window->Height ? CellScreen.ScreenRows - Row : Window->Height;
+  UINTN Stride = CellScreen.ScreenColumns + 1;
+  for (UINTN r = 0; r < Rows; r++) {
+    for (UINTN c = 0; c < Columns; c++) {
+      UINTN s = (Row + r) * Stride + Column + c;
       CellScreen.ScreenPriority[s] = WINDOW_DEFAULT_PRIORITY;
       CellScreen.ScreenChars[s] = 0;
       CellScreen.ScreenAttrs[s] = CellScreen.DefaultAttribute;
@@ -477,12 +477,12 @@ EFI_STATUS WindowSetPriority(UI_WINDOW *Window, UINT8 Priority) {
 // the way (the old one, and the new column on the old row) are released after.
 EFI_STATUS WindowMove(UI_WINDOW *Window, UINTN Column, UINTN Row) {
   if (Window == nullptr) return EFI_INVALID_PARAMETER;
-  UINTN oldColumn = Window->Column, oldRow = Window->Row;
+  UINTN OldColumn = Window->Column, OldRow = Window->Row;
   *(volatile UINTN *)&Window->Column = Column;
   PREEMPTION_POINT();
   *(volatile UINTN *)&Window->Row = Row;
   PREEMPTION_POINT();
-  ReleaseArea(Window, oldColumn, oldRow);
-  if (Column != oldColumn && Row != oldRow) ReleaseArea(Window, Column, oldRow);
+  ReleaseArea(Window, OldColumn, OldRow);
+  if (Column != OldColumn && Row != OldRow) ReleaseArea(Window, Column, OldRow);
   return EFI_SUCCESS;
 }

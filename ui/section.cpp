@@ -9,35 +9,35 @@
 EFI_STATUS ReadRawSection(const EFI_GUID *NameGuid, VOID **Buffer, UINTN *Size, UINTN Instance) {
   if (NameGuid == nullptr || Buffer == nullptr || Size == nullptr) return EFI_INVALID_PARAMETER;
 
-  UINTN count = 0;
-  EFI_HANDLE *handles = nullptr;
-  EFI_STATUS status = gBS->LocateHandleBuffer(ByProtocol, &gFirmwareVolumeProtocolGuid, nullptr, &count, &handles);
-  if (EFI_ERROR(status)) return status;
+  UINTN Count = 0;
+  EFI_HANDLE *Handles = nullptr;
+  EFI_STATUS Status = gBS->LocateHandleBuffer(ByProtocol, &gFirmwareVolumeProtocolGuid, nullptr, &Count, &Handles);
+  if (EFI_ERROR(Status)) return Status;
 
-  EFI_STATUS result = EFI_NOT_FOUND;
-  for (UINTN i = 0; i < count; i++) {
-    EFI_FIRMWARE_VOLUME2_PROTOCOL *volume = nullptr;
-    status = gBS->HandleProtocol(handles[i], &gFirmwareVolumeProtocolGuid, (VOID **)&volume);
-    if (EFI_ERROR(status)) {
-      result = status;
+  EFI_STATUS Result = EFI_NOT_FOUND;
+  for (UINTN i = 0; i < Count; i++) {
+    EFI_FIRMWARE_VOLUME2_PROTOCOL *Volume = nullptr;
+    Status = gBS->HandleProtocol(Handles[i], &gFirmwareVolumeProtocolGuid, (VOID **)&Volume);
+    if (EFI_ERROR(Status)) {
+      Result = Status;
       break;
     }
     // ReadSection allocates the buffer itself when it is given a null one.
     *Buffer = nullptr;
     *Size = 0;
-    UINT32 authentication = 0;
-    status = volume->ReadSection(volume, NameGuid, RAW_SECTION_TYPE, Instance, Buffer, Size, &authentication);
-    if (!EFI_ERROR(status)) {
-      result = EFI_SUCCESS;
+    UINT32 Authentication = 0;
+    Status = Volume->ReadSection(Volume, NameGuid, RAW_SECTION_TYPE, Instance, Buffer, Size, &Authentication);
+    if (!EFI_ERROR(Status)) {
+      Result = EFI_SUCCESS;
       break;
     }
   }
-  gBS->FreePool(handles);
+  gBS->FreePool(Handles);
 
   // A failed read must not leave the caller something that looks like a buffer.
-  if (EFI_ERROR(result)) {
+  if (EFI_ERROR(Result)) {
     *Buffer = nullptr;
     *Size = 0;
   }
-  return result;
+  return Result;
 }

@@ -21,61 +21,61 @@ static VOID StoreCell(UI_WINDOW *Window, UINTN Index, CHAR16 Char, UINT64 Attrib
 
 UINTN WindowWriteText(UI_WINDOW *Window, CHAR16 *Text, UI_CELL_POSITION *Position, BOOLEAN Wrap) {
   if (Window == nullptr || Position == nullptr || Text == nullptr || Position->Row >= Window->Height) return 0;
-  UINTN limit = TextColumns(Window);
-  UINTN column = Position->Column, row = Position->Row, count = 0;
+  UINTN Limit = TextColumns(Window);
+  UINTN Column = Position->Column, Row = Position->Row, Count = 0;
 
   while (*Text != 0) {
-    if (column >= limit) {
+    if (Column >= Limit) {
       if (!Wrap) break;
-      row++;
-      column = 0;
-      if (row >= Window->Height) break;
+      Row++;
+      Column = 0;
+      if (Row >= Window->Height) break;
     }
-    UINTN i = row * Window->Width + column;
+    UINTN i = Row * Window->Width + Column;
     if (Window->CellFlags[i] & CELL_PROTECTED) {
-      column++;
+      Column++;
       continue;
     }
-    CHAR16 ch = *Text++;
-    if (ch == CHAR_CR) {
-      column = 0;
-    } else if (ch == CHAR_LF) {
-      row++;
-      if (row >= Window->Height) break;
+    CHAR16 Ch = *Text++;
+    if (Ch == CHAR_CR) {
+      Column = 0;
+    } else if (Ch == CHAR_LF) {
+      Row++;
+      if (Row >= Window->Height) break;
     } else {
-      StoreCell(Window, i, ch, Position->Attribute);
-      column++;
-      count++;
+      StoreCell(Window, i, Ch, Position->Attribute);
+      Column++;
+      Count++;
     }
   }
-  return count;
+  return Count;
 }
 
 UINTN WindowWriteTextRight(UI_WINDOW *Window, CHAR16 *Text, UI_CELL_POSITION *Position) {
   if (Window == nullptr || Position == nullptr || Text == nullptr || Position->Row >= Window->Height) return 0;
-  UINTN limit = TextColumns(Window);
-  if (Position->Column >= limit) return 0;
-  UINTN column = limit - Position->Column - 1;
-  if (column == 0) return 0;
+  UINTN Limit = TextColumns(Window);
+  if (Position->Column >= Limit) return 0;
+  UINTN Column = Limit - Position->Column - 1;
+  if (Column == 0) return 0;
 
-  UINTN remaining = 0;
-  while (Text[remaining] != 0) remaining++;
-  UINTN base = Position->Row * Window->Width, count = 0;
+  UINTN Remaining = 0;
+  while (Text[Remaining] != 0) Remaining++;
+  UINTN Base = Position->Row * Window->Width, Count = 0;
 
   // From the last character backwards; column 0 is never written.
-  while (remaining > 0) {
-    UINTN i = base + column;
+  while (Remaining > 0) {
+    UINTN i = Base + Column;
     if (Window->CellFlags[i] & CELL_PROTECTED) {
-      if (--column == 0) break;
+      if (--Column == 0) break;
       continue;
     }
-    CHAR16 ch = Text[--remaining];
-    if (ch == CHAR_CR || ch == CHAR_LF) continue;
-    StoreCell(Window, i, ch, Position->Attribute);
-    if (--column == 0) break;  // stored, but not counted
-    count++;
+    CHAR16 Ch = Text[--Remaining];
+    if (Ch == CHAR_CR || Ch == CHAR_LF) continue;
+    StoreCell(Window, i, Ch, Position->Attribute);
+    if (--Column == 0) break;  // stored, but not counted
+    Count++;
   }
-  return count;
+  return Count;
 }
 
 UINTN WindowWriteTextCentred(UI_WINDOW *Window, CHAR16 *Text, UI_CELL_POSITION *Position) {
@@ -85,44 +85,44 @@ UINTN WindowWriteTextCentred(UI_WINDOW *Window, CHAR16 *Text, UI_CELL_POSITION *
   if (Text[n] != 0) Text[n] = 0;  // only the first line is written
   if (n == 0) return 0;
 
-  UINTN t = Window->TextWidth, c = Position->Column, start = 0;
-  if (n < t) start = n / 2 < c ? c - n / 2 : (t - n) / 2;
-  if (start + n >= t) start = n < t ? (t - n) / 2 : 0;
-  Position->Column = start;
+  UINTN t = Window->TextWidth, c = Position->Column, Start = 0;
+  if (n < t) Start = n / 2 < c ? c - n / 2 : (t - n) / 2;
+  if (Start + n >= t) Start = n < t ? (t - n) / 2 : 0;
+  Position->Column = Start;
   return WindowWriteText(Window, Text, Position, 0);
 }
 
 UINTN WindowPrintV(UI_WINDOW *Window, UI_CELL_POSITION *Position, UINT32 Mode, const CHAR16 *Format, EFI_VA_LIST Args) {
   if (Window == nullptr || Format == nullptr) return 0;
-  UI_CELL_POSITION position = {0, 0, CELL_KEEP_ATTRIBUTE};
+  UI_CELL_POSITION At = {0, 0, CELL_KEEP_ATTRIBUTE};
   if (Position != nullptr) {
     if (Mode != TEXT_MODE_CENTRE && (Position->Column >= Window->Width || Position->Row >= Window->Height)) return 0;
-    position = *Position;
+    At = *Position;
   }
 
-  CHAR16 buffer[WINDOW_PRINT_BUFFER_SIZE / sizeof(CHAR16)];
-  UINTN formatted = FormatStringV(buffer, sizeof(buffer), Format, Args);
+  CHAR16 Buffer[WINDOW_PRINT_BUFFER_SIZE / sizeof(CHAR16)];
+  UINTN Formatted = FormatStringV(Buffer, sizeof(Buffer), Format, Args);
 
   switch (Mode) {
     case TEXT_MODE_LEFT:
-      return WindowWriteText(Window, buffer, &position, 0);
+      return WindowWriteText(Window, Buffer, &At, 0);
     case TEXT_MODE_WRAP:
-      return WindowWriteText(Window, buffer, &position, 1);
+      return WindowWriteText(Window, Buffer, &At, 1);
     case TEXT_MODE_RIGHT:
-      return WindowWriteTextRight(Window, buffer, &position);
+      return WindowWriteTextRight(Window, Buffer, &At);
     case TEXT_MODE_CENTRE:
-      return WindowWriteTextCentred(Window, buffer, &position);
+      return WindowWriteTextCentred(Window, Buffer, &At);
     default:
-      return formatted;
+      return Formatted;
   }
 }
 
 UINTN EFIAPI WindowPrint(UI_WINDOW *Window, UI_CELL_POSITION *Position, UINT32 Mode, const CHAR16 *Format, ...) {
-  EFI_VA_LIST args;
-  EFI_VA_START(args, Format);
-  UINTN count = WindowPrintV(Window, Position, Mode, Format, args);
-  EFI_VA_END(args);
-  return count;
+  EFI_VA_LIST Args;
+  EFI_VA_START(Args, Format);
+  UINTN Count = WindowPrintV(Window, Position, Mode, Format, Args);
+  EFI_VA_END(Args);
+  return Count;
 }
 
 EFI_STATUS WindowClear(UI_WINDOW *Window, UINT64 *Attribute) {
@@ -136,10 +136,10 @@ EFI_STATUS WindowClear(UI_WINDOW *Window, UINT64 *Attribute) {
 
 EFI_STATUS WindowClearRow(UI_WINDOW *Window, UINTN Row, UINT64 *Attribute) {
   if (Window == nullptr || Row >= Window->Height) return EFI_INVALID_PARAMETER;
-  UINTN base = Row * Window->Width;
+  UINTN Base = Row * Window->Width;
   for (UINTN c = 0; c < Window->Width; c++) {
-    Window->CellChars[base + c] = u' ';
-    if (Attribute != nullptr) Window->CellAttrs[base + c] = *Attribute;
+    Window->CellChars[Base + c] = u' ';
+    if (Attribute != nullptr) Window->CellAttrs[Base + c] = *Attribute;
   }
   return EFI_SUCCESS;
 }
