@@ -6,28 +6,28 @@ extern "C" {
 
 int _fltused = 0;
 
-void *memset(void *dst, int value, UINTN n) {
-  volatile UINT8 *d = (volatile UINT8 *)dst;  // volatile: keep clang from turning this loop back into memset
-  while (n--) *d++ = (UINT8)value;
-  return dst;
+void *memset(void *Dst, int Value, UINTN n) {
+  volatile UINT8 *d = (volatile UINT8 *)Dst;  // volatile: keep clang from turning this loop back into memset
+  while (n--) *d++ = (UINT8)Value;
+  return Dst;
 }
 
-void *memcpy(void *dst, const void *src, UINTN n) {
-  volatile UINT8 *d = (volatile UINT8 *)dst;
-  const UINT8 *s = (const UINT8 *)src;
+void *memcpy(void *Dst, const void *Src, UINTN n) {
+  volatile UINT8 *d = (volatile UINT8 *)Dst;
+  const UINT8 *s = (const UINT8 *)Src;
   while (n--) *d++ = *s++;
-  return dst;
+  return Dst;
 }
 
-void *memmove(void *dst, const void *src, UINTN n) {
-  volatile UINT8 *d = (volatile UINT8 *)dst;
-  const UINT8 *s = (const UINT8 *)src;
+void *memmove(void *Dst, const void *Src, UINTN n) {
+  volatile UINT8 *d = (volatile UINT8 *)Dst;
+  const UINT8 *s = (const UINT8 *)Src;
   if (d < s) {
     while (n--) *d++ = *s++;
   } else {
     while (n--) d[n] = s[n];
   }
-  return dst;
+  return Dst;
 }
 
 int memcmp(const void *a, const void *b, UINTN n) {

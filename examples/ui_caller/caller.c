@@ -10,14 +10,14 @@
 static UI_SCREEN_PROTOCOL *Ui;
 
 static EFI_STATUS UI_SCREEN_EFIAPI ChosenEnter(EFI_FILE_PROTOCOL *Root, EFI_FILE_INFO *File, VOID *Context) {
-  UI_TEXT_POSITION at = {UI_WINDOW_MESSAGE_BOX, 0, 0, 1, TEXT_MODE_CENTRE, 0};
+  UI_TEXT_POSITION At = {UI_WINDOW_MESSAGE_BOX, 0, 0, 1, TEXT_MODE_CENTRE, 0};
   (void)Root;
   (void)Context;
-  Ui->Print(&at, NULL, u"Flash %s ?", File->FileName);
-  at.Row = 3;
-  Ui->Print(&at, NULL, u"%d bytes", (UINT64)File->FileSize);
-  at.Row = 5;
-  Ui->Print(&at, NULL, u"Enter: yes   Esc: no");
+  Ui->Print(&At, NULL, u"Flash %s ?", File->FileName);
+  At.Row = 3;
+  Ui->Print(&At, NULL, u"%d bytes", (UINT64)File->FileSize);
+  At.Row = 5;
+  Ui->Print(&At, NULL, u"Enter: yes   Esc: no");
   return EFI_SUCCESS;
 }
 
@@ -32,9 +32,9 @@ static EFI_STATUS UI_SCREEN_EFIAPI ChosenKey(EFI_INPUT_KEY *Key, KEY_STATE *Stat
 }
 
 static EFI_STATUS UI_SCREEN_EFIAPI FollowUpEnter(EFI_FILE_PROTOCOL *Root, EFI_FILE_INFO *File, VOID *Context) {
-  UI_TEXT_POSITION at = {UI_WINDOW_CALLER, 0, 1, 1, TEXT_MODE_LEFT, 0};
-  UINT32 green = 0x0A;
-  UINTN percent;
+  UI_TEXT_POSITION At = {UI_WINDOW_CALLER, 0, 1, 1, TEXT_MODE_LEFT, 0};
+  UINT32 Green = 0x0A;
+  UINTN Percent;
   (void)Root;
   (void)Context;
   Ui->Clear(UI_WINDOW_MESSAGE_BOX, NULL);
@@ -42,10 +42,10 @@ static EFI_STATUS UI_SCREEN_EFIAPI FollowUpEnter(EFI_FILE_PROTOCOL *Root, EFI_FI
   /* One call draws the segment at that percent and shows the number, so the
    * bar fills by calling for each value in turn (a real tool calls as its
    * writes progress). */
-  for (percent = 0; percent <= 100; percent++) Ui->SetProgress((UINT8)percent, 1);
-  Ui->Print(&at, &green, u"%s written: %r", File->FileName, EFI_SUCCESS);
-  at.Row = 3;
-  Ui->Print(&at, NULL, u"Press any key.");
+  for (Percent = 0; Percent <= 100; Percent++) Ui->SetProgress((UINT8)Percent, 1);
+  Ui->Print(&At, &Green, u"%s written: %r", File->FileName, EFI_SUCCESS);
+  At.Row = 3;
+  Ui->Print(&At, NULL, u"Press any key.");
   return EFI_SUCCESS;
 }
 
@@ -63,18 +63,18 @@ static EFI_STATUS UI_SCREEN_EFIAPI EscapeKey(EFI_INPUT_KEY *Key, KEY_STATE *Stat
 /* Runs one screen and returns the status that ended it (EFI_END_OF_MEDIA
  * for a normal end), or the status of locating the protocol. */
 EFI_STATUS UI_SCREEN_EFIAPI UiCallerMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  EFI_GUID guid = UI_SCREEN_PROTOCOL_GUID;
-  UI_RUN_PARAMETERS params = {0};
-  EFI_STATUS status;
+  EFI_GUID Guid = UI_SCREEN_PROTOCOL_GUID;
+  UI_RUN_PARAMETERS Params = {0};
+  EFI_STATUS Status;
   (void)ImageHandle;
-  status = SystemTable->BootServices->LocateProtocol(&guid, NULL, (VOID **)&Ui);
-  if (EFI_ERROR(status)) return status;
+  Status = SystemTable->BootServices->LocateProtocol(&Guid, NULL, (VOID **)&Ui);
+  if (EFI_ERROR(Status)) return Status;
   if (Ui->Revision < UI_SCREEN_PROTOCOL_REVISION) return EFI_UNSUPPORTED;
-  params.BiosFileUnitSize = 0x10000;
-  params.FileChosenEnterHook = ChosenEnter;
-  params.FileChosenKeyHook = ChosenKey;
-  params.FileFollowUpEnterHook = FollowUpEnter;
-  params.FileFollowUpKeyHook = FollowUpKey;
-  params.EscapeKeyHook = EscapeKey;
-  return Ui->Run(Ui, &params);
+  Params.BiosFileUnitSize = 0x10000;
+  Params.FileChosenEnterHook = ChosenEnter;
+  Params.FileChosenKeyHook = ChosenKey;
+  Params.FileFollowUpEnterHook = FollowUpEnter;
+  Params.FileFollowUpKeyHook = FollowUpKey;
+  Params.EscapeKeyHook = EscapeKey;
+  return Ui->Run(Ui, &Params);
 }

@@ -106,12 +106,14 @@ typedef struct {
 #ifdef __cplusplus
 static_assert(sizeof(EFI_GUID) == 16, "EFI_GUID");
 
-inline bool GuidEqual(const EFI_GUID &a, const EFI_GUID &b) {
-  const UINT8 *x = reinterpret_cast<const UINT8 *>(&a);
-  const UINT8 *y = reinterpret_cast<const UINT8 *>(&b);
+// 1 when the two GUIDs hold the same bytes. Declared in a header, so it
+// answers in BOOLEAN like every function other files call.
+inline BOOLEAN GuidEqual(const EFI_GUID &A, const EFI_GUID &B) {
+  const UINT8 *X = reinterpret_cast<const UINT8 *>(&A);
+  const UINT8 *Y = reinterpret_cast<const UINT8 *>(&B);
   for (int i = 0; i < 16; i++)
-    if (x[i] != y[i]) return false;
-  return true;
+    if (X[i] != Y[i]) return 0;
+  return 1;
 }
 #endif
 
