@@ -33,9 +33,7 @@ class BrowserTest : public ::testing::Test {
 
   void SetUp() override {
     plat.SetTextModes({{80, 25}, {100, 31}});
-    gST = plat.SystemTable();
-    gBS = plat.BootServices();
-    gRT = plat.RuntimeServices();
+    EfiInitializeDriverLib(nullptr, plat.SystemTable());
     ScreenPreemptionHook = nullptr;
     gop = std::make_unique<fake::Gop>(plat);
     gc = std::make_unique<fake::GraphicsConsole>(plat);

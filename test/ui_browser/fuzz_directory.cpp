@@ -65,9 +65,7 @@ struct Rig {
 
   Rig() {
     plat.SetTextModes({{80, 25}, {100, 31}});
-    gST = plat.SystemTable();
-    gBS = plat.BootServices();
-    gRT = plat.RuntimeServices();
+    EfiInitializeDriverLib(nullptr, plat.SystemTable());
     Check(InitialDrawFunction() == EFI_SUCCESS);
     volume = &fs.AddVolume();
     fs.AllowOpenHandlesAtExit();

@@ -43,9 +43,7 @@ inline Decoded Decode(const std::vector<UINT8> &file) { return Decode(file, file
 class PlatformTest : public ::testing::Test {
  protected:
   PlatformTest() {
-    gST = platform_.SystemTable();
-    gBS = platform_.BootServices();
-    gRT = platform_.RuntimeServices();
+    EfiInitializeDriverLib(nullptr, platform_.SystemTable());
     baselinePool_ = platform_.LivePoolCount();
   }
   ~PlatformTest() override {

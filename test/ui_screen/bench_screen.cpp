@@ -19,9 +19,7 @@ struct RunScreen {
   UI_WINDOW *pointer = nullptr;
 
   RunScreen() {
-    gST = p.SystemTable();
-    gBS = p.BootServices();
-    gRT = p.RuntimeServices();
+    EfiInitializeDriverLib(nullptr, p.SystemTable());
     if (InitialDrawFunction() != EFI_SUCCESS) abort();
     // The pointer layer as the run prepares it: full screen, every cell transparent.
     if (WindowCreate(CellScreen.ScreenColumns, CellScreen.ScreenRows, CellScreen.ScreenColumns, 0x4F, &pointer) != EFI_SUCCESS) abort();

@@ -30,9 +30,7 @@ size_t CallCount(const fake::Platform &p, const std::string &name) {
 
 void ScreenTest::SetUp() {
   p.SetTextModes({{80, 25}, {100, 31}});
-  gST = p.SystemTable();
-  gBS = p.BootServices();
-  gRT = p.RuntimeServices();
+  EfiInitializeDriverLib(nullptr, p.SystemTable());
   ScreenPreemptionHook = nullptr;
 }
 
