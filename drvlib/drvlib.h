@@ -31,7 +31,9 @@
 
 // Present in SMM once the platform's SMM library services are up; only its
 // presence matters.
+// clang-format off
 #define SMM_LIB_READY_PROTOCOL_GUID {0xAAB18F19, 0xFE14, 0x4666, {0x86, 0x04, 0x87, 0xFF, 0x6D, 0x66, 0x2C, 0x9A}}
+// clang-format on
 
 // Physical base of the chipset's MMIO block kept by the full start-up.
 #define PLATFORM_MMIO_BASE 0xFED80000ULL

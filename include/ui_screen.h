@@ -28,7 +28,9 @@
 #define UI_SCREEN_EXTERN_C extern
 #endif
 
+// clang-format off
 #define UI_SCREEN_PROTOCOL_GUID {0xC1CBD7B3, 0xFBE8, 0x4CFB, {0xAD, 0x31, 0x29, 0x74, 0xD0, 0x5F, 0xC4, 0x3B}}
+// clang-format on
 #define UI_SCREEN_PROTOCOL_REVISION 403
 
 UI_SCREEN_EXTERN_C const EFI_GUID gUiScreenProtocolGuid;

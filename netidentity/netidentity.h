@@ -46,7 +46,9 @@ VOID DiscoverNics(VOID);
 // ---- System identity ----
 
 // Vendor GUID of "DmiArray", "DmiVar0100010800" and "WriteOnceStatus".
+// clang-format off
 #define DMI_VARIABLE_GUID {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}}
+// clang-format on
 #define DMI_ARRAY_SIZE 1280
 #define DMI_ARRAY_ENTRY_SIZE 5
 #define DMI_ARRAY_MAX_ENTRIES 255

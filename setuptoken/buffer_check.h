@@ -4,7 +4,9 @@
 #pragma once
 #include "efi/efi.h"
 
+// clang-format off
 #define SMM_BUFFER_CHECK_PROTOCOL_GUID {0xDA473D7F, 0x4B31, 0x4D63, {0x92, 0xB7, 0x3D, 0x90, 0x5E, 0xF8, 0x4B, 0x84}}
+// clang-format on
 
 typedef struct {
   // An error status means the buffer must not be touched.

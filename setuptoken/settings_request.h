@@ -5,7 +5,9 @@
 #pragma once
 #include "efi/efi.h"
 
+// clang-format off
 #define SETTINGS_REQUEST_GUID {0x2EF2DEE2, 0x8E8F, 0x412B, {0x90, 0x46, 0x2F, 0xDC, 0xE2, 0x36, 0x30, 0xE0}}
+// clang-format on
 
 #define SETTINGS_REQUEST_COMMAND 0xCB
 // The last record byte the translation may read; a request must reach it.

@@ -5,7 +5,9 @@
 #pragma once
 #include "efi/efi.h"
 
+// clang-format off
 #define TOKEN_SERVICE_PROTOCOL_GUID {0x8151730C, 0xE1D3, 0x4C8C, {0x91, 0x7B, 0xA3, 0x9B, 0x7E, 0xD4, 0x82, 0x65}}
+// clang-format on
 
 // The level every token write of the settings translation goes to.
 #define TOKEN_LEVEL 3

@@ -42,6 +42,8 @@ constexpr TOKEN_ROW Pair(UINT16 Enable, UINT32 Token) { return U16(Enable + 1, N
 
 }  // namespace
 
+// Laid out by hand (runs of like rows share a line); the formatter leaves it so.
+// clang-format off
 constexpr TOKEN_ROW TokenTable[TOKEN_TABLE_ROWS] = {
     U32(0x008, NO_AUTO_VALUE, 0xB331378E),
     U8(0x028, 1, 0x9DA294C2),
@@ -137,6 +139,7 @@ constexpr TOKEN_ROW TokenTable[TOKEN_TABLE_ROWS] = {
     B1(0x0A6, 0x0F, 0x58E10F2C, If(0x0A4, 1), If(0x0A5, 1)),
     B1(0x0A8, 0x0F, 0x0202CB32, If(0x0A4, 1)),
 };
+// clang-format on
 
 // The table's shape, checked where it is built so that a slip in editing it
 // cannot reach an image.

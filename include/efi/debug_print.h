@@ -3,7 +3,9 @@
 #pragma once
 #include "base.h"
 
+// clang-format off
 #define DEBUG_PRINT_PROTOCOL_GUID {0x669ED5B1, 0x49A3, 0x4C59, {0x9D, 0x2D, 0x04, 0x32, 0xAD, 0x6C, 0xDB, 0x61}}
+// clang-format on
 
 // Error level of every message the shared driver library sends.
 #define DEBUG_LEVEL_ERROR 0x80000000ULL

@@ -7,7 +7,9 @@
 #include "base.h"
 #include "protocols.h"
 
+// clang-format off
 #define ADVANCED_GC_PROTOCOL_GUID {0xFBC9449A, 0x681C, 0x4517, {0xAB, 0x91, 0x09, 0x72, 0xAC, 0xDE, 0x77, 0xB4}}
+// clang-format on
 
 // Shows Buffer (Width x Height pixels, copied by the console) behind the text
 // at (X, Y) of the graphics output.

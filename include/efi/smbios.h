@@ -4,7 +4,9 @@
 #pragma once
 #include "base.h"
 
+// clang-format off
 #define SMBIOS_EDIT_PROTOCOL_GUID {0x5E90A50D, 0x6955, 0x4A49, {0x90, 0x32, 0xDA, 0x38, 0x12, 0xF8, 0xE8, 0xE5}}
+// clang-format on
 
 typedef struct {
   VOID *Reserved[8];

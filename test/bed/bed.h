@@ -34,7 +34,9 @@ const CHAR8 *BedStatusName(EFI_STATUS Status);
 // firmware's own PCD protocol, which it displaces with
 // ReinstallProtocolInterface at load and puts back at unload.
 
+// clang-format off
 #define BED_PCD_PROBE_GUID {0x3c1f6a52, 0x8e0b, 0x4b7e, {0xa1, 0x55, 0x2d, 0x4e, 0x90, 0x6b, 0x71, 0x01}}
+// clang-format on
 
 #define BED_PCD_MAX_TOKENS 32
 #define BED_PCD_LOG 32
@@ -71,7 +73,9 @@ struct BED_PCD_PROBE {
 // ---- Probe of the debug print stand-in ----
 // Keeps the last messages, formatted, besides writing them to the debug port.
 
+// clang-format off
 #define BED_DEBUG_PRINT_PROBE_GUID {0x3c1f6a52, 0x8e0b, 0x4b7e, {0xa1, 0x55, 0x2d, 0x4e, 0x90, 0x6b, 0x71, 0x02}}
+// clang-format on
 
 #define BED_DEBUG_MESSAGES 8
 #define BED_DEBUG_MESSAGE_SIZE 160
@@ -89,7 +93,9 @@ typedef struct {
 
 // ---- Probe of the token service and buffer check stand-ins ----
 
+// clang-format off
 #define BED_TOKEN_PROBE_GUID {0x3c1f6a52, 0x8e0b, 0x4b7e, {0xa1, 0x55, 0x2d, 0x4e, 0x90, 0x6b, 0x71, 0x03}}
+// clang-format on
 
 // Calls of the token service, in order.
 #define BED_TOKEN_CALL_FINISH 1
@@ -131,7 +137,9 @@ typedef struct {
 
 // ---- Probe of the SMM Base2 stand-in ----
 
+// clang-format off
 #define BED_SMM_PROBE_GUID {0x3c1f6a52, 0x8e0b, 0x4b7e, {0xa1, 0x55, 0x2d, 0x4e, 0x90, 0x6b, 0x71, 0x04}}
+// clang-format on
 
 // The stand-in cannot be unloaded: firmware modules notified of SMM Base2 may
 // keep its interfaces, so Withdraw only uninstalls them and the code stays.
@@ -144,7 +152,9 @@ typedef struct {
 
 // ---- Probe of the SMBIOS edit stand-in ----
 
+// clang-format off
 #define BED_SMBIOS_PROBE_GUID {0x3c1f6a52, 0x8e0b, 0x4b7e, {0xa1, 0x55, 0x2d, 0x4e, 0x90, 0x6b, 0x71, 0x05}}
+// clang-format on
 
 typedef struct {
   UINTN ReadCount;
@@ -155,7 +165,9 @@ typedef struct {
 
 // ---- Probe of the graphics console stand-in ----
 
+// clang-format off
 #define BED_GC_PROBE_GUID {0x3c1f6a52, 0x8e0b, 0x4b7e, {0xa1, 0x55, 0x2d, 0x4e, 0x90, 0x6b, 0x71, 0x06}}
+// clang-format on
 
 typedef struct {
   UINTN ShowCount;      // function 3 calls

@@ -6,9 +6,13 @@
 #include "test/bed/bed.h"
 
 // Handler GUID of the probe message (SMM communication).
+// clang-format off
 #define BOARD_SMM_PROBE_GUID {0x3c1f6a52, 0x8e0b, 0x4b7e, {0xa1, 0x55, 0x2d, 0x4e, 0x90, 0x6b, 0x71, 0x10}}
+// clang-format on
 // SMM protocol through which the buffer check stand-in shows its counts.
+// clang-format off
 #define BOARD_CHECK_PROBE_GUID {0x3c1f6a52, 0x8e0b, 0x4b7e, {0xa1, 0x55, 0x2d, 0x4e, 0x90, 0x6b, 0x71, 0x11}}
+// clang-format on
 
 #define BOARD_PROBE_FETCH 1       // copy the counts and the call record out
 #define BOARD_PROBE_RESET 2       // clear them

@@ -4,7 +4,9 @@
 #pragma once
 #include "efi/efi.h"
 
+// clang-format off
 #define SELFTEST_PROTOCOL_GUID {0x6A1EE5C4, 0x1A3B, 0x4D5E, {0x9F, 0x21, 0x3C, 0x7D, 0x84, 0x0B, 0x55, 0xE1}}
+// clang-format on
 
 typedef struct {
   UINT64 Revision;

@@ -10,7 +10,9 @@
 #include "test/bed/app/app.h"
 #include "test/board/board.h"
 
+// clang-format off
 #define SMM_COMMUNICATION_PROTOCOL_GUID {0xC68ED8E2, 0x9DC6, 0x4CBD, {0x9D, 0x94, 0xDB, 0x65, 0xAC, 0xC5, 0xC3, 0x32}}
+// clang-format on
 typedef struct SMM_COMMUNICATION SMM_COMMUNICATION;
 struct SMM_COMMUNICATION {
   EFI_STATUS(EFIAPI *Communicate)(SMM_COMMUNICATION *This, VOID *CommBuffer, UINTN *CommSize);

@@ -74,10 +74,12 @@ struct Call {
   UINT32 Entry, Token, Value;
 };
 
+// clang-format off
 #define OPEN {BED_TOKEN_CALL_OPEN, 0, 0}
 #define LEVEL {BED_TOKEN_CALL_LEVEL, 0, 0}
 #define FINISH {BED_TOKEN_CALL_FINISH, 0, 0}
 #define CLOSE {BED_TOKEN_CALL_CLOSE, 0, 0}
+// clang-format on
 
 // Every byte 0xFF: the options whose auto value is not 0xFF are written, no
 // gate holds.

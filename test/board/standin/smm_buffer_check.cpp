@@ -5,7 +5,9 @@
 #include "setuptoken/buffer_check.h"
 #include "test/board/standin/smm_common.h"
 
+// clang-format off
 #define EFI_SMM_ACCESS2_PROTOCOL_GUID {0xC2702B74, 0x800C, 0x4131, {0x87, 0x46, 0x8F, 0xB5, 0xB8, 0x9C, 0xE4, 0xAC}}
+// clang-format on
 
 typedef struct {
   UINT64 PhysicalStart;
