@@ -79,7 +79,7 @@ test: deps
 demo: deps images testbed-images package pictures-fv board
 	$(if $(INTERACTIVE),@dpkg-query -W -f='$${Status}' qemu-system-gui 2>/dev/null | grep -q 'ok installed' || \
 	  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-system-gui; })
-	$(PYTHON) test/demo/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive)
+	$(PYTHON) examples/flash_tool/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive)
 
 # Figures against their aims: image sizes, compositor passes, SMI request cost,
 # and the firmware figures from a bench run in OVMF; see build/bench/report.md.

@@ -110,8 +110,8 @@ stage_done "fuzz" "$t"
 
 # ---- The drivers packed as firmware files, dispatched by OVMF's own DXE dispatcher.
 t=$(date +%s.%N)
-if [ -f test/demo/demo.py ] && [ "$images_rc" -eq 0 ]; then
-  $PY test/demo/demo.py --build "$BUILD" --check-dispatch >"$LOGS/dispatch.log" 2>&1
+if [ -f examples/flash_tool/demo.py ] && [ "$images_rc" -eq 0 ]; then
+  $PY examples/flash_tool/demo.py --build "$BUILD" --check-dispatch >"$LOGS/dispatch.log" 2>&1
   tail -n 15 "$LOGS/dispatch.log"
   count "dispatch" "$LOGS/dispatch.log"
 else
