@@ -78,7 +78,7 @@ def compositor(build, out):
         status, text = run(cmd, log)
         if status:
             return [Row("compositor passes", "not measured: the benchmark did not build (%s)" % os.path.relpath(log, ROOT))]
-    exe = os.path.join(hostdir, "test", "ui_screen", "ui_screen_bench")
+    exe = os.path.join(hostdir, "test", "ui", "ui_screen_bench")
     js = os.path.join(out, "compositor.json")
     status, text = run([exe, "--benchmark_format=json", "--benchmark_out=" + js, "--benchmark_out_format=json",
                         "--benchmark_repetitions=3", "--benchmark_report_aggregates_only=true"], log)

@@ -89,7 +89,7 @@ stage_done "image-check" "$t"
 # make package (built with the images) also refuses an image that lacks a GUID its manifest lists.
 t=$(date +%s.%N)
 if [ "$images_rc" -eq 0 ]; then
-  /usr/bin/python3 tools/ffs/uefiextract_check.py "$BUILD"/fv/*.fv "$BUILD"/ffs/*.ffs "$BUILD"/fv/pictures/*.ffs \
+  /usr/bin/python3 -m tools.firmware uefiextract-check "$BUILD"/fv/*.fv "$BUILD"/ffs/*.ffs "$BUILD"/fv/pictures/*.ffs \
     "$BUILD"/package/*/*.ffs >"$LOGS/uefiextract.log" 2>&1
   grep -v '^ok ' "$LOGS/uefiextract.log"
   count "uefiextract" "$LOGS/uefiextract.log"

@@ -29,11 +29,11 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "test", "bed"))
-sys.path.insert(0, os.path.join(ROOT, "tools", "ffs"))
+sys.path.append(ROOT)  # for tools.firmware
 
 import checks  # noqa: E402  the test bed's screen checks
 import run as bed  # noqa: E402  the test bed's runner: QEMU, monitor, disks
-import package  # noqa: E402
+from tools.firmware import package  # noqa: E402
 
 MiB = 1024 * 1024
 # Seconds a step's screen gets to settle before its screenshot (TCG is slow).

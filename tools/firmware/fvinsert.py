@@ -20,8 +20,7 @@ import struct
 import sys
 import uuid
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import fvpack as fv  # noqa: E402
+from tools.firmware import fvpack as fv
 
 LZMA_SECTION_GUID = uuid.UUID("EE4E5898-3914-4259-9D6E-DC7BD79403CF")
 SECTION_GUID_DEFINED = 0x02

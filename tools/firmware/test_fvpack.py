@@ -9,8 +9,7 @@ import tempfile
 import unittest
 import uuid
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import fvpack as fv  # noqa: E402
+from tools.firmware import fvpack as fv
 
 G1 = "6C2AB33E-77F8-46B9-8106-760B4A81A500"
 G2 = "F5307D3A-D41B-4029-8FC3-2EB864C2DCE3"
@@ -166,24 +165,25 @@ class VolumeTest(unittest.TestCase):
         self.assertRaises(fv.PackError, fv.volume, [f], block_size=3000)
 
     def test_command_line(self):
-        tool = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fvpack.py")
+        root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        tool = [sys.executable, "-m", "tools.firmware"]
         with tempfile.TemporaryDirectory() as d:
             pe, raw = os.path.join(d, "x.efi"), os.path.join(d, "r.bin")
             for path, data in ((pe, PE), (raw, b"raw!")):
                 with open(path, "wb") as fh:
                     fh.write(data)
             ffs1, ffs2, out = (os.path.join(d, n) for n in ("a.ffs", "b.ffs", "v.fv"))
-            subprocess.run([sys.executable, tool, "ffs", "-o", ffs1, "--guid", G1, "--type", "smm", "--depex", PROTO,
-                            "--pe32", pe, "--ui", "Drv", "--version", "3:1.2"], check=True)
-            subprocess.run([sys.executable, tool, "ffs", "-o", ffs2, "--guid", G2, "--raw", raw, "--raw", raw], check=True)
-            subprocess.run([sys.executable, tool, "fv", "-o", out, ffs1, ffs2], check=True)
+            subprocess.run(tool + ["ffs", "-o", ffs1, "--guid", G1, "--type", "smm", "--depex", PROTO,
+                            "--pe32", pe, "--ui", "Drv", "--version", "3:1.2"], check=True, cwd=root)
+            subprocess.run(tool + ["ffs", "-o", ffs2, "--guid", G2, "--raw", raw, "--raw", raw], check=True, cwd=root)
+            subprocess.run(tool + ["fv", "-o", out, ffs1, ffs2], check=True, cwd=root)
             with open(out, "rb") as fh:
                 files = fv.parse_volume(fh.read())
             self.assertEqual(files[0][1], 0x0A)
             self.assertEqual([t for t, _ in files[0][2]], [0x1C, 0x10, 0x15, 0x14])
             self.assertEqual(files[1][2], [(0x19, b"raw!"), (0x19, b"raw!")])
-            r = subprocess.run([sys.executable, tool, "ffs", "-o", ffs1, "--guid", G1, "--depex", "TRUE AND"],
-                               capture_output=True)
+            r = subprocess.run(tool + ["ffs", "-o", ffs1, "--guid", G1, "--depex", "TRUE AND"],
+                               capture_output=True, cwd=root)
             self.assertNotEqual(r.returncode, 0)
 
 

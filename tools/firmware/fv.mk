@@ -1,4 +1,4 @@
-# Firmware volumes built by the PI packer in tools/fv/fvpack.py.
+# Firmware volumes built by the PI packer in tools/firmware/fvpack.py.
 #
 #   make BUILD=... $(BUILD)/fv/pictures.fv   (or: make pictures-fv)
 #
@@ -6,7 +6,7 @@
 # freeform firmware file per picture table, named by the table's first GUID,
 # with picture k of the table as raw section k, which is how the UI loads it.
 
-FVPACK      := $(PYTHON) tools/fv/fvpack.py
+FVPACK      := $(PYTHON) -m tools.firmware
 ARTWORK_DIR := $(BUILD)/artwork
 PICTURES_FV := $(BUILD)/fv/pictures.fv
 ARTWORK_STAMP := $(ARTWORK_DIR)/.drawn
@@ -34,13 +34,13 @@ digit_blank_GUID := ACFBA7A4-6210-4AD5-8BFA-EF7A15FB2617
 digit_blank_PICS := digit_blank
 
 define PICTURE_FILE_RULE
-$(BUILD)/fv/pictures/$(1).ffs: $(ARTWORK_STAMP) tools/fv/fvpack.py
+$(BUILD)/fv/pictures/$(1).ffs: $(ARTWORK_STAMP) tools/firmware/fvpack.py
 	@mkdir -p $$(dir $$@)
 	$$(if $(V),,@echo "  FFS   $$@";)$(FVPACK) ffs -o $$@ --guid $($(1)_GUID) --type freeform $$(foreach p,$($(1)_PICS),--raw $(ARTWORK_DIR)/$$(p).bmp)
 endef
 $(foreach f,$(PICTURE_FILES),$(eval $(call PICTURE_FILE_RULE,$(f))))
 
-$(PICTURES_FV): $(foreach f,$(PICTURE_FILES),$(BUILD)/fv/pictures/$(f).ffs) tools/fv/fvpack.py
+$(PICTURES_FV): $(foreach f,$(PICTURE_FILES),$(BUILD)/fv/pictures/$(f).ffs) tools/firmware/fvpack.py
 	$(if $(V),,@echo "  FV    $@";)$(FVPACK) fv -o $@ $(filter %.ffs,$^)
 	@$(FVPACK) dump $@ >/dev/null
 
@@ -53,7 +53,7 @@ pictures-fv: $(PICTURES_FV)
 # for "smm"), its name and a version section. FileType defaults to driver.
 # A volume of such files: $(FVPACK) fv -o OUT.fv FILE.ffs ...
 define DRIVER_FFS
-$(BUILD)/fv/ffs/$(1).ffs: $(BUILD)/efi/$(1).efi tools/fv/fvpack.py
+$(BUILD)/fv/ffs/$(1).ffs: $(BUILD)/efi/$(1).efi tools/firmware/fvpack.py
 	@mkdir -p $$(dir $$@)
 	$$(if $(V),,@echo "  FFS   $$@";)$(FVPACK) ffs -o $$@ --guid $(2) --type $(or $(3),driver) --depex '$(or $(4),TRUE)' --pe32 $$< --ui $(1) --version 1
 endef

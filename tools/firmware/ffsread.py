@@ -3,7 +3,7 @@ packer so that it checks what the packer writes instead of agreeing with it.
 It also evaluates dependency expressions against a set of installed
 protocols, the way a dispatcher decides whether a driver may start.
 
-    python3 tools/ffs/ffsread.py build/fv/drivers.fv build/ffs/X.ffs ...
+    python3 -m tools.firmware read build/fv/drivers.fv build/ffs/X.ffs ...
 
 lists each file with its sections and dependency expression, and exits
 non-zero on the first fault."""

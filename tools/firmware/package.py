@@ -12,10 +12,10 @@ driver file for SetupTokenSmm) holding, in this order,
 and build/fv/drivers.fv, a firmware volume with the six DXE files, which a
 running DXE core takes with ProcessFirmwareVolume and dispatches.
 
-    tools/ffs/package.py --build build            (make package)
-    tools/ffs/package.py --build build --list     the table, nothing written
+    python3 -m tools.firmware package --build build            (make package)
+    python3 -m tools.firmware package --build build --list     the table, nothing written
 
-The sections, files and volume come from the packer in tools/fv/fvpack.py.
+The sections, files and volume come from the packer in tools/firmware/fvpack.py.
 """
 import argparse
 import os
@@ -23,13 +23,11 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tools", "fv"))
 
-import fvpack  # noqa: E402
+from tools.firmware import fvpack
 
-sys.path.insert(0, HERE)
 
-import manifest  # noqa: E402
+from tools.firmware import manifest
 
 # One per deliverable, from the manifests beside each image.mk: the file name
 # GUID stays the same from release to release, since a board's image and its
@@ -100,7 +98,7 @@ def write_edk2_package(build, files, out=sys.stdout):
 
 
 def picture_files(build):
-    """[(name, file GUID, [bmp names])] of the UI's pictures, as tools/fv/fv.mk
+    """[(name, file GUID, [bmp names])] of the UI's pictures, as tools/firmware/fv.mk
     names them; empty when the artwork has not been drawn."""
     if not os.path.isdir(os.path.join(build, "artwork")):
         return []

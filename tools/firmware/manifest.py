@@ -6,8 +6,8 @@ produces, the hardware it assumes, the memory it keeps). The packer, the
 EDK II INF/DEC/FDF writer and the datasheets in docs/drivers/ all read them,
 so what a board integrator is told is what the files carry.
 
-    tools/ffs/manifest.py datasheets [--check]   write (or compare) docs/drivers/*.md
-    tools/ffs/manifest.py list                   name, file GUID, type, depex
+    python3 -m tools.firmware manifest datasheets [--check]   write (or compare) docs/drivers/*.md
+    python3 -m tools.firmware manifest list                name, file GUID, type, depex
 """
 import glob
 import json
@@ -16,9 +16,8 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tools", "fv"))
 
-import fvpack  # noqa: E402
+from tools.firmware import fvpack
 
 PRODUCT = "board-drivers"
 PACKAGE_NAME = "BoardDriversPkg"
@@ -175,9 +174,9 @@ def load(root=ROOT):
 
 def picture_table(root=ROOT):
     """[(name, file GUID, [picture names in section order])] of the UI's
-    picture files, as tools/fv/fv.mk names them."""
+    picture files, as tools/firmware/fv.mk names them."""
     values = {}
-    with open(os.path.join(root, "tools", "fv", "fv.mk")) as fh:
+    with open(os.path.join(root, "tools", "firmware", "fv.mk")) as fh:
         for line in fh:
             key, sep, value = line.partition(":=")
             if sep:
@@ -200,7 +199,7 @@ def pcd_cname(pcd):
 def inf_text(m):
     lines = ["## @file",
              "#  %s %s: %s" % (m.name, m.version, m.summary.split(". ")[0].rstrip(".") + "."),
-             "#  Binary module; written by tools/ffs/manifest.py from %s." % m.path,
+             "#  Binary module; written by tools/firmware/manifest.py from %s." % m.path,
              "#",
              "#  SPDX-License-Identifier: BSD-2-Clause-Patent",
              "##", "",
@@ -329,8 +328,8 @@ def _hex(data):
 
 def datasheet(m):
     out = ["# %s" % m.name, "",
-           "<!-- Written by tools/ffs/manifest.py from %s; edit the manifest, then run" % m.path,
-           "     tools/ffs/manifest.py datasheets. -->", "",
+           "<!-- Written by tools/firmware/manifest.py from %s; edit the manifest, then run" % m.path,
+           "     python3 -m tools.firmware manifest datasheets. -->", "",
            m.summary, ""]
     out += _table(["", ""], [
         ["file GUID", "`%s`" % m.guid],
@@ -451,7 +450,7 @@ def main(argv=None):
         return 0
     stale = write_datasheets(modules, os.path.join(ROOT, "docs", "drivers"), args.check)
     if args.check and stale:
-        print("datasheets out of date: %s (run tools/ffs/manifest.py datasheets)" % " ".join(stale), file=sys.stderr)
+        print("datasheets out of date: %s (run python3 -m tools.firmware manifest datasheets)" % " ".join(stale), file=sys.stderr)
         return 1
     return 0
 

@@ -4,7 +4,7 @@ independent reader, Debian's UEFIExtract (package uefitool-cli), and checks
 that it finds each file with a valid header and data checksum, each volume
 with a valid header checksum, and the same files our own reader finds.
 
-    tools/ffs/uefiextract_check.py FILE.fv|FILE.ffs ...
+    python3 -m tools.firmware uefiextract-check FILE.fv|FILE.ffs ...
 
 A lone .ffs is put into a volume of its own first, since UEFIExtract reads
 volumes and images. Prints one line per input and
@@ -18,11 +18,9 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(os.path.dirname(HERE), "fv"))
 
-import ffsread  # noqa: E402
-import fvpack  # noqa: E402
+from tools.firmware import ffsread
+from tools.firmware import fvpack
 
 TOOL = "UEFIExtract"
 

@@ -10,12 +10,11 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import ffsread  # noqa: E402
-import uefiextract_check  # noqa: E402
-import manifest  # noqa: E402
-import package  # noqa: E402
-import fvpack  # noqa: E402
+from tools.firmware import ffsread
+from tools.firmware import uefiextract_check
+from tools.firmware import manifest
+from tools.firmware import package
+from tools.firmware import fvpack
 
 VARIABLE_ARCH = "1E5668E2-8481-11D4-BCF1-0080C73C8881"
 PCD = "11B34006-D85B-4D0A-A290-D5A571310EF7"

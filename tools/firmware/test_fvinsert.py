@@ -10,12 +10,13 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import extract_check  # noqa: E402
-import fvinsert  # noqa: E402
-import fvpack as fv  # noqa: E402
+from tools.firmware import extract_check
+from tools.firmware import fvinsert
+from tools.firmware import fvpack as fv
 
-TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fvpack.py")
+# The command line as the board rules run it, from the repository's top folder.
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TOOL = [sys.executable, "-m", "tools.firmware"]
 CORE = "D6A2CB7F-6A18-4E2F-B43B-9920A733700A"
 OLD = "11111111-2222-3333-4444-555555555555"
 NEW1 = "6C2AB33E-77F8-46B9-8106-760B4A81A500"
@@ -66,8 +67,8 @@ class InsertTest(unittest.TestCase):
         return path
 
     def run_tool(self, *files, base=None):
-        return subprocess.run([sys.executable, TOOL, "insert", base or self.base, self.out] + list(files),
-                              capture_output=True, text=True)
+        return subprocess.run(TOOL + ["insert", base or self.base, self.out] + list(files),
+                              capture_output=True, text=True, cwd=ROOT)
 
     def test_files_land_in_the_dxe_volume_and_every_layer_walks(self):
         r = self.run_tool(self.new1, self.new2)

@@ -11,12 +11,12 @@ Builds the three layers a DXE core reads from a firmware volume:
 Used as a library (section(), ffs_file(), volume(), parse_volume()) and from
 the command line:
 
-  fvpack.py ffs -o OUT.ffs --guid GUID --type driver \
+  python3 -m tools.firmware ffs -o OUT.ffs --guid GUID --type driver \
       [--depex 'TRUE' | --depex 'GUID AND GUID'] [--pe32 IMAGE.efi] \
       [--ui NAME] [--version BUILD:TEXT] [--raw FILE ...] [--align N]
-  fvpack.py fv -o OUT.fv [--block-size N] FILE.ffs ...
-  fvpack.py dump FILE.fv
-  fvpack.py insert BASE.fd OUT.fd FILE.ffs ...   (see fvinsert.py)
+  python3 -m tools.firmware fv -o OUT.fv [--block-size N] FILE.ffs ...
+  python3 -m tools.firmware dump FILE.fv
+  python3 -m tools.firmware insert BASE.fd OUT.fd FILE.ffs ...   (see fvinsert.py)
 """
 import argparse
 import struct
@@ -476,7 +476,7 @@ def parse_sections(body):
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
     if argv[:1] == ["insert"]:
-        import fvinsert
+        from tools.firmware import fvinsert
         return fvinsert.main(argv[1:])
     ap = argparse.ArgumentParser(description="PI firmware volume packer")
     sub = ap.add_subparsers(dest="cmd", required=True)
