@@ -240,7 +240,7 @@ TEST_F(DriverLibTest, AssertMacroReportsFileLineAndExpression) {
   ASSERT_EQ(Reports.size(), 1u);
   EXPECT_EQ(U32At(Reports[0].Data, 40), (UINT32)Line);
   std::string File((const char *)&Reports[0].Data[60]);
-  EXPECT_NE(File.find("driver_lib_test.cpp"), std::string::npos);
+  EXPECT_NE(File.find("status_report_test.cpp"), std::string::npos);
   EXPECT_EQ(std::string((const char *)&Reports[0].Data[60 + File.size() + 1]), "Reports.size() == 99");
 }
 
