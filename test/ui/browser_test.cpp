@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cells.h"
 #include "test/fake/fake.h"
 #include "test/fake/fs.h"
 #include "ui/browser.h"
@@ -93,12 +94,9 @@ class BrowserTest : public ::testing::Test {
   // One window row as text over the text width: marks as > ^ v, unwritten
   // cells as '.'.
   static std::string Row(UI_WINDOW *w, UINTN row, UINTN width = 0) {
-    std::string s;
-    if (!width) width = w->TextWidth;
-    for (UINTN c = 0; c < width; c++) s.push_back(Glyph(w->CellChars[row * w->Width + c]));
-    return s;
+    return uitest::CellText(w, 0, row, width ? width : w->TextWidth, Glyph);
   }
-  static UINT64 Attr(UI_WINDOW *w, UINTN col, UINTN row) { return w->CellAttrs[row * w->Width + col]; }
+  static UINT64 Attr(UI_WINDOW *w, UINTN col, UINTN row) { return uitest::CellAttr(w, col, row); }
   static std::string Pad(std::string s, size_t n = 16) {
     s.resize(n, ' ');
     return s;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+#include "cells.h"
 #include "entry_fixture.h"
 #include "test/fake/fs.h"
 #include "test/fake/gcp.h"
@@ -13,6 +14,9 @@
 #include "ui/screen.h"
 
 using entrytest::EntryTest;
+using uitest::CellAttr;
+using uitest::CellChar;
+using uitest::CellText;
 
 namespace {
 
@@ -67,11 +71,6 @@ class ProtocolTest : public EntryTest {
 
   // One repaint pass, as the timer runs it.
   void Pass() { ScreenRepaint(CellScreen.RepaintEvent, nullptr); }
-  CHAR16 CellChar(UI_WINDOW *W, UINTN Column, UINTN Row) { return W->CellChars[Row * W->Width + Column]; }
-  UINT64 CellAttr(UI_WINDOW *W, UINTN Column, UINTN Row) { return W->CellAttrs[Row * W->Width + Column]; }
-  std::u16string CellText(UI_WINDOW *W, UINTN Column, UINTN Row, UINTN N) {
-    return std::u16string(&W->CellChars[Row * W->Width + Column], N);
-  }
 
   std::unique_ptr<fake::Gop> Gop;
   std::unique_ptr<fake::GraphicsConsole> Gcp;

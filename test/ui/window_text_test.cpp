@@ -2,6 +2,7 @@
 // CR and LF, cutting, counts, formatted writes and blanking.
 #include <string>
 
+#include "cells.h"
 #include "screen_fixture.h"
 
 namespace screen_test {
@@ -26,12 +27,7 @@ class WindowText : public ScreenTest {
   }
   // The characters of one window row, 0 shown as '_' and box drawing as '+'.
   static std::string RowOf(const UI_WINDOW *w, UINTN r) {
-    std::string s;
-    for (UINTN c = 0; c < w->Width; c++) {
-      CHAR16 ch = w->CellChars[r * w->Width + c];
-      s.push_back(ch == 0 ? '_' : ch < 0x80 ? static_cast<char>(ch) : '+');
-    }
-    return s;
+    return uitest::CellText(w, 0, r, w->Width, [](CHAR16 ch) { return ch == 0 ? '_' : ch < 0x80 ? static_cast<char>(ch) : '+'; });
   }
   static void CleanAll(UI_WINDOW *w) {
     for (UINTN i = 0; i < w->Width * w->Height; i++) w->CellFlags[i] &= ~CELL_DIRTY;
