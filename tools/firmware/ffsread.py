@@ -15,6 +15,7 @@ import uuid
 # Names of the protocols our dependency expressions use, for the listing.
 PROTOCOL_NAMES = {
     "1E5668E2-8481-11D4-BCF1-0080C73C8881": "gEfiVariableArchProtocolGuid",
+    "26BACCB2-6F42-11D4-BCE7-0080C73C8881": "gEfiMetronomeArchProtocolGuid",
     "11B34006-D85B-4D0A-A290-D5A571310EF7": "gPcdProtocolGuid",
     "13A3F0F6-264A-3EF0-F2E0-DEC512342F34": "gEfiPcdProtocolGuid",
     "F4CCBFB7-F6E0-47FD-9DD4-10A8F150C191": "gEfiSmmBase2ProtocolGuid",

@@ -17,11 +17,12 @@ from tools.firmware import package
 from tools.firmware import fvpack
 
 VARIABLE_ARCH = "1E5668E2-8481-11D4-BCF1-0080C73C8881"
+METRONOME = "26BACCB2-6F42-11D4-BCE7-0080C73C8881"
 PCD = "11B34006-D85B-4D0A-A290-D5A571310EF7"
 PI_PCD = "13A3F0F6-264A-3EF0-F2E0-DEC512342F34"
 SMM_BASE2 = "F4CCBFB7-F6E0-47FD-9DD4-10A8F150C191"
 BUFFER_CHECK = "DA473D7F-4B31-4D63-92B7-3D905EF84B84"
-EVERYTHING = {VARIABLE_ARCH, PCD, PI_PCD, SMM_BASE2, BUFFER_CHECK}
+EVERYTHING = {VARIABLE_ARCH, METRONOME, PCD, PI_PCD, SMM_BASE2, BUFFER_CHECK}
 DXE_NAMES = ["TarvexUIV4x64", "NetIdentityDxe", "BootDelayDxe", "PstateOverrideDxe", "PcdCacheDxe", "PcdCacheLiteDxe"]
 
 
@@ -103,13 +104,15 @@ class PackagedBuild(unittest.TestCase):
             self.assertFalse(may_start(name, EVERYTHING - {VARIABLE_ARCH}), name)
         for name in ("NetIdentityDxe", "PcdCacheDxe", "PcdCacheLiteDxe"):
             self.assertTrue(may_start(name, EVERYTHING - {VARIABLE_ARCH}), name)
+        # The boot delay's waits need the metronome behind Stall.
+        self.assertFalse(may_start("BootDelayDxe", EVERYTHING - {METRONOME}))
         for missing in (SMM_BASE2, PCD, BUFFER_CHECK):
             self.assertFalse(may_start("SetupTokenSmm", EVERYTHING - {missing}), missing)
 
     def test_reader_prints_expressions_with_operators_and_names(self):
         f = self.files["BootDelayDxe"]
         self.assertEqual(ffsread.depex_text(f.section(0x13).body),
-                         "(gEfiVariableArchProtocolGuid AND gPcdProtocolGuid) AND gEfiPcdProtocolGuid")
+                         "((gEfiVariableArchProtocolGuid AND gEfiMetronomeArchProtocolGuid) AND gPcdProtocolGuid) AND gEfiPcdProtocolGuid")
         self.assertEqual(ffsread.depex_text(self.files["TarvexUIV4x64"].section(0x13).body), "TRUE")
         other = "01234567-89AB-CDEF-0123-456789ABCDEF"
         code = fvpack.compile_depex("SOR NOT %s OR (%s AND TRUE)" % (PCD, other))
