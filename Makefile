@@ -79,7 +79,7 @@ test: deps
 demo: deps images testbed-images package pictures-fv board
 	$(if $(INTERACTIVE),@dpkg-query -W -f='$${Status}' qemu-system-gui 2>/dev/null | grep -q 'ok installed' || \
 	  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-system-gui; })
-	$(PYTHON) test/demo/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive)
+	$(PYTHON) examples/flash_tool/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive)
 
 # Figures against their aims: image sizes, compositor passes, SMI request cost,
 # and the firmware figures from a bench run in OVMF; see build/bench/report.md.
@@ -92,15 +92,15 @@ bench: deps images testbed-images package pictures-fv
 # the pictures' files that the fragment places. Everything is read back.
 .PHONY: package ffs
 package ffs: images pictures-fv
-	$(if $(V),,@echo "  PACK  $(BUILD)/ffs, $(BUILD)/fv/drivers.fv, $(BUILD)/package";)$(PYTHON) tools/ffs/package.py \
+	$(if $(V),,@echo "  PACK  $(BUILD)/ffs, $(BUILD)/fv/drivers.fv, $(BUILD)/package";)$(PYTHON) -m tools.firmware package \
 	  --build $(BUILD) $(if $(V),,>/dev/null)
-	@$(PYTHON) tools/ffs/ffsread.py $(BUILD)/fv/drivers.fv $(BUILD)/ffs/*.ffs >/dev/null
+	@$(PYTHON) -m tools.firmware read $(BUILD)/fv/drivers.fv $(BUILD)/ffs/*.ffs >/dev/null
 
 # build/release/<product>-<version>/: the package, datasheets, guide, licence,
 # this version's CHANGELOG entry and SHA256SUMS (tools/release.py).
 .PHONY: release
 release: package
-	@$(PYTHON) tools/release.py --build $(BUILD)
+	@$(PYTHON) -m tools.release --build $(BUILD)
 
 fuzz: host-test
 	@BUILD=$(BUILD) bash tools/fuzz.sh $(or $(FUZZ_SECONDS),900)
@@ -109,6 +109,6 @@ clean:
 	rm -rf $(BUILD)
 
 # PI firmware volumes (the UI pictures); rules, so included after the default goal.
-include tools/fv/fv.mk
+include tools/firmware/fv.mk
 # The board image (our drivers in Debian's SMM-enabled OVMF).
 include test/board/board.mk

@@ -5,7 +5,7 @@ aim set for it, with a line saying by how much where an aim is missed:
   image sizes            build/efi/*.efi (make images)
   compositor passes      the Google Benchmark target ui_screen_bench
   SMI request cost       test/setuptoken/bench.sh (callgrind)
-  firmware figures       the demo tool's bench run in OVMF (test/demo/demo.py --bench)
+  firmware figures       the demo tool's bench run in OVMF (examples/flash_tool/demo.py --bench)
 
     tools/bench.py --build build [--skip-firmware]
 
@@ -78,7 +78,7 @@ def compositor(build, out):
         status, text = run(cmd, log)
         if status:
             return [Row("compositor passes", "not measured: the benchmark did not build (%s)" % os.path.relpath(log, ROOT))]
-    exe = os.path.join(hostdir, "test", "ui_screen", "ui_screen_bench")
+    exe = os.path.join(hostdir, "test", "ui", "ui_screen_bench")
     js = os.path.join(out, "compositor.json")
     status, text = run([exe, "--benchmark_format=json", "--benchmark_out=" + js, "--benchmark_out_format=json",
                         "--benchmark_repetitions=3", "--benchmark_report_aggregates_only=true"], log)
@@ -130,7 +130,7 @@ def firmware(build, out):
     if os.path.exists(js):
         os.unlink(js)
     rel = os.path.relpath(build, ROOT)
-    run([PYTHON, "test/demo/demo.py", "--build", rel, "--bench", js], log)
+    run([PYTHON, "examples/flash_tool/demo.py", "--build", rel, "--bench", js], log)
     if not os.path.exists(js):
         return [Row("firmware figures", "not measured (%s)" % os.path.relpath(log, ROOT))]
     with open(js) as f:

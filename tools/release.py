@@ -6,7 +6,7 @@ datasheets, the UI caller's guide, header and example, this version's CHANGELOG 
 licence and SHA256SUMS. Only file contents are copied, in sorted order, so
 two builds of the same sources give the same bundle byte for byte.
 
-    tools/release.py --build build        (make release)
+    python3 -m tools.release --build build        (make release)
 """
 import argparse
 import hashlib
@@ -16,9 +16,8 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(HERE, "ffs"))
 
-import manifest  # noqa: E402
+from tools.firmware import manifest
 
 
 def changelog_entry(version):

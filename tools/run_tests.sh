@@ -89,7 +89,7 @@ stage_done "image-check" "$t"
 # make package (built with the images) also refuses an image that lacks a GUID its manifest lists.
 t=$(date +%s.%N)
 if [ "$images_rc" -eq 0 ]; then
-  /usr/bin/python3 tools/ffs/uefiextract_check.py "$BUILD"/fv/*.fv "$BUILD"/ffs/*.ffs "$BUILD"/fv/pictures/*.ffs \
+  /usr/bin/python3 -m tools.firmware uefiextract-check "$BUILD"/fv/*.fv "$BUILD"/ffs/*.ffs "$BUILD"/fv/pictures/*.ffs \
     "$BUILD"/package/*/*.ffs >"$LOGS/uefiextract.log" 2>&1
   grep -v '^ok ' "$LOGS/uefiextract.log"
   count "uefiextract" "$LOGS/uefiextract.log"
@@ -110,8 +110,8 @@ stage_done "fuzz" "$t"
 
 # ---- The drivers packed as firmware files, dispatched by OVMF's own DXE dispatcher.
 t=$(date +%s.%N)
-if [ -f test/demo/demo.py ] && [ "$images_rc" -eq 0 ]; then
-  $PY test/demo/demo.py --build "$BUILD" --check-dispatch >"$LOGS/dispatch.log" 2>&1
+if [ -f examples/flash_tool/demo.py ] && [ "$images_rc" -eq 0 ]; then
+  $PY examples/flash_tool/demo.py --build "$BUILD" --check-dispatch >"$LOGS/dispatch.log" 2>&1
   tail -n 15 "$LOGS/dispatch.log"
   count "dispatch" "$LOGS/dispatch.log"
 else

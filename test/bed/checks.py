@@ -405,7 +405,7 @@ def check_caller_done(grid, image):
 
 
 # The scripts whose run the host repeats on the fake platform, screen by screen
-# (the run's parameters: test/ui/session_test.cpp).
+# (the run's parameters: test/ui/run_session_test.cpp).
 HOST_SESSIONS = {"ui.scroll"}
 
 SCRIPTS = {

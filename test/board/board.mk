@@ -28,15 +28,15 @@ BOARD_DRIVER_FFS := $(foreach n,TarvexUIV4x64 NetIdentityDxe SetupTokenSmm BootD
 BOARD_PICTURE_FFS := $(foreach f,$(PICTURE_FILES),$(BUILD)/fv/pictures/$(f).ffs)
 BOARD_FILES := $(BOARD_STANDIN_FFS) $(BOARD_DRIVER_FFS) $(BOARD_PICTURE_FFS)
 
-$(BUILD)/ffs/.packed: $(foreach img,$(DELIVERABLES),$(BUILD)/efi/$(img).efi) tools/ffs/package.py tools/fv/fvpack.py
-	$(PYTHON) tools/ffs/package.py --build $(BUILD) >/dev/null
+$(BUILD)/ffs/.packed: $(foreach img,$(DELIVERABLES),$(BUILD)/efi/$(img).efi) tools/firmware/package.py tools/firmware/fvpack.py
+	$(PYTHON) -m tools.firmware package --build $(BUILD) >/dev/null
 	@touch $@
 $(BOARD_DRIVER_FFS): $(BUILD)/ffs/.packed
 
-$(BOARD_DIR)/OVMF_CODE.fd: $(BOARD_FILES) tools/fv/fvinsert.py tools/fv/extract_check.py
+$(BOARD_DIR)/OVMF_CODE.fd: $(BOARD_FILES) tools/firmware/fvinsert.py tools/firmware/extract_check.py
 	@mkdir -p $(dir $@)
 	$(FVPACK) insert $(BOARD_BASE) $@ $(BOARD_FILES)
-	@$(PYTHON) tools/fv/extract_check.py $@ $(BOARD_FILES) || { rm -f $@; exit 1; }
+	@$(PYTHON) -m tools.firmware extract-check $@ $(BOARD_FILES) || { rm -f $@; exit 1; }
 
 $(BOARD_DIR)/OVMF_VARS.fd: $(BOARD_VARS)
 	@mkdir -p $(dir $@)
@@ -55,4 +55,4 @@ board: $(BOARD_DIR)/records.bin
 # The independent reader's look at the image, whether or not it was just written.
 .PHONY: board-check
 board-check: board
-	@$(PYTHON) tools/fv/extract_check.py $(BOARD_DIR)/OVMF_CODE.fd $(BOARD_FILES)
+	@$(PYTHON) -m tools.firmware extract-check $(BOARD_DIR)/OVMF_CODE.fd $(BOARD_FILES)

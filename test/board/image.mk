@@ -1,6 +1,6 @@
 # The board image: Debian's SMM-enabled OVMF with our seven drivers, the UI's
 # pictures and the stand-ins a board's own firmware would supply, inserted
-# into its DXE volume (tools/fv/fvinsert.py), plus a matching variable store.
+# into its DXE volume (tools/firmware/fvinsert.py), plus a matching variable store.
 # The images here; the rules that put the image together are in board.mk.
 
 # Stand-ins: the shared test-bed sources built for living in flash from

@@ -35,37 +35,71 @@ bool RowHas(Rig &r, UINTN row, const std::u16string &text) { return r.p.RowText(
 
 std::vector<std::string> Names(std::initializer_list<const char *> l) { return {l.begin(), l.end()}; }
 
-TEST(RunFlow, VolumeListStartsAtTheFirstVolumeAndNeverMovesPastEitherEnd) {
-  Rig r;
-  for (int i = 0; i < 3; i++) r.AddVolume({{u"BIOS.ROM", 0x10000}});
-  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
-  auto highlighted = [&](int which) {
-    return [&r, which] {
-      for (int i = 0; i < 3; i++) EXPECT_EQ(r.Text(0, kVolumeRow + i, 8), VolumeLine(i, i == which)) << "volume " << i;
-      EXPECT_EQ(r.Ascii(0, kVolumeTotalRow, 13), "Total FFS : 3");
-      EXPECT_EQ(r.Attr(2, kVolumeRow + which), 0x0D) << "the list with the focus highlights in 0x0D";
-    };
+// Both lists start at their first entry and move one entry per Down or Up
+// key, never past either end: a key past the end leaves the highlight where
+// it is (the selection is clamped and stored back), and the next key moves
+// from there. Each case's keys come with the entry highlighted when the key
+// is read; Esc then Space end the run through the escape hooks.
+TEST(RunFlow, ListsStartAtTheFirstEntryAndNeverMovePastEitherEnd) {
+  struct ListCase {
+    const char *list;
+    std::vector<std::vector<std::pair<std::u16string, uint64_t>>> volumes;
+    std::vector<EFI_INPUT_KEY> to_the_list;
+    std::function<void(Rig &, int)> highlighted;  // the screen with entry i highlighted
+    std::vector<std::pair<EFI_INPUT_KEY, int>> keys;
+    std::function<void(Rig &)> first_screen;  // more checks on the screen the first key meets
+    std::vector<std::string> hooks;           // the hooks called, where the case names them
   };
-  auto first_screen = [&] {
-    highlighted(0)();
-    // The frame of the screen: red lines between the areas, the lists' colours.
+  // The frame of the first screen: red lines between the areas, the lists' colours.
+  auto frame = [](Rig &r) {
     for (auto [col, row] : {std::pair<UINTN, UINTN>{50, 2}, {50, 4}, {50, 15}, {50, 23}, {0, 25}, {99, 25}, {21, 10}})
       EXPECT_EQ(r.Attr(col, row), 0x0C) << "red line at " << col << "," << row;
     EXPECT_EQ(r.Attr(60, 20), 0x0F) << "the caller's window is white on black";
   };
-  EFI_STATUS s = r.RunScript(r.caller.Params(), {
-                                                    Key(kUp, first_screen),
-                                                    Key(kDown, highlighted(0)),
-                                                    Key(kDown, highlighted(1)),
-                                                    Key(kDown, highlighted(2)),
-                                                    Key(kDown, highlighted(2)),
-                                                    Key(kUp, highlighted(2)),
-                                                    Key(kEsc, highlighted(1)),
-                                                    Key(kSpace),
-                                                });
-  EXPECT_EQ(s, EFI_END_OF_MEDIA) << "the escape key hook ended the run";
-  EXPECT_EQ(r.caller.Names(), Names({"StartHook", "EscapeEnterHook", "EscapeKeyHook"}));
-  r.ExpectRestored("after the run");
+  const ListCase cases[] = {
+      {"volume list",
+       {{{u"BIOS.ROM", 0x10000}}, {{u"BIOS.ROM", 0x10000}}, {{u"BIOS.ROM", 0x10000}}},
+       {},
+       [](Rig &r, int which) {
+         for (int i = 0; i < 3; i++) EXPECT_EQ(r.Text(0, kVolumeRow + i, 8), VolumeLine(i, i == which)) << "volume " << i;
+         EXPECT_EQ(r.Ascii(0, kVolumeTotalRow, 13), "Total FFS : 3");
+         EXPECT_EQ(r.Attr(2, kVolumeRow + which), 0x0D) << "the list with the focus highlights in 0x0D";
+       },
+       {{kUp, 0}, {kDown, 0}, {kDown, 1}, {kDown, 2}, {kDown, 2}, {kUp, 2}, {kEsc, 1}},
+       frame,
+       Names({"StartHook", "EscapeEnterHook", "EscapeKeyHook"})},
+      {"file list",
+       {{{u"F0.ROM", 0x10000}, {u"F1.ROM", 0x10000}, {u"F2.ROM", 0x10000}}},
+       {kEnter},
+       [](Rig &r, int i) {
+         std::u16string name = u"F" + fake::U16(std::to_string(i).c_str()) + u".ROM";
+         EXPECT_EQ(r.Text(0, kFileRow + i, 7), kMark + name);
+         EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 21), "File Date    : " + fake::Narrow(name.c_str()));
+       },
+       {{kUp, 0}, {kDown, 0}, {kDown, 1}, {kDown, 2}, {kDown, 2}, {kEsc, 2}},
+       nullptr,
+       {}},
+  };
+  for (const ListCase &c : cases) {
+    SCOPED_TRACE(c.list);
+    Rig r;
+    for (const auto &files : c.volumes) r.AddVolume(files);
+    r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
+    std::vector<Step> steps;
+    for (EFI_INPUT_KEY k : c.to_the_list) steps.push_back(Key(k));
+    for (size_t k = 0; k < c.keys.size(); k++) {
+      const int at = c.keys[k].second;
+      const bool first = k == 0 && c.first_screen;
+      steps.push_back(Key(c.keys[k].first, [&r, &c, at, first] {
+        c.highlighted(r, at);
+        if (first) c.first_screen(r);
+      }));
+    }
+    steps.push_back(Key(kSpace));
+    EXPECT_EQ(r.RunScript(r.caller.Params(), steps), EFI_END_OF_MEDIA) << "the escape key hook ended the run";
+    if (!c.hooks.empty()) EXPECT_EQ(r.caller.Names(), c.hooks);
+    r.ExpectRestored("after the run");
+  }
 }
 
 // A console without the 100 x 31 mode: the run uses what there is and gives
@@ -332,23 +366,6 @@ TEST(RunFlow, TabBackToTheVolumesKeepsTheSelectionAndTheDateLine) {
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
   EXPECT_EQ(r.fs.At(0).OpenVolumeCalls(), 0u) << "volume 0 was never opened";
   EXPECT_EQ(r.fs.At(1).OpenVolumeCalls(), 2u);
-  r.ExpectRestored("after the run");
-}
-
-TEST(RunFlow, FileListUpOnTheFirstAndDownOnTheLastDoNotMove) {
-  Rig r;
-  r.AddVolume({{u"F0.ROM", 0x10000}, {u"F1.ROM", 0x10000}, {u"F2.ROM", 0x10000}});
-  r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
-  auto at = [&](int i) {
-    return [&r, i] {
-      std::u16string name = u"F" + fake::U16(std::to_string(i).c_str()) + u".ROM";
-      EXPECT_EQ(r.Text(0, kFileRow + i, 7), kMark + name);
-      EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 21), "File Date    : " + fake::Narrow(name.c_str()));
-    };
-  };
-  EFI_STATUS s = r.RunScript(r.caller.Params(), {Key(kEnter), Key(kUp, at(0)), Key(kDown, at(0)), Key(kDown, at(1)),
-                                                 Key(kDown, at(2)), Key(kDown, at(2)), Key(kEsc, at(2)), Key(kSpace)});
-  EXPECT_EQ(s, EFI_END_OF_MEDIA);
   r.ExpectRestored("after the run");
 }
 

@@ -1,0 +1,197 @@
+// Entry of the demo flash tool (BOOTX64.EFI of the demo disk). On the board
+// image (plan "board") the firmware has dispatched everything from flash and
+// the tool only checks that. Otherwise it brings the platform up as a board's
+// firmware would have it when the tool starts: the
+// stand-ins for the outside components first (the PCD stand-in before any of
+// our drivers), then our pictures and drivers volumes handed to the DXE core
+// and dispatched by it. It checks that every driver of the volume started,
+// then, in the demo plan, runs the flash tool on the UI, and powers off.
+#include "examples/flash_tool/demo.h"
+
+EFI_HANDLE gBedImage;
+EFI_SYSTEM_TABLE *gST;
+EFI_BOOT_SERVICES *gBS;
+EFI_RUNTIME_SERVICES *gRT;
+
+
+static const EFI_GUID UiGuid = UI_SCREEN_PROTOCOL_GUID;
+static const EFI_GUID FileSystemGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID;
+
+static BOOLEAN NameIs(const CHAR8 *A, const CHAR8 *B) {
+  while (*A && *A == *B) A++, B++;
+  return *A == *B;
+}
+
+static void Begin(const CHAR8 *Name) { BedBeginScenario(Name); }
+static void End() { BedEndScenario(); }
+
+// Brings the platform up and checks what the dispatcher started; returns the
+// UI protocol when it is there.
+static UI_SCREEN_PROTOCOL *BringUp(const DemoPlan &Plan) {
+  Begin("demo.dispatch");
+  BedLibEnv env;
+  BED_CHECK(BedLibEnvOpen(&env), "the PCD and debug print stand-ins did not start");
+  EFI_STATUS status = DemoEnsureGraphicsConsole();
+  BED_CHECK(!EFI_ERROR(status), "graphics console: %r", status);
+
+  // First without the PCD protocol: the dispatcher must hold back every driver
+  // whose dependency expression names it, and start the UI, which needs nothing.
+  BOOLEAN withdrawn = env.Pcd != nullptr && !EFI_ERROR(env.Pcd->Withdraw(0));
+  BED_CHECK(withdrawn, "the PCD stand-in could not withdraw the PCD protocol");
+  status = DemoProcessVolume(u"\\demo\\pictures.fv");
+  BED_CHECK(!EFI_ERROR(status), "ProcessFirmwareVolume(pictures.fv): %r", status);
+  status = DemoProcessVolume(u"\\demo\\drivers.fv");
+  BED_CHECK(!EFI_ERROR(status), "ProcessFirmwareVolume(drivers.fv): %r", status);
+  if (withdrawn) {
+    status = DemoDispatch();
+    BED_CHECK(!EFI_ERROR(status), "Dispatch without the PCD protocol: %r", status);
+    for (UINTN i = 0; i < Plan.DriverCount; i++) {
+      const DemoDriver &d = Plan.Drivers[i];
+      BOOLEAN started = DemoFindDispatchedImage(d.File) != nullptr;
+      BOOLEAN needsPcd = !NameIs(d.Name, "TarvexUIV4x64");
+      BED_CHECK(started != needsPcd, "%a %a without the PCD protocol", d.Name, started ? "started" : "did not start");
+    }
+    status = env.Pcd->Restore();
+    BED_CHECK(!EFI_ERROR(status), "restoring the PCD protocol: %r", status);
+    BedPrint("@demo held-back %r\n", status);
+  }
+  // Now the rest start. BootDelayDxe's own effect: a one-second hold while
+  // the dispatcher runs it.
+  static const EFI_GUID SetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
+  UINT8 setup[205] = {};
+  setup[197] = 1;
+  status = BedSetVariable(u"Setup", SetupGuid, setup, sizeof setup);
+  BED_CHECK(!EFI_ERROR(status), "setting Setup: %r", status);
+  UINT64 ticksPerMs = DemoTicksPerMillisecond();
+  UINT64 began = DemoTicks();
+  status = DemoDispatch();
+  UINT64 tookMs = (DemoTicks() - began) / ticksPerMs;
+  BED_CHECK(!EFI_ERROR(status), "Dispatch: %r", status);
+  BED_CHECK(tookMs >= 950 && tookMs < 1900, "dispatching took %u ms, not the one second BootDelayDxe holds",
+            (UINT32)tookMs);
+  BedDeleteVariable(u"Setup", SetupGuid);
+  BedPrint("@demo dispatched %r in %u ms\n", status, (UINT32)tookMs);
+
+  UI_SCREEN_PROTOCOL *ui = (UI_SCREEN_PROTOCOL *)BedLocate(UiGuid);
+  BED_CHECK(Plan.DriverCount == 6, "the plan names %u drivers, not the six of the volume", (UINT32)Plan.DriverCount);
+  for (UINTN i = 0; i < Plan.DriverCount; i++) {
+    const DemoDriver &d = Plan.Drivers[i];
+    EFI_HANDLE image = DemoFindDispatchedImage(d.File);
+    BedPrint("@demo driver %a %a\n", d.Name, image ? "started" : "missing");
+    BED_CHECK(image != nullptr, "%a (file %g) was not started from the volume", d.Name, &d.File);
+    if (image == nullptr) continue;
+    if (NameIs(d.Name, "TarvexUIV4x64")) {
+      // The UI's effect: its protocol, on its own image handle.
+      BED_CHECK(ui != nullptr, "UI_SCREEN_PROTOCOL is not installed");
+      if (ui) {
+        BED_CHECK(ui->ImageHandle == image, "the protocol names another image handle");
+        BED_CHECK(ui->Revision == UI_SCREEN_PROTOCOL_REVISION, "revision %u", (UINT32)ui->Revision);
+      }
+    } else {
+      // The library's effect: the configuration buffer filled from the PCD stand-in.
+      BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr,
+                "%a: no filled configuration buffer in its image", d.Name);
+    }
+  }
+  End();
+  return ui;
+}
+
+// The board image: everything is in flash and was dispatched by the firmware
+// before the tool started; the tool loads nothing and processes no volume, it
+// only checks what the board brought up and finds the UI protocol.
+static UI_SCREEN_PROTOCOL *FindOnBoard(const DemoPlan &Plan) {
+  static const EFI_GUID GraphicsConsoleGuid = {0xFBC9449A, 0x681C, 0x4517, {0xAB, 0x91, 0x09, 0x72, 0xAC, 0xDE, 0x77, 0xB4}};
+  static const EFI_GUID Fv2Guid = EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID;
+  // The first picture file (the digits); its section 0 is the digit 0.
+  static const EFI_GUID DigitsFile = {0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x00}};
+  Begin("demo.board");
+  UI_SCREEN_PROTOCOL *ui = (UI_SCREEN_PROTOCOL *)BedLocate(UiGuid);
+  BED_CHECK(BedLocate(GraphicsConsoleGuid) != nullptr, "the board has no graphics console");
+  for (UINTN i = 0; i < Plan.DriverCount; i++) {
+    const DemoDriver &d = Plan.Drivers[i];
+    EFI_HANDLE image = DemoFindDispatchedImage(d.File);
+    BedPrint("@demo driver %a %a\n", d.Name, image ? "started from flash" : "missing");
+    BED_CHECK(image != nullptr, "%a (file %g) was not started from flash", d.Name, &d.File);
+    if (image && NameIs(d.Name, "TarvexUIV4x64"))
+      BED_CHECK(ui != nullptr && ui->ImageHandle == image, "UI_SCREEN_PROTOCOL is not the flash driver's");
+  }
+  // The pictures: a firmware volume of the board serves the digits file.
+  UINTN count = 0;
+  EFI_HANDLE *handles = nullptr;
+  BOOLEAN pictures = 0;
+  if (!EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &Fv2Guid, nullptr, &count, &handles))) {
+    for (UINTN i = 0; i < count && !pictures; i++) {
+      EFI_FIRMWARE_VOLUME2_PROTOCOL *fv = nullptr;
+      VOID *section = nullptr;
+      UINTN size = 0;
+      UINT32 authentication = 0;
+      if (EFI_ERROR(gBS->HandleProtocol(handles[i], &Fv2Guid, (VOID **)&fv))) continue;
+      if (!EFI_ERROR(fv->ReadSection(fv, &DigitsFile, EFI_SECTION_RAW, 0, &section, &size, &authentication))) {
+        pictures = section != nullptr && size > 2 && ((const UINT8 *)section)[0] == 'B' && ((const UINT8 *)section)[1] == 'M';
+        gBS->FreePool(section);
+      }
+    }
+    gBS->FreePool(handles);
+  }
+  BED_CHECK(pictures, "no firmware volume of the board holds the pictures");
+  BedPrint("@demo pictures %a\n", pictures ? "in flash" : "missing");
+  End();
+  return ui;
+}
+
+// Names the file-system volumes in the order the UI lists them, by the
+// DEMOVOL.TXT marker the host put on its own volumes.
+static void ListVolumes() {
+  UINTN count = 0;
+  EFI_HANDLE *handles = nullptr;
+  if (EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &FileSystemGuid, nullptr, &count, &handles))) return;
+  for (UINTN i = 0; i < count; i++) {
+    EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *fs = nullptr;
+    EFI_FILE_PROTOCOL *root = nullptr, *file = nullptr;
+    CHAR8 label[17] = "-";
+    if (!EFI_ERROR(gBS->HandleProtocol(handles[i], &FileSystemGuid, (VOID **)&fs)) &&
+        !EFI_ERROR(fs->OpenVolume(fs, &root))) {
+      if (!EFI_ERROR(root->Open(root, &file, u"DEMOVOL.TXT", EFI_FILE_MODE_READ, 0))) {
+        UINTN size = sizeof label - 1;
+        if (!EFI_ERROR(file->Read(file, &size, label))) {
+          UINTN n = 0;
+          while (n < size && label[n] > ' ') n++;
+          label[n] = 0;
+        }
+        file->Close(file);
+      }
+      root->Close(root);
+    }
+    BedPrint("@demo volume %u %a\n", (UINT32)i, label);
+  }
+  gBS->FreePool(handles);
+}
+
+extern "C" EFI_STATUS EFIAPI DemoEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gBedImage = ImageHandle;
+  gST = SystemTable;
+  gBS = SystemTable->BootServices;
+  gRT = SystemTable->RuntimeServices;
+  gBS->SetWatchdogTimer(0, 0, 0, nullptr);
+
+  DemoPlan plan;
+  EFI_STATUS status = DemoReadPlan(&plan);
+  BedPrint("@bed begin %a\n", EFI_ERROR(status) ? "(no plan)" : plan.Mode);
+  BOOLEAN board = NameIs(plan.Mode, "board");
+  UI_SCREEN_PROTOCOL *ui = board ? FindOnBoard(plan) : BringUp(plan);
+  UINTN scenarios = 1;
+
+  if (ui != nullptr && !NameIs(plan.Mode, "dispatch")) {
+    ListVolumes();
+    BOOLEAN bench = NameIs(plan.Mode, "bench");
+    Begin(bench ? "demo.bench" : "demo.flash-tool");
+    status = bench ? DemoRunBench(ui) : DemoRunFlashTool(ui);
+    BED_CHECK(!EFI_ERROR(status), "the run ended with %r", status);
+    End();
+    scenarios++;
+  }
+  BedPrint("@bed end %u\n", (UINT32)scenarios);
+  gRT->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
+  return EFI_SUCCESS;
+}
