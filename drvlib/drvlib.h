@@ -134,8 +134,8 @@ EFI_STATUS PlatformMmioBaseConstructor(VOID);
 BOOLEAN ModuleNameIsSbRun(const CHAR8 *BaseName);
 
 // Step 8: fills HobListPointer from the configuration table (first match).
-EFI_STATUS LocateHobList(VOID);             // EFI_SUCCESS or EFI_NOT_FOUND
-VOID *LocateHobListPointer(VOID);           // the pointer, or null
+EFI_STATUS LocateHobList(VOID);    // EFI_SUCCESS or EFI_NOT_FOUND
+VOID *LocateHobListPointer(VOID);  // the pointer, or null
 
 // Step 9: sets SmmLibReady when the SMM marker protocol is present, or
 // registers an SMM notification that sets it later.

@@ -32,6 +32,5 @@ BOOLEAN ModuleNameIsSbRun(const CHAR8 *BaseName) {
 EFI_STATUS PlatformMmioBaseConstructor(VOID) {
   PlatformMmioBase = PLATFORM_MMIO_BASE;
   if (!ModuleNameIsSbRun(DrvLibModuleBaseName)) return EFI_SUCCESS;
-  return gBS->CreateEvent(EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE, TPL_NOTIFY, ConvertPlatformMmioBase, nullptr,
-                                          &PlatformMmioBaseEvent);
+  return gBS->CreateEvent(EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE, TPL_NOTIFY, ConvertPlatformMmioBase, nullptr, &PlatformMmioBaseEvent);
 }

@@ -8,8 +8,7 @@ PCD_PROTOCOL *gDrvLibPcd;
 PCD_PROTOCOL *GetPcdProtocol(VOID) {
   if (gDrvLibPcd == nullptr && gBS != nullptr) {
     VOID *Iface = nullptr;
-    if (!EFI_ERROR(gBS->LocateProtocol(&gPcdProtocolGuid, nullptr, &Iface)))
-      gDrvLibPcd = static_cast<PCD_PROTOCOL *>(Iface);
+    if (!EFI_ERROR(gBS->LocateProtocol(&gPcdProtocolGuid, nullptr, &Iface))) gDrvLibPcd = static_cast<PCD_PROTOCOL *>(Iface);
   }
   return gDrvLibPcd;
 }

@@ -83,7 +83,7 @@ typedef struct {
   UINT32 Reserved1;
   UINT64 Column;  // for TEXT_MODE_RIGHT, the distance from the right end
   UINT64 Row;
-  UINT32 Mode;    // TEXT_MODE_*; other values write as TEXT_MODE_LEFT
+  UINT32 Mode;  // TEXT_MODE_*; other values write as TEXT_MODE_LEFT
   UINT32 Reserved2;
 } UI_TEXT_POSITION;
 

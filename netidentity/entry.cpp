@@ -22,8 +22,7 @@ VOID EFIAPI OnEndOfDxe(EFI_EVENT Event, VOID *Context) {
 EFI_STATUS EFIAPI NetIdentityEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   DrvLibStartup(ImageHandle, SystemTable);
   EFI_EVENT Event = nullptr;
-  EFI_STATUS Status =
-      gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr, &gEfiEndOfDxeEventGroupGuid, &Event);
+  EFI_STATUS Status = gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr, &gEfiEndOfDxeEventGroupGuid, &Event);
   // The driver has nothing else to do, so its entry succeeds either way; without
   // the notification this boot's identity is simply not stamped.
   if (EFI_ERROR(Status))

@@ -78,7 +78,6 @@ static_assert(offsetof(DMI_ARRAY_ENTRY, Offset) == 3, "DMI_ARRAY_ENTRY.Offset");
 static_assert(sizeof(WRITE_ONCE_ENTRY) == 4, "WRITE_ONCE_ENTRY");
 static_assert(offsetof(WRITE_ONCE_ENTRY, Handle) == 2, "WRITE_ONCE_ENTRY.Handle");
 
-
 // EFI_SUCCESS when the identity was written, EFI_UNSUPPORTED when there was
 // nothing to do or nothing to do it with.
 EFI_STATUS StampSystemIdentity(VOID);

@@ -22,10 +22,10 @@ constexpr UINT8 REG_BAR0 = 0x10;
 constexpr UINT8 REG_SECONDARY_BUS = 0x19;
 constexpr UINT8 COMMAND_IO = 0x01;
 constexpr UINT8 COMMAND_MEMORY = 0x02;
-constexpr UINT32 MAC_OFFSET = 0x40;  // in the MMIO register block
+constexpr UINT32 MAC_OFFSET = 0x40;    // in the MMIO register block
 constexpr UINT32 BAR_IO_SPACE = 0x01;  // BAR bit 0: the BAR decodes I/O ports
 constexpr UINT32 BAR_TYPE_MASK = 0x06;
-constexpr UINT32 BAR_TYPE64 = 0x04;   // a 64-bit BAR: the next BAR holds the high half
+constexpr UINT32 BAR_TYPE64 = 0x04;  // a 64-bit BAR: the next BAR holds the high half
 
 struct PCI_ADDRESS {
   UINT32 Bus;

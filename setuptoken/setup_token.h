@@ -12,7 +12,7 @@ extern EFI_SMM_SYSTEM_TABLE2 *gSmst;
 extern SMM_BUFFER_CHECK_PROTOCOL *gSmmBufferCheck;  // null: every request is refused
 extern PCD_PROTOCOL *gPcd;                          // located on first use
 extern EFI_HANDLE gDispatchHandle;
-extern DEBUG_PRINT_PROTOCOL *gSmmDebugPrint;         // located on first message
+extern DEBUG_PRINT_PROTOCOL *gSmmDebugPrint;  // located on first message
 
 extern const EFI_GUID gSettingsRequestGuid;
 extern const EFI_GUID gSmmBufferCheckProtocolGuid;

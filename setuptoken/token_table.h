@@ -4,10 +4,10 @@
 #include "efi/efi.h"
 
 // Which setter a row's field goes to, and so how wide the field is.
-#define TOKEN_KIND_BOOL 0   // 1 byte, passed on as it is
-#define TOKEN_KIND_8 1      // 1 byte
-#define TOKEN_KIND_16 2     // 2 bytes, little-endian, any alignment
-#define TOKEN_KIND_32 3     // 4 bytes, little-endian, any alignment
+#define TOKEN_KIND_BOOL 0  // 1 byte, passed on as it is
+#define TOKEN_KIND_8 1     // 1 byte
+#define TOKEN_KIND_16 2    // 2 bytes, little-endian, any alignment
+#define TOKEN_KIND_32 3    // 4 bytes, little-endian, any alignment
 
 // A test of one gate byte of the record: it holds when
 // ((byte - Value) & Mask) == 0, so Mask 0xFF asks for equality and other masks
@@ -19,11 +19,11 @@ typedef struct {
 } TOKEN_GATE;
 
 typedef struct {
-  UINT32 Token;     // what the token service calls the option
-  UINT32 Auto;      // the value that leaves the token alone, when HasAuto
-  UINT16 Offset;    // the option's place in the record
-  UINT8 Kind;       // TOKEN_KIND_*
-  UINT8 HasAuto;    // 0: the field is written whenever the gates hold
+  UINT32 Token;         // what the token service calls the option
+  UINT32 Auto;          // the value that leaves the token alone, when HasAuto
+  UINT16 Offset;        // the option's place in the record
+  UINT8 Kind;           // TOKEN_KIND_*
+  UINT8 HasAuto;        // 0: the field is written whenever the gates hold
   TOKEN_GATE Gates[2];  // both must hold for the row to be processed
 } TOKEN_ROW;
 

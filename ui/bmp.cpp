@@ -91,7 +91,8 @@ EFI_STATUS DecodeRows(const UINT8 *File, const BMP_LAYOUT &Layout, UINT64 Width,
 
 }  // namespace
 
-EFI_STATUS BmpToBltBuffer(const VOID *Bmp, UINTN BmpSize, EFI_GRAPHICS_OUTPUT_BLT_PIXEL **Blt, UINTN *BltSize, UINTN *Height, UINTN *Width) {
+EFI_STATUS BmpToBltBuffer(const VOID *Bmp, UINTN BmpSize, EFI_GRAPHICS_OUTPUT_BLT_PIXEL **Blt, UINTN *BltSize, UINTN *Height,
+                          UINTN *Width) {
   if (Bmp == nullptr || Blt == nullptr || BltSize == nullptr || Height == nullptr || Width == nullptr) return EFI_INVALID_PARAMETER;
   const UINT8 *File = (const UINT8 *)Bmp;
   if (BmpSize < 2) return EFI_INVALID_PARAMETER;
@@ -107,8 +108,8 @@ EFI_STATUS BmpToBltBuffer(const VOID *Bmp, UINTN BmpSize, EFI_GRAPHICS_OUTPUT_BL
   UINT64 BmpHeight = (UINT64)SignedHeight;
 
   UINT64 Pixels, Needed;
-  if (__builtin_mul_overflow(BmpWidth, BmpHeight, &Pixels) || __builtin_mul_overflow(Pixels, (UINT64)sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL), &Needed) ||
-      Needed > BMP_MAX_BLT_SIZE)
+  if (__builtin_mul_overflow(BmpWidth, BmpHeight, &Pixels) ||
+      __builtin_mul_overflow(Pixels, (UINT64)sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL), &Needed) || Needed > BMP_MAX_BLT_SIZE)
     return EFI_UNSUPPORTED;
 
   // An empty bitmap has nothing to read, so its depth and layout do not matter.

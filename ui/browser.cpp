@@ -10,7 +10,6 @@
 
 BROWSER_LISTS BrowserLists;
 
-
 // Writes formatted text left-aligned at (Column, Row) of Window; returns the
 // number of characters stored.
 static UINTN EFIAPI Put(UI_WINDOW *Window, UINTN Column, UINTN Row, UINT64 Attribute, const CHAR16 *Format, ...) {
@@ -77,7 +76,8 @@ EFI_STATUS ShowVolumeList(BOOLEAN Confirmed, UINTN *Selection) {
   ClampSelection(Selection, BiosFiles.VolumeCount);
   UINT64 Clear = ATTR_WHITE_ON_BLACK;
   WindowClear(RunWindows.VolumeListWindow, &Clear);
-  Put(RunWindows.VolumeListWindow, 0, RunWindows.VolumeListWindow->Height - 1, ATTR_YELLOW_ON_BLACK, u"Total FFS : %d", (UINTN)BiosFiles.VolumeCount);
+  Put(RunWindows.VolumeListWindow, 0, RunWindows.VolumeListWindow->Height - 1, ATTR_YELLOW_ON_BLACK, u"Total FFS : %d",
+      (UINTN)BiosFiles.VolumeCount);
   if (BiosFiles.VolumeCount == 0) return Status;
 
   UINTN Start = ListStart(*Selection, BiosFiles.VolumeCount, VOLUME_LIST_ROWS, BrowserLists.VolumeListTop);
@@ -93,7 +93,9 @@ EFI_STATUS ShowVolumeList(BOOLEAN Confirmed, UINTN *Selection) {
   return Status;
 }
 
-VOID ShowScrollUpMark(UINTN Row) { Put(RunWindows.FileListWindow, SCROLL_MARK_COLUMN, Row, ATTR_YELLOW_ON_BLACK, u"%c", (UINTN)MARK_SCROLL_UP); }
+VOID ShowScrollUpMark(UINTN Row) {
+  Put(RunWindows.FileListWindow, SCROLL_MARK_COLUMN, Row, ATTR_YELLOW_ON_BLACK, u"%c", (UINTN)MARK_SCROLL_UP);
+}
 
 VOID ShowScrollDownMark(UINTN Row) {
   Put(RunWindows.FileListWindow, SCROLL_MARK_COLUMN, Row, ATTR_YELLOW_ON_BLACK, u"%c", (UINTN)MARK_SCROLL_DOWN);
@@ -114,7 +116,8 @@ EFI_STATUS ShowFileList(BOOLEAN Confirmed, UINTN *Selection) {
     UINTN Row = Index - Start;
     VisibleName(BiosFiles.BiosFileList[Index]->FileName, Name);
     if (Index == *Selection)
-      Put(RunWindows.FileListWindow, 0, Row, Confirmed ? ATTR_YELLOW_ON_BLACK : ATTR_LIGHT_MAGENTA_ON_GREY, u"%c%s", (UINTN)MARK_POINTER, Name);
+      Put(RunWindows.FileListWindow, 0, Row, Confirmed ? ATTR_YELLOW_ON_BLACK : ATTR_LIGHT_MAGENTA_ON_GREY, u"%c%s", (UINTN)MARK_POINTER,
+          Name);
     else
       Put(RunWindows.FileListWindow, 0, Row, ATTR_WHITE_ON_BLACK, u" %s", Name);
   }
@@ -148,4 +151,3 @@ EFI_STATUS ShowFileDate(UINTN *Selection) {
   Put(RunWindows.FileInfoWindow, Column, 3, ATTR_WHITE_ON_BLACK, u"(%02d/%02d/%d) ", (UINTN)Time.Month, (UINTN)Time.Day, (UINTN)Time.Year);
   return EFI_SUCCESS;
 }
-

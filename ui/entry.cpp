@@ -27,7 +27,7 @@ struct WINDOW_SELECTOR {
 };
 
 const WINDOW_SELECTOR WindowSelectors[] = {
-    {&RunWindows.MessageBox, ATTR_WHITE_ON_BLUE, 1},        // UI_WINDOW_MESSAGE_BOX
+    {&RunWindows.MessageBox, ATTR_WHITE_ON_BLUE, 1},         // UI_WINDOW_MESSAGE_BOX
     {&RunWindows.VolumeListWindow, ATTR_WHITE_ON_BLACK, 0},  // UI_WINDOW_VOLUME_LIST
     {&RunWindows.FileListWindow, ATTR_WHITE_ON_GREEN, 0},    // UI_WINDOW_FILE_LIST
     {&RunWindows.FileInfoWindow, ATTR_WHITE_ON_BLACK, 0},    // UI_WINDOW_FILE_INFO
@@ -94,7 +94,8 @@ EFI_EXTERN_C EFI_STATUS EFIAPI UiScreenEntryPoint(EFI_HANDLE ImageHandle, EFI_SY
   }
 
   EFI_LOADED_IMAGE_PROTOCOL *LoadedImage = nullptr;
-  Status = gBS->OpenProtocol(ImageHandle, &gEfiLoadedImageProtocolGuid, (VOID **)&LoadedImage, nullptr, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
+  Status =
+      gBS->OpenProtocol(ImageHandle, &gEfiLoadedImageProtocolGuid, (VOID **)&LoadedImage, nullptr, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
   if (EFI_ERROR(Status) || LoadedImage == nullptr) {
     // Without a way to unload, the driver must not stay half set up; the record
     // is released only once nobody can find it any more.

@@ -244,9 +244,9 @@ UINTN EFIAPI FormatString(CHAR16 *Buffer, UINTN BufferSize, const CHAR16 *Format
 UINTN FormatGuid(const EFI_GUID *Guid, CHAR16 *Buffer, UINTN BufferSize) {
   if (Guid == nullptr) return 0;
   const UINT8 *Node = Guid->Data4;
-  UINTN Count = FormatString(Buffer, BufferSize, u"%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", (UINT64)Guid->Data1, (UINT64)Guid->Data2,
-                             (UINT64)Guid->Data3, (UINT64)Node[0], (UINT64)Node[1], (UINT64)Node[2], (UINT64)Node[3], (UINT64)Node[4],
-                             (UINT64)Node[5], (UINT64)Node[6], (UINT64)Node[7]);
+  UINTN Count = FormatString(Buffer, BufferSize, u"%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", (UINT64)Guid->Data1,
+                             (UINT64)Guid->Data2, (UINT64)Guid->Data3, (UINT64)Node[0], (UINT64)Node[1], (UINT64)Node[2], (UINT64)Node[3],
+                             (UINT64)Node[4], (UINT64)Node[5], (UINT64)Node[6], (UINT64)Node[7]);
   return Count != 0 ? Count - 1 : 0;
 }
 

@@ -57,8 +57,7 @@ EFI_STATUS DestroyKeyState(KEY_STATE **State) {
     for (KEY_STATE_LINK *Entry = Head->BackLink; Entry != Head; Entry = Entry->BackLink) {
       if (StateOf(Entry) == Target) {
         Unlink(Entry);
-        if (KeyStateStack->Current == Target)
-          KeyStateStack->Current = Head->ForwardLink != Head ? StateOf(Head->ForwardLink) : nullptr;
+        if (KeyStateStack->Current == Target) KeyStateStack->Current = Head->ForwardLink != Head ? StateOf(Head->ForwardLink) : nullptr;
         break;
       }
     }

@@ -107,7 +107,8 @@ static EFI_STATUS EFIAPI FileListEnter(KEY_STATE *Previous, UINTN) {
   if (Previous == KeyStates.VolumeListKeyState) {
     // Volumes can vanish between two keys; with no handle left the list of the
     // volume opened before stays, as when a volume cannot be opened.
-    if (BiosFiles.VolumeHandles != nullptr && BrowserLists.VolumeSelection < BiosFiles.VolumeCount) OpenBiosVolume(BiosFiles.VolumeHandles[BrowserLists.VolumeSelection]);
+    if (BiosFiles.VolumeHandles != nullptr && BrowserLists.VolumeSelection < BiosFiles.VolumeCount)
+      OpenBiosVolume(BiosFiles.VolumeHandles[BrowserLists.VolumeSelection]);
     BrowserLists.FileSelection = 0;
     ShowFileList(LIST_ACTIVE, &BrowserLists.FileSelection);
     if (BiosFiles.BiosFileCount == 0)
@@ -164,9 +165,7 @@ static EFI_STATUS EFIAPI EscapeStateEnter(KEY_STATE *Previous, UINTN) {
   return EFI_SUCCESS;
 }
 
-static EFI_STATUS EFIAPI EscapeStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
-  return LeaveOrEnd(KeyRun->EscapeKeyHook, Key, State);
-}
+static EFI_STATUS EFIAPI EscapeStateKey(EFI_INPUT_KEY *Key, KEY_STATE *State) { return LeaveOrEnd(KeyRun->EscapeKeyHook, Key, State); }
 
 static EFI_STATUS EFIAPI FileChosenStateEnter(KEY_STATE *, UINTN) {
   if (KeyRun->FileChosenEnterHook == nullptr) return EFI_SUCCESS;
@@ -232,7 +231,7 @@ EFI_STATUS InitialKeyFunction(const UI_RUN *Run) {
 VOID ExitKeyFunction(VOID) {
   ReleaseFileBrowser();
   KEY_STATE **States[] = {&KeyStates.FileFollowUpKeyState, &KeyStates.FileChosenKeyState, &KeyStates.EscapeKeyState,
-                          &KeyStates.FileListKeyState, &KeyStates.VolumeListKeyState, &KeyStates.BaseKeyState};
+                          &KeyStates.FileListKeyState,     &KeyStates.VolumeListKeyState, &KeyStates.BaseKeyState};
   for (KEY_STATE **State : States)
     if (*State != nullptr) DestroyKeyState(State);
   DestroyKeyStateStack();

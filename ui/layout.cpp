@@ -98,8 +98,7 @@ EFI_STATUS InitialDrawFunction(VOID) {
 
   MESSAGE_BOX_CELLS Cells = MessageBoxCells();
   UI_WINDOW_GEOMETRY Box = {Cells.Width, Cells.Height, ATTR_WHITE_ON_BLUE};
-  UI_FRAME Single = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518',
-                     ATTR_WHITE_ON_BLUE};
+  UI_FRAME Single = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518', ATTR_WHITE_ON_BLUE};
   Status = WindowCreateFramed(&Box, &Single, &RunWindows.MessageBox);
   if (EFI_ERROR(Status)) return Status;
   WindowSetPriority(RunWindows.MessageBox, MESSAGE_BOX_HIDDEN_PRIORITY);
@@ -130,8 +129,8 @@ VOID ShadeMessageBoxArea(VOID) {
   ADVANCED_GC_PROTOCOL *Console = nullptr;
   EFI_GRAPHICS_OUTPUT_PROTOCOL *Output = nullptr;
   if (!EFI_ERROR(gBS->LocateProtocol(&gAdvancedGcProtocolGuid, nullptr, (VOID **)&Console)) &&
-      !EFI_ERROR(gBS->LocateProtocol(&gEfiGraphicsOutputProtocolGuid, nullptr, (VOID **)&Output)) &&
-      Console != nullptr && Output != nullptr && Console->SetBackdrop != nullptr) {
+      !EFI_ERROR(gBS->LocateProtocol(&gEfiGraphicsOutputProtocolGuid, nullptr, (VOID **)&Output)) && Console != nullptr &&
+      Output != nullptr && Console->SetBackdrop != nullptr) {
     Output->Blt(Output, Buffer, EfiBltVideoToBltBuffer, Area.X, Area.Y, 0, 0, Area.Width, Area.Height, 0);
     for (UINTN i = 0; i < Pixels; i++) {
       Buffer[i].Blue = MESSAGE_BOX_SHADE;

@@ -8,7 +8,7 @@
 // a firmware file; entry k of the table is that file's raw section k.
 typedef struct {
   EFI_GUID Guid;
-  UINTN Width;   // kept after FreePictures, so positions stay stable
+  UINTN Width;  // kept after FreePictures, so positions stay stable
   UINTN Height;
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixels;  // rows top to bottom; null when not loaded
 } PICTURE;

@@ -9,7 +9,6 @@
 
 UI_POINTER RunPointer;
 
-
 // The event is closed before anything waits on it; should it ever be
 // signalled, it must not draw, since no pointer takes part in a run.
 static VOID EFIAPI PointerNotify(EFI_EVENT, VOID *) {}
@@ -26,7 +25,9 @@ VOID StartPointer(VOID) {
     RunPointer.Event = nullptr;
     return;
   }
-  if (EFI_ERROR(WindowCreate(CellScreen.ScreenColumns, CellScreen.ScreenRows, CellScreen.ScreenColumns, ATTR_WHITE_ON_RED, &RunPointer.Layer))) return;
+  if (EFI_ERROR(
+          WindowCreate(CellScreen.ScreenColumns, CellScreen.ScreenRows, CellScreen.ScreenColumns, ATTR_WHITE_ON_RED, &RunPointer.Layer)))
+    return;
 
   // The cells become transparent before the layer is raised, so a repaint
   // that runs in between never shows the layer's own colour.

@@ -42,8 +42,8 @@ static VOID RunCleanUp(VOID) {
   // its grey backdrop on the graphics console for whoever draws next.
   if (RunWindows.MessageBox != nullptr && RunWindows.MessageBox->Priority != MESSAGE_BOX_HIDDEN_PRIORITY) UnshadeMessageBoxArea();
 
-  UI_WINDOW **Windows[] = {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow, &RunWindows.VolumeListWindow,
-                           &RunWindows.MessageBox,   &RunPointer.Layer,   &RunWindows.BackgroundWindow};
+  UI_WINDOW **Windows[] = {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow,  &RunWindows.VolumeListWindow,
+                           &RunWindows.MessageBox,   &RunPointer.Layer,          &RunWindows.BackgroundWindow};
   for (UI_WINDOW **Window : Windows) {
     if (*Window == nullptr) continue;
     WindowDestroy(*Window);
@@ -69,13 +69,11 @@ static EFI_STATUS LocateForRun(const EFI_GUID *Guid, VOID **Interface, const CHA
 
 static EFI_STATUS StartScreen(VOID) {
   VOID *Interface;
-  EFI_STATUS Status =
-      LocateForRun(&gAdvancedGcProtocolGuid, &Interface, u"LocateProtocol gAdvancedGcProtocolGuid error %r\n");
+  EFI_STATUS Status = LocateForRun(&gAdvancedGcProtocolGuid, &Interface, u"LocateProtocol gAdvancedGcProtocolGuid error %r\n");
   if (EFI_ERROR(Status)) return Status;
   CurrentRun.GraphicsConsole = static_cast<ADVANCED_GC_PROTOCOL *>(Interface);
 
-  Status = LocateForRun(&gEfiGraphicsOutputProtocolGuid, &Interface,
-                        u"LocateProtocol gEfiGraphicsOutputProtocolGuid error %r\n");
+  Status = LocateForRun(&gEfiGraphicsOutputProtocolGuid, &Interface, u"LocateProtocol gEfiGraphicsOutputProtocolGuid error %r\n");
   if (EFI_ERROR(Status)) return Status;
   CurrentRun.GraphicsOutput = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL *>(Interface);
 
@@ -158,8 +156,7 @@ EFI_STATUS EFIAPI Run(UI_SCREEN_PROTOCOL *This, UI_RUN_PARAMETERS *Parameters) {
   if (!EFI_ERROR(Status)) {
     WaitList[WAIT_LIST_KEY] = gST->ConIn->WaitForKey;
     if (EventNotify != nullptr && EventHook != nullptr) {
-      Status = gBS->CreateEvent(EVT_NOTIFY_WAIT, TPL_CALLBACK, EventNotify, CurrentRun.HookContext,
-                                &CurrentRun.CallerEvent);
+      Status = gBS->CreateEvent(EVT_NOTIFY_WAIT, TPL_CALLBACK, EventNotify, CurrentRun.HookContext, &CurrentRun.CallerEvent);
       if (EFI_ERROR(Status)) {
         CurrentRun.CallerEvent = nullptr;
       } else {

@@ -18,13 +18,13 @@ static UINTN ShadowCells;  // elements of each shadow array
 
 #ifdef EFI_HOST_TEST
 VOID (*ScreenPreemptionHook)(VOID);
-#define PREEMPTION_POINT() \
-  do { \
+#define PREEMPTION_POINT()                                       \
+  do {                                                           \
     if (ScreenPreemptionHook != nullptr) ScreenPreemptionHook(); \
   } while (0)
 #else
 #define PREEMPTION_POINT() \
-  do { \
+  do {                     \
   } while (0)
 #endif
 
@@ -39,9 +39,7 @@ static inline VOID PublishLink(UI_LIST_ENTRY **Slot, UI_LIST_ENTRY *Value) {
   PREEMPTION_POINT();
 }
 
-static inline UI_LIST_ENTRY *ReadLink(UI_LIST_ENTRY *const *Slot) {
-  return *(UI_LIST_ENTRY *const volatile *)Slot;
-}
+static inline UI_LIST_ENTRY *ReadLink(UI_LIST_ENTRY *const *Slot) { return *(UI_LIST_ENTRY *const volatile *)Slot; }
 
 static BOOLEAN IsAttached(UI_WINDOW *Window) {
   for (UI_LIST_ENTRY *e = ReadLink(&CellScreen.WindowList.BackLink); e != &CellScreen.WindowList; e = ReadLink(&e->BackLink))
@@ -51,9 +49,7 @@ static BOOLEAN IsAttached(UI_WINDOW *Window) {
 
 // ---- Page-sized cell arrays ----
 
-static UINTN PagesFor(UINTN Bytes) {
-  return Bytes / EFI_PAGE_SIZE + ((Bytes % EFI_PAGE_SIZE) != 0 ? 1 : 0);
-}
+static UINTN PagesFor(UINTN Bytes) { return Bytes / EFI_PAGE_SIZE + ((Bytes % EFI_PAGE_SIZE) != 0 ? 1 : 0); }
 
 static EFI_STATUS AllocateCellArray(UINTN Count, UINTN ElementSize, VOID **Array) {
   UINTN Bytes;
@@ -101,7 +97,8 @@ EFI_STATUS ScreenInit(UINT64 Attribute) {
   CellScreen.ScreenConsole->EnableCursor(CellScreen.ScreenConsole, 0);
 
   UINTN Columns = 0, Rows = 0;
-  EFI_STATUS Status = CellScreen.ScreenConsole->QueryMode(CellScreen.ScreenConsole, (UINTN)CellScreen.ScreenConsole->Mode->Mode, &Columns, &Rows);
+  EFI_STATUS Status =
+      CellScreen.ScreenConsole->QueryMode(CellScreen.ScreenConsole, (UINTN)CellScreen.ScreenConsole->Mode->Mode, &Columns, &Rows);
   if (EFI_ERROR(Status)) return Status;
   // A console too small to hold a character screen above the picture rows.
   if (Columns == 0 || Rows <= SCREEN_PICTURE_ROWS) return EFI_UNSUPPORTED;
@@ -230,8 +227,8 @@ static BOOLEAN WriteDirtyCells(VOID) {
       // Control characters would move the console's cursor away from the
       // cell the shadow believes it wrote; they go out as spaces.
       Run[Length++] = Ch < 0x20 ? u' ' : Ch;
-      BOOLEAN Close = Ch == 0 || Length == SCREEN_RUN_CHARS - 1 || x + 1 >= End ||
-                      !(CellScreen.ScreenFlags[s + 1] & CELL_DIRTY) || CellScreen.ScreenAttrs[s + 1] != Attr;
+      BOOLEAN Close = Ch == 0 || Length == SCREEN_RUN_CHARS - 1 || x + 1 >= End || !(CellScreen.ScreenFlags[s + 1] & CELL_DIRTY) ||
+                      CellScreen.ScreenAttrs[s + 1] != Attr;
       if (Close) {
         Run[Length] = 0;
         Con->OutputString(Con, Run);
@@ -243,10 +240,10 @@ static BOOLEAN WriteDirtyCells(VOID) {
 }
 
 VOID EFIAPI ScreenRepaint(EFI_EVENT Event, VOID *Context) {
-  (VOID)Event;
-  (VOID)Context;
-  if (CellScreen.ScreenConsole == nullptr || CellScreen.ScreenPriority == nullptr || CellScreen.ScreenFlags == nullptr || CellScreen.ScreenChars == nullptr ||
-      CellScreen.ScreenAttrs == nullptr)
+  (VOID) Event;
+  (VOID) Context;
+  if (CellScreen.ScreenConsole == nullptr || CellScreen.ScreenPriority == nullptr || CellScreen.ScreenFlags == nullptr ||
+      CellScreen.ScreenChars == nullptr || CellScreen.ScreenAttrs == nullptr)
     return;
   SIMPLE_TEXT_OUTPUT_MODE Before = *CellScreen.ScreenConsole->Mode;
 
@@ -261,7 +258,9 @@ VOID EFIAPI ScreenRepaint(EFI_EVENT Event, VOID *Context) {
 }
 
 VOID ScreenInvalidate(VOID) {
-  if (CellScreen.ScreenPriority == nullptr || CellScreen.ScreenFlags == nullptr || CellScreen.ScreenChars == nullptr || CellScreen.ScreenAttrs == nullptr) return;
+  if (CellScreen.ScreenPriority == nullptr || CellScreen.ScreenFlags == nullptr || CellScreen.ScreenChars == nullptr ||
+      CellScreen.ScreenAttrs == nullptr)
+    return;
   for (UINTN i = 0; i < ShadowCells; i++) {
     CellScreen.ScreenPriority[i] = 0;
     CellScreen.ScreenFlags[i] = CELL_DIRTY;
@@ -367,15 +366,13 @@ static VOID SetBorderCell(UI_WINDOW *Window, UINTN Column, UINTN Row, CHAR16 Cha
 
 EFI_STATUS WindowCreateFramed(UI_WINDOW_GEOMETRY *Geometry, UI_FRAME *Frame, UI_WINDOW **Window) {
   if (Window != nullptr) *Window = nullptr;
-  if (Geometry == nullptr || Window == nullptr || Geometry->Width == 0 || Geometry->Height == 0)
-    return EFI_INVALID_PARAMETER;
+  if (Geometry == nullptr || Window == nullptr || Geometry->Width == 0 || Geometry->Height == 0) return EFI_INVALID_PARAMETER;
 
   EFI_STATUS Status = CreateDetachedWindow(Geometry->Width, Geometry->Height, Geometry->Width, Geometry->Attribute, Window);
   if (EFI_ERROR(Status)) return Status;
   UI_WINDOW *w = *Window;
 
-  UI_FRAME Drawn = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518',
-                    Geometry->Attribute};
+  UI_FRAME Drawn = {u'\x250C', u'\x2500', u'\x2510', u'\x2502', u' ', u'\x2502', u'\x2514', u'\x2500', u'\x2518', Geometry->Attribute};
   if (Frame != nullptr) Drawn = *Frame;
 
   w->Priority = FRAMED_WINDOW_PRIORITY;
@@ -443,7 +440,9 @@ EFI_STATUS WindowDestroy(UI_WINDOW *Window) {
 // or more may claim them at the next pass, and a cell that none claims shows
 // the bare screen instead of what the window left there.
 static VOID ReleaseArea(UI_WINDOW *Window, UINTN Column, UINTN Row) {
-  if (CellScreen.ScreenPriority == nullptr || CellScreen.ScreenFlags == nullptr || CellScreen.ScreenChars == nullptr || CellScreen.ScreenAttrs == nullptr) return;
+  if (CellScreen.ScreenPriority == nullptr || CellScreen.ScreenFlags == nullptr || CellScreen.ScreenChars == nullptr ||
+      CellScreen.ScreenAttrs == nullptr)
+    return;
   if (Column >= CellScreen.ScreenColumns || Row >= CellScreen.ScreenRows) return;
   UINTN Columns = CellScreen.ScreenColumns - Column < Window->Width ? CellScreen.ScreenColumns - Column : Window->Width;
   UINTN Rows = CellScreen.ScreenRows - Row < Window->Height ? CellScreen.ScreenRows - Row : Window->Height;

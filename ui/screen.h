@@ -96,7 +96,7 @@ typedef struct {
   UINT8 *ScreenFlags;
   CHAR16 *ScreenChars;
   UINT64 *ScreenAttrs;
-  UINT64 DefaultAttribute;  // of cells that no window covers
+  UINT64 DefaultAttribute;   // of cells that no window covers
   UI_LIST_ENTRY WindowList;  // every window, newest at the head
   EFI_EVENT RepaintEvent;
 } UI_SCREEN;

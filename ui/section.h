@@ -7,7 +7,6 @@
 // Section type of a raw section.
 #define RAW_SECTION_TYPE 0x19
 
-
 // Reads raw section number Instance of the firmware file NameGuid from the
 // first firmware volume that has it. On success *Buffer is pool memory from
 // the volume (the caller frees it) and *Size its length; EFI_NOT_FOUND when

@@ -29,8 +29,8 @@ VOID EfiDebugAssert(const CHAR8 *FileName, UINTN LineNumber, const CHAR8 *Descri
 EFI_STATUS EfiLibReportStatusCode(UINT32 Type, UINT32 Value, UINT32 Instance, const EFI_GUID *CallerId, VOID *Data);
 
 #define DEBUG(Args) EfiDebugPrint Args
-#define ASSERT(Expression) \
-  do { \
+#define ASSERT(Expression)                                              \
+  do {                                                                  \
     if (!(Expression)) EfiDebugAssert(__FILE__, __LINE__, #Expression); \
   } while (0)
 

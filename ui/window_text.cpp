@@ -10,9 +10,7 @@
 #define CHAR_LF 0x000A
 
 // Text never goes past the window's own width, whatever TextWidth says.
-static UINTN TextColumns(const UI_WINDOW *Window) {
-  return Window->TextWidth < Window->Width ? Window->TextWidth : Window->Width;
-}
+static UINTN TextColumns(const UI_WINDOW *Window) { return Window->TextWidth < Window->Width ? Window->TextWidth : Window->Width; }
 
 static VOID StoreCell(UI_WINDOW *Window, UINTN Index, CHAR16 Char, UINT64 Attribute) {
   Window->CellChars[Index] = Char;

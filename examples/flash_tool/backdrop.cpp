@@ -54,8 +54,8 @@ VOID Merge(UINTN X, UINTN Y, UINTN Width, UINTN Height, BOOLEAN Show) {
 
 VOID EFIAPI SetBackdrop(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, UINTN X, UINTN Y, UINTN Width, UINTN Height) {
   UINTN pixels = 0, bytes = 0;
-  if (Buffer == nullptr || __builtin_mul_overflow(Width, Height, &pixels) ||
-      __builtin_mul_overflow(pixels, sizeof *Buffer, &bytes) || bytes == 0)
+  if (Buffer == nullptr || __builtin_mul_overflow(Width, Height, &pixels) || __builtin_mul_overflow(pixels, sizeof *Buffer, &bytes) ||
+      bytes == 0)
     return;
   if (Kept != nullptr) gBS->FreePool(Kept);
   Kept = nullptr;

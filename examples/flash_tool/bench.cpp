@@ -14,8 +14,8 @@ READ_KEY RealReadKey;
 
 // Since the last key read (or since Run was called).
 volatile UINT64 Characters, Calls, LastWrite;
-UINT64 Since;           // time stamp of that key, or of the call of Run
-BOOLEAN Reported;       // the quiet after the last key was reported
+UINT64 Since;      // time stamp of that key, or of the call of Run
+BOOLEAN Reported;  // the quiet after the last key was reported
 UINT64 TicksPerMs = 1;
 UINT32 LastScan, LastChar;
 BOOLEAN FirstScreen = 1;
@@ -63,12 +63,11 @@ VOID EFIAPI QuietPoll(EFI_EVENT, VOID *) {
   Reported = 1;
   UINT64 us = last ? (last - Since) * 1000 / TicksPerMs : 0;
   if (FirstScreen) {
-    BedPrint("@bench first-screen us %u chars %u calls %u quiet %u\n", (UINT32)us, (UINT32)Characters, (UINT32)Calls,
-             (UINT32)quiet);
+    BedPrint("@bench first-screen us %u chars %u calls %u quiet %u\n", (UINT32)us, (UINT32)Characters, (UINT32)Calls, (UINT32)quiet);
     FirstScreen = 0;
   } else {
-    BedPrint("@bench key scan %x char %x chars %u calls %u us %u quiet %u\n", LastScan, LastChar, (UINT32)Characters,
-             (UINT32)Calls, (UINT32)us, (UINT32)quiet);
+    BedPrint("@bench key scan %x char %x chars %u calls %u us %u quiet %u\n", LastScan, LastChar, (UINT32)Characters, (UINT32)Calls,
+             (UINT32)us, (UINT32)quiet);
   }
   BedPrint("@demo quiet\n");
 }

@@ -60,7 +60,7 @@ BOOLEAN DemoParseGuid(const CHAR8 *Text, EFI_GUID *Guid);
 
 struct FlashPart {
   UINT8 *Base;
-  UINTN Size;         // whole blocks
+  UINTN Size;                 // whole blocks
   UINTN EraseMicroseconds;    // per block
   UINTN ProgramMicroseconds;  // per page
   UINTN Erases;

@@ -9,14 +9,13 @@
 #define DEMO_UNIT_SIZE 0x10000ULL
 #define DEMO_MAX_SIZE (32ULL * 1024 * 1024)
 
-
 namespace {
 
 struct FlashTool {
   UI_SCREEN_PROTOCOL *Ui;
   FlashPart Part;
-  EFI_EVENT Clock;         // one-second timer of the tool's own
-  volatile BOOLEAN Tick;   // set by the timer, taken by the run's wait
+  EFI_EVENT Clock;        // one-second timer of the tool's own
+  volatile BOOLEAN Tick;  // set by the timer, taken by the run's wait
   UINTN ClockUpdates;
   // The chosen file, read whole.
   UINT8 *Image;
@@ -42,10 +41,10 @@ UI_TEXT_POSITION At(UINT32 Window, UINT64 Column, UINT64 Row, UINT32 Mode = TEXT
 }
 
 // Print's arguments are 64-bit slots; pointers go as they are.
-#define UI_PRINT(Window, Column, Row, Mode, ...)                      \
-  do {                                                                \
-    UI_TEXT_POSITION pos_ = At((Window), (Column), (Row), (Mode));    \
-    Tool.Ui->Print(&pos_, nullptr, __VA_ARGS__);                      \
+#define UI_PRINT(Window, Column, Row, Mode, ...)                   \
+  do {                                                             \
+    UI_TEXT_POSITION pos_ = At((Window), (Column), (Row), (Mode)); \
+    Tool.Ui->Print(&pos_, nullptr, __VA_ARGS__);                   \
   } while (0)
 
 VOID ReleaseImage() {
@@ -108,8 +107,7 @@ EFI_STATUS EFIAPI FileChosenEnter(EFI_FILE_PROTOCOL *Root, EFI_FILE_INFO *File, 
   UI_PRINT(UI_WINDOW_CALLER, 1, 2, TEXT_MODE_LEFT, u"Size     : %,d bytes (%d KiB)", (UINT64)Tool.ImageSize,
            (UINT64)(Tool.ImageSize / 1024));
   UI_PRINT(UI_WINDOW_CALLER, 1, 3, TEXT_MODE_LEFT, u"CRC32    : %08x", (UINT64)Tool.ImageCrc);
-  UI_PRINT(UI_WINDOW_CALLER, 1, 4, TEXT_MODE_LEFT, u"Target   : emulated flash part, %d KiB in memory",
-           (UINT64)(Tool.Part.Size / 1024));
+  UI_PRINT(UI_WINDOW_CALLER, 1, 4, TEXT_MODE_LEFT, u"Target   : emulated flash part, %d KiB in memory", (UINT64)(Tool.Part.Size / 1024));
   UI_PRINT(UI_WINDOW_MESSAGE_BOX, 0, 0, TEXT_MODE_CENTRE, u"Update the flash with");
   UI_PRINT(UI_WINDOW_MESSAGE_BOX, 0, 1, TEXT_MODE_CENTRE, u"%s ?", Tool.Name);
   UI_PRINT(UI_WINDOW_MESSAGE_BOX, 0, 3, TEXT_MODE_CENTRE, u"CRC32 %08x", (UINT64)Tool.ImageCrc);
@@ -125,7 +123,7 @@ EFI_STATUS EFIAPI FileChosenKey(EFI_INPUT_KEY *Key, KEY_STATE *) {
     return EFI_NOT_READY;  // back to the file list
   }
   if (Key->UnicodeChar == CHAR_CARRIAGE_RETURN) return EFI_SUCCESS;  // on to the update
-  return EFI_UNSUPPORTED;  // any other key: the question stays
+  return EFI_UNSUPPORTED;                                            // any other key: the question stays
 }
 
 // Erases and programs the image, one percent of it at a time, moving the bar.
@@ -167,8 +165,7 @@ EFI_STATUS EFIAPI FileFollowUpEnter(EFI_FILE_PROTOCOL *, EFI_FILE_INFO *, VOID *
     Tool.Verified = !EFI_ERROR(status) && Tool.MismatchAt == Tool.ImageSize && crc == Tool.ImageCrc;
   }
   Tool.Updates++;
-  BedPrint("@demo flashed %s %r verified %u crc %x erases %u\n", Tool.Name, status, (UINT32)Tool.Verified, crc,
-           (UINT32)Tool.Part.Erases);
+  BedPrint("@demo flashed %s %r verified %u crc %x erases %u\n", Tool.Name, status, (UINT32)Tool.Verified, crc, (UINT32)Tool.Part.Erases);
 
   Tool.Ui->Clear(UI_WINDOW_MESSAGE_BOX, nullptr);
   if (Tool.Verified) {
@@ -224,8 +221,7 @@ VOID EFIAPI ClockPoll(EFI_EVENT Event, VOID *) {
 EFI_STATUS EFIAPI ClockShow(VOID *) {
   EFI_TIME now = {};
   if (EFI_ERROR(gRT->GetTime(&now, nullptr))) return EFI_SUCCESS;  // no clock: nothing to show
-  UI_PRINT(UI_WINDOW_CALLER, 1, 0, TEXT_MODE_RIGHT, u"%02d:%02d:%02d", (UINT64)now.Hour, (UINT64)now.Minute,
-           (UINT64)now.Second);
+  UI_PRINT(UI_WINDOW_CALLER, 1, 0, TEXT_MODE_RIGHT, u"%02d:%02d:%02d", (UINT64)now.Hour, (UINT64)now.Minute, (UINT64)now.Second);
   Tool.ClockUpdates++;
   return EFI_SUCCESS;
 }

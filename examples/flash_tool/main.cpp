@@ -13,7 +13,6 @@ EFI_SYSTEM_TABLE *gST;
 EFI_BOOT_SERVICES *gBS;
 EFI_RUNTIME_SERVICES *gRT;
 
-
 static const EFI_GUID UiGuid = UI_SCREEN_PROTOCOL_GUID;
 static const EFI_GUID FileSystemGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID;
 
@@ -67,8 +66,7 @@ static UI_SCREEN_PROTOCOL *BringUp(const DemoPlan &Plan) {
   status = DemoDispatch();
   UINT64 tookMs = (DemoTicks() - began) / ticksPerMs;
   BED_CHECK(!EFI_ERROR(status), "Dispatch: %r", status);
-  BED_CHECK(tookMs >= 950 && tookMs < 1900, "dispatching took %u ms, not the one second BootDelayDxe holds",
-            (UINT32)tookMs);
+  BED_CHECK(tookMs >= 950 && tookMs < 1900, "dispatching took %u ms, not the one second BootDelayDxe holds", (UINT32)tookMs);
   BedDeleteVariable(u"Setup", SetupGuid);
   BedPrint("@demo dispatched %r in %u ms\n", status, (UINT32)tookMs);
 
@@ -150,8 +148,7 @@ static void ListVolumes() {
     EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *fs = nullptr;
     EFI_FILE_PROTOCOL *root = nullptr, *file = nullptr;
     CHAR8 label[17] = "-";
-    if (!EFI_ERROR(gBS->HandleProtocol(handles[i], &FileSystemGuid, (VOID **)&fs)) &&
-        !EFI_ERROR(fs->OpenVolume(fs, &root))) {
+    if (!EFI_ERROR(gBS->HandleProtocol(handles[i], &FileSystemGuid, (VOID **)&fs)) && !EFI_ERROR(fs->OpenVolume(fs, &root))) {
       if (!EFI_ERROR(root->Open(root, &file, u"DEMOVOL.TXT", EFI_FILE_MODE_READ, 0))) {
         UINTN size = sizeof label - 1;
         if (!EFI_ERROR(file->Read(file, &size, label))) {

@@ -35,7 +35,8 @@ struct EFI_SMM_BASE2_PROTOCOL {
 #define EFI_WARN_INTERRUPT_SOURCE_QUIESCED 0x2000000000000001ULL
 #define EFI_INTERRUPT_PENDING 0xA000000000000000ULL
 
-typedef EFI_STATUS(EFIAPI *EFI_SMM_HANDLER_ENTRY_POINT2)(EFI_HANDLE DispatchHandle, const VOID *Context, VOID *CommBuffer, UINTN *CommBufferSize);
+typedef EFI_STATUS(EFIAPI *EFI_SMM_HANDLER_ENTRY_POINT2)(EFI_HANDLE DispatchHandle, const VOID *Context, VOID *CommBuffer,
+                                                         UINTN *CommBufferSize);
 typedef EFI_STATUS(EFIAPI *EFI_SMM_NOTIFY_FN)(const EFI_GUID *Protocol, VOID *Interface, EFI_HANDLE Handle);
 
 typedef struct {
@@ -52,7 +53,8 @@ struct EFI_SMM_SYSTEM_TABLE2 {
   EFI_TABLE_HEADER Hdr;
   CHAR16 *SmmFirmwareVendor;
   UINT32 SmmFirmwareRevision;
-  EFI_STATUS(EFIAPI *SmmInstallConfigurationTable)(const EFI_SMM_SYSTEM_TABLE2 *SystemTable, const EFI_GUID *Guid, VOID *Table, UINTN TableSize);
+  EFI_STATUS(EFIAPI *SmmInstallConfigurationTable)
+  (const EFI_SMM_SYSTEM_TABLE2 *SystemTable, const EFI_GUID *Guid, VOID *Table, UINTN TableSize);
   EFI_SMM_CPU_IO2_PROTOCOL SmmIo;
   EFI_STATUS(EFIAPI *SmmAllocatePool)(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer);
   EFI_STATUS(EFIAPI *SmmFreePool)(VOID *Buffer);
@@ -65,11 +67,13 @@ struct EFI_SMM_SYSTEM_TABLE2 {
   VOID **CpuSaveState;
   UINTN NumberOfTableEntries;
   EFI_CONFIGURATION_TABLE *SmmConfigurationTable;
-  EFI_STATUS(EFIAPI *SmmInstallProtocolInterface)(EFI_HANDLE *Handle, const EFI_GUID *Protocol, EFI_INTERFACE_TYPE InterfaceType, VOID *Interface);
+  EFI_STATUS(EFIAPI *SmmInstallProtocolInterface)
+  (EFI_HANDLE *Handle, const EFI_GUID *Protocol, EFI_INTERFACE_TYPE InterfaceType, VOID *Interface);
   EFI_STATUS(EFIAPI *SmmUninstallProtocolInterface)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *Interface);
   EFI_STATUS(EFIAPI *SmmHandleProtocol)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface);
   EFI_STATUS(EFIAPI *SmmRegisterProtocolNotify)(const EFI_GUID *Protocol, EFI_SMM_NOTIFY_FN Function, VOID **Registration);
-  EFI_STATUS(EFIAPI *SmmLocateHandle)(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol, VOID *SearchKey, UINTN *BufferSize, EFI_HANDLE *Buffer);
+  EFI_STATUS(EFIAPI *SmmLocateHandle)
+  (EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol, VOID *SearchKey, UINTN *BufferSize, EFI_HANDLE *Buffer);
   EFI_STATUS(EFIAPI *SmmLocateProtocol)(const EFI_GUID *Protocol, VOID *Registration, VOID **Interface);
   EFI_STATUS(EFIAPI *SmiManage)(const EFI_GUID *HandlerType, const VOID *Context, VOID *CommBuffer, UINTN *CommBufferSize);
   EFI_STATUS(EFIAPI *SmiHandlerRegister)(EFI_SMM_HANDLER_ENTRY_POINT2 Handler, const EFI_GUID *HandlerType, EFI_HANDLE *DispatchHandle);
@@ -145,10 +149,12 @@ typedef struct EFI_FIRMWARE_VOLUME2_PROTOCOL EFI_FIRMWARE_VOLUME2_PROTOCOL;
 struct EFI_FIRMWARE_VOLUME2_PROTOCOL {
   VOID *GetVolumeAttributes;
   VOID *SetVolumeAttributes;
-  EFI_STATUS(EFIAPI *ReadFile)(const EFI_FIRMWARE_VOLUME2_PROTOCOL *This, const EFI_GUID *NameGuid, VOID **Buffer, UINTN *BufferSize, EFI_FV_FILETYPE *FoundType,
-                               EFI_FV_FILE_ATTRIBUTES *FileAttributes, UINT32 *AuthenticationStatus);
-  EFI_STATUS(EFIAPI *ReadSection)(const EFI_FIRMWARE_VOLUME2_PROTOCOL *This, const EFI_GUID *NameGuid, EFI_SECTION_TYPE SectionType, UINTN SectionInstance,
-                                  VOID **Buffer, UINTN *BufferSize, UINT32 *AuthenticationStatus);
+  EFI_STATUS(EFIAPI *ReadFile)
+  (const EFI_FIRMWARE_VOLUME2_PROTOCOL *This, const EFI_GUID *NameGuid, VOID **Buffer, UINTN *BufferSize, EFI_FV_FILETYPE *FoundType,
+   EFI_FV_FILE_ATTRIBUTES *FileAttributes, UINT32 *AuthenticationStatus);
+  EFI_STATUS(EFIAPI *ReadSection)
+  (const EFI_FIRMWARE_VOLUME2_PROTOCOL *This, const EFI_GUID *NameGuid, EFI_SECTION_TYPE SectionType, UINTN SectionInstance, VOID **Buffer,
+   UINTN *BufferSize, UINT32 *AuthenticationStatus);
   VOID *WriteFile;
   VOID *GetNextFile;
   UINT32 KeySize;

@@ -49,9 +49,11 @@ typedef struct {
 // The library's cached tokens and the values the stand-in answers for them,
 // chosen so that every field differs from its neighbours and a swapped or
 // misplaced field shows.
-#define BED_LIB_TOKENS                                                                                     \
-  {846, 1}, {1179, 0}, {1103, 0x11}, {1178, 0x22}, {1184, 0x33}, {1182, 0x44}, {1183, 0xA1B2C3D4}, {1180, 1}, \
-      {1112, 0x11223344}, {1111, 0x55667788}, {1181, 0x55}
+#define BED_LIB_TOKENS                                                                                                            \
+  {846, 1}, {1179, 0}, {1103, 0x11}, {1178, 0x22}, {1184, 0x33}, {1182, 0x44}, {1183, 0xA1B2C3D4}, {1180, 1}, {1112, 0x11223344}, \
+      {1111, 0x55667788}, {                                                                                                       \
+    1181, 0x55                                                                                                                    \
+  }
 
 typedef struct BED_PCD_PROBE BED_PCD_PROBE;
 struct BED_PCD_PROBE {
@@ -126,12 +128,12 @@ typedef struct {
 typedef struct {
   VOID(EFIAPI *Reset)(VOID);
   EFI_STATUS(EFIAPI *Withdraw)(UINTN What);
-  EFI_STATUS OpenStatus;    // what the opening call answers
-  EFI_STATUS CheckStatus;   // what the buffer check answers
-  UINTN CheckCount;         // buffer checks since Reset
-  UINT64 CheckedBuffer;     // the last checked buffer and size
+  EFI_STATUS OpenStatus;   // what the opening call answers
+  EFI_STATUS CheckStatus;  // what the buffer check answers
+  UINTN CheckCount;        // buffer checks since Reset
+  UINT64 CheckedBuffer;    // the last checked buffer and size
   UINT64 CheckedSize;
-  UINTN CallCount;          // token service calls since Reset (all counted)
+  UINTN CallCount;  // token service calls since Reset (all counted)
   BED_TOKEN_CALL Calls[BED_TOKEN_LOG];
 } BED_TOKEN_PROBE;
 
@@ -145,8 +147,8 @@ typedef struct {
 // keep its interfaces, so Withdraw only uninstalls them and the code stays.
 typedef struct {
   EFI_STATUS(EFIAPI *Withdraw)(VOID);
-  UINTN HandlerCount;       // handlers registered so far
-  UINTN NotifyCount;        // protocol notifications registered so far
+  UINTN HandlerCount;         // handlers registered so far
+  UINTN NotifyCount;          // protocol notifications registered so far
   EFI_STATUS RegisterStatus;  // what SmiHandlerRegister answers (success by default)
 } BED_SMM_PROBE;
 
@@ -159,7 +161,7 @@ typedef struct {
 typedef struct {
   UINTN ReadCount;
   UINTN WriteCount;
-  UINTN OtherCount;  // calls of members the drivers are not expected to use
+  UINTN OtherCount;    // calls of members the drivers are not expected to use
   UINTN AppliedCount;  // board image: stored DMI changes applied at End-of-DXE
 } BED_SMBIOS_PROBE;
 
@@ -174,5 +176,5 @@ typedef struct {
   UINTN WithdrawCount;  // function 4 calls
   UINTN Active;         // backdrops currently kept
   UINT64 LastX, LastY, LastWidth, LastHeight;
-  UINT32 LastPixel;     // the first pixel of the last backdrop (B, G, R, reserved)
+  UINT32 LastPixel;  // the first pixel of the last backdrop (B, G, R, reserved)
 } BED_GC_PROBE;

@@ -15,13 +15,12 @@ extern "C" VOID BedWrite(const CHAR8 *Text) {
 }
 
 static const CHAR8 *const ErrorNames[] = {
-    "Success",          "Load Error",        "Invalid Parameter",  "Unsupported",     "Bad Buffer Size",
-    "Buffer Too Small", "Not Ready",         "Device Error",       "Write Protected", "Out of Resources",
-    "Volume Corrupt",   "Volume Full",       "No Media",           "Media changed",   "Not Found",
-    "Access Denied",    "No Response",       "No mapping",         "Time out",        "Not started",
-    "Already started",  "Aborted",           "ICMP Error",         "TFTP Error",       "Protocol Error",
-    "Incompatible Version", "Security Violation", "CRC Error",     "End of Media",    "Reserved (29)",
-    "Reserved (30)",    "End of File",       "Invalid Language",   "Compromised Data",
+    "Success",        "Load Error",           "Invalid Parameter",  "Unsupported",      "Bad Buffer Size", "Buffer Too Small",
+    "Not Ready",      "Device Error",         "Write Protected",    "Out of Resources", "Volume Corrupt",  "Volume Full",
+    "No Media",       "Media changed",        "Not Found",          "Access Denied",    "No Response",     "No mapping",
+    "Time out",       "Not started",          "Already started",    "Aborted",          "ICMP Error",      "TFTP Error",
+    "Protocol Error", "Incompatible Version", "Security Violation", "CRC Error",        "End of Media",    "Reserved (29)",
+    "Reserved (30)",  "End of File",          "Invalid Language",   "Compromised Data",
 };
 
 extern "C" const CHAR8 *BedStatusName(EFI_STATUS Status) {

@@ -18,26 +18,26 @@
 #define BOARD_PROBE_RESET 2       // clear them
 #define BOARD_PROBE_SEND_SMRAM 3  // send Request (RequestSize bytes) from an SMRAM buffer
 
-#define BOARD_PROBE_CALLS 160     // a record's calls: at most 154 writes and 4 framing calls
+#define BOARD_PROBE_CALLS 160  // a record's calls: at most 154 writes and 4 framing calls
 #define BOARD_PROBE_REQUEST 1024
 #define BOARD_SMRAM_RANGES 4
 
 typedef struct {
-  UINT64 Checks;        // buffer checks since the last reset
-  UINT64 Refused;       // of which refused
-  UINT64 LastBuffer;    // the last buffer checked
+  UINT64 Checks;      // buffer checks since the last reset
+  UINT64 Refused;     // of which refused
+  UINT64 LastBuffer;  // the last buffer checked
   UINT64 LastSize;
-  UINT64 RangeCount;    // SMRAM ranges learnt from the firmware
+  UINT64 RangeCount;                     // SMRAM ranges learnt from the firmware
   UINT64 Ranges[BOARD_SMRAM_RANGES][2];  // start, size
 } BOARD_CHECK_PROBE;
 
 typedef struct {
-  UINT32 Command;       // BOARD_PROBE_*
-  UINT32 RequestSize;   // SEND_SMRAM: bytes of Request to send
-  EFI_STATUS Status;    // out: the command's result (SEND_SMRAM: SmiManage's)
-  UINT64 SmramBuffer;   // out: where SEND_SMRAM put the request
-  UINT64 CallCount;     // out: token service calls since the last reset
-  BOARD_CHECK_PROBE Check;  // out
+  UINT32 Command;                           // BOARD_PROBE_*
+  UINT32 RequestSize;                       // SEND_SMRAM: bytes of Request to send
+  EFI_STATUS Status;                        // out: the command's result (SEND_SMRAM: SmiManage's)
+  UINT64 SmramBuffer;                       // out: where SEND_SMRAM put the request
+  UINT64 CallCount;                         // out: token service calls since the last reset
+  BOARD_CHECK_PROBE Check;                  // out
   BED_TOKEN_CALL Calls[BOARD_PROBE_CALLS];  // out: the first calls
   UINT8 Request[BOARD_PROBE_REQUEST];       // in: SEND_SMRAM
 } BOARD_PROBE_MESSAGE;

@@ -17,24 +17,32 @@ namespace {
 // The token service's entry numbers, as the board's SMM stand-in records them.
 uint32_t Entry(Op op) {
   switch (op) {
-    case Op::Open: return 15;
-    case Op::Level: return 27;
-    case Op::Bool: return 18;
-    case Op::U8: return 20;
-    case Op::U16: return 22;
-    case Op::U32: return 24;
-    case Op::Finish: return 1;
-    case Op::Close: return 16;
+    case Op::Open:
+      return 15;
+    case Op::Level:
+      return 27;
+    case Op::Bool:
+      return 18;
+    case Op::U8:
+      return 20;
+    case Op::U16:
+      return 22;
+    case Op::U32:
+      return 24;
+    case Op::Finish:
+      return 1;
+    case Op::Close:
+      return 16;
   }
   return 99;
 }
 
 std::vector<std::vector<uint8_t>> Records() {
   std::vector<std::vector<uint8_t>> out;
-  out.push_back(AutoRecord());                            // nothing but the framing calls
-  out.push_back(std::vector<uint8_t>(kRecordSize, 0xFF)); // every option off its auto value, no gate
+  out.push_back(AutoRecord());                             // nothing but the framing calls
+  out.push_back(std::vector<uint8_t>(kRecordSize, 0xFF));  // every option off its auto value, no gate
   out.push_back(std::vector<uint8_t>(kRecordSize, 0x00));
-  std::vector<uint8_t> gates(kRecordSize, 0xFF);          // the gates opened
+  std::vector<uint8_t> gates(kRecordSize, 0xFF);  // the gates opened
   gates[0x0B8] = 1, gates[0x36B] = 0, gates[0x020] = 0x4B, gates[0x3DE] = 5, gates[0x116] = 1, gates[0x0A9] = 1;
   for (unsigned k = 0; k < 25; k++) gates[0x119 + 3 * k] = 1;
   out.push_back(gates);
@@ -46,10 +54,14 @@ std::vector<std::vector<uint8_t>> Records() {
     int style = i % 4;
     for (auto &b : r) {
       unsigned p = rng() % 100;
-      if (style == 0 && p < 70) b = (p & 1) ? 0xFF : 0x0F;
-      else if (style == 1 && p < 60) b = 1;
-      else if (p < 75) b = common[rng() % sizeof common];
-      else b = (uint8_t)rng();
+      if (style == 0 && p < 70)
+        b = (p & 1) ? 0xFF : 0x0F;
+      else if (style == 1 && p < 60)
+        b = 1;
+      else if (p < 75)
+        b = common[rng() % sizeof common];
+      else
+        b = (uint8_t)rng();
     }
     out.push_back(r);
   }

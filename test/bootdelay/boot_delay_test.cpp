@@ -65,15 +65,11 @@ TEST_F(BootDelayTest, ExtraSecondOnlyForFOnFamily19Model6x) {
     char brand16;
     size_t stalls;
   } cases[] = {
-      {3, kFamily19Model61, 'F', 4},
-      {3, kFamily19Model61, 'X', 3},
-      {3, kFamily19Model61, 'f', 3},   // the character is compared exactly
-      {0, kFamily19Model61, 'F', 1},
-      {0, 0x00A60FFF, 'F', 1},         // base model and stepping do not matter
-      {0, 0x00A50F00, 'F', 0},         // model 5xh
-      {0, 0x00B40F00, 'F', 0},         // another family 19h+ signature
-      {0, 0x00660F00, 'F', 0},
-      {0, 0x00800F00, 'X', 0},
+      {3, kFamily19Model61, 'F', 4}, {3, kFamily19Model61, 'X', 3}, {3, kFamily19Model61, 'f', 3},  // the character is compared exactly
+      {0, kFamily19Model61, 'F', 1}, {0, 0x00A60FFF, 'F', 1},                                       // base model and stepping do not matter
+      {0, 0x00A50F00, 'F', 0},                                                                      // model 5xh
+      {0, 0x00B40F00, 'F', 0},                                                                      // another family 19h+ signature
+      {0, 0x00660F00, 'F', 0},       {0, 0x00800F00, 'X', 0},
   };
   for (const Case &c : cases) {
     SetUp();

@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!value.empty()) rig->plat.SetVar("TAMDPstateData", kPstateGuid, value);
     Check(PstateOverride() == EFI_SUCCESS);
     for (const fake::HwAccess &a : rig->hw.Log()) {
-      if (a.kind == fake::HwAccess::MsrRead || a.kind == fake::HwAccess::MsrWrite) Check(a.address >= 0xC0010064 && a.address <= 0xC001006A);
+      if (a.kind == fake::HwAccess::MsrRead || a.kind == fake::HwAccess::MsrWrite)
+        Check(a.address >= 0xC0010064 && a.address <= 0xC001006A);
       if (a.kind == fake::HwAccess::MsrWrite) Check(value.size() >= 8 && value.size() <= 29 && value[0] != 0 && (a.value >> 63) == 1);
     }
   }

@@ -27,13 +27,20 @@ const EFI_GUID &DebugPrintGuid() { return kDebugPrintGuid; }
 
 std::string StatusName(EFI_STATUS s) {
   switch (s) {
-    case EFI_SUCCESS: return "Success";
-    case EFI_INVALID_PARAMETER: return "Invalid Parameter";
-    case EFI_UNSUPPORTED: return "Unsupported";
-    case EFI_NOT_READY: return "Not Ready";
-    case EFI_OUT_OF_RESOURCES: return "Out of Resources";
-    case EFI_NOT_FOUND: return "Not Found";
-    case EFI_ACCESS_DENIED: return "Access Denied";
+    case EFI_SUCCESS:
+      return "Success";
+    case EFI_INVALID_PARAMETER:
+      return "Invalid Parameter";
+    case EFI_UNSUPPORTED:
+      return "Unsupported";
+    case EFI_NOT_READY:
+      return "Not Ready";
+    case EFI_OUT_OF_RESOURCES:
+      return "Out of Resources";
+    case EFI_NOT_FOUND:
+      return "Not Found";
+    case EFI_ACCESS_DENIED:
+      return "Access Denied";
     default: {
       char buf[32];
       snprintf(buf, sizeof(buf), "%llX", (unsigned long long)s);
@@ -79,14 +86,33 @@ EFI_STATUS DebugPrintDouble::Record(UINTN level, const CHAR8 *format, EFI_VA_LIS
         out += s ? s : "(null)";
         break;
       }
-      case 'r': out += StatusName(EFI_VA_ARG(args, EFI_STATUS)); break;
-      case 'd': snprintf(buf, sizeof(buf), "%d", EFI_VA_ARG(args, int)); out += buf; break;
-      case 'u': snprintf(buf, sizeof(buf), "%u", EFI_VA_ARG(args, unsigned)); out += buf; break;
-      case 'x': snprintf(buf, sizeof(buf), "%x", EFI_VA_ARG(args, unsigned)); out += buf; break;
-      case 'X': snprintf(buf, sizeof(buf), "%X", EFI_VA_ARG(args, unsigned)); out += buf; break;
-      case '%': out += '%'; break;
-      case '\0': p--; break;
-      default: ADD_FAILURE() << "unexpected directive %" << *p << " in \"" << format << "\"";
+      case 'r':
+        out += StatusName(EFI_VA_ARG(args, EFI_STATUS));
+        break;
+      case 'd':
+        snprintf(buf, sizeof(buf), "%d", EFI_VA_ARG(args, int));
+        out += buf;
+        break;
+      case 'u':
+        snprintf(buf, sizeof(buf), "%u", EFI_VA_ARG(args, unsigned));
+        out += buf;
+        break;
+      case 'x':
+        snprintf(buf, sizeof(buf), "%x", EFI_VA_ARG(args, unsigned));
+        out += buf;
+        break;
+      case 'X':
+        snprintf(buf, sizeof(buf), "%X", EFI_VA_ARG(args, unsigned));
+        out += buf;
+        break;
+      case '%':
+        out += '%';
+        break;
+      case '\0':
+        p--;
+        break;
+      default:
+        ADD_FAILURE() << "unexpected directive %" << *p << " in \"" << format << "\"";
     }
   }
   messages_.push_back({level, format, out});

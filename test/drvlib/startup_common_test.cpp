@@ -66,9 +66,9 @@ TEST_F(LibStartup, FillsBufferFieldByFieldWithBothPcdProtocols) {
 
   // Each token once, in buffer order, through the getter of its width; the PI
   // protocol is only checked for, never called.
-  const std::vector<std::pair<std::string, UINTN>> calls = {
-      {"GetBool", 846}, {"GetBool", 1179}, {"Get8", 1103}, {"Get8", 1178},  {"Get8", 1184}, {"Get8", 1182},
-      {"Get32", 1183},  {"GetBool", 1180}, {"Get32", 1112}, {"Get32", 1111}, {"Get8", 1181}};
+  const std::vector<std::pair<std::string, UINTN>> calls = {{"GetBool", 846}, {"GetBool", 1179}, {"Get8", 1103},  {"Get8", 1178},
+                                                            {"Get8", 1184},   {"Get8", 1182},    {"Get32", 1183}, {"GetBool", 1180},
+                                                            {"Get32", 1112},  {"Get32", 1111},   {"Get8", 1181}};
   ASSERT_EQ(pcd.Log().size(), calls.size());
   for (size_t i = 0; i < calls.size(); i++) {
     EXPECT_EQ(pcd.Log()[i].fn, calls[i].first) << i;

@@ -86,7 +86,8 @@ EFI_STATUS EFIAPI Platform::Impl::CreateEvent(UINT32 type, EFI_TPL tpl, EFI_EVEN
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI Platform::Impl::CreateEventEx(UINT32 type, EFI_TPL tpl, EFI_EVENT_NOTIFY fn, const VOID *ctx, const EFI_GUID *group, EFI_EVENT *out) {
+EFI_STATUS EFIAPI Platform::Impl::CreateEventEx(UINT32 type, EFI_TPL tpl, EFI_EVENT_NOTIFY fn, const VOID *ctx, const EFI_GUID *group,
+                                                EFI_EVENT *out) {
   EFI_STATUS s = CreateEvent(type, tpl, fn, const_cast<VOID *>(ctx), out);
   if (s || !group) return s;
   Event *ev = E(*out);

@@ -17,8 +17,8 @@ namespace fake {
 std::u16string U16(const char *ascii);
 std::string Narrow(const CHAR16 *s);  // UTF-16 to ASCII, '?' for the rest
 
-struct Event;    // behind EFI_EVENT
-struct Handle;   // behind EFI_HANDLE
+struct Event;   // behind EFI_EVENT
+struct Handle;  // behind EFI_HANDLE
 
 struct Allocation {
   size_t size;
@@ -28,7 +28,7 @@ struct Allocation {
 
 // One line per console call, for tests that count or order console work.
 struct ConsoleCall {
-  std::string name;   // "OutputString", "SetAttribute", ...
+  std::string name;     // "OutputString", "SetAttribute", ...
   std::u16string text;  // OutputString's text
   UINTN a = 0, b = 0;   // arguments of the other calls
 };
@@ -135,7 +135,7 @@ class Platform {
   void ClearConsoleLog() { con_log_.clear(); }
   uint64_t CharactersWritten() const { return chars_written_; }
   uint64_t Scrolls() const { return scrolls_; }  // a write past the last cell
-  std::string ConsoleTranscript() const;  // every OutputString, concatenated
+  std::string ConsoleTranscript() const;         // every OutputString, concatenated
 
   // ---- Keys ----
   void PushKey(UINT16 scan, CHAR16 ch = 0);

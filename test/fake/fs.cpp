@@ -223,8 +223,7 @@ struct FsOps {
     if (v->reads_left_ > 0) v->reads_left_--;
 
     size_t dots = dir.parent ? 2 : 0;
-    if (v->endless_ && !dir.children.empty() && h->position >= dots + dir.children.size())
-      h->position = dots + dir.children.size() - 1;
+    if (v->endless_ && !dir.children.empty() && h->position >= dots + dir.children.size()) h->position = dots + dir.children.size() - 1;
     if (h->position >= dots + dir.children.size()) {
       *Size = 0;
       return EFI_SUCCESS;

@@ -29,7 +29,7 @@ struct FsNode {
   // fixed pattern (FsPatternByte), so files of many megabytes cost no memory.
   std::vector<uint8_t> content;
   std::vector<std::shared_ptr<FsNode>> children;  // directories only
-  FsNode *parent = nullptr;  // null for a volume's root
+  FsNode *parent = nullptr;                       // null for a volume's root
   // Reading this entry as a directory record fails with this status (the
   // position stays), when not 0.
   EFI_STATUS read_status = 0;

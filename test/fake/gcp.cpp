@@ -47,8 +47,7 @@ VOID EFIAPI GraphicsConsole::ClearBackdrop(UINTN x, UINTN y, UINTN width, UINTN 
   if (!g) return;
   Rect r{x, y, width, height};
   g->clear_calls_.push_back(r);
-  g->active_.erase(std::remove_if(g->active_.begin(), g->active_.end(), [&](const Backdrop &b) { return b.rect == r; }),
-                   g->active_.end());
+  g->active_.erase(std::remove_if(g->active_.begin(), g->active_.end(), [&](const Backdrop &b) { return b.rect == r; }), g->active_.end());
 }
 
 VOID EFIAPI GraphicsConsole::Unexpected() { ADD_FAILURE() << "the UI called a graphics console function it does not use"; }

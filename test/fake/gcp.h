@@ -23,7 +23,7 @@ class GraphicsConsole {
   struct Backdrop {
     Rect rect;
     std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> pixels;  // the copy taken at the call
-    bool buffer_was_pool = false;  // the caller's buffer was a live pool block
+    bool buffer_was_pool = false;                       // the caller's buffer was a live pool block
   };
 
   // Installs the table on a new handle unless install is false. One instance at a time.

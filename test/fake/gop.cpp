@@ -92,9 +92,8 @@ bool Gop::InScreen(UINTN x, UINTN y, UINTN width, UINTN height) const {
   return right <= Width() && bottom <= Height();
 }
 
-EFI_STATUS EFIAPI Gop::Blt(EFI_GRAPHICS_OUTPUT_PROTOCOL *self, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer,
-                           EFI_GRAPHICS_OUTPUT_BLT_OPERATION op, UINTN sx, UINTN sy, UINTN dx, UINTN dy, UINTN width,
-                           UINTN height, UINTN delta) {
+EFI_STATUS EFIAPI Gop::Blt(EFI_GRAPHICS_OUTPUT_PROTOCOL *self, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer, EFI_GRAPHICS_OUTPUT_BLT_OPERATION op,
+                           UINTN sx, UINTN sy, UINTN dx, UINTN dy, UINTN width, UINTN height, UINTN delta) {
   Gop *g = From(self);
   if (!g) return EFI_INVALID_PARAMETER;
   EFI_STATUS s = g->DoBlt(buffer, op, sx, sy, dx, dy, width, height, delta);
@@ -102,8 +101,8 @@ EFI_STATUS EFIAPI Gop::Blt(EFI_GRAPHICS_OUTPUT_PROTOCOL *self, EFI_GRAPHICS_OUTP
   return s;
 }
 
-EFI_STATUS Gop::DoBlt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer, EFI_GRAPHICS_OUTPUT_BLT_OPERATION op, UINTN sx, UINTN sy,
-                      UINTN dx, UINTN dy, UINTN width, UINTN height, UINTN delta) {
+EFI_STATUS Gop::DoBlt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer, EFI_GRAPHICS_OUTPUT_BLT_OPERATION op, UINTN sx, UINTN sy, UINTN dx, UINTN dy,
+                      UINTN width, UINTN height, UINTN delta) {
   if (fail_blt_) return fail_blt_;
   if (op >= EfiGraphicsOutputBltOperationMax) return EFI_INVALID_PARAMETER;
   if (width == 0 || height == 0) return EFI_INVALID_PARAMETER;

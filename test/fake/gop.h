@@ -47,14 +47,15 @@ class Gop {
     EFI_GRAPHICS_OUTPUT_PROTOCOL gop;  // first: the protocol pointer is the record
     Gop *owner;
   };
-  static EFI_STATUS EFIAPI QueryMode(EFI_GRAPHICS_OUTPUT_PROTOCOL *self, UINT32 mode, UINTN *size, EFI_GRAPHICS_OUTPUT_MODE_INFORMATION **info);
+  static EFI_STATUS EFIAPI QueryMode(EFI_GRAPHICS_OUTPUT_PROTOCOL *self, UINT32 mode, UINTN *size,
+                                     EFI_GRAPHICS_OUTPUT_MODE_INFORMATION **info);
   static EFI_STATUS EFIAPI SetMode(EFI_GRAPHICS_OUTPUT_PROTOCOL *self, UINT32 mode);
   static EFI_STATUS EFIAPI Blt(EFI_GRAPHICS_OUTPUT_PROTOCOL *self, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer,
-                               EFI_GRAPHICS_OUTPUT_BLT_OPERATION op, UINTN sx, UINTN sy, UINTN dx, UINTN dy, UINTN width,
-                               UINTN height, UINTN delta);
+                               EFI_GRAPHICS_OUTPUT_BLT_OPERATION op, UINTN sx, UINTN sy, UINTN dx, UINTN dy, UINTN width, UINTN height,
+                               UINTN delta);
   static Gop *From(EFI_GRAPHICS_OUTPUT_PROTOCOL *self);
-  EFI_STATUS DoBlt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer, EFI_GRAPHICS_OUTPUT_BLT_OPERATION op, UINTN sx, UINTN sy, UINTN dx,
-                   UINTN dy, UINTN width, UINTN height, UINTN delta);
+  EFI_STATUS DoBlt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer, EFI_GRAPHICS_OUTPUT_BLT_OPERATION op, UINTN sx, UINTN sy, UINTN dx, UINTN dy,
+                   UINTN width, UINTN height, UINTN delta);
   bool InScreen(UINTN x, UINTN y, UINTN width, UINTN height) const;
 
   Platform &platform_;

@@ -26,7 +26,7 @@ struct MmioRegion {
   uint64_t base = 0;
   uint64_t size = 0;
   std::vector<uint8_t> bytes;
-  std::function<uint64_t(uint64_t offset, unsigned width)> on_read;   // optional
+  std::function<uint64_t(uint64_t offset, unsigned width)> on_read;               // optional
   std::function<void(uint64_t offset, unsigned width, uint64_t value)> on_write;  // optional
 };
 

@@ -75,10 +75,10 @@ const EFI_GUID &FakePcd::PiPcdGuid() { return kPiPcdGuid; }
 FakePcd *FakePcd::Current() { return current_; }
 
 FakePcd::FakePcd(Platform &platform, bool install_pcd, bool install_pi_pcd) : platform_(platform) {
-  pcd_ = PCD_PROTOCOL{SetSku,  Get8,    Get16,   Get32,   Get64,    GetPtr,    GetBool,   GetSize,  Get8Ex,  Get16Ex,  Get32Ex,
-                      Get64Ex, GetPtrEx, GetBoolEx, GetSizeEx, Set8,   Set16,     Set32,     Set64,    SetPtrFn, SetBool,  Set8Ex,
-                      Set16Ex, Set32Ex, Set64Ex, SetPtrEx, SetBoolEx, nullptr, nullptr, nullptr, nullptr};
-  pi_pcd_ = EFI_PCD_PROTOCOL{SetSku,  PiGet8,  PiGet16,  PiGet32,  PiGet64,   PiGetPtr, PiGetBool, PiGetSize, PiSet8,
+  pcd_ = PCD_PROTOCOL{SetSku,  Get8,     Get16,     Get32,     Get64,     GetPtr,  GetBool, GetSize, Get8Ex,   Get16Ex, Get32Ex,
+                      Get64Ex, GetPtrEx, GetBoolEx, GetSizeEx, Set8,      Set16,   Set32,   Set64,   SetPtrFn, SetBool, Set8Ex,
+                      Set16Ex, Set32Ex,  Set64Ex,   SetPtrEx,  SetBoolEx, nullptr, nullptr, nullptr, nullptr};
+  pi_pcd_ = EFI_PCD_PROTOCOL{SetSku,  PiGet8,  PiGet16, PiGet32,  PiGet64,   PiGetPtr, PiGetBool, PiGetSize, PiSet8,
                              PiSet16, PiSet32, PiSet64, PiSetPtr, PiSetBool, nullptr,  nullptr,   nullptr,   nullptr};
   previous_ = current_;
   current_ = this;

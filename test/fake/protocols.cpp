@@ -80,7 +80,8 @@ EFI_STATUS EFIAPI Platform::Impl::HandleProtocol(EFI_HANDLE handle, const EFI_GU
   return OpenProtocol(handle, guid, iface, nullptr, nullptr, EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL);
 }
 
-EFI_STATUS EFIAPI Platform::Impl::OpenProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VOID **iface, EFI_HANDLE agent, EFI_HANDLE controller, UINT32 attrs) {
+EFI_STATUS EFIAPI Platform::Impl::OpenProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VOID **iface, EFI_HANDLE agent,
+                                               EFI_HANDLE controller, UINT32 attrs) {
   Hook();
   if (!guid) return EFI_INVALID_PARAMETER;
   if (attrs != EFI_OPEN_PROTOCOL_TEST_PROTOCOL && !iface) return EFI_INVALID_PARAMETER;
@@ -167,7 +168,8 @@ std::vector<Handle *> Platform::Impl::Matching(EFI_LOCATE_SEARCH_TYPE type, cons
   return out;
 }
 
-EFI_STATUS EFIAPI Platform::Impl::LocateHandle(EFI_LOCATE_SEARCH_TYPE type, const EFI_GUID *guid, VOID *key, UINTN *size, EFI_HANDLE *buffer) {
+EFI_STATUS EFIAPI Platform::Impl::LocateHandle(EFI_LOCATE_SEARCH_TYPE type, const EFI_GUID *guid, VOID *key, UINTN *size,
+                                               EFI_HANDLE *buffer) {
   Hook();
   if (!size) return EFI_INVALID_PARAMETER;
   EFI_STATUS s;
@@ -184,7 +186,8 @@ EFI_STATUS EFIAPI Platform::Impl::LocateHandle(EFI_LOCATE_SEARCH_TYPE type, cons
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI Platform::Impl::LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE type, const EFI_GUID *guid, VOID *key, UINTN *count, EFI_HANDLE **buffer) {
+EFI_STATUS EFIAPI Platform::Impl::LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE type, const EFI_GUID *guid, VOID *key, UINTN *count,
+                                                     EFI_HANDLE **buffer) {
   Hook();
   if (!count || !buffer) return EFI_INVALID_PARAMETER;
   *count = 0;

@@ -18,7 +18,7 @@ namespace fake {
 // One SmiHandlerRegister call that is still registered.
 struct SmiHandlerRecord {
   EFI_SMM_HANDLER_ENTRY_POINT2 handler;
-  EFI_GUID type;       // all zero for a root handler (HandlerType null)
+  EFI_GUID type;  // all zero for a root handler (HandlerType null)
   bool root;
   EFI_HANDLE dispatch;  // the handle given back to the registrant
 };

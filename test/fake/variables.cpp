@@ -66,7 +66,8 @@ EFI_STATUS EFIAPI Platform::Impl::GetNextVariableName(UINTN *size, CHAR16 *name,
   *size = need;
   // The GUID is kept as text in the key; parse it back.
   unsigned d[11];
-  sscanf(it->first.guid.c_str(), "%8X-%4X-%4X-%2X%2X-%2X%2X%2X%2X%2X%2X", &d[0], &d[1], &d[2], &d[3], &d[4], &d[5], &d[6], &d[7], &d[8], &d[9], &d[10]);
+  sscanf(it->first.guid.c_str(), "%8X-%4X-%4X-%2X%2X-%2X%2X%2X%2X%2X%2X", &d[0], &d[1], &d[2], &d[3], &d[4], &d[5], &d[6], &d[7], &d[8],
+         &d[9], &d[10]);
   guid->Data1 = d[0];
   guid->Data2 = d[1];
   guid->Data3 = d[2];

@@ -36,13 +36,12 @@ TEST(DemoPlan, ModeAndDriversAsThePackagingNamesThem) {
 
 TEST(DemoPlan, MalformedLinesAreSkippedAndTheTableIsBounded) {
   std::string text = "dispatch\n";
-  text += "391081C1-FA9D-4AEB-BC5D-A1573F269C2 Short\n";      // 35 hex digits
-  text += "391081C1+FA9D-4AEB-BC5D-A1573F269C2E Dash\n";      // wrong separator
-  text += "391081C1-FA9D-4AEB-BC5D-A1573F269C2G Letter\n";    // not hex
-  text += "391081C1-FA9D-4AEB-BC5D-A1573F269C2E \n";          // no name
-  text += "391081C1-FA9D-4AEB-BC5D-A1573F269C2EGlued\n";      // no blank after the GUID
-  for (int i = 0; i < DEMO_MAX_DRIVERS + 3; i++)
-    text += "391081C1-FA9D-4AEB-BC5D-A1573F269C2E " + std::string(40, 'N') + "\n";
+  text += "391081C1-FA9D-4AEB-BC5D-A1573F269C2 Short\n";    // 35 hex digits
+  text += "391081C1+FA9D-4AEB-BC5D-A1573F269C2E Dash\n";    // wrong separator
+  text += "391081C1-FA9D-4AEB-BC5D-A1573F269C2G Letter\n";  // not hex
+  text += "391081C1-FA9D-4AEB-BC5D-A1573F269C2E \n";        // no name
+  text += "391081C1-FA9D-4AEB-BC5D-A1573F269C2EGlued\n";    // no blank after the GUID
+  for (int i = 0; i < DEMO_MAX_DRIVERS + 3; i++) text += "391081C1-FA9D-4AEB-BC5D-A1573F269C2E " + std::string(40, 'N') + "\n";
   DemoPlan plan = Parse(text);
   EXPECT_STREQ(plan.Mode, "dispatch");
   EXPECT_EQ(plan.DriverCount, (UINTN)DEMO_MAX_DRIVERS) << "only the valid lines, at most the table's size";

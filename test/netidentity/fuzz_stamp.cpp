@@ -29,9 +29,7 @@ void Check(bool ok) {
 struct Rig {
   fake::Platform plat;
   nettest::SmbiosEditDouble smbios{plat};
-  Rig() {
-    DrvLibKeepTables(plat.NewImageHandle(), plat.SystemTable());
-  }
+  Rig() { DrvLibKeepTables(plat.NewImageHandle(), plat.SystemTable()); }
 };
 
 Bytes Take(const uint8_t *&p, const uint8_t *end, size_t limit) {

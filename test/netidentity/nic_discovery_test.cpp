@@ -92,9 +92,9 @@ TEST_F(NicDiscovery, OtherFamiliesGoThroughTheRootPortFirst) {
 
 TEST_F(NicDiscovery, SelectorFrom0x80GoesOneSwitchFurther) {
   NicLocationTable[0] = {NIC_KIND_IO, 0x80, 1, 0, {0, 0}};
-  Bridge(0, 2, 1, 3);   // S = 3
-  Bridge(4, 8, 0, 9);   // (S+1):08.0 -> S = 9
-  Bridge(10, 1, 0, 12); // (S+1):01.0 -> B = 12
+  Bridge(0, 2, 1, 3);    // S = 3
+  Bridge(4, 8, 0, 9);    // (S+1):08.0 -> S = 9
+  Bridge(10, 1, 0, 12);  // (S+1):01.0 -> B = 12
   IoNic(12);
   DiscoverNics();
   ExpectFound();

@@ -64,7 +64,7 @@ TEST_F(FullStartup, SbRunNameRuleComparesOverTheBaseNameLength) {
   struct Case {
     const char *name;
     bool event;
-  } cases[] = {{"SbRun", true}, {"Sb", true}, {"S", true}, {"", true}, {"SbRunX", false}, {"SbRunDxe", false},
+  } cases[] = {{"SbRun", true},           {"Sb", true},     {"S", true},     {"", true}, {"SbRunX", false}, {"SbRunDxe", false},
                {"NetIdentityDxe", false}, {"sbrun", false}, {"SbRum", false}};
   for (const Case &c : cases) {
     EXPECT_EQ(ModuleNameIsSbRun(c.name), c.event ? 1 : 0) << '"' << c.name << '"';

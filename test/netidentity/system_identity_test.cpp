@@ -86,12 +86,9 @@ TEST_F(Stamp, OnlyMacsAboveTheBoardRangeFloorAndNotAllOnesAreStamped) {
     Bytes mac;
     bool stamped;
   } cases[] = {
-      {{0xF4, 0xB5, 0x20, 0x6A, 0xFF, 0xFF}, false},
-      {{0xF4, 0xB5, 0x20, 0x6B, 0x00, 0x00}, true},
-      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, false},
-      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, true},
-      {{0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, false},
-      {{0xF5, 0x00, 0x00, 0x00, 0x00, 0x00}, true},  // first byte most significant
+      {{0xF4, 0xB5, 0x20, 0x6A, 0xFF, 0xFF}, false}, {{0xF4, 0xB5, 0x20, 0x6B, 0x00, 0x00}, true},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, false}, {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, true},
+      {{0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, false}, {{0xF5, 0x00, 0x00, 0x00, 0x00, 0x00}, true},  // first byte most significant
       {{0x00, 0xB5, 0x20, 0x6B, 0xFF, 0xFF}, false},
   };
   // Both records already hold the driver's entry, so a stamp writes only
@@ -141,7 +138,8 @@ TEST_F(Stamp, FirstBootCreatesAllThreeVariablesAndStampsTheUuid) {
   Bytes writeOnce = FreeWriteOnce();
   writeOnce[0] = 0x01, writeOnce[1] = 0x08, writeOnce[2] = 0x01, writeOnce[3] = 0x00;
   EXPECT_EQ(Var("WriteOnceStatus"), writeOnce) << "a missing table starts as sixteen free entries";
-  for (const char *name : {"DmiArray", "DmiVar0100010800", "WriteOnceStatus"}) EXPECT_EQ(platform.VarAttributes(name, kDmiGuid), 7u) << name;
+  for (const char *name : {"DmiArray", "DmiVar0100010800", "WriteOnceStatus"})
+    EXPECT_EQ(platform.VarAttributes(name, kDmiGuid), 7u) << name;
 
   ASSERT_EQ(smbios.Writes().size(), 1u);
   const nettest::SmbiosWrite &w = smbios.Writes()[0];
@@ -297,7 +295,7 @@ TEST_F(Stamp, WriteOnceTakesTheFirstFreeEntry) {
 
 TEST_F(Stamp, WriteOnceFreeEntryBeforeOursIsTaken) {
   Bytes table(64, 0x22);
-  table[8] = 0x7F;  // index 2 free
+  table[8] = 0x7F;                                             // index 2 free
   table[20] = 1, table[21] = 8, table[22] = 1, table[23] = 0;  // ours at index 5
   platform.SetVar("WriteOnceStatus", kDmiGuid, table);
   EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);

@@ -19,7 +19,7 @@ __attribute__((noinline)) EFI_STATUS EFIAPI TokenStubBool(TOKEN_SERVICE_PROTOCOL
 __attribute__((noinline)) EFI_STATUS EFIAPI TokenStubSet8(TOKEN_SERVICE_PROTOCOL *, UINT8, UINT32, UINT8) { return EFI_SUCCESS; }
 __attribute__((noinline)) EFI_STATUS EFIAPI TokenStubSet16(TOKEN_SERVICE_PROTOCOL *, UINT8, UINT32, UINT16) { return EFI_SUCCESS; }
 __attribute__((noinline)) EFI_STATUS EFIAPI TokenStubSet32(TOKEN_SERVICE_PROTOCOL *, UINT8, UINT32, UINT32) { return EFI_SUCCESS; }
-__attribute__((noinline)) EFI_STATUS EFIAPI TokenStubLocate(const EFI_GUID *, VOID *, VOID **) ;
+__attribute__((noinline)) EFI_STATUS EFIAPI TokenStubLocate(const EFI_GUID *, VOID *, VOID **);
 __attribute__((noinline)) EFI_STATUS EFIAPI TokenStubCheck(const VOID *, UINTN) { return EFI_SUCCESS; }
 HW_CPUID HwCpuid(UINT32) { return HW_CPUID{}; }
 }

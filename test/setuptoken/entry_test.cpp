@@ -116,7 +116,7 @@ class SetupTokenSmm : public ::testing::Test {
 // ---- Entry ----
 
 TEST_F(SetupTokenSmm, ServedFamilyPublishesBufferAndRegistersOneHandler) {
-  for (UINT32 low : {0x00u, 0x4Fu, 0xFFu}) {  // base model and stepping do not matter
+  for (UINT32 low : {0x00u, 0x4Fu, 0xFFu}) {       // base model and stepping do not matter
     SetFamily(kServedFamily | low | 0xF0000000u);  // nor do the reserved top bits
     pcd.ClearLog();
     ASSERT_EQ(Start(), EFI_SUCCESS);

@@ -28,8 +28,8 @@ TOKEN_SERVICE_PROTOCOL gService;
 EFI_SMM_SYSTEM_TABLE2 gTable;
 SMM_BUFFER_CHECK_PROTOCOL gCheck;
 
-#define REQUIRE(c) \
-  do {             \
+#define REQUIRE(c)              \
+  do {                          \
     if (!(c)) __builtin_trap(); \
   } while (0)
 

@@ -11,14 +11,22 @@ namespace tokentest {
 namespace {
 const char *Name(Op op) {
   switch (op) {
-    case Op::Open: return "Open";
-    case Op::Level: return "Level";
-    case Op::Bool: return "SetBool";
-    case Op::U8: return "Set8";
-    case Op::U16: return "Set16";
-    case Op::U32: return "Set32";
-    case Op::Finish: return "Finish";
-    case Op::Close: return "Close";
+    case Op::Open:
+      return "Open";
+    case Op::Level:
+      return "Level";
+    case Op::Bool:
+      return "SetBool";
+    case Op::U8:
+      return "Set8";
+    case Op::U16:
+      return "Set16";
+    case Op::U32:
+      return "Set32";
+    case Op::Finish:
+      return "Finish";
+    case Op::Close:
+      return "Close";
   }
   return "?";
 }

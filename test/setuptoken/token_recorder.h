@@ -19,9 +19,7 @@ struct TokenCall {
   uint8_t level = 0;
   uint32_t token = 0;
   uint32_t value = 0;
-  bool operator==(const TokenCall &o) const {
-    return op == o.op && level == o.level && token == o.token && value == o.value;
-  }
+  bool operator==(const TokenCall &o) const { return op == o.op && level == o.level && token == o.token && value == o.value; }
 };
 void PrintTo(const TokenCall &c, std::ostream *os);
 std::string Describe(const std::vector<TokenCall> &calls);

@@ -84,8 +84,8 @@ TEST_F(Translate, SixteenBitBlockFollowsItsGateAndEnables) {
   r[0x119] = 1;
   r[0x161] = 1, r[0x162] = 0xFF, r[0x163] = 0xFF;  // no auto value: even all ones is written
   Run(r);
-  EXPECT_EQ(WritesOf(rec, firstTwo), (std::vector<TokenCall>{Set(Op::U16, 0xD06DBAFB, 0x1234), Set(Op::U16, 0xFC195E5C, 0xBBAA),
-                                                              Set(Op::U16, 0x1382572D, 0xFFFF)}));
+  EXPECT_EQ(WritesOf(rec, firstTwo),
+            (std::vector<TokenCall>{Set(Op::U16, 0xD06DBAFB, 0x1234), Set(Op::U16, 0xFC195E5C, 0xBBAA), Set(Op::U16, 0x1382572D, 0xFFFF)}));
   r[0x11C] = 2;  // an enable other than 1 is off
   Run(r);
   EXPECT_EQ(WritesOf(rec, {0xE31F1FCE}).size(), 0u);
@@ -180,7 +180,8 @@ TEST_F(Translate, MultiByteFieldsAreReadUnalignedLittleEndian) {
   r[0x09E] = 1, r[0x09F] = 0xA0, r[0x0A0] = 0xB0, r[0x0A1] = 0xC0, r[0x0A2] = 0xD0;
   std::copy(r.begin(), r.end(), request.begin() + 1);
   EXPECT_EQ(TranslateSettings(request.data() + 1, rec.Interface()), EFI_SUCCESS);
-  EXPECT_EQ(WritesOf(rec, {0xA7C33753, 0xAB4BABF4}), (std::vector<TokenCall>{Set(Op::U32, 0xA7C33753, 0x04030201), Set(Op::U32, 0xAB4BABF4, 0xD0C0B0A0)}));
+  EXPECT_EQ(WritesOf(rec, {0xA7C33753, 0xAB4BABF4}),
+            (std::vector<TokenCall>{Set(Op::U32, 0xA7C33753, 0x04030201), Set(Op::U32, 0xAB4BABF4, 0xD0C0B0A0)}));
 }
 
 // Random records, biased so that gates and auto values come up often, must

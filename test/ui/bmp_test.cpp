@@ -174,10 +174,10 @@ TEST_F(BmpTest, RefusesSizesPastTheLimit) {
   struct {
     INT32 w, h;
   } cases[] = {
-      {0x10000, 0x10000},    // 16 GiB: zero in 32-bit arithmetic
-      {0x40000001, 4},       // width x 4 wraps to a small number in 32 bits
-      {-1, 1},               // 0xFFFFFFFF pixels wide
-      {4097, 4096},          // just past 64 MiB
+      {0x10000, 0x10000},  // 16 GiB: zero in 32-bit arithmetic
+      {0x40000001, 4},     // width x 4 wraps to a small number in 32 bits
+      {-1, 1},             // 0xFFFFFFFF pixels wide
+      {4097, 4096},        // just past 64 MiB
   };
   for (auto c : cases) {
     BmpFields s;
@@ -235,9 +235,9 @@ TEST_F(BmpTest, RefusesColourIndicesPastTheTable) {
     UINT16 bpp;
     std::vector<UINT8> rows;  // one row of 4 pixels, padded
   } cases[] = {
-      {8, {0, 1, 2, 1}},          // index 2 with a two-colour table
-      {4, {0x01, 0x31, 0, 0}},    // index 3
-      {1, {0x40, 0, 0, 0}},       // index 1 with a one-colour table
+      {8, {0, 1, 2, 1}},        // index 2 with a two-colour table
+      {4, {0x01, 0x31, 0, 0}},  // index 3
+      {1, {0x40, 0, 0, 0}},     // index 1 with a one-colour table
   };
   for (auto &c : cases) {
     BmpFields s;
@@ -275,7 +275,8 @@ TEST_F(BmpTest, RefusesEveryTruncation) {
     std::vector<UINT8> file = ReadFile(VectorPath(name + ".bmp"));
     for (size_t n = 0; n < file.size(); n++) {
       Decoded d = Decode(file, n);
-      ASSERT_TRUE(d.status == EFI_INVALID_PARAMETER || d.status == EFI_UNSUPPORTED) << name << " cut at " << n << ": " << std::hex << d.status;
+      ASSERT_TRUE(d.status == EFI_INVALID_PARAMETER || d.status == EFI_UNSUPPORTED)
+          << name << " cut at " << n << ": " << std::hex << d.status;
       ASSERT_FALSE(d.arrayReturned) << name << " cut at " << n;
     }
     EXPECT_EQ(Decode(file, file.size()).status, EFI_SUCCESS) << name;

@@ -59,7 +59,8 @@ class BrowserTest : public ::testing::Test {
     EXPECT_EQ(plat.LivePoolCount(), baseline) << "pool leaked";
     EXPECT_EQ(fs->OpenHandles(), 0u) << "file handles leaked";
     EXPECT_EQ(fs->UseAfterClose(), 0u);
-    for (UI_WINDOW **w : {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow, &RunWindows.VolumeListWindow, &RunWindows.MessageBox, &RunWindows.BackgroundWindow}) {
+    for (UI_WINDOW **w : {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow, &RunWindows.VolumeListWindow,
+                          &RunWindows.MessageBox, &RunWindows.BackgroundWindow}) {
       if (*w) WindowDestroy(*w);
       *w = nullptr;
     }
@@ -411,14 +412,13 @@ TEST_F(BrowserTest, NineFilesScrollOneRowAtATimeWithTheirMarks) {
   // Down from the first file to the last and past it, then Up back to it and
   // past it: a selection past either end is clamped and stored back (steps 9
   // and 14); RunFlow's file-list case does the same with keys on a short list.
-  std::vector<Step> steps = {{0, 0, false, true}, {1, 0, false, true}, {2, 0, false, true}, {3, 0, false, true},
-                             {4, 0, false, true}, {5, 0, false, true}, {6, 0, false, true}, {7, 1, true, true},
-                             {8, 2, true, false}, {8, 2, true, false}, {7, 2, true, false}, {2, 2, true, false},
-                             {1, 1, true, true},  {0, 0, false, true}, {0, 0, false, true}};
+  std::vector<Step> steps = {{0, 0, false, true}, {1, 0, false, true}, {2, 0, false, true}, {3, 0, false, true}, {4, 0, false, true},
+                             {5, 0, false, true}, {6, 0, false, true}, {7, 1, true, true},  {8, 2, true, false}, {8, 2, true, false},
+                             {7, 2, true, false}, {2, 2, true, false}, {1, 1, true, true},  {0, 0, false, true}, {0, 0, false, true}};
   UINTN sel = 0;
   for (size_t k = 0; k < steps.size(); k++) {
-    if (k > 0 && k <= 9) sel++;                       // Down
-    if (k >= 10) sel = k == 11 ? sel - 5 : sel - 1;   // Up (one jump inside the window)
+    if (k > 0 && k <= 9) sel++;                      // Down
+    if (k >= 10) sel = k == 11 ? sel - 5 : sel - 1;  // Up (one jump inside the window)
     SCOPED_TRACE("step " + std::to_string(k));
     ASSERT_EQ(ShowFileList(0, &sel), EFI_SUCCESS);
     const Step &s = steps[k];

@@ -149,7 +149,10 @@ TEST_F(ProtocolTest, AttributesAreMaskedToSevenBitsOrTheWindowDefault) {
       UINT32 Selector;
       UI_WINDOW *Window;
       UINT64 Default;
-    } Windows[] = {{1, RunWindows.VolumeListWindow, 0x0F}, {2, RunWindows.FileListWindow, 0x2F}, {3, RunWindows.FileInfoWindow, 0x0F}, {4, RunWindows.CallerWindow, 0x0F}};
+    } Windows[] = {{1, RunWindows.VolumeListWindow, 0x0F},
+                   {2, RunWindows.FileListWindow, 0x2F},
+                   {3, RunWindows.FileInfoWindow, 0x0F},
+                   {4, RunWindows.CallerWindow, 0x0F}};
     for (auto &W : Windows) {
       SCOPED_TRACE(W.Selector);
       UI_TEXT_POSITION Position = At(W.Selector, 1, 4);

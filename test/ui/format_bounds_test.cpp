@@ -50,11 +50,11 @@ TEST(FormatBounds, DirectivesOfEveryKind) {
 }
 
 TEST(FormatBounds, PlainTextAndStatusesBackToBack) {
-  CheckEverySize(u"%r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r", true, EFI_OUT_OF_RESOURCES, EFI_VOLUME_CORRUPTED, EFI_ACCESS_DENIED,
-                 EFI_WARN_DELETE_FAILURE, 0x1234ULL, EFI_PROTOCOL_ERROR, EFI_NOT_FOUND, EFI_OUT_OF_RESOURCES, EFI_VOLUME_CORRUPTED,
-                 EFI_ACCESS_DENIED, EFI_WARN_DELETE_FAILURE, 0x1234ULL, EFI_PROTOCOL_ERROR, EFI_NOT_FOUND, EFI_OUT_OF_RESOURCES,
+  CheckEverySize(u"%r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r, %r", true, EFI_OUT_OF_RESOURCES,
                  EFI_VOLUME_CORRUPTED, EFI_ACCESS_DENIED, EFI_WARN_DELETE_FAILURE, 0x1234ULL, EFI_PROTOCOL_ERROR, EFI_NOT_FOUND,
-                 EFI_INVALID_PARAMETER);
+                 EFI_OUT_OF_RESOURCES, EFI_VOLUME_CORRUPTED, EFI_ACCESS_DENIED, EFI_WARN_DELETE_FAILURE, 0x1234ULL, EFI_PROTOCOL_ERROR,
+                 EFI_NOT_FOUND, EFI_OUT_OF_RESOURCES, EFI_VOLUME_CORRUPTED, EFI_ACCESS_DENIED, EFI_WARN_DELETE_FAILURE, 0x1234ULL,
+                 EFI_PROTOCOL_ERROR, EFI_NOT_FOUND, EFI_INVALID_PARAMETER);
 }
 
 TEST(FormatBounds, LineFeedsAtEveryPosition) {

@@ -39,9 +39,9 @@ TEST(FormatNumbers, DecimalFlagsAndWidths) {
       {u"%d", INT64_MIN, "-9223372036854775808"},
       {u"%,d", INT64_MIN, "-9,223,372,036,854,775,808"},
       {u"%d", INT64_MAX, "9223372036854775807"},
-      {u"%5,d", 1234, "1,234"},   // flags may follow the width
+      {u"%5,d", 1234, "1,234"},  // flags may follow the width
       {u"%ld", 7, "7"},
-      {u"%+ d", 7, "7"},           // accepted, no effect
+      {u"%+ d", 7, "7"},                              // accepted, no effect
       {u"%40d", 1, "                            1"},  // width capped at 29
       {u"%040d", 1, "00000000000000000000000000001"},
       {u"%10d", -5, "        -5"},
@@ -80,12 +80,15 @@ TEST(FormatNumbers, ConversionsAloneNeedThirtyCharacters) {
     UINTN Width;
     bool Decimal;
   } Cases[] = {
-      {(UINT64)INT64_MIN, FORMAT_COMMA, 29, true},  {(UINT64)INT64_MIN, FORMAT_COMMA, 0, true},
-      {~0ULL, FORMAT_PREFIX_ZERO, 200, false},      {(UINT64)INT64_MIN, FORMAT_COMMA | FORMAT_PREFIX_ZERO, 1000, true},
+      {(UINT64)INT64_MIN, FORMAT_COMMA, 29, true},
+      {(UINT64)INT64_MIN, FORMAT_COMMA, 0, true},
+      {~0ULL, FORMAT_PREFIX_ZERO, 200, false},
+      {(UINT64)INT64_MIN, FORMAT_COMMA | FORMAT_PREFIX_ZERO, 1000, true},
   };
   for (auto &C : Cases) {
     CHAR16 *Buffer = new CHAR16[FORMAT_NUMBER_CHARS];
-    UINTN N = C.Decimal ? ValueToDecimalString(Buffer, (INT64)C.Value, C.Flags, C.Width) : ValueToHexString(Buffer, C.Value, C.Flags, C.Width);
+    UINTN N =
+        C.Decimal ? ValueToDecimalString(Buffer, (INT64)C.Value, C.Flags, C.Width) : ValueToHexString(Buffer, C.Value, C.Flags, C.Width);
     EXPECT_LT(N, (UINTN)FORMAT_NUMBER_CHARS);
     EXPECT_EQ(Buffer[N], 0);
     delete[] Buffer;

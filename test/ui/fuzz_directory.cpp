@@ -42,8 +42,7 @@ void CheckList() {
     Check(f->FileSize != 0 && f->FileSize % BiosFiles.BiosFileUnitSize == 0 && f->FileSize <= BiosFiles.BiosFileMaxSize);
     Check(f->Size <= BIOS_FILE_INFO_SIZE);
     bool terminated = false;
-    for (UINTN c = 0; c < (BIOS_FILE_INFO_SIZE - SIZE_OF_EFI_FILE_INFO) / 2 && !terminated; c++)
-      terminated = f->FileName[c] == 0;
+    for (UINTN c = 0; c < (BIOS_FILE_INFO_SIZE - SIZE_OF_EFI_FILE_INFO) / 2 && !terminated; c++) terminated = f->FileName[c] == 0;
     Check(terminated);
   }
 }

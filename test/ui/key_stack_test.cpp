@@ -197,8 +197,8 @@ TEST_F(KeyStack, RunStatesThatCannotAllBeCreatedAreAllReleased) {
     EXPECT_EQ(InitialKeyFunction(&run), EFI_OUT_OF_RESOURCES);
     p.FailAllocation(0);
     EXPECT_EQ(KeyStateStack, nullptr);
-    for (KEY_STATE *s : {KeyStates.BaseKeyState, KeyStates.VolumeListKeyState, KeyStates.FileListKeyState,
-                         KeyStates.EscapeKeyState, KeyStates.FileChosenKeyState, KeyStates.FileFollowUpKeyState})
+    for (KEY_STATE *s : {KeyStates.BaseKeyState, KeyStates.VolumeListKeyState, KeyStates.FileListKeyState, KeyStates.EscapeKeyState,
+                         KeyStates.FileChosenKeyState, KeyStates.FileFollowUpKeyState})
       EXPECT_EQ(s, nullptr);
     EXPECT_EQ(p.LivePoolCount(), pool_before);
   }

@@ -14,10 +14,10 @@ class Layout : public ScreenTest {
   // the layout's description rather than from the windows.
   static uint8_t Expected(UINTN x, UINTN y, UINTN cols, UINTN rows) {
     UINTN right = cols - 23;
-    if (x <= 20 && y >= 5 && y <= 9) return 0x0F;                        // volume list
-    if (x <= 20 && y >= 16 && y <= 22) return 0x2F;                      // BIOS-file list
-    if (x >= 22 && x < 22 + right && y >= 5 && y <= 9) return 0x0F;      // file information
-    if (x >= 22 && x < 22 + right && y >= 16 && y <= 22) return 0x0F;    // caller's window
+    if (x <= 20 && y >= 5 && y <= 9) return 0x0F;                         // volume list
+    if (x <= 20 && y >= 16 && y <= 22) return 0x2F;                       // BIOS-file list
+    if (x >= 22 && x < 22 + right && y >= 5 && y <= 9) return 0x0F;       // file information
+    if (x >= 22 && x < 22 + right && y >= 16 && y <= 22) return 0x0F;     // caller's window
     if (x == 0 || y == 0 || x == cols - 1 || y == rows - 1) return 0x0C;  // former border
     if (y == rows - 2) return 0x0C;
     if ((y == 2 || y == 4 || y == 15 || y == rows - 4) && x >= 1 && x <= cols - 2) return 0x0C;
@@ -194,12 +194,11 @@ TEST_F(Layout, ShadingCopiesTheAreaGreysItAndHandsItToTheGraphicsConsole) {
   for (UINTN y = 0; y < 152; y++)
     for (UINTN x = 0; x < 320; x++) {
       const auto &px = b.pixels[y * 320 + x];
-      wrong += px.Blue != 64 || px.Green != 64 || px.Red != 64 ||
-               px.Reserved != fake::Gop::PatternAt(352 + x, 241 + y).Reserved;
+      wrong += px.Blue != 64 || px.Green != 64 || px.Red != 64 || px.Reserved != fake::Gop::PatternAt(352 + x, 241 + y).Reserved;
     }
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(gop.At(352, 241).Blue, fake::Gop::PatternAt(352, 241).Blue);  // the screen itself untouched
-  EXPECT_EQ(p.LivePoolCount(), pool);  // the buffer is released right after
+  EXPECT_EQ(p.LivePoolCount(), pool);                                     // the buffer is released right after
 
   UnshadeMessageBoxArea();
   ASSERT_EQ(gc.ClearCalls().size(), 1u);

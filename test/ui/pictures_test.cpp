@@ -33,7 +33,9 @@ std::vector<Named> AllPictures() {
 
 constexpr EFI_GRAPHICS_OUTPUT_BLT_PIXEL kUntouched = {0x11, 0x22, 0x33, 0x77};
 
-bool Same(EFI_GRAPHICS_OUTPUT_BLT_PIXEL a, EFI_GRAPHICS_OUTPUT_BLT_PIXEL b) { return a.Blue == b.Blue && a.Green == b.Green && a.Red == b.Red; }
+bool Same(EFI_GRAPHICS_OUTPUT_BLT_PIXEL a, EFI_GRAPHICS_OUTPUT_BLT_PIXEL b) {
+  return a.Blue == b.Blue && a.Green == b.Green && a.Red == b.Red;
+}
 
 EFI_GRAPHICS_OUTPUT_BLT_PIXEL ColourOf(size_t i) { return {(UINT8)(10 + i), (UINT8)(100 + i), (UINT8)(200 - i), 0}; }
 
@@ -63,9 +65,7 @@ class PicturesTest : public PlatformTest {
     EFI_HANDLE h = nullptr;
     EXPECT_EQ(platform_.Install(&h, gFirmwareVolumeProtocolGuid, volume_.Protocol()), EFI_SUCCESS);
   }
-  ~PicturesTest() override {
-    FreePictures();
-  }
+  ~PicturesTest() override { FreePictures(); }
 
   // Puts every picture into the volume as a solid 24-bit bitmap; widths by
   // name override the defaults (digits 10, bars 9, marks 12 and 4, suffix 10).
@@ -246,7 +246,8 @@ TEST_F(PicturesTest, DrawPictureSendsOnlyColoursAndReleasesItsBuffer) {
   Publish();
   LoadPictures(gop_.Protocol());
   // The decoder leaves Reserved unwritten; whatever is there must not reach Blt.
-  for (UINTN i = 0; i < Pictures.DigitPictures[3].Width * Pictures.DigitPictures[3].Height; i++) Pictures.DigitPictures[3].Pixels[i].Reserved = 0x5A;
+  for (UINTN i = 0; i < Pictures.DigitPictures[3].Width * Pictures.DigitPictures[3].Height; i++)
+    Pictures.DigitPictures[3].Pixels[i].Reserved = 0x5A;
   DrawPicture(Pictures.DigitPictures, 3, 100, 200);
   ASSERT_EQ(gop_.Calls().size(), 1u);
   const fake::Gop::BltCall &c = gop_.Calls()[0];

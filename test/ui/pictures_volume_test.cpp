@@ -13,14 +13,13 @@ namespace {
 class VolumeTest : public PlatformTest {
  protected:
   VolumeTest() {
-    for (PICTURE *t : {Pictures.DigitPictures, Pictures.BarPictures, Pictures.MarkPictureA, Pictures.MarkPictureB, Pictures.ProgressSuffixPicture, Pictures.BarBlankPicture, Pictures.DigitBlankPicture}) {
+    for (PICTURE *t : {Pictures.DigitPictures, Pictures.BarPictures, Pictures.MarkPictureA, Pictures.MarkPictureB,
+                       Pictures.ProgressSuffixPicture, Pictures.BarBlankPicture, Pictures.DigitBlankPicture}) {
       UINTN n = t == Pictures.DigitPictures ? 10 : t == Pictures.BarPictures ? 4 : 1;
       for (UINTN i = 0; i < n; i++) t[i] = PICTURE{t[i].Guid, 0, 0, nullptr};
     }
   }
-  ~VolumeTest() override {
-    FreePictures();
-  }
+  ~VolumeTest() override { FreePictures(); }
   // The artwork bitmap's pixels as Pillow read them: R, G, B top row first.
   static std::vector<UINT8> Artwork(const char *name, UINT32 *w, UINT32 *h) {
     std::vector<UINT8> e = ReadFile(std::string(PICTURES_BUILD_DIR) + "/artwork/" + name + ".expect");
@@ -53,7 +52,9 @@ TEST_F(VolumeTest, RunDrawsOurArtworkFromThePackedVolume) {
   LoadPictures(gop_.Protocol());
   for (UINTN d = 0; d < 10; d++) EXPECT_NE(Pictures.DigitPictures[d].Pixels, nullptr) << d;
   for (UINTN s = 0; s < 4; s++) EXPECT_NE(Pictures.BarPictures[s].Pixels, nullptr) << s;
-  for (PICTURE *p : {Pictures.MarkPictureA, Pictures.MarkPictureB, Pictures.ProgressSuffixPicture, Pictures.BarBlankPicture, Pictures.DigitBlankPicture}) EXPECT_NE(p[0].Pixels, nullptr);
+  for (PICTURE *p :
+       {Pictures.MarkPictureA, Pictures.MarkPictureB, Pictures.ProgressSuffixPicture, Pictures.BarBlankPicture, Pictures.DigitBlankPicture})
+    EXPECT_NE(p[0].Pixels, nullptr);
 
   // The corner mark reads V4.03 from X = 930: widths 12, 10, 4, 10, 10.
   DrawCornerMark();

@@ -63,9 +63,7 @@ EFI_STATUS EFIAPI ChosenEnter(EFI_FILE_PROTOCOL *r, EFI_FILE_INFO *f, VOID *ctx)
   if (Caller::current->in_enter_hook) Caller::current->in_enter_hook();
   return FileHook("FileChosenEnterHook", r, f, ctx);
 }
-EFI_STATUS EFIAPI FollowUpEnter(EFI_FILE_PROTOCOL *r, EFI_FILE_INFO *f, VOID *ctx) {
-  return FileHook("FileFollowUpEnterHook", r, f, ctx);
-}
+EFI_STATUS EFIAPI FollowUpEnter(EFI_FILE_PROTOCOL *r, EFI_FILE_INFO *f, VOID *ctx) { return FileHook("FileFollowUpEnterHook", r, f, ctx); }
 EFI_STATUS EFIAPI EscapeEnter(VOID *a, VOID *b, VOID *ctx) {
   HookCall c{"EscapeEnterHook"};
   c.first = a;
@@ -209,9 +207,11 @@ void Rig::ExpectRestored(const char *what) {
   EXPECT_EQ(now.CursorRow, console_before.CursorRow);
   EXPECT_EQ(now.CursorVisible, console_before.CursorVisible);
   // Nothing of the run may still be reachable through the module globals.
-  for (UI_WINDOW *w : {RunWindows.BackgroundWindow, RunWindows.VolumeListWindow, RunWindows.FileListWindow, RunWindows.FileInfoWindow, RunWindows.CallerWindow, RunWindows.MessageBox, RunPointer.Layer})
+  for (UI_WINDOW *w : {RunWindows.BackgroundWindow, RunWindows.VolumeListWindow, RunWindows.FileListWindow, RunWindows.FileInfoWindow,
+                       RunWindows.CallerWindow, RunWindows.MessageBox, RunPointer.Layer})
     EXPECT_EQ(w, nullptr);
-  for (KEY_STATE *k : {KeyStates.BaseKeyState, KeyStates.VolumeListKeyState, KeyStates.FileListKeyState, KeyStates.EscapeKeyState, KeyStates.FileChosenKeyState, KeyStates.FileFollowUpKeyState})
+  for (KEY_STATE *k : {KeyStates.BaseKeyState, KeyStates.VolumeListKeyState, KeyStates.FileListKeyState, KeyStates.EscapeKeyState,
+                       KeyStates.FileChosenKeyState, KeyStates.FileFollowUpKeyState})
     EXPECT_EQ(k, nullptr);
   EXPECT_EQ(KeyStateStack, nullptr);
   EXPECT_EQ(RunPointer.Event, nullptr);

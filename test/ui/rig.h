@@ -57,8 +57,8 @@ class Caller {
   std::vector<std::string> Names() const;  // the hooks called, in order
   std::vector<HookCall> Calls(const std::string &hook) const;
   std::vector<HookCall> calls;
-  bool signal_armed = false;     // EventNotify signals the caller's event once
-  uint64_t notify_checks = 0;    // times EventNotify ran
+  bool signal_armed = false;            // EventNotify signals the caller's event once
+  uint64_t notify_checks = 0;           // times EventNotify ran
   std::function<void()> in_event_hook;  // extra work inside EventHook
   std::function<void()> in_enter_hook;  // extra work inside the file-chosen enter hook
 

@@ -114,8 +114,7 @@ TEST(RunFlow, ARunOnAConsoleWithoutThePreferredModeUsesModeZero) {
                                                        EXPECT_EQ(CellScreen.ScreenRows, 21u);
                                                        EXPECT_EQ(r.Text(0, kVolumeRow, 8), VolumeLine(0, true));
                                                      }),
-                                                 Key(kEsc, [&] { EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"A.ROM"); }),
-                                                 Key(kSpace)});
+                                                 Key(kEsc, [&] { EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"A.ROM"); }), Key(kSpace)});
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
   r.ExpectRestored("after the run");
 }
@@ -133,24 +132,23 @@ TEST(RunFlow, EnterOnAFileHandsTheHooksTheOpenRootTheRecordAndTheContext) {
     chosen_state = KeyStates.FileChosenKeyState;
     handles_in_hook = r.fs.At(0).OpenHandles();
   };
-  EFI_STATUS s = r.RunScript(
-      r.caller.Params(),
-      {
-          Key(kEnter),
-          Key(kDown,
-              [&] {
-                EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"A.ROM");
-                EXPECT_EQ(r.Text(0, kFileRow + 1, 6), u" B.ROM") << "notes.txt is not a BIOS file";
-                EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 34), "File Date    : A.ROM (03/05/2021) ");
-                EXPECT_EQ(r.Attr(0, kFileRow), 0x7D) << "0xFD reaches the console without bit 7";
-              }),
-          Key(kEnter, [&] { EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 34), "File Date    : B.ROM (03/05/2021) "); }),
-          Key(kSpace),  // the chosen-file key hook succeeds: on to the follow-up screen
-          Key(kSpace),  // the follow-up key hook ends the run
-      });
+  EFI_STATUS s = r.RunScript(r.caller.Params(),
+                             {
+                                 Key(kEnter),
+                                 Key(kDown,
+                                     [&] {
+                                       EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"A.ROM");
+                                       EXPECT_EQ(r.Text(0, kFileRow + 1, 6), u" B.ROM") << "notes.txt is not a BIOS file";
+                                       EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 34), "File Date    : A.ROM (03/05/2021) ");
+                                       EXPECT_EQ(r.Attr(0, kFileRow), 0x7D) << "0xFD reaches the console without bit 7";
+                                     }),
+                                 Key(kEnter, [&] { EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 34), "File Date    : B.ROM (03/05/2021) "); }),
+                                 Key(kSpace),  // the chosen-file key hook succeeds: on to the follow-up screen
+                                 Key(kSpace),  // the follow-up key hook ends the run
+                             });
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
-  EXPECT_EQ(r.caller.Names(), Names({"StartHook", "FileChosenEnterHook", "FileChosenKeyHook", "FileFollowUpEnterHook",
-                                     "FileFollowUpKeyHook"}));
+  EXPECT_EQ(r.caller.Names(),
+            Names({"StartHook", "FileChosenEnterHook", "FileChosenKeyHook", "FileFollowUpEnterHook", "FileFollowUpKeyHook"}));
   for (const char *hook : {"FileChosenEnterHook", "FileFollowUpEnterHook"}) {
     HookCall c = r.caller.Calls(hook).at(0);
     EXPECT_EQ(c.file_name, u"B.ROM") << hook;
@@ -168,10 +166,10 @@ TEST(RunFlow, EachHookStatusMovesBetweenTheScreensAsPromised) {
   Rig r;
   r.AddVolume({{u"A.ROM", 0x10000}, {u"B.ROM", 0x10000}});
   Caller &c = r.caller;
-  c.Answer("FileChosenKeyHook", EFI_NOT_READY);     // back to the file list
-  c.Answer("FileChosenKeyHook", EFI_END_OF_MEDIA);  // stays: not the end from this hook
-  c.Answer("FileChosenKeyHook", EFI_DEVICE_ERROR);  // stays
-  c.Answer("FileChosenKeyHook", EFI_SUCCESS);       // on to the follow-up screen
+  c.Answer("FileChosenKeyHook", EFI_NOT_READY);       // back to the file list
+  c.Answer("FileChosenKeyHook", EFI_END_OF_MEDIA);    // stays: not the end from this hook
+  c.Answer("FileChosenKeyHook", EFI_DEVICE_ERROR);    // stays
+  c.Answer("FileChosenKeyHook", EFI_SUCCESS);         // on to the follow-up screen
   c.Answer("FileFollowUpKeyHook", EFI_DEVICE_ERROR);  // stays
   c.Answer("FileFollowUpKeyHook", EFI_NOT_READY);     // back to the file list
   c.Answer("EscapeKeyHook", EFI_WARN_STALE_DATA);     // stays
@@ -179,21 +177,22 @@ TEST(RunFlow, EachHookStatusMovesBetweenTheScreensAsPromised) {
   c.Answer("EscapeKeyHook", EFI_END_OF_MEDIA);        // ends the run
   auto file_list_shows = [&](const std::u16string &name) {
     return [&r, name] {
-      EXPECT_TRUE(RowHas(r, kFileRow, kMark + name) || RowHas(r, kFileRow + 1, kMark + name)) << "highlight on " << fake::Narrow(name.c_str());
+      EXPECT_TRUE(RowHas(r, kFileRow, kMark + name) || RowHas(r, kFileRow + 1, kMark + name))
+          << "highlight on " << fake::Narrow(name.c_str());
       EXPECT_EQ(r.Ascii(kDateColumn, kDateRow, 20), "File Date    : " + fake::Narrow(name.c_str()));
     };
   };
   EFI_STATUS s = r.RunScript(c.Params(), {
-                                             Key(kEnter),                          // volume 0 opened
-                                             Key(kEnter),                          // A chosen
-                                             Key(kSpace),                          // NOT_READY
-                                             Key(kDown, file_list_shows(u"A.ROM")),  // the list has the keys again
+                                             Key(kEnter),                             // volume 0 opened
+                                             Key(kEnter),                             // A chosen
+                                             Key(kSpace),                             // NOT_READY
+                                             Key(kDown, file_list_shows(u"A.ROM")),   // the list has the keys again
                                              Key(kEnter, file_list_shows(u"B.ROM")),  // B chosen
-                                             Key(kSpace),                          // END_OF_MEDIA: stays
-                                             Key(kSpace),                          // DEVICE_ERROR: stays
-                                             Key(kSpace),                          // SUCCESS: follow-up
-                                             Key(kSpace),                          // DEVICE_ERROR: stays
-                                             Key(kSpace),                          // NOT_READY: file list
+                                             Key(kSpace),                             // END_OF_MEDIA: stays
+                                             Key(kSpace),                             // DEVICE_ERROR: stays
+                                             Key(kSpace),                             // SUCCESS: follow-up
+                                             Key(kSpace),                             // DEVICE_ERROR: stays
+                                             Key(kSpace),                             // NOT_READY: file list
                                              Key(kEsc, file_list_shows(u"B.ROM")),
                                              Key(kSpace),  // stale data: stays
                                              Key(kSpace),  // NOT_READY: file list
@@ -201,10 +200,10 @@ TEST(RunFlow, EachHookStatusMovesBetweenTheScreensAsPromised) {
                                              Key(kSpace),  // END_OF_MEDIA: the end
                                          });
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
-  EXPECT_EQ(c.Names(), Names({"StartHook", "FileChosenEnterHook", "FileChosenKeyHook", "FileChosenEnterHook",
-                              "FileChosenKeyHook", "FileChosenKeyHook", "FileChosenKeyHook", "FileFollowUpEnterHook",
-                              "FileFollowUpKeyHook", "FileFollowUpKeyHook", "EscapeEnterHook", "EscapeKeyHook",
-                              "EscapeKeyHook", "EscapeEnterHook", "EscapeKeyHook"}));
+  EXPECT_EQ(c.Names(),
+            Names({"StartHook", "FileChosenEnterHook", "FileChosenKeyHook", "FileChosenEnterHook", "FileChosenKeyHook", "FileChosenKeyHook",
+                   "FileChosenKeyHook", "FileFollowUpEnterHook", "FileFollowUpKeyHook", "FileFollowUpKeyHook", "EscapeEnterHook",
+                   "EscapeKeyHook", "EscapeKeyHook", "EscapeEnterHook", "EscapeKeyHook"}));
   EXPECT_EQ(c.Calls("FileChosenEnterHook").at(0).file_name, u"A.ROM");
   EXPECT_EQ(c.Calls("FileChosenEnterHook").at(1).file_name, u"B.ROM");
   EXPECT_EQ(c.Calls("FileFollowUpEnterHook").at(0).file_name, u"B.ROM");
@@ -268,22 +267,23 @@ TEST(RunFlow, NoVolumeShowsTheNoticeAndTheNextKeyReachesTheEscapeHook) {
   Rig r;
   r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
   const std::u16string notice = u"Can't find any FFs !";
-  EFI_STATUS s = r.RunScript(r.caller.Params(), {
-                                                    Key(kDown,
-                                                        [&] {
-                                                          EXPECT_TRUE(RowHas(r, kBoxNoticeRow, notice));
-                                                          UINTN col = r.p.RowText(kBoxNoticeRow).find(notice);
-                                                          EXPECT_EQ(r.Attr(col, kBoxNoticeRow), 0x1F);
-                                                          EXPECT_FALSE(RowHas(r, kVolumeTotalRow, u"Total FFS"));
-                                                          ASSERT_EQ(r.gc->Active().size(), 1u) << "the grey backdrop is up";
-                                                          EXPECT_TRUE((r.gc->Active()[0].rect == fake::GraphicsConsole::Rect{352, 241, 320, 152}));
-                                                        }),
-                                                    Key(kSpace,
-                                                        [&] {
-                                                          EXPECT_FALSE(RowHas(r, kBoxNoticeRow, notice)) << "hidden by the key";
-                                                          EXPECT_TRUE(r.gc->Active().empty()) << "backdrop withdrawn";
-                                                        }),
-                                                });
+  EFI_STATUS s =
+      r.RunScript(r.caller.Params(), {
+                                         Key(kDown,
+                                             [&] {
+                                               EXPECT_TRUE(RowHas(r, kBoxNoticeRow, notice));
+                                               UINTN col = r.p.RowText(kBoxNoticeRow).find(notice);
+                                               EXPECT_EQ(r.Attr(col, kBoxNoticeRow), 0x1F);
+                                               EXPECT_FALSE(RowHas(r, kVolumeTotalRow, u"Total FFS"));
+                                               ASSERT_EQ(r.gc->Active().size(), 1u) << "the grey backdrop is up";
+                                               EXPECT_TRUE((r.gc->Active()[0].rect == fake::GraphicsConsole::Rect{352, 241, 320, 152}));
+                                             }),
+                                         Key(kSpace,
+                                             [&] {
+                                               EXPECT_FALSE(RowHas(r, kBoxNoticeRow, notice)) << "hidden by the key";
+                                               EXPECT_TRUE(r.gc->Active().empty()) << "backdrop withdrawn";
+                                             }),
+                                     });
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
   auto esc = r.caller.Calls("EscapeEnterHook");
   ASSERT_EQ(esc.size(), 1u);
@@ -305,13 +305,14 @@ TEST(RunFlow, ARunThatEndsWithTheMessageBoxUpWithdrawsItsBackdrop) {
     UI_TEXT_POSITION pos{UI_WINDOW_MESSAGE_BOX, 0, 0, 1, TEXT_MODE_CENTRE, 0};
     EXPECT_EQ(r.ui->Print(&pos, nullptr, u"Checking"), 8u);
   };
-  EFI_STATUS s = r.RunScript(r.caller.Params(), {Key(kEnter), Key(kEnter),
-                                                 Key(kSpace,
-                                                     [&] {
-                                                       EXPECT_TRUE(RowHas(r, 10, u"Checking"));
-                                                       EXPECT_EQ(r.gc->Active().size(), 1u);
-                                                     }),
-                                                 Key(kSpace, [&] { EXPECT_EQ(r.gc->Active().size(), 1u) << "still up on the follow-up screen"; })});
+  EFI_STATUS s =
+      r.RunScript(r.caller.Params(), {Key(kEnter), Key(kEnter),
+                                      Key(kSpace,
+                                          [&] {
+                                            EXPECT_TRUE(RowHas(r, 10, u"Checking"));
+                                            EXPECT_EQ(r.gc->Active().size(), 1u);
+                                          }),
+                                      Key(kSpace, [&] { EXPECT_EQ(r.gc->Active().size(), 1u) << "still up on the follow-up screen"; })});
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
   EXPECT_TRUE(r.gc->Active().empty()) << "no grey rectangle outlives the run";
   r.ExpectRestored("after the run");
@@ -322,18 +323,18 @@ TEST(RunFlow, AVolumeWithoutBiosFilesShowsTheNoticeAndAKeyGoesBack) {
   r.AddVolume({{u"readme.txt", 10}});
   r.AddVolume({{u"X.ROM", 0x10000}});
   r.caller.Default("FileChosenEnterHook", EFI_ABORTED);
-  EFI_STATUS s = r.RunScript(r.caller.Params(),
-                             {
-                                 Key(kEnter),
-                                 Key(kSpace, [&] { EXPECT_TRUE(RowHas(r, kBoxNoticeRow, u"Can't find any BIOS files !")); }),
-                                 Key(kDown,
-                                     [&] {
-                                       EXPECT_FALSE(RowHas(r, kBoxNoticeRow, u"Can't find")) << "hidden by the key";
-                                       EXPECT_EQ(KeyStateStack->Current, KeyStates.VolumeListKeyState);
-                                     }),
-                                 Key(kEnter, [&] { EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true)); }),
-                                 Key(kEnter, [&] { EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"X.ROM"); }),
-                             });
+  EFI_STATUS s =
+      r.RunScript(r.caller.Params(), {
+                                         Key(kEnter),
+                                         Key(kSpace, [&] { EXPECT_TRUE(RowHas(r, kBoxNoticeRow, u"Can't find any BIOS files !")); }),
+                                         Key(kDown,
+                                             [&] {
+                                               EXPECT_FALSE(RowHas(r, kBoxNoticeRow, u"Can't find")) << "hidden by the key";
+                                               EXPECT_EQ(KeyStateStack->Current, KeyStates.VolumeListKeyState);
+                                             }),
+                                         Key(kEnter, [&] { EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true)); }),
+                                         Key(kEnter, [&] { EXPECT_EQ(r.Text(0, kFileRow, 6), kMark + u"X.ROM"); }),
+                                     });
   EXPECT_EQ(s, EFI_ABORTED);
   EXPECT_EQ(r.caller.Calls("FileChosenEnterHook").at(0).file_name, u"X.ROM");
   r.ExpectRestored("after the run");
@@ -387,20 +388,20 @@ TEST(RunFlow, TheCallersEventRepaintsTheWholeScreenAndTheRunAnswersSuccess) {
     printed = r.ui->Print(&pos, nullptr, u"event %d", 1ULL);
     written_at_hook = r.p.CharactersWritten();
   };
-  EFI_STATUS s = r.RunScript(r.caller.Params(true),
-                             {
-                                 Signal([&] {
-                                   for (UINTN row = 0; row < 27; row++) before.push_back(r.p.RowText(row));
-                                 }),
-                                 Check([&] {
-                                   EXPECT_GE(r.p.CharactersWritten() - written_at_hook, 100u * 27 - 1) << "every cell written again";
-                                   for (UINTN row = 0; row < 27; row++)
-                                     if (row != 18) EXPECT_EQ(r.p.RowText(row), before[row]) << "row " << row;
-                                   EXPECT_EQ(r.Ascii(23, 18, 7), "event 1") << "the caller's text in its window";
-                                 }),
-                                 Key(kEsc),
-                                 Key(kSpace),
-                             });
+  EFI_STATUS s = r.RunScript(r.caller.Params(true), {
+                                                        Signal([&] {
+                                                          for (UINTN row = 0; row < 27; row++) before.push_back(r.p.RowText(row));
+                                                        }),
+                                                        Check([&] {
+                                                          EXPECT_GE(r.p.CharactersWritten() - written_at_hook, 100u * 27 - 1)
+                                                              << "every cell written again";
+                                                          for (UINTN row = 0; row < 27; row++)
+                                                            if (row != 18) EXPECT_EQ(r.p.RowText(row), before[row]) << "row " << row;
+                                                          EXPECT_EQ(r.Ascii(23, 18, 7), "event 1") << "the caller's text in its window";
+                                                        }),
+                                                        Key(kEsc),
+                                                        Key(kSpace),
+                                                    });
   EXPECT_EQ(printed, 7u);
   EXPECT_EQ(s, EFI_SUCCESS) << "the loop ended with END_OF_MEDIA, the close status is returned";
   auto hooks = r.caller.Calls("EventHook");
@@ -461,10 +462,12 @@ TEST(RunFlow, TheSizeRuleReachesTheBrowserAndZeroMeansNoLimit) {
   UI_RUN_PARAMETERS limited = r.caller.Params();
   limited.BiosFileUnitSize = 0x8000;
   limited.BiosFileMaxSize = 0x10000;
-  s = r.RunScript(limited, {Key(kEnter), Key(kEsc, [&] {
-                                           EXPECT_EQ(BiosFiles.BiosFileMaxSize, 0x10000u);
-                                           EXPECT_EQ(BiosFiles.BiosFileCount, 1u) << "16 MiB is over the limit";
-                                         }),
+  s = r.RunScript(limited, {Key(kEnter),
+                            Key(kEsc,
+                                [&] {
+                                  EXPECT_EQ(BiosFiles.BiosFileMaxSize, 0x10000u);
+                                  EXPECT_EQ(BiosFiles.BiosFileCount, 1u) << "16 MiB is over the limit";
+                                }),
                             Key(kSpace)});
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
   r.ExpectRestored("after the second run");
@@ -475,25 +478,25 @@ TEST(RunFlow, APointerDeviceIsPreparedThenSwitchedOffAndNeverDraws) {
   r.AddVolume({{u"A.ROM", 0x10000}});
   r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
   std::vector<std::u16string> before;
-  EFI_STATUS s = r.RunScript(r.caller.Params(),
-                             {
-                                 Check([&] {
-                                   EXPECT_EQ(RunPointer.Device, nullptr) << "the run drops the device";
-                                   EXPECT_EQ(RunPointer.Event, nullptr) << "and closes its event";
-                                   ASSERT_NE(RunPointer.Layer, nullptr);
-                                   EXPECT_EQ(RunPointer.Layer->Priority, 80);
-                                   EXPECT_EQ(RunPointer.Layer->Width, 100u);
-                                   EXPECT_EQ(RunPointer.Layer->Height, 27u);
-                                   for (UINTN i = 0; i < 100 * 27; i++) ASSERT_EQ(RunPointer.Layer->CellFlags[i] & ~CELL_DIRTY, CELL_TRANSPARENT) << i;
-                                   for (UINTN row = 0; row < 27; row++) before.push_back(r.p.RowText(row));
-                                   r.pointer->Move(5, 5, true);
-                                 }),
-                                 Check([&] {
-                                   for (UINTN row = 0; row < 27; row++) EXPECT_EQ(r.p.RowText(row), before[row]);
-                                 }),
-                                 Key(kEsc),
-                                 Key(kSpace),
-                             });
+  EFI_STATUS s = r.RunScript(r.caller.Params(), {
+                                                    Check([&] {
+                                                      EXPECT_EQ(RunPointer.Device, nullptr) << "the run drops the device";
+                                                      EXPECT_EQ(RunPointer.Event, nullptr) << "and closes its event";
+                                                      ASSERT_NE(RunPointer.Layer, nullptr);
+                                                      EXPECT_EQ(RunPointer.Layer->Priority, 80);
+                                                      EXPECT_EQ(RunPointer.Layer->Width, 100u);
+                                                      EXPECT_EQ(RunPointer.Layer->Height, 27u);
+                                                      for (UINTN i = 0; i < 100 * 27; i++)
+                                                        ASSERT_EQ(RunPointer.Layer->CellFlags[i] & ~CELL_DIRTY, CELL_TRANSPARENT) << i;
+                                                      for (UINTN row = 0; row < 27; row++) before.push_back(r.p.RowText(row));
+                                                      r.pointer->Move(5, 5, true);
+                                                    }),
+                                                    Check([&] {
+                                                      for (UINTN row = 0; row < 27; row++) EXPECT_EQ(r.p.RowText(row), before[row]);
+                                                    }),
+                                                    Key(kEsc),
+                                                    Key(kSpace),
+                                                });
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
   EXPECT_EQ(r.pointer->get_state_calls, 0u) << "no pointer state is ever read";
   r.ExpectRestored("after the run");
@@ -506,30 +509,30 @@ TEST(RunFlow, VolumesThatAppearOrVanishShowAtTheNextKey) {
   r.AddVolume({{u"A.ROM", 0x10000}});
   r.AddVolume({{u"B.ROM", 0x10000}});
   r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
-  EFI_STATUS s = r.RunScript(r.caller.Params(),
-                             {
-                                 Key(kDown),
-                                 Key(kDown,
-                                     [&] {
-                                       EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true));
-                                       r.AddVolume({{u"C.ROM", 0x10000}});
-                                     }),
-                                 Key(kDown,
-                                     [&] {
-                                       EXPECT_EQ(r.Text(0, kVolumeRow + 2, 8), VolumeLine(2, true)) << "the new volume";
-                                       EXPECT_EQ(r.Ascii(0, kVolumeTotalRow, 13), "Total FFS : 3");
-                                       r.fs.RemoveVolume(r.fs.At(2));
-                                     }),
-                                 Key(kDown,
-                                     [&] {
-                                       EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true)) << "clamped to the last one left";
-                                       EXPECT_EQ(r.Ascii(0, kVolumeTotalRow, 13), "Total FFS : 2");
-                                       r.fs.RemoveVolume(r.fs.At(0));
-                                       r.fs.RemoveVolume(r.fs.At(1));
-                                     }),
-                                 Key(kEnter, [&] { EXPECT_EQ(BiosFiles.VolumeCount, 0u); }),
-                                 Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, KeyStates.EscapeKeyState); }),
-                             });
+  EFI_STATUS s = r.RunScript(r.caller.Params(), {
+                                                    Key(kDown),
+                                                    Key(kDown,
+                                                        [&] {
+                                                          EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true));
+                                                          r.AddVolume({{u"C.ROM", 0x10000}});
+                                                        }),
+                                                    Key(kDown,
+                                                        [&] {
+                                                          EXPECT_EQ(r.Text(0, kVolumeRow + 2, 8), VolumeLine(2, true)) << "the new volume";
+                                                          EXPECT_EQ(r.Ascii(0, kVolumeTotalRow, 13), "Total FFS : 3");
+                                                          r.fs.RemoveVolume(r.fs.At(2));
+                                                        }),
+                                                    Key(kDown,
+                                                        [&] {
+                                                          EXPECT_EQ(r.Text(0, kVolumeRow + 1, 8), VolumeLine(1, true))
+                                                              << "clamped to the last one left";
+                                                          EXPECT_EQ(r.Ascii(0, kVolumeTotalRow, 13), "Total FFS : 2");
+                                                          r.fs.RemoveVolume(r.fs.At(0));
+                                                          r.fs.RemoveVolume(r.fs.At(1));
+                                                        }),
+                                                    Key(kEnter, [&] { EXPECT_EQ(BiosFiles.VolumeCount, 0u); }),
+                                                    Key(kSpace, [&] { EXPECT_EQ(KeyStateStack->Current, KeyStates.EscapeKeyState); }),
+                                                });
   EXPECT_EQ(s, EFI_END_OF_MEDIA) << "ended by the escape hook, not by the lost volumes";
   EXPECT_EQ(r.caller.Names(), Names({"StartHook", "EscapeEnterHook", "EscapeKeyHook"}));
   EXPECT_EQ(r.caller.Calls("FileChosenEnterHook").size(), 0u);
@@ -545,7 +548,7 @@ TEST(RunFlow, ConsoleWorkOfOneDownKeyAndOfIdlePasses) {
   r.caller.Default("EscapeKeyHook", EFI_END_OF_MEDIA);
   uint64_t chars = 0, calls = 0, idle_volumes = 0, idle_files = 0;
   auto idle = [&](uint64_t &counter) {
-    return std::vector<Step>{Check([&] { counter = r.p.CharactersWritten(); }), Check({}), Check({}), Check({}), Check({}),
+    return std::vector<Step>{Check([&] { counter = r.p.CharactersWritten(); }),          Check({}), Check({}), Check({}), Check({}),
                              Check([&] { counter = r.p.CharactersWritten() - counter; })};
   };
   std::vector<Step> steps = idle(idle_volumes);
@@ -561,10 +564,11 @@ TEST(RunFlow, ConsoleWorkOfOneDownKeyAndOfIdlePasses) {
   }));
   steps.push_back(Key(kSpace));
   EXPECT_EQ(r.RunScript(r.caller.Params(), steps), EFI_END_OF_MEDIA);
-  std::printf("[   INFO   ] one Down key in the file list: %llu characters in %llu console calls; "
-              "5 idle passes: %llu characters in the volume list, %llu in the file list\n",
-              static_cast<unsigned long long>(chars), static_cast<unsigned long long>(calls),
-              static_cast<unsigned long long>(idle_volumes), static_cast<unsigned long long>(idle_files));
+  std::printf(
+      "[   INFO   ] one Down key in the file list: %llu characters in %llu console calls; "
+      "5 idle passes: %llu characters in the volume list, %llu in the file list\n",
+      static_cast<unsigned long long>(chars), static_cast<unsigned long long>(calls), static_cast<unsigned long long>(idle_volumes),
+      static_cast<unsigned long long>(idle_files));
   EXPECT_EQ(idle_volumes, 0u) << "an idle run keeps the console quiet";
   EXPECT_EQ(idle_files, 0u) << "the active highlight is written once, not on every pass";
   EXPECT_GT(chars, 0u);

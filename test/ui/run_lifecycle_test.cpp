@@ -15,9 +15,7 @@
 namespace uitest {
 namespace {
 
-std::vector<Step> WalkToAFileAndBack() {
-  return {Key(kDown), Key(kEnter), Key(kDown), Key(kEnter), Key(kSpace), Key(kEsc), Key(kSpace)};
-}
+std::vector<Step> WalkToAFileAndBack() { return {Key(kDown), Key(kEnter), Key(kDown), Key(kEnter), Key(kSpace), Key(kEsc), Key(kSpace)}; }
 
 // Hook answers that make any path end after a few Esc keys: Esc in a list
 // enters the escape screen, whose key hook ends the run; the chosen-file
@@ -76,8 +74,7 @@ TEST(RunLifecycle, AMissingGraphicsProtocolIsNamedAndTheConsoleIsLeftAsItWas) {
     r.p.ClearConsoleLog();
     EXPECT_EQ(r.RunScript(r.caller.Params(true), {}), EFI_NOT_FOUND);
     EXPECT_EQ(r.p.ConsoleTranscript(), k.message);
-    for (const fake::ConsoleCall &call : r.p.ConsoleLog())
-      EXPECT_TRUE(call.name == "OutputString") << call.name << ": no screen is built";
+    for (const fake::ConsoleCall &call : r.p.ConsoleLog()) EXPECT_TRUE(call.name == "OutputString") << call.name << ": no screen is built";
     EXPECT_TRUE(r.caller.calls.empty()) << "no hook runs";
     EXPECT_EQ(r.p.RowAscii(3).substr(7, 14), "LocateProtocol") << "written at the caller's cursor";
     // The message advanced the cursor, as any text at the cursor does.
@@ -132,15 +129,11 @@ TEST(RunLifecycle, ASecondRunStartsFromACleanScreen) {
 
   r.caller.calls.clear();
   EXPECT_EQ(r.RunScript(r.caller.Params(), {Check([&] {
-                                                EXPECT_EQ(r.Text(0, 5, 8), u"  \u25BAfs0  ") << "the first volume again";
-                                                EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
-                                                EXPECT_EQ(KeyStateStack->Current, KeyStates.VolumeListKeyState);
-                                              }),
-                                              Key(kEnter),
-                                              Key(kEnter),
-                                              Key(kSpace),
-                                              Key(kEsc),
-                                              Key(kSpace)}),
+                                              EXPECT_EQ(r.Text(0, 5, 8), u"  \u25BAfs0  ") << "the first volume again";
+                                              EXPECT_EQ(BiosFiles.BiosFileCount, 0u);
+                                              EXPECT_EQ(KeyStateStack->Current, KeyStates.VolumeListKeyState);
+                                            }),
+                                            Key(kEnter), Key(kEnter), Key(kSpace), Key(kEsc), Key(kSpace)}),
             EFI_END_OF_MEDIA);
   EXPECT_EQ(r.caller.Calls("FileChosenEnterHook").at(0).file_name, u"A.ROM");
   r.ExpectRestored("after the second run");
@@ -225,7 +218,7 @@ TEST(RunLifecycle, AllocationFailureAtEachAllocationOfAWalkThroughTheMessageBox)
                            },
                            [] {
                              return std::vector<Step>{Key(kEnter), Key(kSpace), Key(kDown), Key(kEnter),
-                                                      Key(kEnter), Key(kSpace), Key(kEsc), Key(kSpace)};
+                                                      Key(kEnter), Key(kSpace), Key(kEsc),  Key(kSpace)};
                            }});
 }
 
@@ -243,8 +236,8 @@ TEST(RunLifecycle, TimeOfAWholeScriptedRun) {
   auto t1 = std::chrono::steady_clock::now();
   EXPECT_EQ(s, EFI_END_OF_MEDIA);
   double ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
-  std::printf("[   INFO   ] whole scripted run: %zu keys, %.2f ms (a repaint pass per key), %llu console characters\n", keys,
-              ms, static_cast<unsigned long long>(r.p.CharactersWritten()));
+  std::printf("[   INFO   ] whole scripted run: %zu keys, %.2f ms (a repaint pass per key), %llu console characters\n", keys, ms,
+              static_cast<unsigned long long>(r.p.CharactersWritten()));
   ::testing::Test::RecordProperty("whole_run_ms", std::to_string(ms));
   r.ExpectRestored("after the run");
 }

@@ -16,8 +16,7 @@ namespace {
 std::vector<KEY_STATE *> StackTopDown() {
   std::vector<KEY_STATE *> v;
   KEY_STATE_LINK *head = &KeyStateStack->StateList;
-  for (KEY_STATE_LINK *l = head->ForwardLink; l != head && v.size() < 10; l = l->ForwardLink)
-    v.push_back(reinterpret_cast<KEY_STATE *>(l));
+  for (KEY_STATE_LINK *l = head->ForwardLink; l != head && v.size() < 10; l = l->ForwardLink) v.push_back(reinterpret_cast<KEY_STATE *>(l));
   return v;
 }
 

@@ -19,8 +19,8 @@ namespace uitest {
 namespace {
 
 bool KeyNamed(const std::string &name, EFI_INPUT_KEY *key) {
-  static const std::pair<const char *, EFI_INPUT_KEY> kKeys[] = {
-      {"down", kDown}, {"up", kUp}, {"ret", kEnter}, {"tab", kTab}, {"esc", kEsc}, {"spc", kSpace}};
+  static const std::pair<const char *, EFI_INPUT_KEY> kKeys[] = {{"down", kDown}, {"up", kUp},   {"ret", kEnter},
+                                                                 {"tab", kTab},   {"esc", kEsc}, {"spc", kSpace}};
   for (auto &[n, k] : kKeys)
     if (name == n) return *key = k, true;
   return false;

@@ -44,7 +44,8 @@ struct RunScreen {
   }
   ~RunScreen() {
     WindowDestroy(pointer);
-    UI_WINDOW **windows[] = {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow, &RunWindows.VolumeListWindow, &RunWindows.MessageBox, &RunWindows.BackgroundWindow};
+    UI_WINDOW **windows[] = {&RunWindows.CallerWindow,     &RunWindows.FileInfoWindow, &RunWindows.FileListWindow,
+                             &RunWindows.VolumeListWindow, &RunWindows.MessageBox,     &RunWindows.BackgroundWindow};
     for (UI_WINDOW **w : windows) {
       WindowDestroy(*w);
       *w = nullptr;

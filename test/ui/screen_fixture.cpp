@@ -41,7 +41,8 @@ void ScreenTest::Pass() {
 
 void ScreenTest::Shutdown() {
   ScreenPreemptionHook = nullptr;
-  UI_WINDOW **layout[] = {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow, &RunWindows.VolumeListWindow, &RunWindows.MessageBox, &RunWindows.BackgroundWindow};
+  UI_WINDOW **layout[] = {&RunWindows.CallerWindow,     &RunWindows.FileInfoWindow, &RunWindows.FileListWindow,
+                          &RunWindows.VolumeListWindow, &RunWindows.MessageBox,     &RunWindows.BackgroundWindow};
   for (UI_WINDOW **w : layout) {
     if (*w != nullptr) WindowDestroy(*w);
     *w = nullptr;

@@ -152,7 +152,8 @@ class Model : public ScreenTest {
       listed.push_back(reinterpret_cast<UI_WINDOW *>(e));
     EXPECT_EQ(listed, windows);
     std::vector<UI_WINDOW *> forward;
-    for (UI_LIST_ENTRY *e = CellScreen.WindowList.ForwardLink; e != &CellScreen.WindowList && forward.size() <= windows.size(); e = e->ForwardLink)
+    for (UI_LIST_ENTRY *e = CellScreen.WindowList.ForwardLink; e != &CellScreen.WindowList && forward.size() <= windows.size();
+         e = e->ForwardLink)
       forward.insert(forward.begin(), reinterpret_cast<UI_WINDOW *>(e));
     EXPECT_EQ(forward, windows);
   }
@@ -228,8 +229,8 @@ class Model : public ScreenTest {
     bool ok = ExpectComposition();
     if (!ok) {
       for (UI_WINDOW *w : windows)
-        log << "window " << w << " " << w->Width << "x" << w->Height << " at " << w->Column << "," << w->Row << " prio "
-            << int(w->Priority) << "\n";
+        log << "window " << w << " " << w->Width << "x" << w->Height << " at " << w->Column << "," << w->Row << " prio " << int(w->Priority)
+            << "\n";
       ADD_FAILURE() << "seed " << seed << "\n" << log.str();
     }
     log.str("");

@@ -48,8 +48,7 @@ TEST_F(Compositor, InitPicksTheHundredByThirtyOneModeAndStartsTheTimer) {
   // Mode set-up in its order, after the search from the highest mode down.
   std::vector<std::string> names = CallNames(p);
   std::vector<std::string> setup(names.end() - 6, names.end());
-  EXPECT_EQ(setup, (std::vector<std::string>{"SetAttribute", "SetCursorPosition", "SetMode", "ClearScreen", "EnableCursor",
-                                             "QueryMode"}));
+  EXPECT_EQ(setup, (std::vector<std::string>{"SetAttribute", "SetCursorPosition", "SetMode", "ClearScreen", "EnableCursor", "QueryMode"}));
   EXPECT_EQ(p.ConsoleLog()[names.size() - 6].a, 0x1Eu);  // the saved attribute
   EXPECT_EQ(p.ConsoleLog().front().name, "QueryMode");
   EXPECT_EQ(p.ConsoleLog().front().a, 1u);  // MaxMode - 1 first
@@ -153,8 +152,8 @@ TEST_F(Compositor, AnIdlePassMakesNoConsoleCallAndOneChangedCellIsOneCharacter) 
 
   w->CellChars[2 * 20 + 7] = u'Q';
   Pass();
-  EXPECT_EQ(CallNames(p), (std::vector<std::string>{"EnableCursor", "SetCursorPosition", "SetAttribute", "OutputString",
-                                                   "SetAttribute", "SetCursorPosition", "EnableCursor"}));
+  EXPECT_EQ(CallNames(p), (std::vector<std::string>{"EnableCursor", "SetCursorPosition", "SetAttribute", "OutputString", "SetAttribute",
+                                                    "SetCursorPosition", "EnableCursor"}));
   EXPECT_EQ(Outputs(p), std::vector<std::u16string>{u"Q"});
   EXPECT_EQ(p.ConsoleLog()[1].a, 17u);
   EXPECT_EQ(p.ConsoleLog()[1].b, 5u);
@@ -234,8 +233,8 @@ TEST_F(Compositor, ControlCharactersReachTheConsoleAsSpaces) {
 TEST_F(Compositor, WindowsClippedAtTheEdgesWriteNothingOutsideTheScreen) {
   ASSERT_EQ(ScreenInit(0x0F), EFI_SUCCESS);
   Solid(30, 10, u'#', 0x2F, 85, 20, 48);
-  Solid(5, 5, u'@', 0x2F, 100, 3, 48);   // wholly right of the screen
-  Solid(5, 5, u'@', 0x2F, 3, 27, 48);    // wholly below it
+  Solid(5, 5, u'@', 0x2F, 100, 3, 48);  // wholly right of the screen
+  Solid(5, 5, u'@', 0x2F, 3, 27, 48);   // wholly below it
   Pass();
   EXPECT_EQ(Text(84, 20, 16), " ###############");
   EXPECT_EQ(Text(85, 26, 15), "############## ");
@@ -345,7 +344,8 @@ TEST_F(Compositor, ListInsertionAndRemovalKeepTheWindowsInOrder) {
   UI_WINDOW *c = Solid(2, 1, u'c', 0x0F, 0, 0, 48);
   auto order = [] {
     std::string s;
-    for (UI_LIST_ENTRY *e = CellScreen.WindowList.BackLink; e != &CellScreen.WindowList; e = e->BackLink) s += (char)((UI_WINDOW *)e)->CellChars[0];
+    for (UI_LIST_ENTRY *e = CellScreen.WindowList.BackLink; e != &CellScreen.WindowList; e = e->BackLink)
+      s += (char)((UI_WINDOW *)e)->CellChars[0];
     return s;
   };
   EXPECT_EQ(order(), "abc");
@@ -382,7 +382,7 @@ TEST_F(Compositor, WindowCreateRefusesBadSizesAndReturnsEachAllocationFailure) {
     w = reinterpret_cast<UI_WINDOW *>(1);
     EXPECT_EQ(WindowCreate(30, 4, 30, 0x0F, &w), EFI_OUT_OF_RESOURCES);
     p.FailAllocation(0);
-    EXPECT_EQ(w, nullptr);  // the window released what it had
+    EXPECT_EQ(w, nullptr);                                              // the window released what it had
     EXPECT_EQ(CellScreen.WindowList.BackLink, &CellScreen.WindowList);  // never drawn
     EXPECT_EQ(p.LivePoolCount(), 0u);
     EXPECT_EQ(p.LivePageCount(), 4u);  // the shadow only

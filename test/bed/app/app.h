@@ -35,8 +35,8 @@ UINTN BedFailures();
 void BedBeginScenario(const CHAR8 *Name);
 void BedEndScenario();
 
-#define BED_CHECK(cond, ...)   \
-  do {                         \
+#define BED_CHECK(cond, ...)           \
+  do {                                 \
     if (!(cond)) BedFail(__VA_ARGS__); \
   } while (0)
 // Checks and leaves the scenario when the check fails.

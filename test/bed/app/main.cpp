@@ -12,7 +12,6 @@ static const BedScenario *const Tables[] = {
     SelfTestScenarios, ScreenScenarios, SmallDriverScenarios, NetIdentityScenarios, SetupTokenScenarios, UiScenarios, BoardScenarios,
 };
 
-
 // True when Group is one of the space-separated words of List.
 static BOOLEAN InGroup(const char *List, const CHAR8 *Group, UINTN GroupLength) {
   for (const char *p = List; *p;) {

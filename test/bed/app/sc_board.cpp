@@ -90,8 +90,8 @@ static void BoardDriversDispatched() {
   const CHAR8 *first = "";
   for (UINTN i = 0; i < kept; i++)
     if ((debug->Messages[i].Level & 0x80000000) && errors++ == 0) first = debug->Messages[i].Text;
-  BED_CHECK(errors == 0 && (!debug || debug->Count <= BED_DEBUG_MESSAGES), "%u error messages of %u, the first: %a",
-            (UINT32)errors, debug ? (UINT32)debug->Count : 0, first);
+  BED_CHECK(errors == 0 && (!debug || debug->Count <= BED_DEBUG_MESSAGES), "%u error messages of %u, the first: %a", (UINT32)errors,
+            debug ? (UINT32)debug->Count : 0, first);
   BED_PCD_PROBE *pcd = (BED_PCD_PROBE *)BedLocate(PcdProbeGuid);
   if (pcd) BedPrint("@bed note PCD stand-in: %u gets, %u sets\n", (UINT32)pcd->GetCount, (UINT32)pcd->SetCount);
 }
@@ -109,8 +109,10 @@ static const UINT8 *FirmwareType1() {
   for (UINTN i = 0; i < gST->NumberOfTableEntries && !table; i++) {
     const EFI_CONFIGURATION_TABLE &e = gST->ConfigurationTable[i];
     const UINT8 *eps = (const UINT8 *)e.VendorTable;
-    if (BedGuidEqual(e.VendorGuid, smbios3)) table = (const UINT8 *)(UINTN)*(const UINT64 *)(eps + 0x10), size = *(const UINT32 *)(eps + 0x0C);
-    else if (BedGuidEqual(e.VendorGuid, smbios)) table = (const UINT8 *)(UINTN)*(const UINT32 *)(eps + 0x18), size = *(const UINT16 *)(eps + 0x16);
+    if (BedGuidEqual(e.VendorGuid, smbios3))
+      table = (const UINT8 *)(UINTN) * (const UINT64 *)(eps + 0x10), size = *(const UINT32 *)(eps + 0x0C);
+    else if (BedGuidEqual(e.VendorGuid, smbios))
+      table = (const UINT8 *)(UINTN) * (const UINT32 *)(eps + 0x18), size = *(const UINT16 *)(eps + 0x16);
   }
   for (const UINT8 *s = table; s && s + 4 <= table + size && s[1] >= 4;) {
     if (s[0] == 1) return s;
@@ -145,12 +147,11 @@ static void CheckIdentity(BOOLEAN Again) {
   ExpectVariable(u"WriteOnceStatus", writeOnce, 64);
   BED_SMBIOS_PROBE *probe = (BED_SMBIOS_PROBE *)BedLocate(SmbiosProbeGuid);
   BED_REQUIRE(probe != nullptr, "no SMBIOS edit stand-in");
-  BedPrint("@bed note SMBIOS edit: %u reads, %u writes, %u stored changes applied\n", (UINT32)probe->ReadCount,
-           (UINT32)probe->WriteCount, (UINT32)probe->AppliedCount);
+  BedPrint("@bed note SMBIOS edit: %u reads, %u writes, %u stored changes applied\n", (UINT32)probe->ReadCount, (UINT32)probe->WriteCount,
+           (UINT32)probe->AppliedCount);
   if (Again)  // the stored change was applied before the driver looked: it found its identity and wrote nothing
-    BED_CHECK(probe->AppliedCount == 1 && probe->ReadCount == 1 && probe->WriteCount == 0,
-              "second boot: %u applied, %u reads, %u writes", (UINT32)probe->AppliedCount, (UINT32)probe->ReadCount,
-              (UINT32)probe->WriteCount);
+    BED_CHECK(probe->AppliedCount == 1 && probe->ReadCount == 1 && probe->WriteCount == 0, "second boot: %u applied, %u reads, %u writes",
+              (UINT32)probe->AppliedCount, (UINT32)probe->ReadCount, (UINT32)probe->WriteCount);
   else
     BED_CHECK(probe->ReadCount == 1 && probe->WriteCount == 1, "first boot: %u reads, %u writes", (UINT32)probe->ReadCount,
               (UINT32)probe->WriteCount);
@@ -298,12 +299,15 @@ static void BoardSmmRecords() {
       const BED_TOKEN_CALL &got = m->Calls[i];
       const BOARD_EXPECTED_CALL &want = expected[i];
       same = got.Entry == want.Entry && got.Level == want.Level && got.Token == want.Token && got.Value == want.Value;
-      if (!same) BedFail("record %u call %u: entry %x level %u token %08x value %x, expected %u %u %08x %x", r, i, got.Entry,
-                         got.Level, got.Token, got.Value, want.Entry, want.Level, want.Token, want.Value);
+      if (!same)
+        BedFail("record %u call %u: entry %x level %u token %08x value %x, expected %u %u %08x %x", r, i, got.Entry, got.Level, got.Token,
+                got.Value, want.Entry, want.Level, want.Token, want.Value);
     }
-    if (same) matched++;
-    else BedFail("record %u: Communicate %r, %u calls (expected %u), %u checks", r, status, (UINT32)m->CallCount, expectedCount,
-                 (UINT32)m->Check.Checks);
+    if (same)
+      matched++;
+    else
+      BedFail("record %u: Communicate %r, %u calls (expected %u), %u checks", r, status, (UINT32)m->CallCount, expectedCount,
+              (UINT32)m->Check.Checks);
     calls += expectedCount;
     if (r == 0) BedPrint("@bed note communicate: accepted request -> %r\n", status);
   }
@@ -323,8 +327,7 @@ static void BoardSmmRefusals() {
   EFI_STATUS status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE - 1);
   BOARD_PROBE_MESSAGE *m = Probe(&c, BOARD_PROBE_FETCH);
   BED_CHECK(m->CallCount == 0, "991-byte request: %u token calls", (UINT32)m->CallCount);
-  BedPrint("@bed note communicate: 991-byte request -> %r (%u checks, %u calls)\n", status, (UINT32)m->Check.Checks,
-           (UINT32)m->CallCount);
+  BedPrint("@bed note communicate: 991-byte request -> %r (%u checks, %u calls)\n", status, (UINT32)m->Check.Checks, (UINT32)m->CallCount);
 
   status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE, 0xCA);
   m = Probe(&c, BOARD_PROBE_FETCH);
@@ -360,8 +363,8 @@ static void BoardSmmRefusals() {
     Probe(&c, BOARD_PROBE_RESET);
     status = c.Smm->Communicate(c.Smm, (VOID *)(UINTN)inside, nullptr);
     m = Probe(&c, BOARD_PROBE_FETCH);
-    BED_CHECK(EFI_ERROR(status) && m->CallCount == 0 && m->Check.Checks == 0,
-              "communication buffer in SMRAM: %r, %u checks, %u calls", status, (UINT32)m->Check.Checks, (UINT32)m->CallCount);
+    BED_CHECK(EFI_ERROR(status) && m->CallCount == 0 && m->Check.Checks == 0, "communication buffer in SMRAM: %r, %u checks, %u calls",
+              status, (UINT32)m->Check.Checks, (UINT32)m->CallCount);
     BedPrint("@bed note communicate: buffer inside SMRAM -> %r\n", status);
   }
 

@@ -45,8 +45,7 @@ static void NetIdentityNoNic() {
   BED_CHECK(!EFI_ERROR(status), "LoadImage: %r", status);
   if (!EFI_ERROR(status)) {
     BED_CHECK(entry == EFI_SUCCESS, "entry returned %r", entry);
-    BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr,
-              "CfgPcdBuffer not filled");
+    BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr, "CfgPcdBuffer not filled");
     BED_CHECK(env.Debug->Count == 0, "%u debug messages, first: %a", (UINT32)env.Debug->Count, env.Debug->Messages[0].Text);
     // Twice: the notification must run once and then be gone.
     BED_CHECK(BedSignalGroup(EndOfDxeGroup) == EFI_SUCCESS, "signalling End of DXE");

@@ -71,8 +71,8 @@ static void ScreenGrid() {
   EFI_GRAPHICS_OUTPUT_PROTOCOL *gop = (EFI_GRAPHICS_OUTPUT_PROTOCOL *)BedLocate(GopGuid);
   BED_CHECK(gop != nullptr, "no graphics output");
   if (gop) {
-    BED_CHECK(gop->Mode->Info->HorizontalResolution == 1024 && gop->Mode->Info->VerticalResolution == 768,
-              "graphics mode %u x %u", gop->Mode->Info->HorizontalResolution, gop->Mode->Info->VerticalResolution);
+    BED_CHECK(gop->Mode->Info->HorizontalResolution == 1024 && gop->Mode->Info->VerticalResolution == 768, "graphics mode %u x %u",
+              gop->Mode->Info->HorizontalResolution, gop->Mode->Info->VerticalResolution);
     EFI_GRAPHICS_OUTPUT_BLT_PIXEL colour = {0x80, 0xC0, 0x20, 0};
     EFI_STATUS status = gop->Blt(gop, &colour, EfiBltVideoFill, 0, 0, 600, 700, 100, 40, 0);
     BED_CHECK(!EFI_ERROR(status), "Blt fill: %r", status);

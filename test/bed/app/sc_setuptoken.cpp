@@ -34,8 +34,7 @@ static BOOLEAN Open(Env *E) {
   E->TokenProbe = (BED_TOKEN_PROBE *)BedLocate(TokenProbeGuid);
   E->PcdProbe = (BED_PCD_PROBE *)BedLocate(PcdProbeGuid);
   // Refusals are explained in the debug log; without the stand-in they are silent.
-  if (!EFI_ERROR(BedLoadStandIn(u"DebugPrintStandIn", &E->Debug)))
-    E->DebugProbe = (BED_DEBUG_PRINT_PROBE *)BedLocate(DebugProbeGuid);
+  if (!EFI_ERROR(BedLoadStandIn(u"DebugPrintStandIn", &E->Debug))) E->DebugProbe = (BED_DEBUG_PRINT_PROBE *)BedLocate(DebugProbeGuid);
   EFI_SMM_BASE2_PROTOCOL *base = (EFI_SMM_BASE2_PROTOCOL *)BedLocate(SmmBase2Guid);
   return base && !EFI_ERROR(base->GetSmstLocation(base, &E->Smst));
 }
@@ -84,7 +83,8 @@ struct Call {
 // Every byte 0xFF: the options whose auto value is not 0xFF are written, no
 // gate holds.
 static const Call AllFF[] = {
-    OPEN, LEVEL,
+    OPEN,
+    LEVEL,
     {BED_TOKEN_CALL_32, 0xB331378E, 0xFFFFFFFF},
     {BED_TOKEN_CALL_8, 0x9DA294C2, 0xFF},
     {BED_TOKEN_CALL_8, 0xD1091CD0, 0xFF},
@@ -102,14 +102,16 @@ static const Call AllFF[] = {
     {BED_TOKEN_CALL_BOOL, 0x7004F583, 0xFF},
     {BED_TOKEN_CALL_BOOL, 0xF90AFB27, 0xFF},
     {BED_TOKEN_CALL_8, 0x072DB576, 0xFF},
-    FINISH, CLOSE,
+    FINISH,
+    CLOSE,
 };
 
 // The same with gates opened: 0x0B8 = 1 and 0x36B = 0 (rows 3 and 4), 0x020 =
 // 0x4B with 0x3DE = 5 (row 8), 0x116 = 1 with every enable byte 0 (row 16
 // only), 0x0A9 = 1 with 0x0AA = 9 (rows 143, 144; 145 keeps its auto value).
 static const Call Gated[] = {
-    OPEN, LEVEL,
+    OPEN,
+    LEVEL,
     {BED_TOKEN_CALL_32, 0xB331378E, 0xFFFFFFFF},
     {BED_TOKEN_CALL_8, 0x9DA294C2, 0xFF},
     {BED_TOKEN_CALL_BOOL, 0xADC833E4, 0x00},
@@ -132,7 +134,8 @@ static const Call Gated[] = {
     {BED_TOKEN_CALL_BOOL, 0x7004F583, 0xFF},
     {BED_TOKEN_CALL_BOOL, 0xF90AFB27, 0xFF},
     {BED_TOKEN_CALL_8, 0x072DB576, 0xFF},
-    FINISH, CLOSE,
+    FINISH,
+    CLOSE,
 };
 
 static void ExpectCalls(const BED_TOKEN_PROBE *Probe, const Call *Expected, UINTN Count, UINT64 Service) {
@@ -144,8 +147,8 @@ static void ExpectCalls(const BED_TOKEN_PROBE *Probe, const Call *Expected, UINT
     BOOLEAN ok = got.Entry == want.Entry && got.Token == want.Token && got.Value == want.Value && (!setter || got.Level == 3);
     if (want.Entry == BED_TOKEN_CALL_OPEN) ok = ok && got.Extra == Service;
     if (!ok) {
-      BedFail("call %u: entry %x level %u token %08x value %x, expected entry %u token %08x value %x", (UINT32)i, got.Entry,
-              got.Level, got.Token, got.Value, want.Entry, want.Token, want.Value);
+      BedFail("call %u: entry %x level %u token %08x value %x, expected entry %u token %08x value %x", (UINT32)i, got.Entry, got.Level,
+              got.Token, got.Value, want.Entry, want.Token, want.Value);
       return;
     }
   }
@@ -168,11 +171,11 @@ static BOOLEAN TextEqual(const CHAR8 *A, const CHAR8 *B) {
 // handler may give; the SMM core shows the sender EFI_NOT_FOUND), with one
 // debug message that names the reason.
 static void ExpectRefusal(Env *E, EFI_STATUS Status, const CHAR8 *What, const CHAR8 *Message) {
-  BED_CHECK(Status == EFI_WARN_INTERRUPT_SOURCE_PENDING && E->TokenProbe->CallCount <= 1, "%a: %r with %u calls", What,
-            Status, (UINT32)E->TokenProbe->CallCount);
+  BED_CHECK(Status == EFI_WARN_INTERRUPT_SOURCE_PENDING && E->TokenProbe->CallCount <= 1, "%a: %r with %u calls", What, Status,
+            (UINT32)E->TokenProbe->CallCount);
   if (E->DebugProbe)
-    BED_CHECK(E->DebugProbe->Count == 1 && TextEqual(E->DebugProbe->Messages[0].Text, Message), "%a: %u messages, first \"%a\"",
-              What, (UINT32)E->DebugProbe->Count, E->DebugProbe->Messages[0].Text);
+    BED_CHECK(E->DebugProbe->Count == 1 && TextEqual(E->DebugProbe->Messages[0].Text, Message), "%a: %u messages, first \"%a\"", What,
+              (UINT32)E->DebugProbe->Count, E->DebugProbe->Messages[0].Text);
 }
 
 static UINT64 ServiceAddress() {
@@ -268,8 +271,8 @@ static void SetupTokenServes() {
   status = Send(&e, request, REQUEST_SIZE);
   e.TokenProbe->OpenStatus = EFI_SUCCESS;
   ExpectRefusal(&e, status, "failing opening call", "[SetupTokenSmm] SettingsRequest refused: token service, Status: Device Error\n");
-  BED_CHECK(e.TokenProbe->CallCount == 1 && e.TokenProbe->Calls[0].Entry == BED_TOKEN_CALL_OPEN,
-            "failing opening call: %u calls", (UINT32)e.TokenProbe->CallCount);
+  BED_CHECK(e.TokenProbe->CallCount == 1 && e.TokenProbe->Calls[0].Entry == BED_TOKEN_CALL_OPEN, "failing opening call: %u calls",
+            (UINT32)e.TokenProbe->CallCount);
 
   // Without the token service the request is refused and nothing is written.
   BED_CHECK(e.TokenProbe->Withdraw(BED_TOKEN_WITHDRAW_SERVICE) == EFI_SUCCESS, "withdrawing the token service");

@@ -40,8 +40,7 @@ static void StartsWithFilledBuffer(const CHAR16 *Name) {
     BED_CHECK(hobs != nullptr && BedFindInImage(image, &hobs, sizeof hobs) != nullptr, "%s did not keep the HOB list %p", Name, hobs);
     BED_CHECK(env.Pcd->GetCount == 11, "%s asked %u PCD values, expected the 11 cached tokens", Name, (UINT32)env.Pcd->GetCount);
     BED_CHECK(env.Pcd->UnknownGets == 0, "%s asked for %u tokens the platform does not define", Name, (UINT32)env.Pcd->UnknownGets);
-    BED_CHECK(env.Debug->Count == 0, "%s sent %u debug messages, first: %a", Name, (UINT32)env.Debug->Count,
-              env.Debug->Messages[0].Text);
+    BED_CHECK(env.Debug->Count == 0, "%s sent %u debug messages, first: %a", Name, (UINT32)env.Debug->Count, env.Debug->Messages[0].Text);
   }
   BedLibEnvClose(&env);
 }
@@ -96,8 +95,7 @@ static void BootDelayRun(const CHAR8 *Span, UINTN Size, UINT16 Count, UINTN Expe
     entry = gBS->StartImage(image, nullptr, nullptr);
     BedTimeStop(Span, ExpectMs);
     BED_CHECK(entry == EFI_SUCCESS, "entry returned %r", entry);
-    BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr,
-              "CfgPcdBuffer not filled");
+    BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr, "CfgPcdBuffer not filled");
   }
   BedLibEnvClose(&env);
   BedDeleteVariable(u"Setup", SetupGuid);
@@ -131,8 +129,7 @@ static void PstateRun(UINTN Size) {
   BED_CHECK(!EFI_ERROR(status), "LoadImage: %r", status);
   if (!EFI_ERROR(status)) {
     BED_CHECK(entry == EFI_SUCCESS, "entry returned %r", entry);
-    BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr,
-              "CfgPcdBuffer not filled");
+    BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr, "CfgPcdBuffer not filled");
   }
   BedLibEnvClose(&env);
   BedDeleteVariable(u"TAMDPstateData", PstateGuid);

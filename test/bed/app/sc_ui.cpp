@@ -208,7 +208,8 @@ static EFI_STATUS EFIAPI EscapeEnter(VOID *, VOID *, VOID *) {
 static EFI_STATUS ProcessPictures() {
   EFI_DXE_SERVICES *ds = nullptr;
   for (UINTN i = 0; i < gST->NumberOfTableEntries; i++)
-    if (BedGuidEqual(gST->ConfigurationTable[i].VendorGuid, DxeServicesGuid)) ds = (EFI_DXE_SERVICES *)gST->ConfigurationTable[i].VendorTable;
+    if (BedGuidEqual(gST->ConfigurationTable[i].VendorGuid, DxeServicesGuid))
+      ds = (EFI_DXE_SERVICES *)gST->ConfigurationTable[i].VendorTable;
   if (ds == nullptr) return EFI_UNSUPPORTED;
   VOID *data = nullptr;
   UINTN size = 0;
@@ -293,8 +294,8 @@ static void UiWholeRun() {
   // With a caller's event the run returns the status of closing it.
   BED_CHECK(status == EFI_SUCCESS, "Run returned %r", status);
   BED_CHECK(Run.ChosenCalls == 1 && Run.ChosenKeyCalls == 1 && Run.FollowUpCalls == 1 && Run.FollowUpKeyCalls == 1,
-            "hook calls: chosen %u/%u, follow-up %u/%u", (UINT32)Run.ChosenCalls, (UINT32)Run.ChosenKeyCalls,
-            (UINT32)Run.FollowUpCalls, (UINT32)Run.FollowUpKeyCalls);
+            "hook calls: chosen %u/%u, follow-up %u/%u", (UINT32)Run.ChosenCalls, (UINT32)Run.ChosenKeyCalls, (UINT32)Run.FollowUpCalls,
+            (UINT32)Run.FollowUpKeyCalls);
   BED_CHECK(Run.EscapeCalls == 0, "escape enter hook called %u times", (UINT32)Run.EscapeCalls);
   BED_CHECK(NameIs(Run.ChosenName, u"BIOS2.ROM") && Run.ChosenSize == 0x20000, "chosen file %s of %lu bytes, expected BIOS2.ROM of 128 KiB",
             Run.ChosenName, Run.ChosenSize);
@@ -302,8 +303,8 @@ static void UiWholeRun() {
   BED_CHECK(gST->ConOut->Mode->Mode == mode, "console mode %d after the run, was %d", gST->ConOut->Mode->Mode, mode);
   if (gc) {
     BED_CHECK(gc->ShowCount >= 1, "no backdrop shown for the message box");
-    BED_CHECK(gc->LastX == 352 && gc->LastY == 241 && gc->LastWidth == 320 && gc->LastHeight == 152,
-              "backdrop rectangle %lu,%lu %lux%lu", gc->LastX, gc->LastY, gc->LastWidth, gc->LastHeight);
+    BED_CHECK(gc->LastX == 352 && gc->LastY == 241 && gc->LastWidth == 320 && gc->LastHeight == 152, "backdrop rectangle %lu,%lu %lux%lu",
+              gc->LastX, gc->LastY, gc->LastWidth, gc->LastHeight);
     BED_CHECK((gc->LastPixel & 0xFFFFFF) == 0x404040, "backdrop pixel %x, expected grey 64", gc->LastPixel);
     BED_CHECK(gc->Active == 0, "%u backdrops still kept after the run", (UINT32)gc->Active);
   }

@@ -176,7 +176,8 @@ VOID *BedLocate(const EFI_GUID &Guid) {
 // ---- Variables ----
 
 EFI_STATUS BedSetVariable(const CHAR16 *Name, const EFI_GUID &Guid, const VOID *Data, UINTN Size) {
-  return gRT->SetVariable(Name, &Guid, EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, Size, Data);
+  return gRT->SetVariable(Name, &Guid, EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, Size,
+                          Data);
 }
 
 EFI_STATUS BedDeleteVariable(const CHAR16 *Name, const EFI_GUID &Guid) {

@@ -9,17 +9,17 @@
 
 #define BED_WINDOW_BASE 0xE0000000ULL
 #define BED_WINDOW_SIZE 0x400000ULL  // buses 0 to 3
-#define BED_WINDOW_PAGES 2            // 2 MiB pages
+#define BED_WINDOW_PAGES 2           // 2 MiB pages
 
 // Maps the memory behind Window (4 MiB, filled with 0xFF as absent devices
 // read) at BED_WINDOW_BASE; Unmap puts the firmware's mapping back.
 struct BedWindow {
-  UINT8 *Memory;              // the window's contents, as the test writes them
-  EFI_PHYSICAL_ADDRESS Pages; // the allocation behind it
-  UINT64 *Entry;              // the first page-table entry replaced
+  UINT8 *Memory;                   // the window's contents, as the test writes them
+  EFI_PHYSICAL_ADDRESS Pages;      // the allocation behind it
+  UINT64 *Entry;                   // the first page-table entry replaced
   UINT64 Saved[BED_WINDOW_PAGES];  // the old values
-  UINTN Count;                // entries replaced
-  EFI_PHYSICAL_ADDRESS NewTable;  // a page directory made for the split, or 0
+  UINTN Count;                     // entries replaced
+  EFI_PHYSICAL_ADDRESS NewTable;   // a page directory made for the split, or 0
 };
 EFI_STATUS BedWindowMap(BedWindow *Window);
 void BedWindowUnmap(BedWindow *Window);

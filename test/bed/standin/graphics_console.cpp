@@ -88,7 +88,7 @@ static VOID SetInk(UINTN X, UINTN Y, BOOLEAN On) {
   if (On)
     Ink[i / 8] |= (UINT8)(1 << (i % 8));
   else
-    Ink[i / 8] &= (UINT8)~(1 << (i % 8));
+    Ink[i / 8] &= (UINT8) ~(1 << (i % 8));
 }
 
 static BOOLEAN SameColour(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL &A, const EFI_GRAPHICS_OUTPUT_BLT_PIXEL &B) {
@@ -98,9 +98,8 @@ static BOOLEAN SameColour(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL &A, const EFI_GRAP
 // Records what a drawing leaves on the screen: a fill is all background; a
 // block is ink wherever it differs from its first pixel (glyph cells are
 // blank in their top-left corner); a copy on the screen moves the ink with it.
-static VOID TrackInk(EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer,
-                     EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation, UINTN SourceX, UINTN SourceY, UINTN X, UINTN Y,
-                     UINTN Width, UINTN Height, UINTN Delta) {
+static VOID TrackInk(EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation,
+                     UINTN SourceX, UINTN SourceY, UINTN X, UINTN Y, UINTN Width, UINTN Height, UINTN Delta) {
   if (!InkReady(Gop) || X >= InkWidth || Y >= InkHeight) return;
   UINTN w = Width < InkWidth - X ? Width : InkWidth - X;
   UINTN h = Height < InkHeight - Y ? Height : InkHeight - Y;

@@ -10,7 +10,7 @@ static const EFI_GUID PiPcdGuid = EFI_PCD_PROTOCOL_GUID;
 
 static BED_PCD_PROBE Probe;
 static PCD_PROTOCOL Pcd;
-static PCD_PROTOCOL *Firmware;       // the displaced firmware protocol
+static PCD_PROTOCOL *Firmware;  // the displaced firmware protocol
 static EFI_PCD_PROTOCOL *FirmwarePi;
 static EFI_HANDLE PcdHandle, PiPcdHandle;
 static BED_PCD_ENTRY Tokens[BED_PCD_MAX_TOKENS];
@@ -51,10 +51,10 @@ static EFI_STATUS Record(UINTN Token, UINT64 Value) {
 // the firmware's own modules set their tokens through it too: only the
 // board's tokens (the library's and the exchange buffer's) stay here.
 static BOOLEAN BoardToken(UINTN Token) { return Token == 1293 || Find(Token) != nullptr; }
-#define SETTER(Name, Type)                                            \
-  static EFI_STATUS EFIAPI Name(UINTN Token, Type Value) {            \
-    if (!BoardToken(Token)) return Firmware->Name(Token, Value);      \
-    return Record(Token, Value);                                      \
+#define SETTER(Name, Type)                                       \
+  static EFI_STATUS EFIAPI Name(UINTN Token, Type Value) {       \
+    if (!BoardToken(Token)) return Firmware->Name(Token, Value); \
+    return Record(Token, Value);                                 \
   }
 #else
 #define SETTER(Name, Type) \
@@ -67,11 +67,16 @@ static UINT64 Get(UINTN Token, UINTN Width) {
   if (BED_PCD_ENTRY *e = Find(Token)) return e->Value;
   Probe.UnknownGets++;
   switch (Width) {
-    case 1: return Firmware->GetBool(Token);
-    case 8: return Firmware->Get8(Token);
-    case 16: return Firmware->Get16(Token);
-    case 32: return Firmware->Get32(Token);
-    default: return Firmware->Get64(Token);
+    case 1:
+      return Firmware->GetBool(Token);
+    case 8:
+      return Firmware->Get8(Token);
+    case 16:
+      return Firmware->Get16(Token);
+    case 32:
+      return Firmware->Get32(Token);
+    default:
+      return Firmware->Get64(Token);
   }
 }
 
@@ -99,11 +104,17 @@ static EFI_STATUS EFIAPI Restore(VOID) {
   EFI_STATUS result = EFI_SUCCESS;
   if (Withdrawn[0]) {
     EFI_STATUS status = gBS->InstallProtocolInterface(&PcdHandle, &PcdGuid, EFI_NATIVE_INTERFACE, &Pcd);
-    if (EFI_ERROR(status)) result = status; else Withdrawn[0] = 0;
+    if (EFI_ERROR(status))
+      result = status;
+    else
+      Withdrawn[0] = 0;
   }
   if (Withdrawn[1]) {
     EFI_STATUS status = gBS->InstallProtocolInterface(&PiPcdHandle, &PiPcdGuid, EFI_NATIVE_INTERFACE, FirmwarePi);
-    if (EFI_ERROR(status)) result = status; else Withdrawn[1] = 0;
+    if (EFI_ERROR(status))
+      result = status;
+    else
+      Withdrawn[1] = 0;
   }
   return result;
 }

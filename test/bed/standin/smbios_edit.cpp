@@ -10,8 +10,8 @@ static const EFI_GUID SmbiosGuid = {0xEB9D2D31, 0x2D88, 0x11D3, {0x9A, 0x16, 0x0
 
 static BED_SMBIOS_PROBE Probe;
 static SMBIOS_EDIT_PROTOCOL Protocol;
-static UINT8 *Table;      // the structure table
-static UINTN TableSize;   // its length (or maximum size)
+static UINT8 *Table;     // the structure table
+static UINTN TableSize;  // its length (or maximum size)
 
 static BOOLEAN SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
   const UINT8 *a = (const UINT8 *)&A, *b = (const UINT8 *)&B;
@@ -25,12 +25,12 @@ static EFI_STATUS FindTable() {
     const EFI_CONFIGURATION_TABLE &e = gST->ConfigurationTable[i];
     const UINT8 *eps = (const UINT8 *)e.VendorTable;
     if (SameGuid(e.VendorGuid, Smbios3Guid)) {
-      Table = (UINT8 *)(UINTN)*(const UINT64 *)(eps + 0x10);
+      Table = (UINT8 *)(UINTN) * (const UINT64 *)(eps + 0x10);
       TableSize = *(const UINT32 *)(eps + 0x0C);
       return EFI_SUCCESS;
     }
     if (SameGuid(e.VendorGuid, SmbiosGuid)) {
-      Table = (UINT8 *)(UINTN)*(const UINT32 *)(eps + 0x18);
+      Table = (UINT8 *)(UINTN) * (const UINT32 *)(eps + 0x18);
       TableSize = *(const UINT16 *)(eps + 0x16);
       return EFI_SUCCESS;
     }
@@ -116,7 +116,7 @@ static EFI_STATUS EFIAPI Unload(EFI_HANDLE ImageHandle) { return StandInUninstal
 static const EFI_GUID DmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
 
 static VOID Hex(CHAR16 *To, UINTN Value, UINTN Digits) {
-  for (UINTN i = 0; i < Digits; i++) To[i] = (CHAR16)"0123456789ABCDEF"[(Value >> (4 * (Digits - 1 - i))) & 0xF];
+  for (UINTN i = 0; i < Digits; i++) To[i] = (CHAR16) "0123456789ABCDEF"[(Value >> (4 * (Digits - 1 - i))) & 0xF];
 }
 
 static VOID EFIAPI ApplyStoredChanges(EFI_EVENT Event, VOID *) {

@@ -15,8 +15,8 @@ EFI_STATUS StandInUninstall(EFI_HANDLE ImageHandle, const StandInInterface *Inte
   return result;
 }
 
-EFI_STATUS StandInStart(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable, const StandInInterface *Interfaces,
-                        UINTN Count, EFI_IMAGE_UNLOAD Unload) {
+EFI_STATUS StandInStart(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable, const StandInInterface *Interfaces, UINTN Count,
+                        EFI_IMAGE_UNLOAD Unload) {
   gST = SystemTable;
   gBS = SystemTable->BootServices;
   for (UINTN i = 0; i < Count; i++) {

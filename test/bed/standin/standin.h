@@ -15,6 +15,6 @@ struct StandInInterface {
 
 // Keeps the tables, installs the interfaces on ImageHandle and makes the image
 // unloadable with Unload (which should call StandInUninstall).
-EFI_STATUS StandInStart(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable, const StandInInterface *Interfaces,
-                        UINTN Count, EFI_IMAGE_UNLOAD Unload);
+EFI_STATUS StandInStart(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable, const StandInInterface *Interfaces, UINTN Count,
+                        EFI_IMAGE_UNLOAD Unload);
 EFI_STATUS StandInUninstall(EFI_HANDLE ImageHandle, const StandInInterface *Interfaces, UINTN Count);

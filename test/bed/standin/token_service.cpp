@@ -90,7 +90,10 @@ static EFI_STATUS EFIAPI Withdraw(UINTN What) {
   for (UINTN i = 0; i < 3; i++) {
     if (!(What & Installed & (1U << i))) continue;
     EFI_STATUS status = StandInUninstall(Image, &Interfaces[i], 1);
-    if (EFI_ERROR(status)) result = status; else Installed &= ~(1U << i);
+    if (EFI_ERROR(status))
+      result = status;
+    else
+      Installed &= ~(1U << i);
   }
   return result;
 }
