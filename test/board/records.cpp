@@ -48,23 +48,7 @@ std::vector<std::vector<uint8_t>> Records() {
   out.push_back(gates);
   // Random records, biased as in the host property test so gates and auto values come up.
   std::mt19937 rng(0xB0A2D);
-  const uint8_t common[] = {0, 1, 0xFF, 0x0F, 0xFE, 2, 3, 7};
-  for (int i = 0; i < 12; i++) {
-    std::vector<uint8_t> r(kRecordSize);
-    int style = i % 4;
-    for (auto &b : r) {
-      unsigned p = rng() % 100;
-      if (style == 0 && p < 70)
-        b = (p & 1) ? 0xFF : 0x0F;
-      else if (style == 1 && p < 60)
-        b = 1;
-      else if (p < 75)
-        b = common[rng() % sizeof common];
-      else
-        b = (uint8_t)rng();
-    }
-    out.push_back(r);
-  }
+  for (int i = 0; i < 12; i++) out.push_back(BiasedRecord(rng, i % 4));
   return out;
 }
 

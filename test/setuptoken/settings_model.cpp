@@ -164,4 +164,21 @@ std::vector<uint8_t> AutoRecord() {
   return rec;
 }
 
+std::vector<uint8_t> BiasedRecord(std::mt19937 &Rng, int Style) {
+  static const uint8_t common[] = {0, 1, 0xFF, 0x0F, 0xFE, 2, 3, 7};
+  std::vector<uint8_t> r(kRecordSize);
+  for (auto &b : r) {
+    unsigned p = Rng() % 100;
+    if (Style == 0 && p < 70)
+      b = (p & 1) ? 0xFF : 0x0F;
+    else if (Style == 1 && p < 60)
+      b = 1;
+    else if (p < 75)
+      b = common[Rng() % sizeof common];
+    else
+      b = (uint8_t)Rng();
+  }
+  return r;
+}
+
 }  // namespace tokentest

@@ -3,6 +3,7 @@
 // driver's table. The tests compare the driver against it.
 #pragma once
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "test/setuptoken/token_recorder.h"
@@ -17,5 +18,9 @@ std::vector<TokenCall> ExpectedCalls(const uint8_t *record);
 // A record with every option at its auto value, every gate that is compared
 // with 1 at 0, and bytes 0x36B and 0x3D9 at 0xFF.
 std::vector<uint8_t> AutoRecord();
+
+// A random record biased so that auto values and open gates come up often:
+// style 0 mostly auto values, 1 mostly gates at 1, 2 and 3 mixed.
+std::vector<uint8_t> BiasedRecord(std::mt19937 &Rng, int Style);
 
 }  // namespace tokentest

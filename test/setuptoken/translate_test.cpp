@@ -193,19 +193,8 @@ TEST(TranslateProperty, RandomRecordsMatchTheOptionList) {
   TokenRecorder rec;
   size_t writes = 0, maxWrites = 0;
   for (int i = 0; i < 4000; i++) {
-    std::vector<uint8_t> r(kRecordSize);
-    int style = rng() % 4;  // 0: mostly auto, 1: mostly gates on, 2-3: mixed
-    for (auto &b : r) {
-      unsigned p = rng() % 100;
-      if (style == 0 && p < 70)
-        b = (p & 1) ? 0xFF : 0x0F;
-      else if (style == 1 && p < 60)
-        b = 1;
-      else if (p < 75)
-        b = common[rng() % sizeof common];
-      else
-        b = (uint8_t)rng();
-    }
+    int style = rng() % 4;
+    std::vector<uint8_t> r = BiasedRecord(rng, style);
     if (rng() % 3 == 0) r[0x020] = family[rng() % sizeof family];
     if (rng() % 4 == 0) r[0x046] = r[0x047] = r[0x048] = r[0x049] = 0xFF;
     if (rng() % 4 == 0) r = AutoRecord(), r[rng() % kRecordSize] = common[rng() % sizeof common];

@@ -22,45 +22,8 @@ static BED_TOKEN_CALL *Record(TOKEN_SERVICE_PROTOCOL *This, UINT32 Entry) {
   return call;
 }
 
-static EFI_STATUS EFIAPI Finish(TOKEN_SERVICE_PROTOCOL *This) {
-  Record(This, BED_TOKEN_CALL_FINISH);
-  return EFI_SUCCESS;
-}
-static EFI_STATUS EFIAPI Open(TOKEN_SERVICE_PROTOCOL *This, TOKEN_SERVICE_PROTOCOL *Again) {
-  Record(This, BED_TOKEN_CALL_OPEN)->Extra = (UINT64)(UINTN)Again;
-  return EFI_SUCCESS;
-}
-static EFI_STATUS EFIAPI Close(TOKEN_SERVICE_PROTOCOL *This) {
-  Record(This, BED_TOKEN_CALL_CLOSE);
-  return EFI_SUCCESS;
-}
-static EFI_STATUS Setter(TOKEN_SERVICE_PROTOCOL *This, UINT32 Entry, UINT8 Level, UINT32 Token, UINT32 Value) {
-  BED_TOKEN_CALL *call = Record(This, Entry);
-  call->Level = Level;
-  call->Token = Token;
-  call->Value = Value;
-  return EFI_SUCCESS;
-}
-static EFI_STATUS EFIAPI SetBool(TOKEN_SERVICE_PROTOCOL *This, UINT8 Level, UINT32 Token, BOOLEAN Value) {
-  return Setter(This, BED_TOKEN_CALL_BOOL, Level, Token, Value);
-}
-static EFI_STATUS EFIAPI Set8(TOKEN_SERVICE_PROTOCOL *This, UINT8 Level, UINT32 Token, UINT8 Value) {
-  return Setter(This, BED_TOKEN_CALL_8, Level, Token, Value);
-}
-static EFI_STATUS EFIAPI Set16(TOKEN_SERVICE_PROTOCOL *This, UINT8 Level, UINT32 Token, UINT16 Value) {
-  return Setter(This, BED_TOKEN_CALL_16, Level, Token, Value);
-}
-static EFI_STATUS EFIAPI Set32(TOKEN_SERVICE_PROTOCOL *This, UINT8 Level, UINT32 Token, UINT32 Value) {
-  return Setter(This, BED_TOKEN_CALL_32, Level, Token, Value);
-}
-static EFI_STATUS EFIAPI SetLevel(TOKEN_SERVICE_PROTOCOL *This, UINT8 Level) {
-  Record(This, BED_TOKEN_CALL_LEVEL)->Level = Level;
-  return EFI_SUCCESS;
-}
-static EFI_STATUS EFIAPI Other(TOKEN_SERVICE_PROTOCOL *This) {
-  Record(This, BED_TOKEN_CALL_OTHER);
-  return EFI_UNSUPPORTED;
-}
+static EFI_STATUS OpenStatus() { return EFI_SUCCESS; }
+#include "test/bed/standin/token_recorder.h"
 
 static EFI_STATUS EFIAPI DebugPrint(UINTN ErrorLevel, const CHAR8 *Format, EFI_VA_LIST Args) {
   if (Format == nullptr) return EFI_INVALID_PARAMETER;
@@ -122,16 +85,7 @@ extern "C" EFI_STATUS EFIAPI BoardTokenServiceEntry(EFI_HANDLE ImageHandle, EFI_
   (void)ImageHandle;
   Smst = BoardSmst(SystemTable);
   if (Smst == nullptr) return EFI_NOT_FOUND;
-  VOID **slots = (VOID **)&Service;
-  for (UINTN i = 0; i < sizeof Service / sizeof(VOID *); i++) slots[i] = (VOID *)Other;
-  Service.Finish = Finish;
-  Service.Open = Open;
-  Service.Close = Close;
-  Service.SetBool = SetBool;
-  Service.Set8 = Set8;
-  Service.Set16 = Set16;
-  Service.Set32 = Set32;
-  Service.SetLevel = SetLevel;
+  FillTokenService(&Service);
   static const EFI_GUID serviceGuid = TOKEN_SERVICE_PROTOCOL_GUID;
   static const EFI_GUID probeGuid = BOARD_SMM_PROBE_GUID;
   EFI_HANDLE handle = nullptr;
