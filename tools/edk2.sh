@@ -11,10 +11,13 @@
 #                             EDK_TOOLS_PATH; then `edk2_env WORKSPACE
 #                             [PACKAGES_PATH]` runs edksetup.sh for a build
 #
-# BUILD (default build) is where it lives; EDK2_VERSION picks a version
+# BUILD (default build, relative to the repository) is where it lives; EDK2_VERSION picks a version
 # (default: the installed ovmf package's, else apt's newest).
 _edk2_main() {
-  local build=${BUILD:-build} sudo="" want dir tree stamp
+  local build=${BUILD:-build} root sudo="" want dir tree stamp
+  # A relative BUILD is under the repository, as for make, wherever the caller is.
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd) || return 1
+  case $build in /*) ;; *) build=$root/$build ;; esac
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   mkdir -p "$build/edk2" || return 1
   dir=$(cd "$build/edk2" && pwd)
@@ -94,7 +97,6 @@ edk2_env() {
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   set -uo pipefail
-  cd "$(dirname "$0")/.." || exit 1
   _edk2_main || exit 1
   echo "$EDK2_TREE"
 else
