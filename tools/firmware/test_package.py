@@ -244,7 +244,15 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
                 self.assertEqual((f.name, f.kind), (d.guid, 0x0A if d.file_type == "smm" else 0x07))
                 self.assertEqual(f.section(0x10).body, self.package_file(d.name, d.name + ".efi"))
                 self.assertEqual(ffsread.read_sections(self.package_file(d.name, d.name + ".ver"))[0].text(), version)
-                self.assertIn("%s/%s/%s.inf" % (manifest.PACKAGE_NAME, d.name, d.name), fdf)
+                # The fragment's FILE statement: the file type, the GUID, and our files in our section order.
+                folder = "%s/%s/%s" % (manifest.PACKAGE_NAME, d.name, d.name)
+                self.assertIn("FILE %s = %s CheckSum {  # %s\n  SECTION %s = %s.depex\n  SECTION PE32 = %s.efi\n"
+                              "  SECTION UI = \"%s\"\n  SECTION BUILD_NUM = %d VERSION = \"%s\"\n}\n"
+                              % ("SMM" if d.file_type == "smm" else "DRIVER", d.guid, d.name, depex_kind, folder,
+                                 folder, d.name, build, version), fdf)
+                part = "smm" if d.file_type == "smm" else "dxe"
+                self.assertIn("FILE %s = %s CheckSum {  # %s" % ("SMM" if part == "smm" else "DRIVER", d.guid, d.name),
+                              manifest.fdf_parts(fdf)[part])
 
     def test_packer_refuses_an_image_without_a_listed_guid(self):
         d = next(d for d in package.DRIVERS if d.name == "SetupTokenSmm")
