@@ -131,6 +131,8 @@ def explain(ours, theirs):
             why = ""
             if key == "Attributes" and {f1[key], f2[key]} == {"40h", "00h"}:
                 why = " (FFS_ATTRIB_CHECKSUM: the FILE statement lacks CheckSum)"
+            elif key == "Header checksum" and f1["Attributes"] != f2["Attributes"]:
+                why = " (follows the attributes and data checksum)"
             elif key == "Data checksum" and f2[key].startswith("AAh"):
                 why = " (0xAA: no data checksum, the FILE statement lacks CheckSum)"
             out.append("%s ours %s, EDK II %s%s" % (key.lower(), f1[key], f2[key], why))
