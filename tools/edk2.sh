@@ -55,18 +55,26 @@ _edk2_main() {
   fi
   if [ ${#need[@]} -gt 0 ] || ! apt-cache showsrc edk2 2>/dev/null | grep -q '^Version:'; then
     echo "edk2: apt-get update" >&2
-    $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq >&2 || return 1
+    $sudo apt-get -o DPkg::Lock::Timeout=600 -o Acquire::Retries=3 update -qq >&2 || return 1
   fi
   if [ ${#need[@]} -gt 0 ]; then
     echo "edk2: installing ${need[*]}" >&2
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${need[@]}" >/dev/null || return 1
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 -o Acquire::Retries=3 install -y -qq --no-install-recommends "${need[@]}" >/dev/null || return 1
   fi
   [ -n "$want" ] || want=$(apt-cache showsrc edk2 | sed -n 's/^Version: //p' | sort -V | tail -n 1)
   [ -n "$want" ] || { echo "edk2: no edk2 source package found" >&2; return 1; }
 
   if [ "$stamp" != "$want" ] || [ -z "$tree" ] || [ ! -d "$tree/BaseTools" ]; then
     echo "edk2: apt-get source edk2=$want into $dir" >&2
-    (cd "$dir" && rm -rf src && mkdir src && cd src && apt-get source -qq "edk2=$want" >&2) || return 1
+    # The mirror sometimes drops a connection: retry the fetch a few times.
+    local try ok=""
+    for try in 1 2 3 4; do
+      (cd "$dir" && rm -rf src && mkdir src && cd src &&
+        apt-get -o Acquire::Retries=3 source -qq "edk2=$want" >&2) && { ok=1; break; }
+      echo "edk2: apt-get source failed (try $try)" >&2
+      sleep $((try * 5))
+    done
+    [ -n "$ok" ] || return 1
     tree=$(find "$dir/src" -mindepth 1 -maxdepth 1 -type d -name 'edk2-*' | head -n 1)
     [ -n "$tree" ] && [ -f "$tree/edksetup.sh" ] || { echo "edk2: no source tree in $dir/src" >&2; return 1; }
     rm -f "$dir/basetools.stamp"
