@@ -53,7 +53,9 @@ _edk2_main() {
     fi
     need+=(dpkg-dev)  # forces the update below
   fi
-  if [ ${#need[@]} -gt 0 ] || ! apt-cache showsrc edk2 2>/dev/null | grep -q '^Version:'; then
+  local versions
+  versions=$(apt-cache showsrc edk2 2>/dev/null | sed -n 's/^Version: //p')
+  if [ ${#need[@]} -gt 0 ] || [ -z "$versions" ] || { [ -n "$want" ] && ! grep -qxF "$want" <<<"$versions"; }; then
     echo "edk2: apt-get update" >&2
     $sudo apt-get -o DPkg::Lock::Timeout=600 -o Acquire::Retries=3 update -qq >&2 || return 1
   fi
@@ -61,7 +63,7 @@ _edk2_main() {
     echo "edk2: installing ${need[*]}" >&2
     DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 -o Acquire::Retries=3 install -y -qq --no-install-recommends "${need[@]}" >/dev/null || return 1
   fi
-  [ -n "$want" ] || want=$(apt-cache showsrc edk2 | sed -n 's/^Version: //p' | sort -V | tail -n 1)
+  [ -n "$want" ] || want=$(apt-cache showsrc edk2 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1)
   [ -n "$want" ] || { echo "edk2: no edk2 source package found" >&2; return 1; }
 
   if [ "$stamp" != "$want" ] || [ -z "$tree" ] || [ ! -d "$tree/BaseTools" ]; then
