@@ -62,9 +62,10 @@ def walk_dump(data, workdir):
 
 
 def flatten(tree):
-    for path, info, children in tree:
-        yield path, info
-        yield from flatten(children)
+    """Every (folder path, info, children) of walk_dump's tree, parents first."""
+    for entry in tree:
+        yield entry
+        yield from flatten(entry[2])
 
 
 def check_volume(data, workdir):
@@ -73,7 +74,7 @@ def check_volume(data, workdir):
     if tree is None:
         return ["UEFIExtract wrote no dump (%s)" % why], []
     problems, files, volumes = [], [], 0
-    for folder, info in flatten(tree):
+    for folder, info, _ in flatten(tree):
         if info.get("Type") == "Volume":
             volumes += 1
             if not info.get("Checksum", "").endswith(", valid"):
@@ -103,7 +104,7 @@ def read_files(data, workdir):
     if tree is None:
         raise OSError("UEFIExtract wrote no dump (%s)" % why)
     out = {}
-    for folder, info, children in (e for top in tree for e in [top] + list(_files_below(top[2]))):
+    for folder, info, children in flatten(tree):
         if info.get("Type") != "File" or info.get("Subtype") == "Pad":
             continue
         fields = {k: info.get(k, "missing") for k in FILE_FIELDS}
@@ -119,12 +120,6 @@ def read_files(data, workdir):
             sections.append((sec.get("Subtype", "?"), parts[0], parts[1]))
         out[fields["File GUID"].upper()] = (fields, data[base:base + size], sections)
     return out
-
-
-def _files_below(tree):
-    for entry in tree:
-        yield entry
-        yield from _files_below(entry[2])
 
 
 def check(path):
