@@ -370,7 +370,10 @@ def datasheet(m):
         out += ["## %s" % title, ""]
         out += _table(["name", "GUID", "usage", "from", "purpose"],
                       [["`%s`" % i["name"], i["guid"].upper(), i["usage"],
-                        {"ours": "this package" if i["usage"].endswith("PRODUCES") else "the board (declared in this package)"}
+                        # A GUID of ours is this package's; a protocol of ours that the driver
+                        # consumes is the board's to install.
+                        {"ours": "this package" if title == "GUIDs" or i["usage"].endswith("PRODUCES")
+                         else "the board (declared in this package)"}
                         .get(i["package"], i["package"]) + (" via " + i["source"] if i["source"] else ""),
                         i["purpose"]] for i in items])
         out.append("")
