@@ -452,7 +452,10 @@ def board_supplies(m):
         need = "required" if i["usage"] == "CONSUMES" else "optional"
         who = "a board module" if i["package"] == "ours" else "the firmware (%s)" % i["package"]
         out.append("`%s` from %s, %s: %s" % (i["name"], who, need, i["purpose"]))
-    if m.pcds:
+    if m.pcds and m.adapter:
+        out.append("the DynamicEx PCDs %s of %s in the PCD database, with the board's values (see PCDs)"
+                   % (", ".join(str(p["token"]) for p in m.pcds), TOKEN_SPACE[0]))
+    elif m.pcds:
         out.append("PCD token number%s %s in the PCD database (see PCDs)"
                    % ("s" if len(m.pcds) > 1 else "", ", ".join(str(p["token"]) for p in m.pcds)))
     for v in m.variables:
