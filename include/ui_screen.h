@@ -50,12 +50,19 @@
 #define UI_SCREEN_PROTOCOL_REVISION 403
 
 // The protocol's GUID object. The header only declares it; one source file
-// of the caller defines it, either with
-//     const EFI_GUID gUiScreenProtocolGuid = UI_SCREEN_PROTOCOL_GUID;
-// or by defining UI_SCREEN_DEFINE_GUID before including this header.
-UI_SCREEN_EXTERN_C const EFI_GUID gUiScreenProtocolGuid;
+// of the caller defines it by defining UI_SCREEN_DEFINE_GUID before including
+// this header (an EDK II module lists it in its INF instead, and AutoGen
+// defines it). It is constant only beside our own headers, whose services
+// take constant GUIDs; gnu-efi's and EDK II's take them as EFI_GUID *, and
+// EDK II's AutoGen.h declares it so.
+#if defined(BOARD_EFI_HEADERS) || !defined(UI_SCREEN_PLATFORM_EFI)
+#define UI_SCREEN_GUID_OBJECT const EFI_GUID
+#else
+#define UI_SCREEN_GUID_OBJECT EFI_GUID
+#endif
+UI_SCREEN_EXTERN_C UI_SCREEN_GUID_OBJECT gUiScreenProtocolGuid;
 #ifdef UI_SCREEN_DEFINE_GUID
-const EFI_GUID gUiScreenProtocolGuid = UI_SCREEN_PROTOCOL_GUID;
+UI_SCREEN_GUID_OBJECT gUiScreenProtocolGuid = UI_SCREEN_PROTOCOL_GUID;
 #endif
 
 typedef struct UI_SCREEN_PROTOCOL UI_SCREEN_PROTOCOL;

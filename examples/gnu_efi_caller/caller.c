@@ -164,7 +164,7 @@ EFI_STATUS efi_main(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   EFI_STATUS Status;
 
   InitializeLib(ImageHandle, SystemTable);
-  Status = uefi_call_wrapper(BS->LocateProtocol, 3, (EFI_GUID *)&gUiScreenProtocolGuid, NULL, (VOID **)&Tool.Ui);
+  Status = uefi_call_wrapper(BS->LocateProtocol, 3, &gUiScreenProtocolGuid, NULL, (VOID **)&Tool.Ui);
   if (EFI_ERROR(Status)) return Status;
   if (Tool.Ui->Revision < UI_SCREEN_PROTOCOL_REVISION) return EFI_UNSUPPORTED;
 

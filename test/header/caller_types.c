@@ -5,6 +5,7 @@
  * compile. */
 #ifdef EDK2_HEADERS
 #include <Uefi.h>
+extern EFI_GUID gUiScreenProtocolGuid; /* as AutoGen.h declares a protocol the INF lists */
 #else
 #include <efi.h>
 #endif
@@ -55,5 +56,6 @@ EFI_STATUS CallerRuns(UI_SCREEN_PROTOCOL *Ui, VOID *Context) {
   Ui->ClearLine(UI_WINDOW_CALLER, 0, 0);
   Ui->DrawProgressFrame();
   Ui->SetProgress(50, 1);
+  if (Ui->SystemTable->BootServices->LocateProtocol(&gUiScreenProtocolGuid, NULL, (VOID **)&Ui) != EFI_SUCCESS) return EFI_NOT_FOUND;
   return Ui->NoOperation() == EFI_SUCCESS ? Ui->Run(Ui, &Params) : EFI_ABORTED;
 }
