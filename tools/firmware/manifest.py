@@ -29,6 +29,8 @@ ORDER = ["TarvexUIV4x64", "NetIdentityDxe", "SetupTokenSmm", "BootDelayDxe", "Ps
          "PcdCacheDxe", "PcdCacheLiteDxe"]
 MODULE_TYPES = {"driver": "DXE_DRIVER", "smm": "DXE_SMM_DRIVER"}
 USAGES = ("CONSUMES", "SOMETIMES_CONSUMES", "PRODUCES", "SOMETIMES_PRODUCES")
+# The datasheet's Security section: each manifest's "security" lists, in this order.
+SECURITY = {"trusts": "What it trusts", "unchecked": "What it does not check", "board": "What the board must do"}
 
 
 class ManifestError(Exception):
@@ -68,6 +70,9 @@ class Module:
         self.memory = list(data.get("memory", []))
         self.variables = data.get("variables", [])
         self.smi = data.get("smi")
+        if "security" not in data:
+            raise ManifestError("%s: no security section" % self.name)
+        self.security = {k: list(data["security"].get(k, [])) for k in SECURITY}
         self.protocols, self.guids, self.pcds = [], [], []
         for lib in data.get("links", []):
             if lib not in libraries:
@@ -75,6 +80,8 @@ class Module:
             ld = libraries[lib]
             self._merge(ld, "library " + ld["library"])
             self.memory += ld.get("memory", [])
+            for k in SECURITY:
+                self.security[k] += ["%s (library %s)" % (x, ld["library"]) for x in ld.get("security", {}).get(k, [])]
         self._merge(data, None)
         self.version, self.build = product_version()
         self._check()
@@ -94,6 +101,9 @@ class Module:
             if item["usage"] not in USAGES:
                 raise ManifestError("%s: usage %r" % (self.name, item["usage"]))
         self.depex_bytes  # every name resolves
+        for k, title in SECURITY.items():
+            if not self.security[k]:
+                raise ManifestError("%s: security section says nothing under %r" % (self.name, title))
 
     @property
     def depex_kind(self):
@@ -391,6 +401,9 @@ def datasheet(m):
         out.append("")
     out += ["## Hardware assumed", ""] + ["- " + h for h in m.hardware] + [""]
     out += ["## Memory kept", ""] + ["- " + x for x in m.memory] + [""]
+    out += ["## Security", ""]
+    for k, title in SECURITY.items():
+        out += [title + ":", ""] + ["- " + x for x in m.security[k]] + [""]
     return "\n".join(out)
 
 
