@@ -150,7 +150,7 @@ EFI_STATUS EFIAPI Run(UI_SCREEN_PROTOCOL *This, UI_RUN_PARAMETERS *Parameters) {
   CurrentRun.HookContext = Parameters->HookContext;
   UI_START_HOOK StartHook = Parameters->StartHook;
   UI_EVENT_HOOK EventHook = Parameters->EventHook;
-  EFI_EVENT_NOTIFY EventNotify = Parameters->EventNotify;
+  UI_EVENT_NOTIFY EventNotify = Parameters->EventNotify;
   BiosFiles.BiosFileUnitSize = Parameters->BiosFileUnitSize;
   BiosFiles.BiosFileMaxSize = Parameters->BiosFileMaxSize != 0 ? Parameters->BiosFileMaxSize : ~0ULL;
   StartValue = 0;
