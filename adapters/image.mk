@@ -1,0 +1,13 @@
+# The board adapters: product modules that give the drivers what an open EDK II
+# board lacks, each one source file and one image. A board that has its own
+# module for one of them leaves that adapter's fragment lines out.
+
+# SMM adapters keep their sections page-aligned, as the SMM core protects
+# code and data pages separately.
+IMAGES += BufferCheckSmm TokenServiceSmm
+BufferCheckSmm_SRCS := adapters/buffer_check_smm.cpp
+BufferCheckSmm_ENTRY := BufferCheckSmmEntry
+BufferCheckSmm_LDFLAGS := /driver /align:4096
+TokenServiceSmm_SRCS := adapters/token_service_smm.cpp
+TokenServiceSmm_ENTRY := TokenServiceSmmEntry
+TokenServiceSmm_LDFLAGS := /driver /align:4096
