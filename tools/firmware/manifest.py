@@ -448,6 +448,9 @@ def datasheet(m):
                 "raw section k, a BMP. Without them the progress bar, its digits and the corner mark are not drawn.", ""]
         out += _table(["file GUID", "raw sections"], [[g, ", ".join(p)] for _, g, p in picture_table()])
         out.append("")
+    # Further sections a module's manifest spells out, each a title and its points.
+    for note in m.data.get("notes", []):
+        out += ["## " + note["title"], ""] + ["- " + x for x in note["lines"]] + [""]
     out += ["## Hardware assumed", ""] + ["- " + h for h in m.hardware] + [""]
     out += ["## Memory kept", ""] + ["- " + x for x in m.memory] + [""]
     out += ["## Security", ""]
