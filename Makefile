@@ -121,3 +121,5 @@ clean:
 include tools/firmware/fv.mk
 # The board image (our drivers in Debian's SMM-enabled OVMF).
 include test/board/board.mk
+# The UI caller built with gnu-efi, run in the board image.
+include examples/gnu_efi_caller/gnu_efi.mk

@@ -3,14 +3,14 @@
 integrator, and checks what EDK II made of it:
 
   tree    Debian's EDK II source with BaseTools built (tools/edk2.sh)
-  build   test/edk2's platform (the seven INFs in its DSC, the FDF fragment's
-          parts pasted into its DXE and SMM volumes) built by `build -a X64
-          -t GCC5 -b RELEASE`: no error, no warning
+  build   test/edk2's platform (the drivers' and adapters' INFs in its DSC,
+          the FDF fragment's parts pasted into its DXE and SMM volumes) built
+          by `build -a X64 -t GCC5 -b RELEASE`: no error, no warning
   names   each INF's protocols, GUIDs and PCDs resolve, in the DECs of its
           [Packages], to the manifest's values, in the package the manifest
           names, and the image carries each GUID
-  files   each of our firmware files (drivers and pictures), as UEFIExtract
-          reads it from EDK II's volumes, equals ours: header fields, every
+  files   each of our firmware files (drivers, adapters and pictures), as
+          UEFIExtract reads it from EDK II's volumes, equals ours: header fields, every
           section, every byte
 
     python3 -m tools.firmware edk2-check --build build
@@ -182,7 +182,7 @@ def main(argv=None):
     edk2 = os.path.join(build, "edk2")
     run = Run()
     try:
-        drivers = manifest.load()
+        drivers = manifest.load() + manifest.load_adapters()
     except (manifest.ManifestError, OSError) as e:
         run.case("manifests", [str(e)])
         drivers = []
