@@ -260,10 +260,10 @@ TEST_F(Handler, RecordChangedDuringTranslationIsNotSeen) {
 }
 
 TEST_F(Handler, ExactlyTheMinimumSizeIsEnoughAndShorterIsRefusedUnread) {
-  // A request of exactly 992 bytes at the end of its allocation: a read past
-  // it would trip the address sanitizer.
+  // A request of exactly the minimum size at the end of its allocation: a
+  // read past it would trip the address sanitizer.
   auto req = Request();
-  ASSERT_EQ(req.size(), 992u);
+  ASSERT_EQ(req.size(), SETTINGS_REQUEST_MIN_SIZE);
   req[1 + 0x3DE] = 7, req[1 + 0x020] = 0x4B;
   EXPECT_EQ(Send(req), EFI_SUCCESS);
   EXPECT_EQ(tokens.Writes().back(), Set(Op::U8, 0x8B8B9F43, 7));
@@ -273,7 +273,7 @@ TEST_F(Handler, ExactlyTheMinimumSizeIsEnoughAndShorterIsRefusedUnread) {
   ASSERT_NE(page, MAP_FAILED);
   gCheck.calls = 0;
   const uint64_t locates = smm.LocateCalls(kTokenGuid);
-  for (UINTN size : {(UINTN)0, (UINTN)1, (UINTN)991}) {
+  for (UINTN size : {(UINTN)0, (UINTN)1, SETTINGS_REQUEST_MIN_SIZE - 1}) {
     UINTN s = size;
     ExpectRefusal(smm.Communicate(kRequestGuid, page, &s), "short request", EFI_INVALID_PARAMETER);
   }

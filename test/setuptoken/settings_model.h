@@ -6,11 +6,10 @@
 #include <random>
 #include <vector>
 
+#include "setuptoken/settings_request.h"
 #include "test/setuptoken/token_recorder.h"
 
 namespace tokentest {
-
-constexpr size_t kRecordSize = 0x3DF;  // through the last byte any option or gate uses
 
 // The full call sequence for a record: opening, level, the writes, finishing, closing.
 std::vector<TokenCall> ExpectedCalls(const uint8_t *record);

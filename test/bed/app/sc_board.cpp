@@ -239,7 +239,7 @@ static EFI_STATUS SendRecord(Comm *C, const UINT8 *Record, UINTN Size, UINT8 Com
   UINT8 *data = C->Buffer + 24;
   gBS->SetMem(data, C->Capacity - 24, 0);
   data[0] = Command;
-  gBS->CopyMem(data + 1, (VOID *)Record, BOARD_RECORD_SIZE);
+  gBS->CopyMem(data + 1, (VOID *)Record, SETTINGS_RECORD_SIZE);
   return Send(C, C->Buffer, SettingsGuid, data, Size);
 }
 
@@ -259,7 +259,7 @@ static void BoardSmmFamilyGate() {
   BED_CHECK(!set, "PCD 1293 was set on a processor outside the family");
   Comm c;
   if (CommOpen(&c)) {
-    UINT8 record[BOARD_RECORD_SIZE];
+    UINT8 record[SETTINGS_RECORD_SIZE];
     gBS->SetMem(record, sizeof record, 0xFF);
     EFI_STATUS status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE);
     BOARD_PROBE_MESSAGE *m = Probe(&c, BOARD_PROBE_FETCH);
@@ -286,11 +286,11 @@ static void BoardSmmRecords() {
   UINT32 count = *(const UINT32 *)p, matched = 0, calls = 0;
   p += 4;
   for (UINT32 r = 0; r < count; r++) {
-    if (p + BOARD_RECORD_SIZE + 4 > end) break;
+    if (p + SETTINGS_RECORD_SIZE + 4 > end) break;
     const UINT8 *record = p;
-    UINT32 expectedCount = *(const UINT32 *)(p + BOARD_RECORD_SIZE);
-    const BOARD_EXPECTED_CALL *expected = (const BOARD_EXPECTED_CALL *)(p + BOARD_RECORD_SIZE + 4);
-    p += BOARD_RECORD_SIZE + 4 + expectedCount * sizeof(BOARD_EXPECTED_CALL);
+    UINT32 expectedCount = *(const UINT32 *)(p + SETTINGS_RECORD_SIZE);
+    const BOARD_EXPECTED_CALL *expected = (const BOARD_EXPECTED_CALL *)(p + SETTINGS_RECORD_SIZE + 4);
+    p += SETTINGS_RECORD_SIZE + 4 + expectedCount * sizeof(BOARD_EXPECTED_CALL);
     if (p > end) break;
     EFI_STATUS status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE);
     BOARD_PROBE_MESSAGE *m = Probe(&c, BOARD_PROBE_FETCH);
@@ -320,14 +320,14 @@ static void BoardSmmRecords() {
 static void BoardSmmRefusals() {
   Comm c;
   if (!CommOpen(&c)) return;
-  UINT8 record[BOARD_RECORD_SIZE];
+  UINT8 record[SETTINGS_RECORD_SIZE];
   gBS->SetMem(record, sizeof record, 0xFF);
 
   // One byte short of the record's last field: refused before the buffer is even checked.
   EFI_STATUS status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE - 1);
   BOARD_PROBE_MESSAGE *m = Probe(&c, BOARD_PROBE_FETCH);
-  BED_CHECK(m->CallCount == 0, "991-byte request: %u token calls", (UINT32)m->CallCount);
-  BedPrint("@bed note communicate: 991-byte request -> %r (%u checks, %u calls)\n", status, (UINT32)m->Check.Checks, (UINT32)m->CallCount);
+  BED_CHECK(m->CallCount == 0, "one byte short: %u token calls", (UINT32)m->CallCount);
+  BedPrint("@bed note communicate: one byte short -> %r (%u checks, %u calls)\n", status, (UINT32)m->Check.Checks, (UINT32)m->CallCount);
 
   status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE, 0xCA);
   m = Probe(&c, BOARD_PROBE_FETCH);
