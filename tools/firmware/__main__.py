@@ -2,22 +2,22 @@
 tools, each command handed to its module's main()."""
 import sys
 
-from tools.firmware import extract_check, ffsread, fvpack, manifest, package, uefiextract_check
+from tools.firmware import ffsread, fvinsert, fvpack, manifest, package, uefiextract_check
 
 # command: (module's main, what it does)
 COMMANDS = {
     "ffs": (fvpack.main, "one FFS file from sections"),
     "fv": (fvpack.main, "a firmware volume from FFS files"),
     "dump": (fvpack.main, "check a volume and list its files"),
-    "insert": (fvpack.main, "add FFS files to the DXE volume of a firmware image"),
-    "extract-check": (extract_check.main, "UEFIExtract reads an inserted image and finds the files"),
+    "insert": (fvinsert.main, "add FFS files to the DXE volume of a firmware image"),
+    "extract-check": (uefiextract_check.main_image, "UEFIExtract reads an inserted image and finds the files"),
     "read": (ffsread.main, "our reader: walk volumes and files, check every checksum"),
     "uefiextract-check": (uefiextract_check.main, "UEFIExtract reads volumes and files without complaint"),
     "manifest": (manifest.main, "datasheets [--check] | list, from the drivers' manifests"),
     "package": (package.main, "firmware files, drivers.fv and the EDK II package (make package)"),
 }
 # fvpack's own subcommands keep their name in its argument list.
-KEEPS_NAME = {"ffs", "fv", "dump", "insert"}
+KEEPS_NAME = {"ffs", "fv", "dump"}
 
 
 def main(argv=None):
