@@ -33,7 +33,7 @@ $(BUILD)/ffs/.packed: $(foreach img,$(DELIVERABLES),$(BUILD)/efi/$(img).efi) too
 	@touch $@
 $(BOARD_DRIVER_FFS): $(BUILD)/ffs/.packed
 
-$(BOARD_DIR)/OVMF_CODE.fd: $(BOARD_FILES) tools/firmware/fvinsert.py tools/firmware/extract_check.py
+$(BOARD_DIR)/OVMF_CODE.fd: $(BOARD_FILES) tools/firmware/fvinsert.py tools/firmware/uefiextract_check.py
 	@mkdir -p $(dir $@)
 	$(FVPACK) insert $(BOARD_BASE) $@ $(BOARD_FILES)
 	@$(PYTHON) -m tools.firmware extract-check $@ $(BOARD_FILES) || { rm -f $@; exit 1; }
