@@ -205,8 +205,7 @@ constexpr bool TokenTableHasNoTwice() {
 }
 
 // A slip in editing the table cannot reach an image.
-static_assert(TokenKindRows(TOKEN_KIND_BOOL) + TokenKindRows(TOKEN_KIND_8) + TokenKindRows(TOKEN_KIND_16) +
-                      TokenKindRows(TOKEN_KIND_32) ==
+static_assert(TokenKindRows(TOKEN_KIND_BOOL) + TokenKindRows(TOKEN_KIND_8) + TokenKindRows(TOKEN_KIND_16) + TokenKindRows(TOKEN_KIND_32) ==
                   TOKEN_TABLE_ROWS,
               "a row of no known kind");
 static_assert(TokenTableHasNoTwice(), "a token or a record offset occurs twice");

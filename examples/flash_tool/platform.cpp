@@ -9,7 +9,7 @@ static const EFI_GUID LoadedImageGuid = EFI_LOADED_IMAGE_PROTOCOL_GUID;
 static EFI_DXE_SERVICES *DxeServices() {
   for (UINTN i = 0; i < gST->NumberOfTableEntries; i++) {
     EFI_CONFIGURATION_TABLE *entry = &gST->ConfigurationTable[i];
-    if (BedGuidEqual(entry->VendorGuid, DxeServicesGuid)) {
+    if (GuidEqual(entry->VendorGuid, DxeServicesGuid)) {
       EFI_DXE_SERVICES *ds = (EFI_DXE_SERVICES *)entry->VendorTable;
       return ds->Hdr.Signature == EFI_DXE_SERVICES_SIGNATURE ? ds : nullptr;
     }

@@ -39,7 +39,7 @@ uint32_t Entry(Op op) {
 
 std::vector<std::vector<uint8_t>> Records() {
   std::vector<std::vector<uint8_t>> out;
-  out.push_back(AutoRecord());                             // nothing but the framing calls
+  out.push_back(AutoRecord());                                      // nothing but the framing calls
   out.push_back(std::vector<uint8_t>(SETTINGS_RECORD_SIZE, 0xFF));  // every option off its auto value, no gate
   out.push_back(std::vector<uint8_t>(SETTINGS_RECORD_SIZE, 0x00));
   std::vector<uint8_t> gates(SETTINGS_RECORD_SIZE, 0xFF);  // the gates opened

@@ -11,12 +11,13 @@
 #include "test/drvlib/lib_support.h"
 #include "test/fake/fake.h"
 #include "test/netidentity/smbios_double.h"
+#include "test/contract.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const EFI_GUID kDmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
+const EFI_GUID kDmiGuid = CONTRACT_DMI_VARIABLE_GUID;
 const Bytes kMac = {0xF4, 0xB5, 0x20, 0x6C, 0xA1, 0xB2};
 
 Bytes Identity(const Bytes &mac) {

@@ -65,7 +65,6 @@ EFI_STATUS EFIAPI EscapeEnter(VOID *, VOID *, VOID *) { return EFI_SUCCESS; }
 EFI_STATUS EFIAPI EndOnKey(EFI_INPUT_KEY *, KEY_STATE *) { return EFI_END_OF_MEDIA; }
 
 void Session(const char *volumes, const char *out, std::vector<std::string> keys) {
-
   Rig r;
   std::ifstream listing(volumes);
   ASSERT_TRUE(listing) << volumes;
@@ -116,16 +115,15 @@ int main(int argc, char **argv) {
     return 2;
   }
   std::vector<std::string> keys(argv + 3, argv + argc);
-  testing::RegisterTest("UiSession", "ScreenAfterEveryKey", nullptr, nullptr, __FILE__, __LINE__,
-                        [=]() -> testing::Test * {
-                          struct SESSION_TEST : testing::Test {
-                            const char *Volumes, *Out;
-                            std::vector<std::string> Keys;
-                            void TestBody() override { uitest::Session(Volumes, Out, Keys); }
-                          };
-                          auto *t = new SESSION_TEST;
-                          t->Volumes = argv[1], t->Out = argv[2], t->Keys = keys;
-                          return t;
-                        });
+  testing::RegisterTest("UiSession", "ScreenAfterEveryKey", nullptr, nullptr, __FILE__, __LINE__, [=]() -> testing::Test * {
+    struct SESSION_TEST : testing::Test {
+      const char *Volumes, *Out;
+      std::vector<std::string> Keys;
+      void TestBody() override { uitest::Session(Volumes, Out, Keys); }
+    };
+    auto *t = new SESSION_TEST;
+    t->Volumes = argv[1], t->Out = argv[2], t->Keys = keys;
+    return t;
+  });
   return RUN_ALL_TESTS();
 }

@@ -91,7 +91,6 @@ const UINT8 *BedFindInImage(EFI_HANDLE Image, const VOID *Pattern, UINTN Length)
 EFI_STATUS BedSignalGroup(const EFI_GUID &Group);
 
 BOOLEAN BedMemEqual(const VOID *A, const VOID *B, UINTN Length);
-BOOLEAN BedGuidEqual(const EFI_GUID &A, const EFI_GUID &B);
 void BedHexDump(const CHAR8 *Label, const VOID *Data, UINTN Length);
 
 // The CPUID family signature the scenarios choose their expectations by.

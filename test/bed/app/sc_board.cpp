@@ -9,6 +9,7 @@
 #include "setuptoken/settings_request.h"
 #include "test/bed/app/app.h"
 #include "test/board/board.h"
+#include "test/contract.h"
 
 // clang-format off
 #define SMM_COMMUNICATION_PROTOCOL_GUID {0xC68ED8E2, 0x9DC6, 0x4CBD, {0x9D, 0x94, 0xDB, 0x65, 0xAC, 0xC5, 0xC3, 0x32}}
@@ -23,8 +24,8 @@ static const EFI_GUID UiScreenGuid = {0xC1CBD7B3, 0xFBE8, 0x4CFB, {0xAD, 0x31, 0
 static const EFI_GUID PcdProbeGuid = BED_PCD_PROBE_GUID;
 static const EFI_GUID DebugProbeGuid = BED_DEBUG_PRINT_PROBE_GUID;
 static const EFI_GUID SmbiosProbeGuid = BED_SMBIOS_PROBE_GUID;
-static const EFI_GUID DmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
-static const EFI_GUID SetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
+static const EFI_GUID DmiGuid = CONTRACT_DMI_VARIABLE_GUID;
+static const EFI_GUID SetupGuid = CONTRACT_SETUP_VARIABLE_GUID;
 static const EFI_GUID SettingsGuid = SETTINGS_REQUEST_GUID;
 static const EFI_GUID ProbeGuid = BOARD_SMM_PROBE_GUID;
 
@@ -60,7 +61,7 @@ static EFI_HANDLE FlashImage(const EFI_GUID &File) {
     for (const UINT8 *p = li ? (const UINT8 *)li->FilePath : nullptr; p && p[0] != 0x7F;) {
       UINT16 len = (UINT16)(p[2] | (p[3] << 8));
       if (len < 4) break;
-      if (p[0] == 4 && p[1] == 6 && len == 20 && BedGuidEqual(*(const EFI_GUID *)(p + 4), File)) found = handles[i];
+      if (p[0] == 4 && p[1] == 6 && len == 20 && GuidEqual(*(const EFI_GUID *)(p + 4), File)) found = handles[i];
       p += len;
     }
   }
@@ -102,16 +103,16 @@ static const UINT8 Identity[16] = {'Q', 'R', '4', '8', 'T', '-', 'K', '2', 'V', 
 
 // The live type-1 structure, straight from the firmware's SMBIOS table.
 static const UINT8 *FirmwareType1() {
-  static const EFI_GUID smbios3 = {0xF2FD1544, 0x9794, 0x4A2C, {0x99, 0x2E, 0xE5, 0xBB, 0xCF, 0x20, 0xE3, 0x94}};
-  static const EFI_GUID smbios = {0xEB9D2D31, 0x2D88, 0x11D3, {0x9A, 0x16, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}};
+  static const EFI_GUID smbios3 = CONTRACT_SMBIOS3_TABLE_GUID;
+  static const EFI_GUID smbios = CONTRACT_SMBIOS_TABLE_GUID;
   const UINT8 *table = nullptr;
   UINTN size = 0;
   for (UINTN i = 0; i < gST->NumberOfTableEntries && !table; i++) {
     const EFI_CONFIGURATION_TABLE &e = gST->ConfigurationTable[i];
     const UINT8 *eps = (const UINT8 *)e.VendorTable;
-    if (BedGuidEqual(e.VendorGuid, smbios3))
+    if (GuidEqual(e.VendorGuid, smbios3))
       table = (const UINT8 *)(UINTN) * (const UINT64 *)(eps + 0x10), size = *(const UINT32 *)(eps + 0x0C);
-    else if (BedGuidEqual(e.VendorGuid, smbios))
+    else if (GuidEqual(e.VendorGuid, smbios))
       table = (const UINT8 *)(UINTN) * (const UINT32 *)(eps + 0x18), size = *(const UINT16 *)(eps + 0x16);
   }
   for (const UINT8 *s = table; s && s + 4 <= table + size && s[1] >= 4;) {
@@ -162,14 +163,14 @@ static void BoardIdentityKept() { CheckIdentity(1); }
 
 // The next boot of this store is held for BOARD_DELAY_SECONDS.
 static void BoardStoreDelay() {
-  UINT8 setup[205] = {};
-  setup[197] = BOARD_DELAY_SECONDS;
+  UINT8 setup[CONTRACT_SETUP_SIZE] = {};
+  setup[CONTRACT_SETUP_BOOT_DELAY] = BOARD_DELAY_SECONDS;
   BED_CHECK(BedSetVariable(u"Setup", SetupGuid, setup, sizeof setup) == EFI_SUCCESS, "writing Setup");
 }
 
 // ---- P-state override on its family ----
 
-static const EFI_GUID PstateGuid = {0x5A7935F7, 0xD0A5, 0x4C6D, {0xA1, 0x2F, 0x55, 0x2F, 0xEC, 0x44, 0xDE, 0x60}};
+static const EFI_GUID PstateGuid = CONTRACT_PSTATE_VARIABLE_GUID;
 
 // The next boot of this store (a processor of the override's family) finds
 // the override enabled.

@@ -6,9 +6,10 @@
 #include "efi/smbios.h"
 #include "test/bed/app/app.h"
 #include "test/bed/app/window.h"
+#include "test/contract.h"
 
 static const EFI_GUID EndOfDxeGroup = EFI_END_OF_DXE_EVENT_GROUP_GUID;
-static const EFI_GUID DmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
+static const EFI_GUID DmiGuid = CONTRACT_DMI_VARIABLE_GUID;
 static const EFI_GUID SmbiosEditGuid = SMBIOS_EDIT_PROTOCOL_GUID;
 static const EFI_GUID SmbiosProbeGuid = BED_SMBIOS_PROBE_GUID;
 static const CHAR16 *const DmiVariables[] = {u"DmiArray", u"DmiVar0100010800", u"WriteOnceStatus"};

@@ -208,8 +208,7 @@ static EFI_STATUS EFIAPI EscapeEnter(VOID *, VOID *, VOID *) {
 static EFI_STATUS ProcessPictures() {
   EFI_DXE_SERVICES *ds = nullptr;
   for (UINTN i = 0; i < gST->NumberOfTableEntries; i++)
-    if (BedGuidEqual(gST->ConfigurationTable[i].VendorGuid, DxeServicesGuid))
-      ds = (EFI_DXE_SERVICES *)gST->ConfigurationTable[i].VendorTable;
+    if (GuidEqual(gST->ConfigurationTable[i].VendorGuid, DxeServicesGuid)) ds = (EFI_DXE_SERVICES *)gST->ConfigurationTable[i].VendorTable;
   if (ds == nullptr) return EFI_UNSUPPORTED;
   VOID *data = nullptr;
   UINTN size = 0;

@@ -14,8 +14,6 @@ BOOLEAN BedMemEqual(const VOID *A, const VOID *B, UINTN Length) {
   return 1;
 }
 
-BOOLEAN BedGuidEqual(const EFI_GUID &A, const EFI_GUID &B) { return BedMemEqual(&A, &B, sizeof A); }
-
 void BedHexDump(const CHAR8 *Label, const VOID *Data, UINTN Length) {
   const UINT8 *p = (const UINT8 *)Data;
   BedPrint("@bed note %a:", Label);
