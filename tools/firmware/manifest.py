@@ -17,7 +17,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 
-from tools.firmware import fvpack, token_facts
+from tools.firmware import fvpack, pictures, token_facts
 
 PRODUCT = "board-drivers"
 PACKAGE_NAME = "BoardDriversPkg"
@@ -175,15 +175,8 @@ def load(root=ROOT):
 
 
 def picture_table(root=ROOT):
-    """[(name, file GUID, [picture names in section order])] of the UI's
-    picture files, as tools/firmware/fv.mk names them."""
-    values = {}
-    with open(os.path.join(root, "tools", "firmware", "fv.mk")) as fh:
-        for line in fh:
-            key, sep, value = line.partition(":=")
-            if sep:
-                values[key.strip()] = value.split()
-    return [(n, values[n + "_GUID"][0], values[n + "_PICS"]) for n in values.get("PICTURE_FILES", [])]
+    """[(name, file GUID, [picture names in section order])] of the UI's picture files."""
+    return pictures.table(root)
 
 
 # ---- EDK II files ----

@@ -98,7 +98,7 @@ def write_edk2_package(build, files, out=sys.stdout):
 
 
 def picture_files(build):
-    """[(name, file GUID, [bmp names])] of the UI's pictures, as tools/firmware/fv.mk
+    """[(name, file GUID, [bmp names])] of the UI's pictures, as ui/pictures.json
     names them; empty when the artwork has not been drawn."""
     if not os.path.isdir(os.path.join(build, "artwork")):
         return []
