@@ -71,7 +71,7 @@ image-check: deps images testbed-images
 	$(PYTHON) tools/check_images.py $(foreach img,$(IMAGES),$(if $(filter efi_application,$($(img)_SUBSYSTEM)),--application) $(BUILD)/efi/$(img).efi)
 
 firmware-test: deps images testbed-images
-	@if [ -f test/bed/run.py ]; then $(PYTHON) test/bed/run.py --build $(BUILD); else echo "firmware test bed: not present"; fi
+	$(PYTHON) test/bed/run.py --build $(BUILD)
 
 test: deps
 	@bash tools/run_tests.sh
@@ -91,7 +91,7 @@ bench: deps images testbed-images package pictures-fv
 # module (.efi, .depex, .ui, .ver, .ffs, .inf), the DEC, the FDF fragment and
 # the pictures' files that the fragment places. Everything is read back.
 .PHONY: package ffs
-package ffs: images pictures-fv
+package ffs: deps images pictures-fv
 	$(if $(V),,@echo "  PACK  $(BUILD)/ffs, $(BUILD)/fv/drivers.fv, $(BUILD)/package";)$(PYTHON) -m tools.firmware package \
 	  --build $(BUILD) $(if $(V),,>/dev/null)
 	@$(PYTHON) -m tools.firmware read $(BUILD)/fv/drivers.fv $(BUILD)/ffs/*.ffs >/dev/null
@@ -99,7 +99,7 @@ package ffs: images pictures-fv
 # build/release/<product>-<version>/: the package, datasheets, guide, licence,
 # this version's CHANGELOG entry and SHA256SUMS (tools/release.py).
 .PHONY: release
-release: package
+release: deps package
 	@$(PYTHON) -m tools.release --build $(BUILD)
 
 fuzz: host-test

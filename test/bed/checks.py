@@ -397,7 +397,7 @@ def check_caller_done(grid, image):
     w = artwork("bar1").size[0]
     for k in (0, 50, 99):
         expect_picture(problems, image, "bar1", 62 + k * w, 629)
-    w1, w0 = artwork("digit1").size[0], artwork("digit0").size[0]
+    w1 = artwork("digit1").size[0]
     expect_picture(problems, image, "digit1", 919, 607)
     expect_picture(problems, image, "digit0", 920 + w1, 607)
     expect_picture(problems, image, "percent", 952, 607)

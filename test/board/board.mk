@@ -43,7 +43,7 @@ $(BOARD_DIR)/OVMF_VARS.fd: $(BOARD_VARS)
 	cp $< $@
 
 .PHONY: board
-board: $(BOARD_DIR)/OVMF_CODE.fd $(BOARD_DIR)/OVMF_VARS.fd
+board: deps $(BOARD_DIR)/OVMF_CODE.fd $(BOARD_DIR)/OVMF_VARS.fd
 
 # The settings records for the SMM boot and the calls the host model expects.
 $(BOARD_DIR)/records.bin: test/board/records.cpp test/setuptoken/settings_model.cpp test/setuptoken/settings_model.h

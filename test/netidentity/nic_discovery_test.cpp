@@ -132,7 +132,7 @@ TEST_F(NicDiscovery, RootPortSecondaryBus255WrapsToBusZero) {
     if (a.kind == HwAccess::MmioRead) EXPECT_LT(a.address, HwModel::kPcieBase + 0x10000000ULL);
 }
 
-// Mended: bus 0 (bridge not yet numbered: 00:00.0 is the host bridge) and
+// Bus 0 (bridge not yet numbered: 00:00.0 is the host bridge) and
 // bus 0xFF are refused before any register of a "controller" there is read
 // or written, and no port is read.
 TEST_F(NicDiscovery, BusZeroOrAllOnesIsRefusedBeforeTouchingTheController) {
@@ -218,7 +218,7 @@ TEST_F(NicDiscovery, MmioBarZeroOrAllOnesReadsNoRegisters) {
   }
 }
 
-// Mended: a BAR of the wrong space, or a memory block that does not lie
+// A BAR of the wrong space, or a memory block that does not lie
 // wholly below 4 GiB, is not found: no port or register-block read, and the
 // command register stays as found.
 TEST_F(NicDiscovery, BarThatNamesNoUsableBlockIsNotFoundAndLeftAlone) {

@@ -235,7 +235,7 @@ TEST_F(Handler, AcceptedRequestIsTranslatedAndReadsAsSuccess) {
   EXPECT_TRUE(gDebug.reasons.empty());
 }
 
-// Mended: the record is read once, into SMRAM. A writer that changes the
+// The record is read once, into SMRAM. A writer that changes the
 // caller's buffer while the token service runs (another processor, a
 // device) cannot make the handler write a combination that no record holds:
 // byte 0x36B is both token 0xADC833E4's value and the gate of 0xA7C33753.
@@ -282,7 +282,7 @@ TEST_F(Handler, ExactlyTheMinimumSizeIsEnoughAndShorterIsRefusedUnread) {
   munmap(page, 4096);
 }
 
-// Mended: the handler returns only statuses an SMI handler may return. Each
+// The handler returns only statuses an SMI handler may return. Each
 // refusal is "source pending", which the SMM core shows the sender as
 // EFI_NOT_FOUND, with the reason in the debug log.
 TEST_F(Handler, RefusalsReturnOnlyAllowedStatusesAndLogTheReason) {

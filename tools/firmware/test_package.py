@@ -6,7 +6,6 @@ import io
 import os
 import shutil
 import struct
-import sys
 import tempfile
 import unittest
 
