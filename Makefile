@@ -29,10 +29,18 @@ EFI_LDFLAGS := /nodefaultlib /opt:ref /opt:icf /machine:x64 /debug:none /brepro 
 # in their image.mk), so the line is dropped and every other warning kept.
 ALIGN_WARNING := /align specified without /driver
 
+.DEFAULT_GOAL := all
 IMAGES :=
-# Each subsystem describes its image(s) in image.mk: NAME_SRCS, NAME_ENTRY,
-# optional NAME_CXXFLAGS, NAME_LDFLAGS and NAME_SUBSYSTEM, and adds NAME to IMAGES.
-include $(sort $(wildcard */image.mk test/*/image.mk examples/*/image.mk))
+# An image is NAME_SRCS, NAME_ENTRY, optional NAME_CXXFLAGS, NAME_LDFLAGS and
+# NAME_SUBSYSTEM, with NAME in IMAGES. The seven drivers are described by
+# their manifests (<folder>/<Name>.module.json: sources, entry, defines, and
+# the library they link), which tools/firmware/images.py turns into those
+# variables; the test bed's and the examples' images by their image.mk.
+$(BUILD)/images.mk: $(wildcard */*.module.json) tools/firmware/images.py
+	@mkdir -p $(dir $@)
+	@$(PYTHON) -m tools.firmware images make >$@.tmp && mv $@.tmp $@
+include $(BUILD)/images.mk
+include $(sort $(wildcard test/*/image.mk examples/*/image.mk))
 
 RT_SRCS := rt/runtime.cpp
 

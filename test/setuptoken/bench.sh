@@ -11,8 +11,7 @@ mkdir -p "$OUT"
 # The image's optimisation level, without sanitizers, so the count is close
 # to what the firmware executes.
 clang++ -std=c++20 -Os -DEFI_HOST_TEST=1 -Iinclude -I. -fno-exceptions -fno-rtti \
-  setuptoken/startup.cpp setuptoken/driver_entry.cpp setuptoken/smi_handler.cpp \
-  setuptoken/translate.cpp test/setuptoken/bench_request.cpp \
+  $(/usr/bin/python3 -m tools.firmware images sources SetupTokenSmm) test/setuptoken/bench_request.cpp \
   -o "$OUT/bench_request"
 status=0
 for kind in quiet busy; do

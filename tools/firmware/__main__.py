@@ -2,7 +2,7 @@
 tools, each command handed to its module's main()."""
 import sys
 
-from tools.firmware import ffsread, fvinsert, fvpack, manifest, package, pictures, uefiextract_check
+from tools.firmware import ffsread, fvinsert, fvpack, images, manifest, package, pictures, uefiextract_check
 
 # command: (module's main, what it does)
 COMMANDS = {
@@ -13,6 +13,7 @@ COMMANDS = {
     "extract-check": (uefiextract_check.main_image, "UEFIExtract reads an inserted image and finds the files"),
     "read": (ffsread.main, "our reader: walk volumes and files, check every checksum"),
     "uefiextract-check": (uefiextract_check.main, "UEFIExtract reads volumes and files without complaint"),
+    "images": (images.main, "make | cmake | sources NAME: the driver images as their manifests describe them"),
     "pictures": (pictures.main, "names | ffs NAME ARTWORK OUT: the UI's picture files, from ui/pictures.json"),
     "manifest": (manifest.main, "datasheets [--check] | list, from the drivers' manifests"),
     "package": (package.main, "firmware files, drivers.fv and the EDK II package (make package)"),

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The drivers' manifests: one <Name>.module.json beside each image.mk says
+"""The drivers' manifests: one <Name>.module.json in each driver's folder says
 what the driver is to a board (file GUID, module and file type, dependency
 expression, the protocols, GUIDs, PCDs and variables it consumes and
 produces, the hardware it assumes, the memory it keeps). The packer, the

@@ -29,7 +29,7 @@ from tools.firmware import fvpack
 
 from tools.firmware import manifest
 
-# One per deliverable, from the manifests beside each image.mk: the file name
+# One per deliverable, from the manifests: the file name
 # GUID stays the same from release to release, since a board's image and its
 # update tools find the file by it.
 DRIVERS = manifest.load()

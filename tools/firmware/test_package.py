@@ -251,6 +251,20 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
         self.assertEqual(d.missing_from_image(image), ["gSmmBufferCheckProtocolGuid"])
         self.assertEqual(d.missing_from_image(fake_image(d.name)), [])
 
+    def test_each_source_of_a_driver_folder_is_in_one_image_described_by_its_manifest(self):
+        from tools.firmware import images
+        listed = {}
+        for i in images.images():
+            self.assertTrue(i.sources, i.name)
+            for src in i.sources:
+                self.assertTrue(os.path.exists(os.path.join(manifest.ROOT, src)), "%s: %s" % (i.name, src))
+                listed.setdefault(src, set()).add(i.name)
+        for m in manifest.load():
+            folder = os.path.dirname(m.path)
+            for name in os.listdir(os.path.join(manifest.ROOT, folder)):
+                if name.endswith(".cpp"):
+                    self.assertIn(folder + "/" + name, listed, "a source no manifest builds")
+
     def test_datasheets_are_current_and_name_what_the_board_supplies(self):
         self.assertEqual(manifest.write_datasheets(package.DRIVERS, os.path.join(manifest.ROOT, "docs", "drivers"), check=True), [])
         for d in package.DRIVERS:
