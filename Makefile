@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Top-level build: firmware images (clang + lld-link, PE32+), host tests
 # (CMake + GoogleTest under ASan/UBSan), the firmware test bed and the demo.
 #

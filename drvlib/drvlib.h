@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The shared driver library: the start-up every small DXE driver runs first
 // (firmware table pointers, the cached platform configuration values, the HOB
 // list), plus debug printing and cached PCD access for later use.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI engine's protocol and the records its outside callers pass in. Firmware
 // modules written in C include this header as well, so it stays plain C, and it
 // lives beside a platform's own UEFI headers: when those came first (EDK II's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The settings request: the data of an SMM communication under
 // SETTINGS_REQUEST_GUID, a command byte followed by the settings record (a
 // byte-packed snapshot of Setup option values; record offset n is request

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The Setup-to-token mapping as data: one row per Setup option that is
 // written as a platform configuration token, in the order the token service
 // expects them, walked in order by the translation. Most options have an auto

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Builds the release twice from nothing, in two build folders, and checks that
 # the bundles are identical byte for byte and that sha256sum -c passes in one.
 # Prints "release: N passed, M failed".

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Everything `make test` runs, arranged for a two-core machine: the host build
 # beside the firmware images; then the firmware suite in OVMF (boots side by
 # side) beside the host tests, the image checks and the fuzz replays, which

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The demo flash tool: a firmware utility outside the driver set that brings
 // the platform up the way a board's firmware would (stand-ins for the outside
 // components, then our drivers dispatched from their firmware volume) and

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """The demo: the board image (make board: our drivers, pictures and the
 board's stand-ins in the flash of the SMM-enabled OVMF) boots under QEMU at
 1024x768 into the demo flash tool, which finds the UI protocol and the

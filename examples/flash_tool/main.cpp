@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Entry of the demo flash tool (BOOTX64.EFI of the demo disk). On the board
 // image (plan "board") the firmware has dispatched everything from flash and
 // the tool only checks that. Otherwise it brings the platform up as a board's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The plan the host writes for a boot of the demo tool: what to do, which
 // drivers the volume holds, by firmware file name and image name, and the
 // first picture file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Platform bring-up for the demo: the plan the host wrote, firmware volumes
 // handed to the DXE core and dispatched, and the images the dispatcher started.
 #include "efi/dxe_services.h"

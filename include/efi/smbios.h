@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The platform SMBIOS driver's edit protocol: reads a pool copy of a live
 // SMBIOS structure and replaces a live structure. Its functions take no
 // interface pointer; only the two members used here are typed.

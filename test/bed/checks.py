@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Host-side checks of the screens the test application asks the runner to
 capture: each takes the text grid (screen.Grid) and the screenshot (a PIL RGB
 image) and returns a list of problems (empty when the screen is right)."""

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Firmware test bed runner: boots OVMF under QEMU (TCG) once per scenario
 group (one processor model each) with the test application as the boot
 program, serves the application's requests (screenshots, keys, timed spans)

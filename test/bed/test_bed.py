@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Tests of the test bed's host side: the terminal-to-grid parser on the
 byte stream OVMF's serial terminal produces, the runner's line protocol and
 timing rule, the disk builder, and the screen checks on synthetic screens."""

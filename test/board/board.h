@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the board image's SMM stand-ins and the test application share: the
 // probe message through which the application, with a real SMI, reads the
 // token service's call record and the buffer check's counts, and has a

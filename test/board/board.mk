@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # The board image's rules (included after the firmware-volume rules):
 #
 #   make board   ->  $(BUILD)/board/OVMF_CODE.fd and $(BUILD)/board/OVMF_VARS.fd

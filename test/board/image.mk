@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # The board image: Debian's SMM-enabled OVMF with our seven drivers, the UI's
 # pictures and the stand-ins a board's own firmware would supply, inserted
 # into its DXE volume (tools/firmware/fvinsert.py), plus a matching variable store.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Writes the settings records the board boot sends through a real SMI, each
 // with the token service calls the host's option-list model expects for it
 // (the same model the translation's host tests compare against): edge cases

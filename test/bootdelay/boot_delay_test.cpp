@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // BootDelayDxe: the delay comes from Setup's 16-bit count plus the one extra
 // second of family 19h models 6xh with an "F" at brand character 16.
 #include <gtest/gtest.h>

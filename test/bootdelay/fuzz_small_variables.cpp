@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Fuzzes the two small drivers with their stored variables. Input: a selector
 // byte (even: "Setup" for the boot delay, odd: "TAMDPstateData" for the
 // P-state override), the CPUID signature to report (4 bytes, little endian),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Fake PCD database for host tests: the token-number PCD protocol and the PI
 // PCD protocol over one token store, with a log of every call. Either
 // protocol can be left out to model a platform without it. One FakePcd is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The protocol database: handles, interfaces, lookups and install notifications.
 #include <cstring>
 

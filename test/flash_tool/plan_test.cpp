@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The plan the host script writes for the demo tool: the mode line and the
 // drivers expected in the volume, as the tool reads them back.
 #include <gtest/gtest.h>

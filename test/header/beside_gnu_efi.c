@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 /* include/ui_screen.h after gnu-efi's efi.h in one translation unit: its
  * types come from the platform's headers and nothing is defined twice. */
 #include <efi.h>

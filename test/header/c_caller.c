@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 /* An outside caller written in C: the protocol header must build as plain C,
    and a caller fills the records and calls through the interface. */
 #include "ui_screen.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The driver as the firmware runs it: entry, then the End-of-DXE signal,
 // with the hardware model standing in for the board.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Fuzzes the identity stamp with the stored DMI variables and the SMBIOS
 // structure copy it reads. Input: a flag byte (bit 0: no DmiArray, bit 1: no
 // WriteOnceStatus, bit 2: fail the array buffer allocation), six MAC bytes,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // NIC discovery against the hardware model: the bridge routes of each
 // processor family, the controller probes and what they leave behind.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The identity stamp: which MACs are stamped, what the three DMI variables
 // and the live structure end up holding, and the stored-variable shapes the
 // stamp must survive without writing outside what it read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // PstateOverrideDxe: the seven P-state definition registers of family 15h
 // models 6xh take FID, DID and VID from the stored data; everything else in
 // them, and every other register, is left as it was.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Instructions per handled settings request, from callgrind: the handler and
 # everything it calls, minus the token service's own (empty) entries.
 # Usage: test/setuptoken/bench.sh [build-dir]   (make bench can call it)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The image's start-up, driver entry and settings request handler on the
 // fake platform, fake SMM, fake PCD and fake processor.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "test/setuptoken/settings_model.h"
 
 namespace tokentest {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the token service should see for a settings record, written out
 // option by option as a reader of the option list would, apart from the
 // driver's table. The tests compare the driver against it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The Setup-to-token translation against a recording token service: the
 // option rules one by one, and a randomized comparison with the option list
 // written out in settings_model.cpp. The table's shape (no token or offset

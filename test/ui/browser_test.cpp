@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The volume and BIOS-file browser against the fake file system: which root
 // entries count as BIOS files, how the lists scroll and mark, the date line,
 // volumes that fail, appear or vanish, and that nothing leaks on any path.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Loading the nineteen pictures from firmware files and drawing the corner
 // mark and the progress bar at their pixel positions, checked on the frame
 // buffer of a graphics output and on the Blt calls it received.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The pictures volume as the build packs it from our artwork: a volume walk
 // that checks what the DXE core checks, then the run's loading and drawing
 // from it, pixel for pixel against Pillow's reading of the same bitmaps.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A run's start and end: start-up failures and their messages, the start hook,
 // the caller's event on a failed start, a wait that fails, allocation failure
 // at every allocation of a whole run, runs in a row, and the time one takes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Repaint passes over the full screen of a run (background, the four list
 // windows, the hidden message box and the transparent pointer layer) on the
 // fake console: an idle pass, a pass after one changed cell, and the pass

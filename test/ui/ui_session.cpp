@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The host half of the host/firmware differential, a host tool: the test
 // bed's scripted run over the volumes the bed's disks hold, on the fake
 // platform, with the screen written out after every key. test/bed/run.py runs

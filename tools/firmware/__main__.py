@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """python3 -m tools.firmware COMMAND ...: one entry point for the firmware-file
 tools, each command handed to its module's main()."""
 import sys

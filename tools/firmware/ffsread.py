@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """A reader of PI firmware volumes, files and sections, written apart from the
 packer so that it checks what the packer writes instead of agreeing with it.
 It also evaluates dependency expressions against a set of installed

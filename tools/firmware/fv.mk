@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Firmware volumes built by the PI packer in tools/firmware/fvpack.py.
 #
 #   make BUILD=... $(BUILD)/fv/pictures.fv   (or: make pictures-fv)

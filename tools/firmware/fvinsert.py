@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Inserts firmware files into the DXE volume of a firmware image whose main
 volume is LZMA-compressed, the way a board's release image is built:
 

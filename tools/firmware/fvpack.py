@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Packs firmware files into a PI firmware volume.
 
 Builds the three layers a DXE core reads from a firmware volume:

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """The drivers' manifests: one <Name>.module.json in each driver's folder says
 what the driver is to a board (file GUID, module and file type, dependency
 expression, the protocols, GUIDs, PCDs and variables it consumes and

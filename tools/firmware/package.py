@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Packages the seven driver images as PI firmware files for a board's image.
 
 For each image it writes build/ffs/<Name>.ffs: a DXE driver file (an SMM

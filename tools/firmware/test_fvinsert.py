@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Tests of the insert tool on a small image shaped like a board's release
 image (outer volume, LZMA-compressed volume-image file, PEI and DXE volumes
 inside): what it writes walks again and decompresses to the inserted files,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Tests of the driver packaging: every firmware file and the drivers volume
 are read back with the separate reader (ffsread.py) and judged by what a DXE
 or SMM dispatcher would do with them: which files it sees, which image it

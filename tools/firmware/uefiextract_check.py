@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """The one UEFIExtract checker: Debian's UEFIExtract (package uefitool-cli),
 a reader written apart from ours, reads what we write, and what it saw is
 checked.

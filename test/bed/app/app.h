@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The test application (BOOTX64.EFI of the test disk): it loads the drivers
 // under test from the disk, exercises them through their real interfaces and
 // reports each scenario on the debug port, where the runner collects it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Boots of the board image: our drivers dispatched from flash by the
 // firmware's own DXE and SMM cores, each looked at after the fact from the
 // boot program. The groups: "board" (first boot, fresh variable store),

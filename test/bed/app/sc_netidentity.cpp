@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // NetIdentityDxe in real firmware: it starts, waits for the End-of-DXE group
 // (which the test application signals again, as the firmware did before the
 // application ran), and, since no network controller answers at the board's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // SetupTokenSmm started as a DXE image over the SMM Base2 stand-in: on its
 // family it publishes the exchange buffer and registers its handler, and
 // settings requests sent through the SMM system table's SmiManage turn into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The small drivers that link the shared library: the two library-only
 // drivers, the boot delay and the P-state override, started in real firmware
 // over the PCD and debug print stand-ins.

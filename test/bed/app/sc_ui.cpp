@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI engine image in real firmware: load, refusal of a second instance,
 // calls outside a run and unload; a run without the graphics console; and a
 // whole run driven by keys that the runner sends through the QEMU monitor,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Helpers of the test application: files and images of the test disk,
 // stand-in drivers, variables, memory searches and requests to the runner.
 #include "test/bed/app/app.h"

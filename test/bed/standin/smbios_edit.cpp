@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Stand-in for the platform SMBIOS driver's edit protocol, working on the
 // firmware's real SMBIOS table (found through the configuration table): a read
 // returns a pool copy of a structure with its strings, a write replaces a live

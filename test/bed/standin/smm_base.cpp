@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Stand-in for SMM Base2 and the SMM system table, good enough to start an
 // SMM driver as a DXE image: the "SMM" protocol database is the boot
 // services' one, SMI handlers are kept in a small table, and SmiManage calls

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the board's SMM stand-ins share: finding the SMM system table from
 // their entry point, while boot services are still there.
 #pragma once
