@@ -83,6 +83,10 @@ EFI_STATUS BedDeleteVariable(const CHAR16 *Name, const EFI_GUID &Guid);
 // Reads into Buffer; *Size in: capacity, out: stored size.
 EFI_STATUS BedGetVariable(const CHAR16 *Name, const EFI_GUID &Guid, VOID *Buffer, UINTN *Size, UINT32 *Attributes);
 
+// Checks that the variable holds exactly Expected (Size bytes) with the
+// non-volatile, boot and runtime attributes; leaves the scenario when it is missing.
+void BedExpectVariable(const EFI_GUID &Guid, const CHAR16 *Name, const UINT8 *Expected, UINTN Size);
+
 // The loaded image protocol of an image.
 EFI_LOADED_IMAGE_PROTOCOL *BedLoadedImage(EFI_HANDLE Image);
 // Finds Pattern inside an image's memory; returns its address or null.

@@ -126,27 +126,17 @@ static const UINT8 *FirmwareType1() {
   return nullptr;
 }
 
-static void ExpectVariable(const CHAR16 *Name, const UINT8 *Expected, UINTN Size) {
-  UINT8 data[1400];
-  UINTN size = sizeof data;
-  UINT32 attributes = 0;
-  EFI_STATUS status = BedGetVariable(Name, DmiGuid, data, &size, &attributes);
-  BED_REQUIRE(!EFI_ERROR(status), "variable %s: %r", Name, status);
-  BED_CHECK(attributes == 7 && size == Size && BedMemEqual(data, Expected, Size), "variable %s: %u bytes, attributes %x, not as expected",
-            Name, (UINT32)size, attributes);
-}
-
 static void CheckIdentity(BOOLEAN Again) {
   const UINT8 *type1 = FirmwareType1();
   BED_REQUIRE(type1 != nullptr, "no type-1 structure in the firmware's SMBIOS table");
   BedHexDump("SMBIOS type-1 UUID", type1 + 8, 16);
   BED_CHECK(BedMemEqual(type1 + 8, Identity, 16), "the UUID is not the model code and the card's MAC");
   UINT8 array[1280] = {1, 0, 0, 0, 0, 1, 1, 0, 8, 0};
-  ExpectVariable(u"DmiArray", array, sizeof array);
-  ExpectVariable(u"DmiVar0100010800", Identity, 16);
+  BedExpectVariable(DmiGuid, u"DmiArray", array, sizeof array);
+  BedExpectVariable(DmiGuid, u"DmiVar0100010800", Identity, 16);
   UINT8 writeOnce[64] = {1, 8, 1, 0};
   for (UINTN i = 4; i < 64; i += 4) writeOnce[i] = 0x7F;
-  ExpectVariable(u"WriteOnceStatus", writeOnce, 64);
+  BedExpectVariable(DmiGuid, u"WriteOnceStatus", writeOnce, 64);
   BED_SMBIOS_PROBE *probe = (BED_SMBIOS_PROBE *)BedLocate(SmbiosProbeGuid);
   BED_REQUIRE(probe != nullptr, "no SMBIOS edit stand-in");
   BedPrint("@bed note SMBIOS edit: %u reads, %u writes, %u stored changes applied\n", (UINT32)probe->ReadCount, (UINT32)probe->WriteCount,

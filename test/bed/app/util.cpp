@@ -91,6 +91,23 @@ EFI_STATUS BedReadFile(const CHAR16 *Path, VOID **Data, UINTN *Size) {
   return status;
 }
 
+// Checks a stored variable's attributes (non-volatile, boot and runtime
+// access), size and bytes.
+void BedExpectVariable(const EFI_GUID &Guid, const CHAR16 *Name, const UINT8 *Expected, UINTN Size) {
+  UINT8 data[1400];
+  UINTN size = sizeof data;
+  UINT32 attributes = 0;
+  EFI_STATUS status = BedGetVariable(Name, Guid, data, &size, &attributes);
+  BED_REQUIRE(!EFI_ERROR(status), "variable %s: %r", Name, status);
+  BED_CHECK(attributes == 7, "variable %s attributes %x", Name, attributes);
+  BED_CHECK(size == Size, "variable %s is %u bytes, expected %u", Name, (UINT32)size, (UINT32)Size);
+  for (UINTN i = 0; i < size && i < Size; i++) {
+    if (data[i] == Expected[i]) continue;
+    BedFail("variable %s byte %u is %02x, expected %02x", Name, (UINT32)i, data[i], Expected[i]);
+    return;
+  }
+}
+
 static UINTN DevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *Path) {
   const UINT8 *p = (const UINT8 *)Path;
   for (;;) {
