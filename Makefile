@@ -33,7 +33,7 @@ ALIGN_WARNING := /align specified without /driver
 .DEFAULT_GOAL := all
 IMAGES :=
 # An image is NAME_SRCS, NAME_ENTRY, optional NAME_CXXFLAGS, NAME_LDFLAGS and
-# NAME_SUBSYSTEM, with NAME in IMAGES. The seven drivers are described by
+# NAME_SUBSYSTEM, with NAME in IMAGES. The product images (drivers and adapters) are described by
 # their manifests (<folder>/<Name>.module.json: sources, entry, defines, and
 # the library they link), which tools/firmware/images.py turns into those
 # variables; the test bed's and the examples' images by their image.mk.
@@ -121,3 +121,5 @@ clean:
 include tools/firmware/fv.mk
 # The board image (our drivers in Debian's SMM-enabled OVMF).
 include test/board/board.mk
+# The UI caller built with gnu-efi, run in the board image.
+include examples/gnu_efi_caller/gnu_efi.mk

@@ -36,6 +36,36 @@ struct EFI_SMM_BASE2_PROTOCOL {
 #define EFI_WARN_INTERRUPT_SOURCE_QUIESCED 0x2000000000000001ULL
 #define EFI_INTERRUPT_PENDING 0xA000000000000000ULL
 
+// SMRAM as the chipset reports it (SMM Access2, a boot-services protocol),
+// and the SMM protocols that mark the end of DXE and the lock point.
+// clang-format off
+#define EFI_SMM_ACCESS2_PROTOCOL_GUID {0xC2702B74, 0x800C, 0x4131, {0x87, 0x46, 0x8F, 0xB5, 0xB8, 0x9C, 0xE4, 0xAC}}
+#define EFI_SMM_END_OF_DXE_PROTOCOL_GUID {0x24E70042, 0xD5C5, 0x4260, {0x8C, 0x39, 0x0A, 0xD3, 0xAA, 0x32, 0xE9, 0x3D}}
+#define EFI_SMM_READY_TO_LOCK_PROTOCOL_GUID {0x47B7FA8C, 0xF4BD, 0x4AF6, {0x82, 0x00, 0x33, 0x30, 0x86, 0xF0, 0xD2, 0xC8}}
+// clang-format on
+
+typedef struct {
+  EFI_PHYSICAL_ADDRESS PhysicalStart;
+  EFI_PHYSICAL_ADDRESS CpuStart;
+  UINT64 PhysicalSize;
+  UINT64 RegionState;
+} EFI_SMRAM_DESCRIPTOR;
+
+typedef struct EFI_SMM_ACCESS2_PROTOCOL EFI_SMM_ACCESS2_PROTOCOL;
+struct EFI_SMM_ACCESS2_PROTOCOL {
+  EFI_STATUS(EFIAPI *Open)(EFI_SMM_ACCESS2_PROTOCOL *This);
+  EFI_STATUS(EFIAPI *Close)(EFI_SMM_ACCESS2_PROTOCOL *This);
+  EFI_STATUS(EFIAPI *Lock)(EFI_SMM_ACCESS2_PROTOCOL *This);
+  EFI_STATUS(EFIAPI *GetCapabilities)(const EFI_SMM_ACCESS2_PROTOCOL *This, UINTN *SmramMapSize, EFI_SMRAM_DESCRIPTOR *SmramMap);
+  BOOLEAN LockState;
+  BOOLEAN OpenState;
+};
+
+#ifdef __cplusplus
+static_assert(sizeof(EFI_SMRAM_DESCRIPTOR) == 32, "SMRAM descriptor");
+static_assert(offsetof(EFI_SMM_ACCESS2_PROTOCOL, GetCapabilities) == 24, "SMM Access2.GetCapabilities");
+#endif
+
 typedef EFI_STATUS(EFIAPI *EFI_SMM_HANDLER_ENTRY_POINT2)(EFI_HANDLE DispatchHandle, const VOID *Context, VOID *CommBuffer,
                                                          UINTN *CommBufferSize);
 typedef EFI_STATUS(EFIAPI *EFI_SMM_NOTIFY_FN)(const EFI_GUID *Protocol, VOID *Interface, EFI_HANDLE Handle);
@@ -83,6 +113,11 @@ struct EFI_SMM_SYSTEM_TABLE2 {
 
 // ---- PCD ----
 
+// Walks a token space: *TokenNumber 0 asks for the first token, any other for
+// the one after it; EFI_NOT_FOUND past the last. A null Guid names the
+// platform's own (local) token numbers.
+typedef EFI_STATUS(EFIAPI *PCD_GET_NEXT_TOKEN)(const EFI_GUID *Guid, UINTN *TokenNumber);
+
 // The token-number PCD protocol: getters and setters for the default token space.
 typedef struct {
   VOID(EFIAPI *SetSku)(UINTN SkuId);
@@ -114,7 +149,7 @@ typedef struct {
   EFI_STATUS(EFIAPI *SetBoolEx)(const EFI_GUID *Guid, UINTN TokenNumber, BOOLEAN Value);
   VOID *CallbackOnSet;
   VOID *CancelCallback;
-  VOID *GetNextToken;
+  PCD_GET_NEXT_TOKEN GetNextToken;
   VOID *GetNextTokenSpace;
 } PCD_PROTOCOL;
 
@@ -136,7 +171,7 @@ typedef struct {
   EFI_STATUS(EFIAPI *SetBool)(const EFI_GUID *Guid, UINTN TokenNumber, BOOLEAN Value);
   VOID *CallbackOnSet;
   VOID *CancelCallback;
-  VOID *GetNextToken;
+  PCD_GET_NEXT_TOKEN GetNextToken;
   VOID *GetNextTokenSpace;
 } EFI_PCD_PROTOCOL;
 
@@ -186,6 +221,8 @@ static_assert(sizeof(EFI_SMM_SYSTEM_TABLE2) == 0xF0, "EFI_SMM_SYSTEM_TABLE2");
 static_assert(offsetof(PCD_PROTOCOL, Set8) == 15 * 8, "PCD.Set8");
 static_assert(offsetof(PCD_PROTOCOL, Set64) == 18 * 8, "PCD.Set64");
 static_assert(offsetof(EFI_PCD_PROTOCOL, Set64) == 11 * 8, "PI PCD.Set64");
+static_assert(offsetof(PCD_PROTOCOL, GetNextToken) == 29 * 8, "PCD.GetNextToken");
+static_assert(offsetof(EFI_PCD_PROTOCOL, GetNextToken) == 16 * 8, "PI PCD.GetNextToken");
 static_assert(offsetof(EFI_FIRMWARE_VOLUME2_PROTOCOL, ReadSection) == 24, "FV2.ReadSection");
 static_assert(sizeof(EFI_HOB_GENERIC_HEADER) == 8, "HOB header");
 #endif

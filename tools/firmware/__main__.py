@@ -1,23 +1,24 @@
 # SPDX-License-Identifier: BSD-2-Clause-Patent
 """python3 -m tools.firmware COMMAND ...: one entry point for the firmware-file
 tools, each command handed to its module's main()."""
+import importlib
 import sys
 
-from tools.firmware import ffsread, fvinsert, fvpack, images, manifest, package, pictures, uefiextract_check
-
-# command: (module's main, what it does)
+# command: (module that runs it, what it does); "module:function" where the
+# function is not main. Modules are imported when their command runs: the
+# release bundle carries only the insert tool and the reader.
 COMMANDS = {
-    "ffs": (fvpack.main, "one FFS file from sections"),
-    "fv": (fvpack.main, "a firmware volume from FFS files"),
-    "dump": (fvpack.main, "check a volume and list its files"),
-    "insert": (fvinsert.main, "add FFS files to the DXE volume of a firmware image"),
-    "extract-check": (uefiextract_check.main_image, "UEFIExtract reads an inserted image and finds the files"),
-    "read": (ffsread.main, "our reader: walk volumes and files, check every checksum"),
-    "uefiextract-check": (uefiextract_check.main, "UEFIExtract reads volumes and files without complaint"),
-    "images": (images.main, "make | cmake | sources NAME: the driver images as their manifests describe them"),
-    "pictures": (pictures.main, "names | ffs NAME ARTWORK OUT: the UI's picture files, from ui/pictures.json"),
-    "manifest": (manifest.main, "datasheets [--check] | list, from the drivers' manifests"),
-    "package": (package.main, "firmware files, drivers.fv and the EDK II package (make package)"),
+    "ffs": ("fvpack", "one FFS file from sections"),
+    "fv": ("fvpack", "a firmware volume from FFS files"),
+    "dump": ("fvpack", "check a volume and list its files"),
+    "insert": ("fvinsert", "add FFS files to the DXE volume of a firmware image"),
+    "extract-check": ("uefiextract_check:main_image", "UEFIExtract reads an inserted image and finds the files"),
+    "read": ("ffsread", "our reader: walk volumes and files, check every checksum"),
+    "uefiextract-check": ("uefiextract_check", "UEFIExtract reads volumes and files without complaint"),
+    "images": ("images", "make | cmake | sources NAME: the driver images as their manifests describe them"),
+    "pictures": ("pictures", "names | ffs NAME ARTWORK OUT: the UI's picture files, from ui/pictures.json"),
+    "manifest": ("manifest", "datasheets [--check] | list, from the drivers' manifests"),
+    "package": ("package", "firmware files, drivers.fv and the EDK II package (make package)"),
 }
 # fvpack's own subcommands keep their name in its argument list.
 KEEPS_NAME = {"ffs", "fv", "dump"}
@@ -30,7 +31,13 @@ def main(argv=None):
         for name, (_, what) in COMMANDS.items():
             print("  %-18s %s" % (name, what), file=sys.stderr)
         return 0 if argv[:1] in (["-h"], ["--help"]) else 2
-    run, _ = COMMANDS[argv[0]]
+    module, _ = COMMANDS[argv[0]]
+    module, _, function = module.partition(":")
+    try:
+        run = getattr(importlib.import_module("tools.firmware." + module), function or "main")
+    except ModuleNotFoundError as e:
+        print("%s: needs %s, which is not here (the repository has it)" % (argv[0], e.name), file=sys.stderr)
+        return 2
     return run(argv if argv[0] in KEEPS_NAME else argv[1:])
 
 

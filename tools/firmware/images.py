@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: BSD-2-Clause-Patent
-"""The seven driver images as their manifests describe them: sources, entry
+"""The product images (drivers and adapters) as their manifests describe them: sources, entry
 and defines, with those of the libraries they link (drvlib's sources, and
 its module-name define set to the image's name). The image build (make),
 the host-test build (CMake), the bench and the manifest tools all take an

@@ -28,8 +28,13 @@ TOKEN_SPACE = ("gBoardDriversTokenSpaceGuid", "40EE853C-D440-44B5-BCC4-60F6E9493
 # The order drivers are listed and packed in.
 ORDER = ["TarvexUIV4x64", "NetIdentityDxe", "SetupTokenSmm", "BootDelayDxe", "PstateOverrideDxe",
          "PcdCacheDxe", "PcdCacheLiteDxe"]
+# The board adapters' manifests: modules of ours that give the drivers what an
+# open board lacks, packed and described like the drivers, listed apart.
+ADAPTER_DIR = "adapters"
 MODULE_TYPES = {"driver": "DXE_DRIVER", "smm": "DXE_SMM_DRIVER"}
 USAGES = ("CONSUMES", "SOMETIMES_CONSUMES", "PRODUCES", "SOMETIMES_PRODUCES")
+# The datasheet's Security section: each manifest's "security" lists, in this order.
+SECURITY = {"trusts": "What it trusts", "unchecked": "What it does not check", "board": "What the board must do"}
 
 
 class ManifestError(Exception):
@@ -71,6 +76,12 @@ class Module:
         self.memory = list(data.get("memory", []))
         self.variables = data.get("variables", [])
         self.smi = data.get("smi")
+        # Adapters: when a board needs it, and where its line goes in the fragment.
+        self.adapter = data.get("adapter")
+        self.fragment_order = data.get("fragment_order", 100)
+        if "security" not in data:
+            raise ManifestError("%s: no security section" % self.name)
+        self.security = {k: list(data["security"].get(k, [])) for k in SECURITY}
         self.protocols, self.guids, self.pcds = [], [], []
         for lib in data.get("links", []):
             if lib not in libraries:
@@ -78,6 +89,8 @@ class Module:
             ld = libraries[lib]
             self._merge(ld, "library " + ld["library"])
             self.memory += ld.get("memory", [])
+            for k in SECURITY:
+                self.security[k] += ["%s (library %s)" % (x, ld["library"]) for x in ld.get("security", {}).get(k, [])]
         self._merge(data, None)
         self.version, self.build = product_version()
         self._check()
@@ -97,6 +110,9 @@ class Module:
             if item["usage"] not in USAGES:
                 raise ManifestError("%s: usage %r" % (self.name, item["usage"]))
         self.depex_bytes  # every name resolves
+        for k, title in SECURITY.items():
+            if not self.security[k]:
+                raise ManifestError("%s: security section says nothing under %r" % (self.name, title))
 
     @property
     def depex_kind(self):
@@ -154,6 +170,8 @@ def load(root=ROOT):
     """Every driver's Module, in ORDER."""
     libraries, drivers = {}, {}
     for path in sorted(glob.glob(os.path.join(root, "*", "*.module.json"))):
+        if os.path.basename(os.path.dirname(path)) == ADAPTER_DIR:
+            continue
         with open(path) as fh:
             try:
                 data = json.load(fh)
@@ -173,6 +191,31 @@ def load(root=ROOT):
     if sorted(modules) != sorted(ORDER):
         raise ManifestError("manifests for %s, drivers are %s" % (sorted(modules), sorted(ORDER)))
     return [modules[n] for n in ORDER]
+
+
+def load_adapters(root=ROOT):
+    """Every adapter's Module, in fragment order (then by name)."""
+    libraries = {}
+    for path in glob.glob(os.path.join(root, "*", "*.module.json")):
+        with open(path) as fh:
+            data = json.load(fh)
+        if "library" in data:
+            libraries[os.path.basename(os.path.dirname(path))] = data
+    adapters = []
+    for path in sorted(glob.glob(os.path.join(root, ADAPTER_DIR, "*.module.json"))):
+        with open(path) as fh:
+            try:
+                data = json.load(fh)
+            except ValueError as e:
+                raise ManifestError("%s: %s" % (path, e)) from None
+        m = Module(path, data, libraries)
+        if not m.adapter:
+            raise ManifestError("%s: an adapter's manifest says when a board needs it (\"adapter\")" % m.path)
+        adapters.append(m)
+    names = [m.name for m in adapters]
+    if len(set(names)) != len(names) or set(names) & set(ORDER):
+        raise ManifestError("adapter names %s repeat or clash with the drivers'" % names)
+    return sorted(adapters, key=lambda m: (m.fragment_order, m.name))
 
 
 def picture_table(root=ROOT):
@@ -263,29 +306,43 @@ def dec_text(modules):
     out += ["  %s = %s" % (n, guid_struct(g)) for n, g in sorted(guids.items())]
     out += ["", "[Protocols]"]
     out += ["  %s = %s" % (n, guid_struct(g)) for n, g in sorted(protocols.items())]
-    out += ["", "# The drivers ask the PCD protocol for these token numbers: the board's PCD",
-            "# database must answer each number with the value named here.",
-            "[PcdsDynamic, PcdsDynamicEx]"]
+    out += ["", "# The drivers ask the PCD protocol for these token numbers. DynamicEx PCDs keep",
+            "# them in an EDK II build (a platform gives dynamic PCDs numbers of its own);",
+            "# PcdBridgeDxe answers the drivers' token-number calls from them.",
+            "[PcdsDynamicEx]"]
     for token, p in sorted(pcds.items()):
         out.append("  %s|%s|%s|0x%08X" % (pcd_cname(p), defaults[p["type"]], p["type"], token))
     return "\n".join(out) + "\n"
 
 
-def fdf_text(modules, pictures):
-    """FDF fragment: the seven binary INFs, the pictures, and the rules for them.
-    pictures is [(name, guid, [bmp file names])]."""
+def fdf_text(modules, pictures, adapters=()):
+    """FDF fragment: the board adapters' and the seven drivers' binary INFs,
+    the pictures, and the rules for them. pictures is [(name, guid, [bmp file
+    names])]; adapters come in fragment order, ahead of the drivers."""
     dxe = [m for m in modules if m.file_type == "driver"]
     smm = [m for m in modules if m.file_type == "smm"]
+
+    def adapter_lines(kind):
+        lines = []
+        for m in adapters:
+            if m.file_type == kind:
+                lines += ["# %s: %s" % (m.name, m.adapter), "INF RuleOverride = BINARY %s/%s/%s.inf" % (PACKAGE_NAME, m.name, m.name)]
+        if lines:
+            lines = ["# Board adapters, ahead of the drivers and in this order: leave out the lines",
+                     "# of any that the board already provides."] + lines + ["# The drivers."]
+        return lines
     out = ["## @file",
-           "#  %s %s: FDF fragment placing the seven drivers and the UI's pictures." % (PRODUCT, modules[0].version),
+           "#  %s %s: FDF fragment placing the board adapters, the seven drivers and the UI's pictures." % (PRODUCT, modules[0].version),
            "#  Paste the INF and FILE lines into the volumes named below and the rules at",
            "#  the end of the FDF; list the INFs in the DSC's [Components.X64] as well.",
            "#",
            "#  SPDX-License-Identifier: BSD-2-Clause-Patent",
            "##", "",
            "# --- in the volume the DXE dispatcher reads (e.g. [FV.DXEFV]) ---"]
+    out += adapter_lines("driver")
     out += ["INF RuleOverride = BINARY %s/%s/%s.inf" % (PACKAGE_NAME, m.name, m.name) for m in dxe]
     out += ["", "# --- in the volume the SMM core dispatches SMM drivers from ---"]
+    out += adapter_lines("smm")
     out += ["INF RuleOverride = BINARY %s/%s/%s.inf" % (PACKAGE_NAME, m.name, m.name) for m in smm]
     out += ["", "# --- the UI's pictures: any volume the DXE core publishes ---"]
     for name, guid, bmps in pictures:
@@ -327,6 +384,8 @@ def datasheet(m):
            "<!-- Written by tools/firmware/manifest.py from %s; edit the manifest, then run" % m.path,
            "     python3 -m tools.firmware manifest datasheets. -->", "",
            m.summary, ""]
+    if m.adapter:
+        out += ["Board adapter, " + m.adapter + ".", ""]
     out += _table(["", ""], [
         ["file GUID", "`%s`" % m.guid],
         ["module type", m.module_type],
@@ -353,8 +412,8 @@ def datasheet(m):
     if m.pcds:
         out += ["## PCDs", "",
                 "Read or written through the PCD protocol by token number: the board's PCD database must",
-                "answer each token number below with the value described (in an EDK II build, declare it",
-                "dynamic in %s.dec and give it that local token number, or map the number in the PCD driver)." % PACKAGE_NAME, ""]
+                "answer each token number below with the value described (in an EDK II build: the DynamicEx",
+                "PCDs of %s.dec, which keep these numbers, with PcdBridgeDxe answering the token-number calls)." % PACKAGE_NAME, ""]
         out += _table(["token", "name", "type", "size", "usage", "the board must assign"],
                       [[p["token"], "`%s`" % pcd_cname(p), p["type"], p["size"], p["usage"],
                         p["purpose"] + (" (" + p["source"] + ")" if p["source"] else "")] for p in m.pcds])
@@ -385,8 +444,14 @@ def datasheet(m):
                 "raw section k, a BMP. Without them the progress bar, its digits and the corner mark are not drawn.", ""]
         out += _table(["file GUID", "raw sections"], [[g, ", ".join(p)] for _, g, p in picture_table()])
         out.append("")
+    # Further sections a module's manifest spells out, each a title and its points.
+    for note in m.data.get("notes", []):
+        out += ["## " + note["title"], ""] + ["- " + x for x in note["lines"]] + [""]
     out += ["## Hardware assumed", ""] + ["- " + h for h in m.hardware] + [""]
     out += ["## Memory kept", ""] + ["- " + x for x in m.memory] + [""]
+    out += ["## Security", ""]
+    for k, title in SECURITY.items():
+        out += [title + ":", ""] + ["- " + x for x in m.security[k]] + [""]
     return "\n".join(out)
 
 
@@ -399,7 +464,10 @@ def board_supplies(m):
         need = "required" if i["usage"] == "CONSUMES" else "optional"
         who = "a board module" if i["package"] == "ours" else "the firmware (%s)" % i["package"]
         out.append("`%s` from %s, %s: %s" % (i["name"], who, need, i["purpose"]))
-    if m.pcds:
+    if m.pcds and m.adapter:
+        out.append("the DynamicEx PCDs %s of %s in the PCD database, with the board's values (see PCDs)"
+                   % (", ".join(str(p["token"]) for p in m.pcds), TOKEN_SPACE[0]))
+    elif m.pcds:
         out.append("PCD token number%s %s in the PCD database (see PCDs)"
                    % ("s" if len(m.pcds) > 1 else "", ", ".join(str(p["token"]) for p in m.pcds)))
     for v in m.variables:
@@ -436,7 +504,7 @@ def main(argv=None):
     ap.add_argument("--check", action="store_true", help="compare the datasheets instead of writing them")
     args = ap.parse_args(argv)
     try:
-        modules = load()
+        modules = load() + load_adapters()
     except (ManifestError, KeyError, OSError) as e:
         print("manifest: %s" % e, file=sys.stderr)
         return 1
