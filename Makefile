@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Top-level build: firmware images (clang + lld-link, PE32+), host tests
 # (CMake + GoogleTest under ASan/UBSan), the firmware test bed and the demo.
 #
@@ -37,10 +38,18 @@ EFI_LDFLAGS := /nodefaultlib /opt:ref /opt:icf /machine:x64 /debug /pdbaltpath:%
 # in their image.mk), so the line is dropped and every other warning kept.
 ALIGN_WARNING := /align specified without /driver
 
+.DEFAULT_GOAL := all
 IMAGES :=
-# Each subsystem describes its image(s) in image.mk: NAME_SRCS, NAME_ENTRY,
-# optional NAME_CXXFLAGS, NAME_LDFLAGS and NAME_SUBSYSTEM, and adds NAME to IMAGES.
-include $(sort $(wildcard */image.mk test/*/image.mk examples/*/image.mk))
+# An image is NAME_SRCS, NAME_ENTRY, optional NAME_CXXFLAGS, NAME_LDFLAGS and
+# NAME_SUBSYSTEM, with NAME in IMAGES. The product images (drivers and adapters) are described by
+# their manifests (<folder>/<Name>.module.json: sources, entry, defines, and
+# the library they link), which tools/firmware/images.py turns into those
+# variables; the test bed's and the examples' images by their image.mk.
+$(BUILD)/images.mk: $(wildcard */*.module.json) tools/firmware/images.py
+	@mkdir -p $(dir $@)
+	@$(PYTHON) -m tools.firmware images make >$@.tmp && mv $@.tmp $@
+include $(BUILD)/images.mk
+include $(sort $(wildcard test/*/image.mk examples/*/image.mk))
 
 RT_SRCS := rt/runtime.cpp
 
@@ -80,7 +89,7 @@ image-check: deps images testbed-images
 	$(PYTHON) tools/check_images.py $(foreach img,$(IMAGES),$(if $(filter efi_application,$($(img)_SUBSYSTEM)),--application) $(BUILD)/efi/$(img).efi)
 
 firmware-test: deps images testbed-images
-	@if [ -f test/bed/run.py ]; then $(PYTHON) test/bed/run.py --build $(BUILD); else echo "firmware test bed: not present"; fi
+	$(PYTHON) test/bed/run.py --build $(BUILD)
 
 test: deps
 	@bash tools/run_tests.sh
@@ -100,7 +109,7 @@ bench: deps images testbed-images package pictures-fv
 # module (.efi, .depex, .ui, .ver, .ffs, .inf), the DEC, the FDF fragment and
 # the pictures' files that the fragment places. Everything is read back.
 .PHONY: package ffs
-package ffs: images pictures-fv
+package ffs: deps images pictures-fv
 	$(if $(V),,@echo "  PACK  $(BUILD)/ffs, $(BUILD)/fv/drivers.fv, $(BUILD)/package";)$(PYTHON) -m tools.firmware package \
 	  --build $(BUILD) $(if $(V),,>/dev/null)
 	@$(PYTHON) -m tools.firmware read $(BUILD)/fv/drivers.fv $(BUILD)/ffs/*.ffs >/dev/null
@@ -108,7 +117,7 @@ package ffs: images pictures-fv
 # build/release/<product>-<version>/: the package, datasheets, guide, licence,
 # this version's CHANGELOG entry and SHA256SUMS (tools/release.py).
 .PHONY: release
-release: package
+release: deps package
 	@$(PYTHON) -m tools.release --build $(BUILD)
 
 fuzz: host-test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The graphics console, a DXE driver: it lets a tool show a picture behind
 // the text of a screen rectangle (function 3) and withdraw it (function 4),
 // over any Graphics Output. It watches each output's Blt: text drawn into a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The SMM buffer check, an SMM driver: tells an SMI handler whether a buffer
 // handed in from outside SMM may be used. It refuses any buffer that has a
 // byte in SMRAM (the ranges SMM Access2 reports at load) and, once the UEFI

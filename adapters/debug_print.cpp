@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // DebugPrintDxe: the debug print protocol that the library drivers send their
 // messages to, written to the platform's debug output: the debug I/O port,
 // 0x402 on the boards this is built for (QEMU's debug console on OVMF). It

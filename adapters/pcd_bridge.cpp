@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // PcdBridgeDxe: the board drivers ask the PCD protocol for fixed token numbers
 // (846, 1103, ... 1293), while an EDK II platform numbers its own dynamic PCDs
 // from 1 and keeps the package's PCDs as DynamicEx ones under the token

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // SmbiosEditDxe: the SMBIOS edit protocol that the identity driver calls, over
 // the platform's PI SMBIOS protocol. A read is a pool copy of a record with
 // its strings; a write replaces the record of that handle (removed and added

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The token service's record as a sender reads it back: an SMM communication
 // under TOKEN_RECORD_GUID whose data is a TOKEN_RECORD_MESSAGE. The service
 // keeps the latest TOKEN_RECORD_CAPACITY calls, numbered from 0 since SMM

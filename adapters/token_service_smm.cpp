@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The reference token service, an SMM driver: it accepts a session of token
 // writes (open, level, setters, finish, close) and keeps every call, in
 // order, in SMRAM. The latest calls are read back with an SMM communication

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // BootDelayDxe: holds the boot for the number of seconds chosen in Setup, one
 // second longer on family 19h models 6xh parts whose brand string has an "F"
 // at character 16.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // BootDelayDxe's step; it reads the tables its entry kept (gBS, gRT).
 #pragma once
 #include "efi/efi.h"

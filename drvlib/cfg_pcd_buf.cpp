@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // CfgPcdBuffer: a byte-packed cache of platform configuration values that
 // code linked with the library reads instead of asking the PCD database.
 #include "drvlib/drvlib.h"

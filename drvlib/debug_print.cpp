@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Debug messages, handed to the platform's debug print protocol, which does
 // the formatting and filtering.
 #include "drvlib/drvlib.h"

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The shared driver library: the start-up every small DXE driver runs first
 // (firmware table pointers, the cached platform configuration values, the HOB
 // list), plus debug printing and cached PCD access for later use.
 //
-// One source serves five images. Each image's image.mk (and its host test)
-// sets these compile-time options for every library source it builds:
+// One source serves five images. Each image's manifest ("defines", read by
+// the image build and its host test) sets these compile-time options for
+// every library source it builds; DRVLIB_MODULE_NAME is the image's name:
 //
 //   DRVLIB_FULL_STARTUP=1       also run the runtime scratch, platform MMIO base and SMM
 //                               presence steps (NetIdentityDxe). Default 0.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Finds the HOB list that the PEI phase handed over, through the system
 // table's configuration table.
 #include "drvlib/drvlib.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The chipset MMIO base pointer that runtime code linked with the library
 // uses, converted at the switch to virtual addressing for the one module
 // family ("SbRun") that runs after it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Cached access to the PCD protocol for code linked with the library.
 #include "drvlib/drvlib.h"
 

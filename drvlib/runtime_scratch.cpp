@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Runtime scratch blocks that the full build keeps for runtime code linked
 // with the library.
 #include "drvlib/drvlib.h"

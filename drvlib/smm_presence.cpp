@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // SmmLibReady: whether the platform's SMM library services are up, learned
 // from SMM when the driver runs there.
 #include "drvlib/drvlib.h"

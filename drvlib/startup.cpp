@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The library start-up that each linked driver runs first in its entry point,
 // and the firmware table pointers it keeps.
 #include "drvlib/drvlib.h"

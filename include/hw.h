@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The only door to the hardware: CPUID, MSRs, 8-bit port input and output, and MMIO.
 // Images use the instructions; host tests link a hardware model instead.
 #pragma once

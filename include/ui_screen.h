@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI engine's protocol and the records its outside callers pass in. Firmware
 // modules written in C include this header as well, so it stays plain C (and
 // C++). It goes after the platform's own UEFI headers (gnu-efi's efi.h, EDK II's

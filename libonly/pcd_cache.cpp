@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // PcdCacheDxe: nothing but the library start-up, which caches the platform
 // configuration values inside this image.
 #include "drvlib/drvlib.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // PcdCacheLiteDxe: the library start-up alone, built with the HOB-list lookup
 // that yields the pointer.
 #include "drvlib/drvlib.h"

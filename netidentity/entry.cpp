@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // NetIdentityDxe's entry: the library start-up, then one notification on the
 // End-of-DXE group, when the NIC is configured but the SMBIOS tables are
 // still open for edits.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // NetIdentityDxe: finds the on-board NIC's MAC address from a fixed location
 // table and, at the end of DXE, stamps it into the SMBIOS system UUID and the
 // DMI variables.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Finds the on-board NIC behind the PCI Express bridges named by a fixed
 // table and reads its MAC address straight from its registers; no PCI
 // enumeration service is running yet that could be asked instead.

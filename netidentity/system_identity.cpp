@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Stamps the board's model code and the NIC's MAC into the SMBIOS system
 // UUID, and records the change in the DMI variables that the platform's
 // SMBIOS driver keeps.

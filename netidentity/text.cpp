@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The two bounded text routines the identity block is built with.
 #include "netidentity/netidentity.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // PstateOverrideDxe: on family 15h models 6xh, rewrites the frequency, divisor
 // and voltage IDs of the seven P-state definition registers from the stored
 // P-state data variable and enables each P-state.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The few runtime pieces the compiler expects in a freestanding image: it
 // emits calls to these even with -ffreestanding, and _fltused marks float use.
 #include "efi/base.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The SMM buffer check that another SMM module publishes: it tells whether a
 // buffer handed in from outside SMRAM may be used. Only its first entry is
 // relied on, and it takes no interface pointer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The driver entry: on the one processor family it serves, reserve the
 // runtime exchange buffer, publish its address through a PCD and register
 // the settings request handler.

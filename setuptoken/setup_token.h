@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The Setup token bridge's module-wide values and the pieces that share them:
 // the start-up fills the values, the driver entry registers the handler, and
 // the handler passes each accepted record to the translation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The settings request handler: vets the caller's buffer, takes the request
 // into SMRAM, then hands the record to the translation with a freshly located
 // token service.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The image entry: keeps the firmware's tables, finds the SMM system table
 // and the buffer check, then runs the driver entry.
 #include "setuptoken/setup_token.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The token service that stores platform configuration tokens. Another SMM
 // module publishes it; the settings translation only opens it, picks the
 // level, sets tokens and closes it. Entries this driver never calls are kept

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The Setup-to-token translation: one pass over the token table between the
 // token service's opening and closing calls.
 #include "setuptoken/setup_token.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Collects the project's figures into build/bench/report.md, each beside the
 aim set for it, with a line saying by how much where an aim is missed:
 

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Checks built driver images with an independent PE reader (python3-pefile):
 PE32+, x86-64, subsystem 11, no imports, base relocations, no .CRT initialisers,
 a CodeView debug entry naming just <Name>.pdb (a DEBUG firmware's log names the

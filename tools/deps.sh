@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Installs the Debian packages the build, the tests and the demo need, but
 # only when something is missing, so a prepared machine pays nothing.
 set -euo pipefail

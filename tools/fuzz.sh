@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Runs the libFuzzer targets of build/host/fuzz, JOBS at a time, and prints one
 # line per target and a summary line "fuzz: N passed, M failed".
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Imports a Python module the tools need, or says what to install instead of
 a traceback: the tools run under Debian's /usr/bin/python3, and make test
 (tools/deps.sh) installs the packages below."""

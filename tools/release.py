@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Writes the release bundle build/release/<product>-<version>/ from what
 make package wrote: the EDK II package (per driver .efi, .depex, .ui, .ver,
 .ffs, .inf; the DEC, the FDF fragment, the pictures), drivers.fv, the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Builds the release twice from nothing, in two build folders, and checks that
 # the bundles are identical byte for byte, that sha256sum -c passes in one,
 # and that it stands alone: every file its README and the caller's guide name

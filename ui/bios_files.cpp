@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The browser's model: the file-system volumes and the BIOS files of the
 // volume opened last, read through the Simple File System protocol. Nothing
 // here draws; browser.cpp shows what is read here.

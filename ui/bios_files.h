@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The browser's model: the file-system volumes and, for the volume opened
 // last, the BIOS image files of its root directory. A BIOS file is recognised
 // by its size alone (a non-zero multiple of BiosFileUnitSize, at most

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // BMP decoding for the run's pictures. The bitmap is untrusted input, so the
 // whole layout (header, colour table, every padded row) is checked against
 // the file size before a single pixel is read, and sizes are computed in 64

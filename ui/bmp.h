@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // BMP decoding into graphics-output pixels. The bitmaps come from firmware
 // files and are treated as untrusted: nothing outside the given file is read
 // and nothing outside the pixel array is written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The volume and BIOS-file browser's view: the two lists and the file date,
 // drawn from what bios_files.cpp read. Everything here runs from the key
 // states at TPL_APPLICATION; drawing only changes window cells, which the

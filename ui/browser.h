@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The browser of a run's first screens as drawn: the list of file-system
 // volumes and, for the volume chosen from it, the BIOS image files of its root
 // directory with the highlighted file's name and date. What is listed comes

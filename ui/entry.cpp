@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI driver's entry point and unload, and the protocol functions that let
 // the caller of a run write into its windows and move the progress bar. The
 // functions other than Run work only while a run is in progress: the windows

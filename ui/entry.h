@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI driver's entry point, its unload function and the protocol functions
 // besides Run that callers use while a run is in progress.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI's text formatter. Output is cut, never overrun: every copy checks the
 // room left, so a caller's fixed buffer of any size of at least 2 bytes is safe.
 #include "ui/format.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI's text formatter: CHAR16 text from a format string and 64-bit
 // arguments, with status names, GUIDs and EFI_TIME dates. Every formatted
 // write of the UI goes through it; it never allocates.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI driver's GUIDs, in one place so that each value is written once.
 #include "ui/guids.h"
 

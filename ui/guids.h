@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Every GUID the UI driver installs, locates or reports under, defined once in
 // guids.cpp (gUiScreenProtocolGuid is declared with the protocol).
 #pragma once

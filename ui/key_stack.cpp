@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The key-state stack: screen modes as states on a stack, keys going to the
 // state on top. It knows nothing of the states a run uses; those are in
 // key_states.cpp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The key-state stack: screen modes, each with a function called when it
 // becomes current and one called with every key while it is current.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The key states of a run. Each screen mode (a list has the focus, a caller's
 // screen is up, ...) is a state on the key-state stack; states are pushed,
 // switched and popped as the user moves between screens. The caller of the UI

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The key states of a run on the key-state stack: the base state, the two
 // lists, escape, and the caller's file-chosen and follow-up screens.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The screen of a run: a framed background with red separator lines, the two
 // lists on the left, the information and caller windows on the right, and a
 // message box that waits beneath the background until something is written

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The screen of a run: the compositor set up with six windows of fixed
 // geometry, colours and priorities, and the grey backdrop behind the message
 // box on the graphics output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The run's pictures: bitmaps from raw sections of firmware files, converted
 // to pixels when a run starts, drawn at fixed positions of the graphics
 // output and released when the run ends.

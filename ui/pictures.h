@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The run's pictures on the graphics output: the corner mark near the top
 // right and the 100-segment progress bar with its percentage near the bottom.
 // Each run loads them from firmware files, draws them and frees them again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The pointer of a run. Every run prepares the Simple Pointer device, its wait
 // event and a full-screen transparent layer, and the run then switches the
 // device off again, so that a run is driven by keys alone.

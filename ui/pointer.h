@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The pointer of a run: prepared at the start and switched off again at once,
 // so that a run is driven by keys alone.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // One interactive screen run: Run builds the screen and its windows, starts
 // the key states and the pictures, waits for keys and for the caller's own
 // event until a key state or a hook ends the run, and then tears everything

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // One interactive screen run of the UI protocol.
 #pragma once
 #include "efi/efi.h"

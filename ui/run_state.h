@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What one run of the UI protocol keeps while it lasts: the caller's hooks and
 // context, the graphics devices located at its start, the caller's event and
 // whether a run is in progress. run.cpp owns the one record and hands it to

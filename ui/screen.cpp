@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The cell-window compositor. Writers change window cells; ScreenRepaint,
 // a periodic TPL_CALLBACK notification, compares every visible window cell
 // with the shadow screen and writes only what changed. Because the repaint

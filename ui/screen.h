@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The character-cell screen of a run: a shadow copy of the text console and
 // rectangular windows that overlap by priority. Writers change window cells
 // only; a 10 ms timer notification composes the windows into the shadow and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Raw-section reads from the firmware volumes: every volume that publishes
 // the firmware volume protocol is asked in turn, in the order the handle
 // database lists them, and the first that has the section answers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Raw sections of firmware files, read through the firmware volume protocol
 // of whichever volume holds the file.
 #pragma once

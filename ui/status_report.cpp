@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI driver's library start-up, and its debug messages and assertions,
 // which go to the firmware's status-code service as data records.
 #include "ui/status_report.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI driver's status-code reporting, and the library start-up it needs:
 // the firmware table pointers every other file of the driver uses, and debug
 // messages and assertions sent to the firmware's status-code service.

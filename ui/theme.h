@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI's look, each value named once: the console attributes of its text,
 // the priorities that stack a run's windows, and where the message box sits.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Text placement into window cells. Border cells (CELL_PROTECTED) are skipped
 // so text flows around a frame. Stored cells are not forced dirty: the repaint
 // pass compares each cell with what the console shows, so a list that is

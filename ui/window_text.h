@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Text into the cells of a window: left-aligned with or without wrapping,
 // right-aligned, centred, formatted, and blanking. Only window cells change;
 // the next repaint pass shows them. Border cells are never written by text.

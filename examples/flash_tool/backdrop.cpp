@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The tool's own graphics console, used only when the platform has none: it
 // keeps its own copy of the backdrop the UI hands it and shows it where the
 // console shows black, and takes it away again when it is withdrawn.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Firmware figures for the bench report: how long Run takes to put its first
 // full screen on the console, and what the console is asked to write for each
 // key. The console's OutputString and ReadKeyStroke are wrapped for the run;

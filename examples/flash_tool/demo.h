@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The demo flash tool: a firmware utility outside the driver set that brings
 // the platform up the way a board's firmware would (stand-ins for the outside
 // components, then our drivers dispatched from their firmware volume) and
@@ -21,12 +22,14 @@ struct DemoPlan {
   CHAR8 Mode[16];  // "demo" (the flash tool run), "bench" (figures) or "dispatch" (the check alone)
   UINTN DriverCount;
   DemoDriver Drivers[DEMO_MAX_DRIVERS];
+  BOOLEAN HasPictureFile;
+  EFI_GUID PictureFile;  // the first picture file; its section 0 is a bitmap
 };
 
 // Reads \demo\plan.txt of the boot disk (DemoParsePlan).
 EFI_STATUS DemoReadPlan(DemoPlan *Plan);
-// The mode on the first line, then one "GUID Name" line per driver; other
-// lines are skipped. EFI_NOT_FOUND when there is no mode.
+// The mode on the first line, then one "GUID Name" line per driver and a
+// "pictures GUID" line for the first picture file; other lines are skipped. EFI_NOT_FOUND when there is no mode.
 EFI_STATUS DemoParsePlan(const CHAR8 *Text, UINTN Size, DemoPlan *Plan);
 
 // Hands a firmware volume file of the boot disk to the DXE core

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """The demo: the board image (make board: our drivers, pictures and the
 board's stand-ins in the flash of the SMM-enabled OVMF) boots under QEMU at
 1024x768 into the demo flash tool, which finds the UI protocol and the
@@ -33,7 +34,7 @@ sys.path.append(ROOT)  # for tools.firmware
 
 import checks  # noqa: E402  the test bed's screen checks
 import run as bed  # noqa: E402  the test bed's runner: QEMU, monitor, disks
-from tools.firmware import package  # noqa: E402
+from tools.firmware import package, pictures  # noqa: E402
 
 MiB = 1024 * 1024
 # Seconds a step's screen gets to settle before its screenshot (TCG is slow).
@@ -71,7 +72,7 @@ LISTED = {"BIOSA": ["BOARD_A1.ROM", "BOARD_A2.ROM"], "BIOSB": ["RECOVERY.BIN"]}
 
 
 def plan_text(mode):
-    lines = [mode]
+    lines = [mode, "pictures " + pictures.table()[0][1]]
     for d in package.DRIVERS:
         if d.file_type in package.VOLUME_FILE_TYPES:
             lines.append("%s %s" % (d.guid, d.name))

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The emulated flash part: memory pages the tool allocates, with the erase
 // and program rules of NOR flash, so that the demo never touches the
 // firmware's own flash and still exercises an erase-program-verify cycle.

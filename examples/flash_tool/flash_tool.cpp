@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The flash tool's run: the six hooks and the clock that make one UI run a
 // small flash utility. A chosen file is read and shown with its checksum, the
 // user confirms, the file is written into the emulated part with a progress

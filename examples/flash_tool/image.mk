@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # The demo flash tool: a boot application of the test bed (not a deliverable)
 # that dispatches our drivers from their volume and drives the UI with them.
 IMAGES += DemoFlashTool

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Entry of the demo flash tool (BOOTX64.EFI of the demo disk). On the board
 // image (plan "board") the firmware has dispatched everything from flash and
 // the tool only checks that. Otherwise it brings the platform up as a board's
@@ -101,8 +102,6 @@ static UI_SCREEN_PROTOCOL *BringUp(const DemoPlan &Plan) {
 static UI_SCREEN_PROTOCOL *FindOnBoard(const DemoPlan &Plan) {
   static const EFI_GUID GraphicsConsoleGuid = {0xFBC9449A, 0x681C, 0x4517, {0xAB, 0x91, 0x09, 0x72, 0xAC, 0xDE, 0x77, 0xB4}};
   static const EFI_GUID Fv2Guid = EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID;
-  // The first picture file (the digits); its section 0 is the digit 0.
-  static const EFI_GUID DigitsFile = {0x6C2AB33E, 0x77F8, 0x46B9, {0x81, 0x06, 0x76, 0x0B, 0x4A, 0x81, 0xA5, 0x00}};
   Begin("demo.board");
   UI_SCREEN_PROTOCOL *ui = (UI_SCREEN_PROTOCOL *)BedLocate(UiGuid);
   BED_CHECK(BedLocate(GraphicsConsoleGuid) != nullptr, "the board has no graphics console");
@@ -118,14 +117,14 @@ static UI_SCREEN_PROTOCOL *FindOnBoard(const DemoPlan &Plan) {
   UINTN count = 0;
   EFI_HANDLE *handles = nullptr;
   BOOLEAN pictures = 0;
-  if (!EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &Fv2Guid, nullptr, &count, &handles))) {
+  if (Plan.HasPictureFile && !EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &Fv2Guid, nullptr, &count, &handles))) {
     for (UINTN i = 0; i < count && !pictures; i++) {
       EFI_FIRMWARE_VOLUME2_PROTOCOL *fv = nullptr;
       VOID *section = nullptr;
       UINTN size = 0;
       UINT32 authentication = 0;
       if (EFI_ERROR(gBS->HandleProtocol(handles[i], &Fv2Guid, (VOID **)&fv))) continue;
-      if (!EFI_ERROR(fv->ReadSection(fv, &DigitsFile, EFI_SECTION_RAW, 0, &section, &size, &authentication))) {
+      if (!EFI_ERROR(fv->ReadSection(fv, &Plan.PictureFile, EFI_SECTION_RAW, 0, &section, &size, &authentication))) {
         pictures = section != nullptr && size > 2 && ((const UINT8 *)section)[0] == 'B' && ((const UINT8 *)section)[1] == 'M';
         gBS->FreePool(section);
       }

@@ -1,6 +1,13 @@
-// The plan the host writes for a boot of the demo tool: what to do, and which
-// drivers the volume holds, by firmware file name and image name.
+// SPDX-License-Identifier: BSD-2-Clause-Patent
+// The plan the host writes for a boot of the demo tool: what to do, which
+// drivers the volume holds, by firmware file name and image name, and the
+// first picture file.
 #include "examples/flash_tool/demo.h"
+
+static BOOLEAN StartsWith(const CHAR8 *Text, const CHAR8 *Word) {
+  while (*Word && *Text == *Word) Text++, Word++;
+  return *Word == 0;
+}
 
 static INT32 HexValue(CHAR8 c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -43,6 +50,8 @@ EFI_STATUS DemoParsePlan(const CHAR8 *Text, UINTN Size, DemoPlan *Plan) {
       UINTN n = 0;
       for (; n < length && n + 1 < sizeof Plan->Mode && Text[at + n] > ' '; n++) Plan->Mode[n] = Text[at + n];
       Plan->Mode[n] = 0;
+    } else if (length >= 9 + 36 && StartsWith(Text + at, "pictures ")) {
+      Plan->HasPictureFile = DemoParseGuid(Text + at + 9, &Plan->PictureFile);
     } else if (length >= 38 && Text[at + 36] == ' ' && Plan->DriverCount < DEMO_MAX_DRIVERS) {
       DemoDriver *d = &Plan->Drivers[Plan->DriverCount];
       if (DemoParseGuid(Text + at, &d->File)) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Platform bring-up for the demo: the plan the host wrote, firmware volumes
 // handed to the DXE core and dispatched, and the images the dispatcher started.
 #include "efi/dxe_services.h"
@@ -9,7 +10,7 @@ static const EFI_GUID LoadedImageGuid = EFI_LOADED_IMAGE_PROTOCOL_GUID;
 static EFI_DXE_SERVICES *DxeServices() {
   for (UINTN i = 0; i < gST->NumberOfTableEntries; i++) {
     EFI_CONFIGURATION_TABLE *entry = &gST->ConfigurationTable[i];
-    if (BedGuidEqual(entry->VendorGuid, DxeServicesGuid)) {
+    if (GuidEqual(entry->VendorGuid, DxeServicesGuid)) {
       EFI_DXE_SERVICES *ds = (EFI_DXE_SERVICES *)entry->VendorTable;
       return ds->Hdr.Signature == EFI_DXE_SERVICES_SIGNATURE ? ds : nullptr;
     }

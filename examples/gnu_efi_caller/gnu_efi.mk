@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # The gnu-efi caller of the UI protocol, built by its own Makefile (gcc and
 # gnu-efi, as an outside tool would be) into $(BUILD)/efi/UiCallerGnuEfi.efi,
 # where the test bed puts it on the board image's boot disk. Not a deliverable.

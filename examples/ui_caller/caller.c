@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 /* A minimal caller of UI_SCREEN_PROTOCOL in plain C: the user picks a BIOS
  * file, confirms it in the message box, watches a progress bar, and any key
  * then ends the run. Built as a UEFI application; its entry is UiCallerMain. */

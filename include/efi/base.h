@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Basic UEFI types, status codes and calling convention shared by every driver.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The platform's debug print protocol: another firmware module formats and
 // routes the drivers' debug messages. Only its first member is called.
 #pragma once

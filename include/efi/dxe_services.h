@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The DXE services table, found in the configuration table under
 // EFI_DXE_SERVICES_TABLE_GUID. Callers here use the dispatcher services: a
 // firmware volume handed in at run time is processed and its drivers started.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // One include for the UEFI and PI definitions every driver shares.
 #pragma once
 #include "base.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The platform's graphics console, located by gAdvancedGcProtocolGuid: it
 // draws the text console over the graphics output and can show a pixel
 // backdrop behind the text of a rectangle. Its interface is a table of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The firmware's tables, one set per image: the image's entry point keeps them
 // once (through its library start-up) and every other file reads them here.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Platform Initialization definitions: SMM Base2 and the SMM system table,
 // the PCD protocols, the Firmware Volume2 protocol and HOB headers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // UEFI protocols the drivers consume: graphics output, file system, loaded
 // image and simple pointer, with the standard GUIDs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The SMBIOS edit protocol the identity driver calls (a pool copy of a live
 // SMBIOS structure, and the replacement of a live structure; its functions
 // take no interface pointer, only the two members used are typed), and the PI

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The platform's status-code service and the debug-mask protocol, and the
 // data records of a debug message and of a failed assertion sent through it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The system table, boot services, runtime services and the console protocols
 // it carries, every member in the standard order.
 #pragma once

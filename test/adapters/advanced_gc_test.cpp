@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The graphics console on the fake platform and fake graphics output: a
 // console's text and fills around and inside a backdrop, checked as pixel
 // grids ('.' the text's blue background, '#' its white ink, 'g' the grey

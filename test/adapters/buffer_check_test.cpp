@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The SMM buffer check on the fake platform and fake SMM: its start-up, and
 // which buffers it lets through before the end of DXE, once it holds the
 // memory map, and past the lock point without one. Addresses are only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // DebugPrintDxe (and, built with DEBUG_PRINT_SMM, DebugPrintSmm): what reaches
 // the debug port for the messages the drivers send and for the directives a
 // board's other modules may use, and where the protocol is installed.

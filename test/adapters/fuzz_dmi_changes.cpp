@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Fuzzes the stored DMI changes that SmbiosEditDxe applies at End-of-DXE.
 // Input: DmiArray as a 16-bit little-endian length and that many bytes, then
 // up to four values the same way, stored as the DmiVar variables that the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Fuzzes the token service's record message: the first input byte picks
 // whether a buffer check is there and whether it refuses, the next two how
 // many calls the service has kept, the rest is the message as it arrives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // PcdBridgeDxe on a platform whose PCD database numbers its own PCDs 1..70 and
 // keeps the package's PCDs as DynamicEx ones: the drivers' token numbers are
 // answered from those, every other call reaches the platform as before, and

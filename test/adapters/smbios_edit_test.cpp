@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // SmbiosEditDxe over a PI SMBIOS store: copies of live records, replacement by
 // handle (and the old record kept when the platform refuses the new one), and
 // the stored DMI changes applied at End-of-DXE.

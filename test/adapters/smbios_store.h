@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A PI SMBIOS store for the adapter's tests and fuzz target: records in
 // handle order, each kept as a copy up to its double zero, with a way to make
 // the next Add fail.

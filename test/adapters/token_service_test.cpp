@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The reference token service on the fake SMM: the session rules, the record
 // read back through its SMI message (edges of the window it keeps, short
 // and refused messages), the settings translation's calls kept as the host

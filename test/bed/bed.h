@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The firmware test bed's shared pieces: the debug-port line output that the
 // runner on the host reads, a small formatter, and the probe interfaces through
 // which the test application inspects and steers the stand-in drivers.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Host-side checks of the screens the test application asks the runner to
 capture: each takes the text grid (screen.Grid) and the screenshot (a PIL RGB
 image) and returns a list of problems (empty when the screen is right)."""
@@ -397,7 +398,7 @@ def check_caller_done(grid, image):
     w = artwork("bar1").size[0]
     for k in (0, 50, 99):
         expect_picture(problems, image, "bar1", 62 + k * w, 629)
-    w1, w0 = artwork("digit1").size[0], artwork("digit0").size[0]
+    w1 = artwork("digit1").size[0]
     expect_picture(problems, image, "digit1", 919, 607)
     expect_picture(problems, image, "digit0", 920 + w1, 607)
     expect_picture(problems, image, "percent", 952, 607)
@@ -451,8 +452,14 @@ def check_gnuefi_done(grid, image):
     return problems
 
 
+# The keys a script or the test application may press: the QEMU monitor's
+# name, and the EFI_INPUT_KEY (scan code, character) the firmware reads for
+# it, which the host's replay of a session is handed. Any other name is an
+# error.
+KEYS = {"up": (0x01, 0), "down": (0x02, 0), "esc": (0x17, 0), "tab": (0, 0x09), "ret": (0, 0x0D), "spc": (0, 0x20)}
+
 # The scripts whose run the host repeats on the fake platform, screen by screen
-# (the run's parameters: test/ui/run_session_test.cpp).
+# (the host tool test/ui/ui_session.cpp).
 HOST_SESSIONS = {"ui.scroll"}
 
 SCRIPTS = {
@@ -530,17 +537,21 @@ SHOT_CHECKS = {
 }
 
 
-def extra_files(build):
-    """Further files for the boot disk: {path on disk: host path or bytes}."""
+def extra_files(build, board=False):
+    """Further files for the boot disk: {path on disk: host path or bytes}.
+    A file the boot needs and the build has not made is an error, never a
+    boot without it."""
     global BUILD
     BUILD = build
+    needed = {"bed/pictures.fv": ("fv/pictures.fv", "make pictures-fv")}
+    if board:
+        needed["board/records.bin"] = ("board/records.bin", "make board")
     files = {}
-    pictures = os.path.join(build, "fv", "pictures.fv")
-    if os.path.exists(pictures):
-        files["bed/pictures.fv"] = pictures
-    records = os.path.join(build, "board", "records.bin")
-    if os.path.exists(records):
-        files["board/records.bin"] = records
+    for dest, (path, how) in needed.items():
+        path = os.path.join(build, path)
+        if not os.path.exists(path):
+            raise FileNotFoundError("%s is missing (%s)" % (path, how))
+        files[dest] = path
     return files
 
 

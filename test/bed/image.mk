@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # The firmware test bed: the test application (booted as \EFI\BOOT\BOOTX64.EFI
 # by test/bed/run.py) and the stand-in drivers for the components the
 # deliverables expect from the rest of the firmware. None is a deliverable.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Debug-port output and the formatter shared by the test application and the
 // stand-in drivers. The runner on the host reads the port as lines.
 #include "test/bed/bed.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Firmware test bed runner: boots OVMF under QEMU (TCG) once per scenario
 group (one processor model each) with the test application as the boot
 program, serves the application's requests (screenshots, keys, timed spans)
@@ -193,7 +194,7 @@ class Boot:
         for name in sorted(os.listdir(efi)):
             if name.endswith(".efi"):
                 files["efi/" + name] = os.path.join(efi, name)
-        files.update(checks.extra_files(self.build))
+        files.update(checks.extra_files(self.build, board=bool(self.group.get("board"))))
         self.disk = os.path.join(self.workdir, "disk.img")
         make_disk(self.disk, files)
         self.extra_disks = []
@@ -358,6 +359,9 @@ class Boot:
             self.script(words[2], serial_path)
         elif kind == "keys":
             for key in words[2:]:
+                if key not in checks.KEYS:
+                    self.fail("%s (keys)" % self.current, "no key named %r (checks.KEYS)" % key)
+                    continue
                 self.monitor.command("sendkey " + key)
                 time.sleep(0.12)
         elif kind == "time":
@@ -370,6 +374,8 @@ class Boot:
             self.notes.append(" ".join(words[2:]))  # the board boots' figures go into the report
         elif kind == "end":
             self.ended = True
+            if words[2:3] == ["0"]:
+                self.fail("boot " + self.group["name"], "the test application has no scenario for this group")
 
     def serial_size(self, serial_path):
         try:
@@ -383,6 +389,10 @@ class Boot:
         steps = checks.SCRIPTS.get(name)
         if steps is None:
             self.fail(name + " (script)", "no such script")
+            return
+        unknown = [s[1] for s in steps if s[0] in ("key", "measure") and s[1] not in checks.KEYS]
+        if unknown:
+            self.fail(name + " (script)", "no key named %s (checks.KEYS)" % ", ".join(map(repr, unknown)))
             return
         time.sleep(1.0)  # the first screen settles
         session = []  # (key, the screen before it)
@@ -434,11 +444,11 @@ class Boot:
             self.compare_with_host(name, session)
 
     def compare_with_host(self, name, session):
-        """The same keys on the host, against the fake platform (a disabled
-        test of the UI image's host tests): after every key the host's screen
-        must equal the firmware's, cell by cell, in characters and in
-        attributes (but for bit 7, which the terminal does not carry)."""
-        exe = os.path.join(self.build, "host", "test", "ui", "ui_image_test")
+        """The same keys on the host, against the fake platform (the host
+        tool ui_session, built with the host tests): after every key the
+        host's screen must equal the firmware's, cell by cell, in characters
+        and in attributes (but for bit 7, which the terminal does not carry)."""
+        exe = os.path.join(self.build, "host", "test", "ui", "ui_session")
         if not os.path.exists(exe):
             self.fail(name + " (host = firmware)", "%s is missing: build the host tests first" % exe)
             return
@@ -448,10 +458,8 @@ class Boot:
         listing = os.path.join(out, "volumes.txt")
         with open(listing, "w") as f:
             f.write(checks.session_volumes())
-        env = dict(os.environ, UI_SESSION_VOLUMES=listing, UI_SESSION_OUT=out,
-                   UI_SESSION_KEYS=" ".join(key for key, _ in session))
-        r = subprocess.run([exe, "--gtest_also_run_disabled_tests", "--gtest_filter=UiSession.*"], env=env,
-                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        keys = ["%X,%X" % checks.KEYS[key] for key, _ in session]
+        r = subprocess.run([exe, listing, out] + keys, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
         if r.returncode != 0:
             lines = r.stdout.decode(errors="replace").splitlines()
             self.fail(name + " (host run)", "; ".join(l for l in lines if "Failure" in l or "ERROR" in l)[:300]
@@ -538,11 +546,18 @@ def report(results, boot, took):
     return passed, failed
 
 
-def run_board(build, shotdir, args):
+def select_groups(groups, names):
+    """The groups named (all when none is); a name that is no group is an error."""
+    unknown = sorted(set(names or []) - {g["name"] for g in groups})
+    if unknown:
+        raise RuntimeError("no group named %s (groups: %s)" % (", ".join(unknown), ", ".join(g["name"] for g in groups)))
+    return [g for g in groups if not names or g["name"] in names]
+
+
+def run_board(build, shotdir, groups, args):
     """The board image's boots: three in turn on one store, the SMM
     family's boot beside the first."""
     import threading
-    groups = [g for g in BOARD_GROUPS if not args.group or g["name"] in args.group]
     if not os.path.exists(os.path.join(build, BOARD_CODE)):
         print("FAIL  board: %s is missing (make board)" % BOARD_CODE)
         print("board: 0 passed, 1 failed")
@@ -646,16 +661,25 @@ def main():
             print("FAIL  test bed: %s is not installed (make deps)" % tool)
             print("firmware: 0 passed, 1 failed")
             return 1
+    summary = "board" if args.board else "firmware"
+    try:
+        groups = select_groups(BOARD_GROUPS if args.board else GROUPS, args.group)
+        checks.extra_files(build, board=args.board)
+        built = {n[:-4] for n in os.listdir(os.path.join(build, "efi")) if n.endswith(".efi")}
+        for group in groups:
+            if not any(n in built for n in group.get("needs", ["TestBedApp"])):
+                raise RuntimeError("group %s: none of %s is built" % (group["name"], ", ".join(group["needs"])))
+    except (OSError, RuntimeError) as e:
+        print("FAIL  test bed: %s" % e)
+        print("%s: 0 passed, 1 failed" % summary)
+        return 1
     shotdir = os.path.join(build, "bed")
     os.makedirs(shotdir, exist_ok=True)
     if args.board:
-        return run_board(build, shotdir, args)
-    built = {n[:-4] for n in os.listdir(os.path.join(build, "efi")) if n.endswith(".efi")}
+        return run_board(build, shotdir, groups, args)
     passed = failed = 0
     began = time.time()
-    boots = [Boot(group, build, os.path.join(build, "bed-run", group["name"]), shotdir, args.verbose)
-             for group in GROUPS
-             if (not args.group or group["name"] in args.group) and any(n in built for n in group["needs"])]
+    boots = [Boot(group, build, os.path.join(build, "bed-run", group["name"]), shotdir, args.verbose) for group in groups]
     for boot, results, took in run_boots(boots, args.jobs):
         group, workdir = boot.group, boot.workdir
         if not results:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """The console screen as a person sees it: the serial port's VT100 stream fed
 through a terminal emulator (pyte) into a grid of characters and console
 attributes (foreground in bits 0-3, background in bits 4-6)."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Tests of the test bed's host side: the terminal-to-grid parser on the
 byte stream OVMF's serial terminal produces, the runner's line protocol and
 timing rule, the disk builder, and the screen checks on synthetic screens."""
@@ -93,10 +94,29 @@ class RunnerProtocolTest(unittest.TestCase):
         self.assertEqual(b.results, [("a.one", False, "value 3, expected 4; second"), ("a.two", True, "")])
         self.assertTrue(b.ended)
 
-    def test_keys_go_to_the_monitor_in_order(self):
+    def test_keys_go_to_the_monitor_in_order_and_unknown_ones_fail(self):
         b = self.boot()
         b.handle("@bed keys down ret", "/nonexistent")
         self.assertEqual(b.monitor.commands, ["sendkey down", "sendkey ret"])
+        self.assertEqual(b.results, [])
+        b.handle("@bed keys hoem", "/nonexistent")
+        self.assertEqual(len(b.monitor.commands), 2)
+        self.assertFalse(b.results[0][1])
+        # Every scripted key is one the table names.
+        for steps in checks.SCRIPTS.values():
+            for step in steps:
+                if step[0] in ("key", "measure"):
+                    self.assertIn(step[1], checks.KEYS)
+
+    def test_what_would_pass_silently_is_an_error(self):
+        b = self.boot()
+        b.handle("@bed end 0", "/nonexistent")  # a group the application has no scenario for
+        self.assertFalse(b.results[0][1])
+        with self.assertRaises(RuntimeError):
+            run.select_groups(run.GROUPS, ["ui", "no-such-group"])
+        self.assertEqual([g["name"] for g in run.select_groups(run.GROUPS, ["ui"])], ["ui"])
+        with tempfile.TemporaryDirectory() as d, self.assertRaises(FileNotFoundError):
+            checks.extra_files(d)  # no fv/pictures.fv
 
     def test_timed_spans(self):
         b = self.boot()

@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the board image's SMM stand-ins and the test application share: the
 // probe message through which the application, with a real SMI, reads the
 // token service's call record and the buffer check's counts, and has a
 // settings request sent from a buffer inside SMRAM.
 #pragma once
+#include "setuptoken/settings_request.h"
 #include "test/bed/bed.h"
 
 // Handler GUID of the probe message (SMM communication).
@@ -18,7 +20,7 @@
 #define BOARD_PROBE_RESET 2       // clear them
 #define BOARD_PROBE_SEND_SMRAM 3  // send Request (RequestSize bytes) from an SMRAM buffer
 
-#define BOARD_PROBE_CALLS 160  // a record's calls: at most 154 writes and 4 framing calls
+#define BOARD_PROBE_CALLS (TOKEN_TABLE_ROWS + 4)  // a record's calls: a write a row and 4 framing calls
 #define BOARD_PROBE_REQUEST 1024
 #define BOARD_SMRAM_RANGES 4
 
@@ -45,11 +47,11 @@ typedef struct {
 static_assert(sizeof(BED_TOKEN_CALL) == 24, "token call record");
 static_assert(__builtin_offsetof(BOARD_PROBE_MESSAGE, Calls) == 136, "probe message: calls");
 static_assert(sizeof(BOARD_PROBE_MESSAGE) == 136 + 24 * BOARD_PROBE_CALLS + BOARD_PROBE_REQUEST, "probe message size");
+static_assert(BOARD_PROBE_REQUEST >= SETTINGS_REQUEST_MIN_SIZE, "the probe carries a whole request");
 
 // The expected-calls file the host writes for the board boot (\board\records.bin):
-// a UINT32 count, then per record the record's bytes (BOARD_RECORD_SIZE), a
+// a UINT32 count, then per record the record's bytes (SETTINGS_RECORD_SIZE), a
 // UINT32 call count and that many BOARD_EXPECTED_CALL entries.
-#define BOARD_RECORD_SIZE 0x3DF
 typedef struct {
   UINT32 Entry;  // BED_TOKEN_CALL_*
   UINT32 Level;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Writes the settings records the board boot sends through a real SMI, each
 // with the token service calls the host's option-list model expects for it
 // (the same model the translation's host tests compare against): edge cases
@@ -39,10 +40,10 @@ uint32_t Entry(Op op) {
 
 std::vector<std::vector<uint8_t>> Records() {
   std::vector<std::vector<uint8_t>> out;
-  out.push_back(AutoRecord());                             // nothing but the framing calls
-  out.push_back(std::vector<uint8_t>(kRecordSize, 0xFF));  // every option off its auto value, no gate
-  out.push_back(std::vector<uint8_t>(kRecordSize, 0x00));
-  std::vector<uint8_t> gates(kRecordSize, 0xFF);  // the gates opened
+  out.push_back(AutoRecord());                                      // nothing but the framing calls
+  out.push_back(std::vector<uint8_t>(SETTINGS_RECORD_SIZE, 0xFF));  // every option off its auto value, no gate
+  out.push_back(std::vector<uint8_t>(SETTINGS_RECORD_SIZE, 0x00));
+  std::vector<uint8_t> gates(SETTINGS_RECORD_SIZE, 0xFF);  // the gates opened
   gates[0x0B8] = 1, gates[0x36B] = 0, gates[0x020] = 0x4B, gates[0x3DE] = 5, gates[0x116] = 1, gates[0x0A9] = 1;
   for (unsigned k = 0; k < 25; k++) gates[0x119 + 3 * k] = 1;
   out.push_back(gates);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // BootDelayDxe: the delay comes from Setup's 16-bit count plus the one extra
 // second of family 19h models 6xh with an "F" at brand character 16.
 #include <gtest/gtest.h>
@@ -10,10 +11,11 @@
 #include "test/drvlib/var_probe.h"
 #include "test/fake/hw_model.h"
 #include "test/fake/pcd.h"
+#include "test/contract.h"
 
 namespace {
 
-const EFI_GUID kSetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
+const EFI_GUID kSetupGuid = CONTRACT_SETUP_VARIABLE_GUID;
 
 std::vector<UINTN> g_stalls;
 EFI_STATUS EFIAPI RecordStall(UINTN us) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Fuzzes the two small drivers with their stored variables. Input: a selector
 // byte (even: "Setup" for the boot delay, odd: "TAMDPstateData" for the
 // P-state override), the CPUID signature to report (4 bytes, little endian),
@@ -15,11 +16,12 @@
 #include "pstate/pstate_override.h"
 #include "test/fake/fake.h"
 #include "test/fake/hw_model.h"
+#include "test/contract.h"
 
 namespace {
 
-const EFI_GUID kSetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
-const EFI_GUID kPstateGuid = {0x5A7935F7, 0xD0A5, 0x4C6D, {0xA1, 0x2F, 0x55, 0x2F, 0xEC, 0x44, 0xDE, 0x60}};
+const EFI_GUID kSetupGuid = CONTRACT_SETUP_VARIABLE_GUID;
+const EFI_GUID kPstateGuid = CONTRACT_PSTATE_VARIABLE_GUID;
 
 void Check(bool ok) {
   if (!ok) __builtin_trap();

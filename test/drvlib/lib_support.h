@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Test support shared by the images that link the driver library: a double
 // of the platform debug print protocol that formats and records each message,
 // and a reset of the library's module state between tests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The library-only images (built with LIBONLY_ENTRY naming the image's entry):
 // loading one runs the start-up and nothing else.
 #include <gtest/gtest.h>

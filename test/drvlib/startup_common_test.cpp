@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Start-up behaviour that every build of the library shares: the cached
 // configuration buffer, the missing-protocol messages, debug printing, PCD
 // access and the HOB-list lookup. Compiled into each library image's test.

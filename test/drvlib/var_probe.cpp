@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "test/drvlib/var_probe.h"
 
 #include <cstring>

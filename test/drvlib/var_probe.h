@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Wraps the platform's GetVariable so a test sees what a driver asked for,
 // and fills the caller's whole buffer with a marker before each read: a
 // driver that looks past the bytes GetVariable returned then sees the marker.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The text console as a grid of cells with a call log, and the key queue.
 #include "impl.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Events, TPL, timers driven by the test's virtual clock, WaitForEvent and Stall.
 #include <algorithm>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A fake UEFI firmware for host tests: a real EFI_SYSTEM_TABLE whose services
 // run in the test process with the Microsoft calling convention. One Platform
 // is current at a time; the services find it through Platform::Current().

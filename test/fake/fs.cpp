@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The fake Simple File System: the protocol functions behind each volume and
 // each open file handle, over the in-memory trees of fs.h.
 #include "fs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A fake Simple File System for host tests: volumes backed by in-memory
 // trees, installed on handles of the fake platform. Directories are read with
 // standard EFI_FILE_INFO records and the UEFI buffer rule (a too small buffer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The graphics console double: records backdrops set and withdrawn.
 #include "gcp.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A host double of the outside graphics console protocol that the UI finds by
 // gAdvancedGcProtocolGuid. Its interface is a table of function pointers called
 // without an interface pointer; the UI uses the fourth (a pixel backdrop shown

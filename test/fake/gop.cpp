@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The fake Graphics Output protocol: Blt as the UEFI standard describes
 // it, on an in-memory framebuffer.
 #include "gop.h"

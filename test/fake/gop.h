@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A fake Graphics Output protocol for host tests: one mode, a framebuffer of
 // BGRX pixels in memory, and Blt with all four operations and the UEFI rules
 // for rectangles, Delta and bounds. Every Blt is logged.

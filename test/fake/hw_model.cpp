@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The hardware model behind include/hw.h for host tests.
 #include "hw_model.h"
 

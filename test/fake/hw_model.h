@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The hardware behind include/hw.h in host tests: CPUID per leaf, an MSR
 // file, I/O ports (read values, written bytes), MMIO regions and a PCI Express configuration window, with
 // a log of every access. One model is current at a time (HwModel::Current()).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Internal to the fake platform: the records behind EFI_HANDLE and EFI_EVENT
 // and the service functions that the system table points at.
 #pragma once

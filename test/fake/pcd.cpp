@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The fake PCD protocols: every getter and setter of both protocols lands in
 // the current FakePcd's token store and call log.
 #include "test/fake/pcd.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Fake PCD database for host tests: the token-number PCD protocol and the PI
 // PCD protocol over one token store, with a log of every call. A token space
 // given values with SetEx is kept apart, as a platform keeps its DynamicEx

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Builds the system table and ties the service groups together.
 #include <cstdio>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Pool and pages with leak accounting, guard bytes and injected failures.
 #include <cstdlib>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The protocol database: handles, interfaces, lookups and install notifications.
 #include <cstring>
 
@@ -241,16 +242,26 @@ EFI_STATUS EFIAPI Platform::Impl::ProtocolsPerHandle(EFI_HANDLE handle, EFI_GUID
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI Platform::Impl::InstallMultipleProtocolInterfaces(EFI_HANDLE *handle, ...) {
-  if (!handle) return EFI_INVALID_PARAMETER;
-  EFI_VA_LIST ap;
-  EFI_VA_START(ap, handle);
+namespace {
+
+// The (GUID, interface) pairs of a variadic call, up to its null GUID.
+std::vector<std::pair<const EFI_GUID *, void *>> GuidPairs(EFI_VA_LIST &ap) {
   std::vector<std::pair<const EFI_GUID *, void *>> pairs;
   for (;;) {
     const EFI_GUID *g = EFI_VA_ARG(ap, const EFI_GUID *);
     if (!g) break;
     pairs.push_back({g, EFI_VA_ARG(ap, void *)});
   }
+  return pairs;
+}
+
+}  // namespace
+
+EFI_STATUS EFIAPI Platform::Impl::InstallMultipleProtocolInterfaces(EFI_HANDLE *handle, ...) {
+  if (!handle) return EFI_INVALID_PARAMETER;
+  EFI_VA_LIST ap;
+  EFI_VA_START(ap, handle);
+  std::vector<std::pair<const EFI_GUID *, void *>> pairs = GuidPairs(ap);
   EFI_VA_END(ap);
   EFI_HANDLE original = *handle;
   for (size_t i = 0; i < pairs.size(); i++) {
@@ -267,12 +278,7 @@ EFI_STATUS EFIAPI Platform::Impl::InstallMultipleProtocolInterfaces(EFI_HANDLE *
 EFI_STATUS EFIAPI Platform::Impl::UninstallMultipleProtocolInterfaces(EFI_HANDLE handle, ...) {
   EFI_VA_LIST ap;
   EFI_VA_START(ap, handle);
-  std::vector<std::pair<const EFI_GUID *, void *>> pairs;
-  for (;;) {
-    const EFI_GUID *g = EFI_VA_ARG(ap, const EFI_GUID *);
-    if (!g) break;
-    pairs.push_back({g, EFI_VA_ARG(ap, void *)});
-  }
+  std::vector<std::pair<const EFI_GUID *, void *>> pairs = GuidPairs(ap);
   EFI_VA_END(ap);
   for (size_t i = 0; i < pairs.size(); i++) {
     EFI_STATUS s = UninstallProtocolInterface(handle, pairs[i].first, pairs[i].second);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The fake SMM system table's services. They run in the test process with the
 // Microsoft calling convention and find their state through Smm::Current().
 #include "test/fake/smm.h"

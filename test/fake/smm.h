@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A fake SMM environment for host tests: an SMM Base2 protocol installed in the
 // current fake::Platform, and behind it a real EFI_SMM_SYSTEM_TABLE2 with its own
 // protocol database, protocol notifications, SMI handler registry and SMRAM

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Variables with the standard size rules, ConvertPointer and the clock.
 #include <cstring>
 

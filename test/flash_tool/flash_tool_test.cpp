@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The demo flash tool's hooks, driven the way a UI run drives them, against
 // the fake platform and file system; and the emulated part's flash rules.
 // The UI is a recording double: Print formats with the UI's own formatter.

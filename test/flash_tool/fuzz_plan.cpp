@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The demo tool's plan parser against arbitrary text: it must stay inside the
 // text it is given and keep every name and the mode terminated.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The plan the host script writes for the demo tool: the mode line and the
 // drivers expected in the volume, as the tool reads them back.
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@ DemoPlan Parse(const std::string &text, EFI_STATUS want = EFI_SUCCESS) {
 TEST(DemoPlan, ModeAndDriversAsThePackagingNamesThem) {
   DemoPlan plan = Parse(
       "demo\n"
+      "pictures 6C2AB33E-77F8-46B9-8106-760B4A81A500\n"
       "391081C1-FA9D-4AEB-BC5D-A1573F269C2E TarvexUIV4x64\r\n"
       "c34a3a5a-bf3a-4f73-bf40-e7f9823be44e NetIdentityDxe\n");
   EXPECT_STREQ(plan.Mode, "demo");
@@ -32,6 +34,9 @@ TEST(DemoPlan, ModeAndDriversAsThePackagingNamesThem) {
   const UINT8 tail[8] = {0xBC, 0x5D, 0xA1, 0x57, 0x3F, 0x26, 0x9C, 0x2E};
   EXPECT_EQ(memcmp(g.Data4, tail, 8), 0);
   EXPECT_EQ(plan.Drivers[1].File.Data1, 0xC34A3A5Au) << "lower case hex";
+  EXPECT_TRUE(plan.HasPictureFile);
+  EXPECT_EQ(plan.PictureFile.Data1, 0x6C2AB33Eu);
+  EXPECT_FALSE(Parse("demo\npictures 6C2AB33E-77F8-46B9-8106-760B4A81A50\n").HasPictureFile) << "a short GUID";
 }
 
 TEST(DemoPlan, MalformedLinesAreSkippedAndTheTableIsBounded) {

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Tests of the demo's and the bench's host side: the screen checks the demo
 passes or fails its screenshots with, how the firmware figures are picked out
 of a bench run, and the report's verdicts and missed-aim lines."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 /* An outside caller written in C without UEFI headers of its own: the
    protocol header must build as plain C on the minimal ones, and a caller
    fills the records and calls through the interface. */

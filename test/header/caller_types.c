@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 /* include/ui_screen.h where callers live: after gnu-efi's efi.h, or EDK II's
  * Uefi.h with EDK2_HEADERS, as C or C++. A caller's functions marked
  * UI_SCREEN_EFIAPI fill every field; with SYSV_NOTIFY the notify function is

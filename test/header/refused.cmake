@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # A compile that must fail, saying why: runs COMMAND (a ;-list), and passes
 # when it fails with WANT in its diagnostics and nothing matching AVOID.
 execute_process(COMMAND ${COMMAND} RESULT_VARIABLE Rc OUTPUT_VARIABLE Out ERROR_VARIABLE Out)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The driver as the firmware runs it: entry, then the End-of-DXE signal,
 // with the hardware model standing in for the board.
 #include <gtest/gtest.h>
@@ -8,11 +9,12 @@
 #include "test/fake/impl.h"
 #include "test/fake/pcd.h"
 #include "test/netidentity/smbios_double.h"
+#include "test/contract.h"
 
 namespace {
 
 const EFI_GUID kEndOfDxe = {0x02CE967A, 0xDD7E, 0x4FFC, {0x9E, 0xE7, 0x81, 0x0C, 0xF0, 0x47, 0x08, 0x80}};
-const EFI_GUID kDmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
+const EFI_GUID kDmiGuid = CONTRACT_DMI_VARIABLE_GUID;
 
 EFI_STATUS EFIAPI FailCreateEventEx(UINT32, EFI_TPL, EFI_EVENT_NOTIFY, const VOID *, const EFI_GUID *, EFI_EVENT *) {
   return EFI_OUT_OF_RESOURCES;

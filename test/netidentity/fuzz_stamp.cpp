@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Fuzzes the identity stamp with the stored DMI variables and the SMBIOS
 // structure copy it reads. Input: a flag byte (bit 0: no DmiArray, bit 1: no
 // WriteOnceStatus, bit 2: fail the array buffer allocation), six MAC bytes,
@@ -16,11 +17,12 @@
 #include "netidentity/netidentity.h"
 #include "test/fake/fake.h"
 #include "test/netidentity/smbios_double.h"
+#include "test/contract.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-const EFI_GUID kDmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
+const EFI_GUID kDmiGuid = CONTRACT_DMI_VARIABLE_GUID;
 
 void Check(bool ok) {
   if (!ok) __builtin_trap();

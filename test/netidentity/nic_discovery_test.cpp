@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // NIC discovery against the hardware model: the bridge routes of each
 // processor family, the controller probes and what they leave behind.
 #include <gtest/gtest.h>
@@ -132,7 +133,7 @@ TEST_F(NicDiscovery, RootPortSecondaryBus255WrapsToBusZero) {
     if (a.kind == HwAccess::MmioRead) EXPECT_LT(a.address, HwModel::kPcieBase + 0x10000000ULL);
 }
 
-// Mended: bus 0 (bridge not yet numbered: 00:00.0 is the host bridge) and
+// Bus 0 (bridge not yet numbered: 00:00.0 is the host bridge) and
 // bus 0xFF are refused before any register of a "controller" there is read
 // or written, and no port is read.
 TEST_F(NicDiscovery, BusZeroOrAllOnesIsRefusedBeforeTouchingTheController) {
@@ -218,7 +219,7 @@ TEST_F(NicDiscovery, MmioBarZeroOrAllOnesReadsNoRegisters) {
   }
 }
 
-// Mended: a BAR of the wrong space, one with no address assigned, or a
+// A BAR of the wrong space, one with no address assigned, or a
 // memory block that does not lie wholly below 4 GiB, is not found: no port or
 // register-block read, and the command register stays as found.
 TEST_F(NicDiscovery, BarThatNamesNoUsableBlockIsNotFoundAndLeftAlone) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "test/netidentity/smbios_double.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A host double of the platform SMBIOS driver's edit protocol: one live
 // type-1 structure, pool copies handed out through the fake platform's pool,
 // and a log of every write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The steps only the network identity driver's build of the library runs:
 // runtime scratch blocks, the platform MMIO base with its "SbRun" name rule,
 // and the SMM presence flag.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The identity stamp: which MACs are stamped, what the three DMI variables
 // and the live structure end up holding, and the stored-variable shapes the
 // stamp must survive without writing outside what it read.
@@ -11,12 +12,13 @@
 #include "test/drvlib/lib_support.h"
 #include "test/fake/fake.h"
 #include "test/netidentity/smbios_double.h"
+#include "test/contract.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const EFI_GUID kDmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
+const EFI_GUID kDmiGuid = CONTRACT_DMI_VARIABLE_GUID;
 const Bytes kMac = {0xF4, 0xB5, 0x20, 0x6C, 0xA1, 0xB2};
 
 Bytes Identity(const Bytes &mac) {
@@ -212,7 +214,7 @@ TEST_F(Stamp, AppendKeepsTheStoredSizeWhenItHoldsTheNewEntry) {
   EXPECT_EQ(Bytes(got.begin() + 20, got.begin() + 25), (Bytes{1, 1, 0, 8, 0}));
 }
 
-// Mended: a stored array too short for the new entry is written back long
+// A stored array too short for the new entry is written back long
 // enough to hold it, never with a count that claims unstored entries.
 TEST_F(Stamp, ShortArrayIsWrittenBackLongEnoughForTheNewEntry) {
   Bytes array = {3, 0xB1, 0xB2, 0xB3, 0xB4, 0x02, 0x07, 0x00, 0x04, 0x00, 0x03, 0x07};  // 12 bytes
@@ -237,7 +239,7 @@ TEST_F(Stamp, ShortArrayIsWrittenBackLongEnoughForTheNewEntry) {
   EXPECT_EQ(std::count(got.begin() + 1, got.begin() + 1005, 0), 1004);
 }
 
-// Mended: a full array (255 entries, none ours) cannot grow; entry 256
+// A full array (255 entries, none ours) cannot grow; entry 256
 // would lie past the 1280-byte buffer.
 TEST_F(Stamp, FullArrayIsLeftAsItIs) {
   Bytes array(1280, 0);
@@ -260,7 +262,7 @@ TEST_F(Stamp, OurEntryAsTheLastOf255IsFound) {
   EXPECT_EQ(Var("DmiArray"), array);
 }
 
-// Mended: an array larger than the buffer is not "no array": it is left
+// An array larger than the buffer is not "no array": it is left
 // alone instead of being replaced by a fresh one.
 TEST_F(Stamp, OversizedOrUnreadableArrayIsNotReplaced) {
   Bytes big(1300, 0x33);
@@ -322,7 +324,7 @@ TEST_F(Stamp, WriteOnceWithoutFreeOrOurEntryIsWrittenBackAsRead) {
   EXPECT_EQ(Var("WriteOnceStatus"), table);
 }
 
-// Mended: a table that cannot be read in full is left alone rather than
+// A table that cannot be read in full is left alone rather than
 // walked over bytes that were never read.
 TEST_F(Stamp, WriteOnceShortLongOrUnreadableIsLeftAlone) {
   const Bytes shortTable(40, 0x7F);
@@ -348,7 +350,7 @@ TEST_F(Stamp, WriteOnceShortLongOrUnreadableIsLeftAlone) {
   platform.RuntimeServices()->GetVariable = FailOneVariable::real;
 }
 
-// Mended: without a structure copy long enough to hold the UUID, with a
+// Without a structure copy long enough to hold the UUID, with a
 // structure whose length byte does not cover the UUID, or without the array
 // buffer, the pass ends with nothing written and nothing kept.
 TEST_F(Stamp, MissingStructureOrBufferEndsThePassCleanly) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // PstateOverrideDxe: the seven P-state definition registers of family 15h
 // models 6xh take FID, DID and VID from the stored data; everything else in
 // them, and every other register, is left as it was.
@@ -10,10 +11,11 @@
 #include "test/drvlib/var_probe.h"
 #include "test/fake/hw_model.h"
 #include "test/fake/pcd.h"
+#include "test/contract.h"
 
 namespace {
 
-const EFI_GUID kPstateGuid = {0x5A7935F7, 0xD0A5, 0x4C6D, {0xA1, 0x2F, 0x55, 0x2F, 0xEC, 0x44, 0xDE, 0x60}};
+const EFI_GUID kPstateGuid = CONTRACT_PSTATE_VARIABLE_GUID;
 constexpr uint32_t kFamily15Model60 = 0x00660F01;
 constexpr uint32_t kFirst = 0xC0010064, kLast = 0xC001006A, kEighth = 0xC001006B;
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # The toolchain self-test driver: not a deliverable, built for the image checks
 # and the firmware test bed.
 IMAGES += SelfTestDxe

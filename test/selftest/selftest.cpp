@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "selftest.h"
 
 static EFI_BOOT_SERVICES *gBS;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A tiny driver that proves the toolchain: it exercises what the compiler
 // needs from the runtime (memset/memcpy, large frames, local statics) and
 // publishes a protocol the test bed and host tests can call.

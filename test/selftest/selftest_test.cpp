@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The self-test driver's source under the fake platform: the same code that
 // the image check and the firmware test bed see.
 #include <gtest/gtest.h>

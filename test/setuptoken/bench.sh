@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Instructions per handled settings request, from callgrind: the handler and
 # everything it calls, minus the token service's own (empty) entries.
 # Usage: test/setuptoken/bench.sh [build-dir]   (make bench can call it)
@@ -11,8 +12,7 @@ mkdir -p "$OUT"
 # The image's optimisation level, without sanitizers, so the count is close
 # to what the firmware executes.
 clang++ -std=c++20 -Os -DEFI_HOST_TEST=1 -Iinclude -I. -fno-exceptions -fno-rtti \
-  setuptoken/startup.cpp setuptoken/driver_entry.cpp setuptoken/smi_handler.cpp \
-  setuptoken/translate.cpp setuptoken/token_table.cpp test/setuptoken/bench_request.cpp \
+  $(/usr/bin/python3 -m tools.firmware images sources SetupTokenSmm) test/setuptoken/bench_request.cpp \
   -o "$OUT/bench_request"
 status=0
 for kind in quiet busy; do

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A small host program for counting the instructions one settings request
 // costs: the handler is called on fixed requests against a token service
 // whose entries do nothing, so that callgrind can tell the handler's own

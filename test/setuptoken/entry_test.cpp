@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The image's start-up, driver entry and settings request handler on the
 // fake platform, fake SMM, fake PCD and fake processor.
 #include <gtest/gtest.h>
@@ -235,7 +236,7 @@ TEST_F(Handler, AcceptedRequestIsTranslatedAndReadsAsSuccess) {
   EXPECT_TRUE(gDebug.reasons.empty());
 }
 
-// Mended: the record is read once, into SMRAM. A writer that changes the
+// The record is read once, into SMRAM. A writer that changes the
 // caller's buffer while the token service runs (another processor, a
 // device) cannot make the handler write a combination that no record holds:
 // byte 0x36B is both token 0xADC833E4's value and the gate of 0xA7C33753.
@@ -260,10 +261,10 @@ TEST_F(Handler, RecordChangedDuringTranslationIsNotSeen) {
 }
 
 TEST_F(Handler, ExactlyTheMinimumSizeIsEnoughAndShorterIsRefusedUnread) {
-  // A request of exactly 992 bytes at the end of its allocation: a read past
-  // it would trip the address sanitizer.
+  // A request of exactly the minimum size at the end of its allocation: a
+  // read past it would trip the address sanitizer.
   auto req = Request();
-  ASSERT_EQ(req.size(), 992u);
+  ASSERT_EQ(req.size(), SETTINGS_REQUEST_MIN_SIZE);
   req[1 + 0x3DE] = 7, req[1 + 0x020] = 0x4B;
   EXPECT_EQ(Send(req), EFI_SUCCESS);
   EXPECT_EQ(tokens.Writes().back(), Set(Op::U8, 0x8B8B9F43, 7));
@@ -273,7 +274,7 @@ TEST_F(Handler, ExactlyTheMinimumSizeIsEnoughAndShorterIsRefusedUnread) {
   ASSERT_NE(page, MAP_FAILED);
   gCheck.calls = 0;
   const uint64_t locates = smm.LocateCalls(kTokenGuid);
-  for (UINTN size : {(UINTN)0, (UINTN)1, (UINTN)991}) {
+  for (UINTN size : {(UINTN)0, (UINTN)1, SETTINGS_REQUEST_MIN_SIZE - 1}) {
     UINTN s = size;
     ExpectRefusal(smm.Communicate(kRequestGuid, page, &s), "short request", EFI_INVALID_PARAMETER);
   }
@@ -282,7 +283,7 @@ TEST_F(Handler, ExactlyTheMinimumSizeIsEnoughAndShorterIsRefusedUnread) {
   munmap(page, 4096);
 }
 
-// Mended: the handler returns only statuses an SMI handler may return. Each
+// The handler returns only statuses an SMI handler may return. Each
 // refusal is "source pending", which the SMM core shows the sender as
 // EFI_NOT_FOUND, with the reason in the debug log.
 TEST_F(Handler, RefusalsReturnOnlyAllowedStatusesAndLogTheReason) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The fake SMM itself, since other drivers' tests lean on it: SMM Base2 in
 // and out of SMM, the SMM protocol database and its notifications, SMI
 // handler dispatch, and SMRAM pool accounting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Fuzzes the settings request handler: the first input byte picks how the
 // outside world behaves (buffer check, token service, and whether the token
 // service rewrites the caller's request on every call, as another processor

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "test/setuptoken/settings_model.h"
 
 namespace tokentest {
@@ -156,7 +157,7 @@ std::vector<TokenCall> ExpectedCalls(const uint8_t *record) {
 }
 
 std::vector<uint8_t> AutoRecord() {
-  std::vector<uint8_t> rec(kRecordSize, 0);
+  std::vector<uint8_t> rec(SETTINGS_RECORD_SIZE, 0);
   Model m(rec.data(), true);
   Walk(m, rec.data(), true);
   rec[0x36B] = 0xFF;
@@ -166,7 +167,7 @@ std::vector<uint8_t> AutoRecord() {
 
 std::vector<uint8_t> BiasedRecord(std::mt19937 &Rng, int Style) {
   static const uint8_t common[] = {0, 1, 0xFF, 0x0F, 0xFE, 2, 3, 7};
-  std::vector<uint8_t> r(kRecordSize);
+  std::vector<uint8_t> r(SETTINGS_RECORD_SIZE);
   for (auto &b : r) {
     unsigned p = Rng() % 100;
     if (Style == 0 && p < 70)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the token service should see for a settings record, written out
 // option by option as a reader of the option list would, apart from the
 // driver's table. The tests compare the driver against it.
@@ -6,11 +7,10 @@
 #include <random>
 #include <vector>
 
+#include "setuptoken/settings_request.h"
 #include "test/setuptoken/token_recorder.h"
 
 namespace tokentest {
-
-constexpr size_t kRecordSize = 0x3DF;  // through the last byte any option or gate uses
 
 // The full call sequence for a record: opening, level, the writes, finishing, closing.
 std::vector<TokenCall> ExpectedCalls(const uint8_t *record);

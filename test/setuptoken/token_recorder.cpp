@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "test/setuptoken/token_recorder.h"
 
 #include <gtest/gtest.h>

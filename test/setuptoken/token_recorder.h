@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A token service for tests: records every call in order, checks that each
 // one carries its own interface pointer, and can refuse the opening call or
 // fail every other entry.

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The Setup-to-token translation against a recording token service: the
 // option rules one by one, and a randomized comparison with the option list
-// written out in settings_model.cpp. The table's shape (row kinds, no token or
-// offset twice, the highest offset read) is checked where the table is built.
+// written out in settings_model.cpp. The table's shape (no token or offset
+// twice, the last byte read) is worked out and checked in its header.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -197,7 +198,7 @@ TEST(TranslateProperty, RandomRecordsMatchTheOptionList) {
     std::vector<uint8_t> r = BiasedRecord(rng, style);
     if (rng() % 3 == 0) r[0x020] = family[rng() % sizeof family];
     if (rng() % 4 == 0) r[0x046] = r[0x047] = r[0x048] = r[0x049] = 0xFF;
-    if (rng() % 4 == 0) r = AutoRecord(), r[rng() % kRecordSize] = common[rng() % sizeof common];
+    if (rng() % 4 == 0) r = AutoRecord(), r[rng() % SETTINGS_RECORD_SIZE] = common[rng() % sizeof common];
 
     const std::vector<uint8_t> before = r;
     rec.Clear();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The BMP decoder against files from an independent encoder, the layout
 // cases the decoder must get right, and crafted files that must be refused
 // without a read outside the file or a write outside the array.

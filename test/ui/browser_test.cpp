@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The volume and BIOS-file browser against the fake file system: which root
 // entries count as BIOS files, how the lists scroll and mark, the date line,
 // volumes that fail, appear or vanish, and that nothing leaks on any path.
@@ -234,7 +235,7 @@ TEST_F(BrowserTest, MalformedRecordsAreNeitherTrustedNorListed) {
   EXPECT_EQ(fake::Narrow(BiosFiles.BiosFileList[1]->FileName), "GOOD.ROM");
 }
 
-// Mended: a directory that never reports its end (the same entry again and
+// A directory that never reports its end (the same entry again and
 // again, or endless short records) ends after BIOS_DIRECTORY_MAX_ENTRIES
 // entries per pass, as if the directory ended there.
 TEST_F(BrowserTest, EndlessDirectoryEndsAtTheEntryBound) {
@@ -475,7 +476,7 @@ TEST_F(BrowserTest, LongNamesAreCutAtTheTextWidthAndMarksTakeTheLastColumn) {
   EXPECT_EQ(Row(RunWindows.FileListWindow, 6, 21), " ABCDEFGHIJKLMNv     ");
 }
 
-// Mended: control characters in a name neither move the rest of it to
+// Control characters in a name neither move the rest of it to
 // another row nor reach the console; each shows as '?' on the name's own
 // row, in the list and the date line. The record itself is left as read.
 TEST_F(BrowserTest, ControlCharactersInNamesShowAsQuestionMarksOnOneRow) {

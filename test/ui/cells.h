@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A UI window's cells as the host tests read them: one character, one
 // attribute, the characters of part of a row, or that part through the test's
 // own mapping of characters to text (marks, borders and unwritten cells).

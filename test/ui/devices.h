@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A Simple Pointer device whose movement and buttons a test can signal, to
 // show that a run never reads it. One is current at a time.
 #pragma once

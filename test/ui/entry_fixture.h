@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Shared set-up of the UI driver's entry and protocol tests: a fake platform
 // with the UI's library state reset around every test.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The protocol functions a caller uses while a run is in progress, called from
 // the caller's start hook of a real run: which window and cells they change,
 // with which attribute, and that they refuse outside a run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Loading and unloading the UI driver, and the protocol functions a caller
 // uses during a run: window and attribute choice, refusal outside a run.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Every buffer size from 2 to 700 bytes: nothing is written past the buffer,
 // the text is always terminated, and it is the start of the uncut text.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // ConsolePrint writes the formatted text to the system table's console output.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The formatter against the C library's snprintf, for the directives where the
 // two are meant to agree: %d and %x with widths and the 0 and - flags, %s, %c.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Calls the formatter the way firmware callers do: every argument widened to
 // one 64-bit slot, pointers passed as they are.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The formatter's directives, flags, widths and cut-off rules.
 #include <gtest/gtest.h>
 

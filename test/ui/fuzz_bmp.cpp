@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // libFuzzer target for the BMP decoder: any bytes, decoded once into an array
 // the decoder allocates and once into a fixed caller array. The pool is plain
 // malloc, so AddressSanitizer sees every read past the input and every write

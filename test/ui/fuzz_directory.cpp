@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Fuzzes the browser with the directory records a file system hands back.
 // Input: the unit and maximum sizes (8 bytes each, little endian), one byte
 // whose low seven bits choose an allocation to fail (0: none) and whose top

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Random format strings and arguments through the formatter, into an exact-size
 // heap buffer: no read or write outside it, always terminated, count in range.
 // Every argument slot is null or points at a readable block, because a

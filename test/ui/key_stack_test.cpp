@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The key-state stack on its own: which state receives keys, what each enter
 // function is told, and that the list stays consistent and leak-free.
 #include <gtest/gtest.h>

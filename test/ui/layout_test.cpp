@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The run's screen as the console shows it after InitialDrawFunction, the
 // message box coming and going, and the grey backdrop through the graphics
 // console double.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Writes the decoder's test vectors into vectors/: BMP files written by an
 independent encoder (Pillow) at 1, 8 and 24 bits per pixel, and 4-bit files
 (which Pillow cannot write) from our own writer. Next to each NAME.bmp goes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "picture_fixture.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Shared pieces of the picture tests: a fake platform with the UI library's
 // table pointers set, test-vector files and a BMP builder for crafted files.
 #pragma once

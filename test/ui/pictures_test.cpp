@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Loading the nineteen pictures from firmware files and drawing the corner
 // mark and the progress bar at their pixel positions, checked on the frame
 // buffer of a graphics output and on the Blt calls it received.
@@ -288,7 +289,7 @@ EFI_STATUS EFIAPI FreePoolThenDraw(VOID *buffer) {
   return s;
 }
 
-// Mended: pixels were freed before the picture let go of them. Whenever the
+// Pixels were freed before the picture let go of them. Whenever the
 // timer draws while a run loads its pictures again at other sizes or frees
 // them, it finds whole pictures: no freed pixels, no pixels under another
 // size (AddressSanitizer reports either).

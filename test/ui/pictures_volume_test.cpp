@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The pictures volume as the build packs it from our artwork: a volume walk
 // that checks what the DXE core checks, then the run's loading and drawing
 // from it, pixel for pixel against Pillow's reading of the same bitmaps.
@@ -6,6 +7,8 @@
 #include "fake/gop.h"
 #include "ui/pictures.h"
 #include "ui/section.h"
+
+#include <sstream>
 
 namespace picture_test {
 namespace {
@@ -76,6 +79,28 @@ TEST_F(VolumeTest, RunDrawsOurArtworkFromThePackedVolume) {
   ExpectOnScreen("digit4", 930, 607);
   ExpectOnScreen("digit2", 941, 607);
   ExpectOnScreen("percent", 952, 607);
+}
+
+// The driver's tables, in load order, are the files of ui/pictures.json: the
+// same file GUID and as many pictures as the file has sections.
+TEST_F(VolumeTest, DriverTablesAreThePicturesTable) {
+  const std::pair<PICTURE *, UINTN> tables[] = {{Pictures.DigitPictures, DIGIT_PICTURE_COUNT},
+                                                {Pictures.BarPictures, BAR_PICTURE_COUNT},
+                                                {Pictures.MarkPictureA, 1},
+                                                {Pictures.MarkPictureB, 1},
+                                                {Pictures.ProgressSuffixPicture, 1},
+                                                {Pictures.BarBlankPicture, 1},
+                                                {Pictures.DigitBlankPicture, 1}};
+  std::istringstream words(PICTURE_TABLE);
+  size_t k = 0;
+  for (std::string guid; words >> guid; k++) {
+    UINTN count = 0;
+    words >> count;
+    ASSERT_LT(k, std::size(tables)) << guid << ": a picture file the driver has no table for";
+    EXPECT_EQ(fake::GuidKey(tables[k].first[0].Guid), guid) << "table " << k;
+    EXPECT_EQ(tables[k].second, count) << guid;
+  }
+  EXPECT_EQ(k, std::size(tables));
 }
 
 TEST_F(VolumeTest, WalkRefusesADamagedVolume) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A whole UI image on the fake platform: the driver loaded through its entry
 // point, the devices a run locates, file-system volumes, and a caller whose
 // hooks record every call and answer with statuses the test chooses. A run

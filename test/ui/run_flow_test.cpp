@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Whole runs driven by scripted keys through the installed protocol: what the
 // screen shows at each step, which hooks are called with what, and how each
 // hook status moves between the screens or ends the run.

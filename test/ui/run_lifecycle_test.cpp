@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A run's start and end: start-up failures and their messages, the start hook,
 // the caller's event on a failed start, a wait that fails, a caller's timer
 // writing all through the clean-up, allocation failure at every allocation of
@@ -190,7 +191,7 @@ EFI_STATUS EFIAPI FreePagesThenFire(EFI_PHYSICAL_ADDRESS memory, UINTN pages) {
   return s;
 }
 
-// Mended: the clean-up freed each window before it let go of it, so a
+// The clean-up freed each window before it let go of it, so a
 // caller's timer writing in between reached freed cells. Whatever the timer's
 // TPL and whether it leaves the message box up, the run ends cleanly, with
 // no backdrop left behind (AddressSanitizer reports any freed cell touched).

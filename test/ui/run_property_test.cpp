@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Random whole runs: random volumes and files, random keys and random hook
 // answers. Whatever happens, the key-state stack keeps its shape, the
 // selections stay inside their lists, every file handed to a hook is a live

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Repaint passes over the full screen of a run (background, the four list
 // windows, the hidden message box and the transparent pointer layer) on the
 // fake console: an idle pass, a pass after one changed cell, and the pass
@@ -67,6 +68,15 @@ uint64_t OutputStrings(const fake::Platform &p) {
   return n;
 }
 
+// Counts a pass's console calls and output strings outside the timing, and clears the log.
+void Tally(benchmark::State &state, fake::Platform &p, uint64_t &calls, uint64_t &outputs) {
+  state.PauseTiming();
+  calls += p.ConsoleLog().size();
+  outputs += OutputStrings(p);
+  p.ClearConsoleLog();
+  state.ResumeTiming();
+}
+
 void BM_IdlePass(benchmark::State &state) {
   RunScreen s;
   uint64_t chars0 = s.p.CharactersWritten();
@@ -81,11 +91,7 @@ void BM_OneChangedCell(benchmark::State &state) {
   for (auto _ : state) {
     *cell = *cell == u'x' ? u'y' : u'x';
     ScreenRepaint(CellScreen.RepaintEvent, nullptr);
-    state.PauseTiming();
-    calls += s.p.ConsoleLog().size();
-    outputs += OutputStrings(s.p);
-    s.p.ClearConsoleLog();
-    state.ResumeTiming();
+    Tally(state, s.p, calls, outputs);
   }
   s.Report(state, calls, s.p.CharactersWritten() - chars0, outputs);
 }
@@ -95,11 +101,7 @@ void BM_AfterInvalidate(benchmark::State &state) {
   uint64_t chars0 = s.p.CharactersWritten(), calls = 0, outputs = 0;
   for (auto _ : state) {
     ScreenInvalidate();  // signals the repaint, which runs at once at TPL_APPLICATION
-    state.PauseTiming();
-    calls += s.p.ConsoleLog().size();
-    outputs += OutputStrings(s.p);
-    s.p.ClearConsoleLog();
-    state.ResumeTiming();
+    Tally(state, s.p, calls, outputs);
   }
   s.Report(state, calls, s.p.CharactersWritten() - chars0, outputs);
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "screen_fixture.h"
 
 namespace screen_test {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Shared set-up of the screen tests: a fake platform whose console offers
 // 80 x 25 and 100 x 31, the UI's table pointers aimed at it, and helpers that
 // run repaint passes and read back what reached the console.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Model-based test of the compositor: random sequences of window creation,
 // moves, priority changes, text, clears, transparency and destruction, with
 // repaint passes fired at random points, also between the single stores of

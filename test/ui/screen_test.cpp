@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The compositor against the fake console: mode choice and restore, what a
 // repaint pass writes (and what it must never write), priorities,
 // transparency, clipping, list handling and allocation failures.

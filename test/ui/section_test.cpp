@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Which firmware volume answers a raw-section read, and what the caller is
 // left holding when none does.
 #include "picture_fixture.h"

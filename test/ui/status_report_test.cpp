@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The library start-up, and debug and assertion reports reaching a status-code
 // protocol with the exact record layout.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Firmware volumes for the picture tests: each answers ReadSection from a
 // table of files and their raw sections, the way the firmware's volume
 // protocol does (a null buffer is allocated from pool for the caller), and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Window text operations on the cells of a window: placement, the border,
 // CR and LF, cutting, counts, formatted writes and blanking.
 #include <string>

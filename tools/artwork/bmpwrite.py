@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """A small BMP writer: uncompressed bitmaps of 1, 4, 8 or 24 bits per pixel
 with a 40-byte information header, rows stored bottom row first and padded
 to 4 bytes, the colour table right after the header."""

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Draws the UI's own pictures and writes them as BMP files:
 
   digit0.bmp .. digit9.bmp   10x16, 4 bits: seven-segment digits

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """The artwork tool's pictures, read back by an independent decoder (Pillow):
 sizes and depths the UI expects, and pixels as drawn."""
 import os

@@ -1,25 +1,28 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """python3 -m tools.firmware COMMAND ...: one entry point for the firmware-file
 tools, each command handed to its module's main()."""
 import importlib
 import sys
 
-# command: (module that runs it, what it does). Modules are imported when
-# their command runs: the release bundle carries only the insert tool and
-# the reader.
+# command: (module that runs it, what it does); "module:function" where the
+# function is not main. Modules are imported when their command runs: the
+# release bundle carries only the insert tool and the reader.
 COMMANDS = {
     "ffs": ("fvpack", "one FFS file from sections"),
     "fv": ("fvpack", "a firmware volume from FFS files"),
     "dump": ("fvpack", "check a volume and list its files"),
-    "insert": ("fvpack", "add FFS files to the DXE volume of a firmware image"),
-    "extract-check": ("extract_check", "UEFIExtract reads an inserted image and finds the files"),
+    "insert": ("fvinsert", "add FFS files to the DXE volume of a firmware image"),
+    "extract-check": ("uefiextract_check:main_image", "UEFIExtract reads an inserted image and finds the files"),
     "read": ("ffsread", "our reader: walk volumes and files, check every checksum"),
     "uefiextract-check": ("uefiextract_check", "UEFIExtract reads volumes and files without complaint"),
+    "images": ("images", "make | cmake | sources NAME: the driver images as their manifests describe them"),
+    "pictures": ("pictures", "names | ffs NAME ARTWORK OUT: the UI's picture files, from ui/pictures.json"),
     "manifest": ("manifest", "datasheets [--check] | list, from the drivers' manifests"),
     "edk2-check": ("edk2_check", "build/package/ built by EDK II; its files equal ours"),
     "package": ("package", "firmware files, drivers.fv and the EDK II package (make package)"),
 }
 # fvpack's own subcommands keep their name in its argument list.
-KEEPS_NAME = {"ffs", "fv", "dump", "insert"}
+KEEPS_NAME = {"ffs", "fv", "dump"}
 
 
 def main(argv=None):
@@ -30,8 +33,9 @@ def main(argv=None):
             print("  %-18s %s" % (name, what), file=sys.stderr)
         return 0 if argv[:1] in (["-h"], ["--help"]) else 2
     module, _ = COMMANDS[argv[0]]
+    module, _, function = module.partition(":")
     try:
-        run = importlib.import_module("tools.firmware." + module).main
+        run = getattr(importlib.import_module("tools.firmware." + module), function or "main")
     except ModuleNotFoundError as e:
         print("%s: needs %s, which is not here (the repository has it)" % (argv[0], e.name), file=sys.stderr)
         return 2

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """A reader of PI firmware volumes, files and sections, written apart from the
 packer so that it checks what the packer writes instead of agreeing with it.
 It also evaluates dependency expressions against a set of installed
@@ -91,7 +92,7 @@ def read_file(data, at=0, polarity=1):
     """The FFS file at offset at: (File, total size). Checks both checksums and the state."""
     if at + 24 > len(data):
         raise Fault("file header past the end at %#x" % at)
-    name, hsum, dsum, kind, attributes = _guid(data[at:at + 16]), data[at + 16], data[at + 17], data[at + 18], data[at + 19]
+    name, dsum, kind, attributes = _guid(data[at:at + 16]), data[at + 17], data[at + 18], data[at + 19]
     size = data[at + 20] | data[at + 21] << 8 | data[at + 22] << 16
     state, head = data[at + 23], 24
     if attributes & 0x01:  # large file: the 64-bit size follows

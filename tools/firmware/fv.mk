@@ -1,10 +1,11 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Firmware volumes built by the PI packer in tools/firmware/fvpack.py.
 #
 #   make BUILD=... $(BUILD)/fv/pictures.fv   (or: make pictures-fv)
 #
 # pictures.fv holds the UI's own artwork (tools/artwork/draw.py): one
-# freeform firmware file per picture table, named by the table's first GUID,
-# with picture k of the table as raw section k, which is how the UI loads it.
+# freeform firmware file per entry of ui/pictures.json, with picture k of the
+# entry as raw section k, which is how the UI loads it.
 
 FVPACK      := $(PYTHON) -m tools.firmware
 ARTWORK_DIR := $(BUILD)/artwork
@@ -16,29 +17,17 @@ $(ARTWORK_STAMP): tools/artwork/draw.py tools/artwork/bmpwrite.py
 	$(if $(V),,@echo "  DRAW  $(ARTWORK_DIR)";)$(PYTHON) tools/artwork/draw.py $(ARTWORK_DIR)
 	@touch $@
 
-# name, file GUID, pictures in section order
-PICTURE_FILES := digits bars mark_a mark_b suffix bar_blank digit_blank
-digits_GUID      := 6C2AB33E-77F8-46B9-8106-760B4A81A500
-digits_PICS      := digit0 digit1 digit2 digit3 digit4 digit5 digit6 digit7 digit8 digit9
-bars_GUID        := F5307D3A-D41B-4029-8FC3-2EB864C2DCE3
-bars_PICS        := bar0 bar1 bar2 bar3
-mark_a_GUID      := B0F79D6F-61D3-458D-811D-CD248D334780
-mark_a_PICS      := mark_a
-mark_b_GUID      := B0F79D6F-61D3-458D-811D-CD248D334781
-mark_b_PICS      := mark_b
-suffix_GUID      := B0F79D6F-61D3-458D-811D-CD248D334782
-suffix_PICS      := percent
-bar_blank_GUID   := ACFBA7A4-6210-4AD5-8BFA-EF7A15FB2616
-bar_blank_PICS   := bar_blank
-digit_blank_GUID := ACFBA7A4-6210-4AD5-8BFA-EF7A15FB2617
-digit_blank_PICS := digit_blank
+# The picture files, by name, as ui/pictures.json lists them (their GUIDs and
+# pictures are read from there by the packer).
+PICTURES_TABLE := ui/pictures.json
+PICTURE_FILES := $(shell $(FVPACK) pictures names)
+ifeq ($(PICTURE_FILES),)
+$(error $(PICTURES_TABLE) gave no picture files)
+endif
 
-define PICTURE_FILE_RULE
-$(BUILD)/fv/pictures/$(1).ffs: $(ARTWORK_STAMP) tools/firmware/fvpack.py
-	@mkdir -p $$(dir $$@)
-	$$(if $(V),,@echo "  FFS   $$@";)$(FVPACK) ffs -o $$@ --guid $($(1)_GUID) --type freeform $$(foreach p,$($(1)_PICS),--raw $(ARTWORK_DIR)/$$(p).bmp)
-endef
-$(foreach f,$(PICTURE_FILES),$(eval $(call PICTURE_FILE_RULE,$(f))))
+$(BUILD)/fv/pictures/%.ffs: $(ARTWORK_STAMP) $(PICTURES_TABLE) tools/firmware/pictures.py tools/firmware/fvpack.py
+	@mkdir -p $(dir $@)
+	$(if $(V),,@echo "  FFS   $@";)$(FVPACK) pictures ffs $* $(ARTWORK_DIR) $@
 
 $(PICTURES_FV): $(foreach f,$(PICTURE_FILES),$(BUILD)/fv/pictures/$(f).ffs) tools/firmware/fvpack.py
 	$(if $(V),,@echo "  FV    $@";)$(FVPACK) fv -o $@ $(filter %.ffs,$^)

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Inserts firmware files into the DXE volume of a firmware image whose main
 volume is LZMA-compressed, the way a board's release image is built:
 
@@ -10,7 +11,7 @@ only the compressed stream, its section and its file change size. Every
 header size and checksum on the way out is rewritten and the result is walked
 again before it is written.
 
-    fvinsert.py BASE.fd OUT.fd FILE.ffs ...      (also: fvpack.py insert ...)
+    python3 -m tools.firmware insert BASE.fd OUT.fd FILE.ffs ...
 
 Any fault ends with a message and exit status 1, and OUT.fd is not left behind.
 """
@@ -35,25 +36,6 @@ class InsertError(Exception):
     pass
 
 
-def walk_files(vol):
-    """(offset, name bytes, type, attributes, size, header size) of every
-    file of a volume, pad files included; the walk stops at free space."""
-    header_len = struct.unpack_from("<H", vol, 48)[0]
-    polarity = 1 if struct.unpack_from("<I", vol, 44)[0] & fv.FVB2_ERASE_POLARITY else 0
-    erased = bytes([0xFF if polarity else 0]) * fv.FFS_HEADER_SIZE
-    pos = fv.align_up(header_len, 8)
-    out = []
-    while pos + fv.FFS_HEADER_SIZE <= len(vol):
-        if vol[pos:pos + fv.FFS_HEADER_SIZE] == erased:
-            break
-        name, ftype, attr, size, hsize, _ = fv.parse_file_header(vol, pos)
-        if size < hsize or pos + size > len(vol):
-            raise InsertError("file at %#x overruns its volume" % pos)
-        out.append((pos, bytes(name), ftype, attr, size, hsize))
-        pos = fv.align_up(pos + size, 8)
-    return out
-
-
 def volume_at(data, offset):
     if len(data) < offset + fv.FV_HEADER_FIXED + 16 or data[offset + 40:offset + 44] != fv.FV_SIGNATURE:
         return None
@@ -64,7 +46,7 @@ def volume_at(data, offset):
 
 
 def free_start(vol):
-    files = walk_files(vol)
+    files = fv.walk_files(vol)
     if not files:
         return fv.align_up(struct.unpack_from("<H", vol, 48)[0], 8)
     pos, _, _, _, size, _ = files[-1]
@@ -80,7 +62,7 @@ def find_compressed(image):
     offset = 0
     while length is not None:
         vol = image[offset:offset + length]
-        for pos, _, ftype, attr, size, hsize in walk_files(vol):
+        for pos, _, ftype, attr, size, hsize in fv.walk_files(vol):
             if ftype != FILE_TYPE_FV_IMAGE or size < hsize + 24:
                 continue
             body = vol[pos + hsize:pos + size]
@@ -114,6 +96,13 @@ def check_files(files, polarity):
 
 def insert(base, ffs_files):
     """The new image (bytes). ffs_files: [(path, bytes)]."""
+    try:
+        return _insert(base, ffs_files)
+    except fv.PackError as e:  # the walk of a volume found a fault
+        raise InsertError(str(e)) from None
+
+
+def _insert(base, ffs_files):
     image = bytearray(base)
     vol_off, file_off, file_size, hsize = find_compressed(image)
     outer_len = volume_at(image, vol_off)
@@ -142,7 +131,7 @@ def insert(base, ffs_files):
         if stype == fv.SECTION_FIRMWARE_VOLUME_IMAGE and volume_at(raw, pos + head) is not None:
             vstart = pos + head
             vol = raw[vstart:vstart + volume_at(raw, vstart)]
-            if any(ftype == FILE_TYPE_DXE_CORE for _, _, ftype, _, _, _ in walk_files(vol)):
+            if any(ftype == FILE_TYPE_DXE_CORE for _, _, ftype, _, _, _ in fv.walk_files(vol)):
                 dxe = vstart
         pos = fv.align_up(pos + size, 4)
     if dxe is None:
@@ -153,7 +142,7 @@ def insert(base, ffs_files):
     fv_align = 1 << ((struct.unpack_from("<I", vol, 44)[0] >> fv.FVB2_ALIGNMENT_SHIFT) & 0x1F)
 
     new_files = check_files(ffs_files, polarity)
-    present = {name for _, name, _, _, _, _ in walk_files(vol)}
+    present = {name for _, name, _, _, _, _ in fv.walk_files(vol)}
     for path, name, _ in new_files:
         if name in present:
             raise InsertError("%s: file %s is already in the volume" % (path, uuid.UUID(bytes_le=name)))
@@ -214,7 +203,7 @@ def insert(base, ffs_files):
     head[23] = state
 
     # The file grows or shrinks in place: it must end before the next file.
-    files = walk_files(outer)
+    files = fv.walk_files(outer)
     later = [pos for pos, *_ in files if pos > file_off]
     limit = later[0] if later else outer_len
     if file_off + new_size > limit:

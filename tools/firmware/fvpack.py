@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Packs firmware files into a PI firmware volume.
 
 Builds the three layers a DXE core reads from a firmware volume:
@@ -16,7 +17,6 @@ the command line:
       [--ui NAME] [--version BUILD:TEXT] [--raw FILE ...] [--align N]
   python3 -m tools.firmware fv -o OUT.fv [--block-size N] FILE.ffs ...
   python3 -m tools.firmware dump FILE.fv
-  python3 -m tools.firmware insert BASE.fd OUT.fd FILE.ffs ...   (see fvinsert.py)
 """
 import argparse
 import struct
@@ -411,17 +411,9 @@ def parse_volume(data):
         raise PackError("block map covers %d bytes of %d" % (blocks_total, length))
     polarity = 1 if attributes & FVB2_ERASE_POLARITY else 0
     fv_align = 1 << ((attributes >> FVB2_ALIGNMENT_SHIFT) & 0x1F)
-    erased = bytes([0xFF if polarity else 0]) * FFS_HEADER_SIZE
     files = []
-    pos = align_up(header_len, 8)
-    while pos + FFS_HEADER_SIZE <= length:
-        if data[pos:pos + FFS_HEADER_SIZE] == erased:
-            if any(b != erased[0] for b in data[pos:]):
-                raise PackError("data after free space at %#x" % pos)
-            break
-        name, file_type, fattr, fsize, hsize, state = parse_file_header(data, pos)
-        if fsize < hsize or pos + fsize > length:
-            raise PackError("file at %#x overruns the volume" % pos)
+    end = align_up(header_len, 8)
+    for pos, name, file_type, fattr, fsize, hsize in walk_files(data):
         if (fattr & FFS_ATTRIB_LARGE_FILE) and fs != FFS3_GUID:
             raise PackError("large file outside an FFS3 volume")
         head = bytearray(data[pos:pos + hsize])
@@ -435,6 +427,7 @@ def parse_volume(data):
                 raise PackError("file data checksum at %#x" % pos)
         elif data[pos + 17] != FFS_FIXED_CHECKSUM:
             raise PackError("file checksum byte is not 0xAA at %#x" % pos)
+        state = data[pos + 23]
         st = (~state & 0xFF) if polarity else state
         if st != FILE_HEADER_CONSTRUCTION | FILE_HEADER_VALID | FILE_DATA_VALID:
             raise PackError("file state %#x at %#x" % (state, pos))
@@ -445,9 +438,32 @@ def parse_volume(data):
             raise PackError("file data at %#x not %d-byte aligned" % (pos + hsize, want))
         if file_type != FILE_TYPE_PAD:
             sections = parse_sections(body) if file_type not in (0x01,) else []
-            files.append((str(uuid.UUID(bytes_le=bytes(name))).upper(), file_type, sections))
-        pos = align_up(pos + fsize, 8)
+            files.append((str(uuid.UUID(bytes_le=name)).upper(), file_type, sections))
+        end = align_up(pos + fsize, 8)
+    if any(b != (0xFF if polarity else 0) for b in data[end:]):
+        raise PackError("data after free space at %#x" % end)
     return files
+
+
+def walk_files(vol):
+    """(offset, name bytes, type, attributes, size, header size) of every
+    file of a volume, pad files included, up to its free space: the one walk
+    that the checks above, the insert tool and dump share. Raises PackError
+    on a file that overruns the volume."""
+    header_len = struct.unpack_from("<H", vol, 48)[0]
+    polarity = 1 if struct.unpack_from("<I", vol, 44)[0] & FVB2_ERASE_POLARITY else 0
+    erased = bytes([0xFF if polarity else 0]) * FFS_HEADER_SIZE
+    pos = align_up(header_len, 8)
+    out = []
+    while pos + FFS_HEADER_SIZE <= len(vol):
+        if vol[pos:pos + FFS_HEADER_SIZE] == erased:
+            break
+        name, ftype, attr, size, hsize, _ = parse_file_header(vol, pos)
+        if size < hsize or pos + size > len(vol):
+            raise PackError("file at %#x overruns its volume" % pos)
+        out.append((pos, bytes(name), ftype, attr, size, hsize))
+        pos = align_up(pos + size, 8)
+    return out
 
 
 def parse_sections(body):
@@ -475,9 +491,6 @@ def parse_sections(body):
 
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
-    if argv[:1] == ["insert"]:
-        from tools.firmware import fvinsert
-        return fvinsert.main(argv[1:])
     ap = argparse.ArgumentParser(description="PI firmware volume packer")
     sub = ap.add_subparsers(dest="cmd", required=True)
     f = sub.add_parser("ffs", help="one FFS file from sections")

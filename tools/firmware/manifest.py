@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The drivers' manifests: one <Name>.module.json beside each image.mk says
+# SPDX-License-Identifier: BSD-2-Clause-Patent
+"""The drivers' manifests: one <Name>.module.json in each driver's folder says
 what the driver is to a board (file GUID, module and file type, dependency
 expression, the protocols, GUIDs, PCDs and variables it consumes and
 produces, the hardware it assumes, the memory it keeps). The packer, the
@@ -17,7 +18,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 
-from tools.firmware import fvpack
+from tools.firmware import fvpack, pictures, token_facts
 
 PRODUCT = "board-drivers"
 PACKAGE_NAME = "BoardDriversPkg"
@@ -60,6 +61,8 @@ class Module:
 
     def __init__(self, path, data, libraries):
         self.path = os.path.relpath(path, ROOT)
+        if "record_table" in data:  # its text names the table's numbers as {rows}, {request_size}, ...
+            data = token_facts.fill(data, token_facts.facts())
         self.data = data
         self.name = data["name"]
         self.guid = data["file_guid"].upper()
@@ -216,15 +219,8 @@ def load_adapters(root=ROOT):
 
 
 def picture_table(root=ROOT):
-    """[(name, file GUID, [picture names in section order])] of the UI's
-    picture files, as tools/firmware/fv.mk names them."""
-    values = {}
-    with open(os.path.join(root, "tools", "firmware", "fv.mk")) as fh:
-        for line in fh:
-            key, sep, value = line.partition(":=")
-            if sep:
-                values[key.strip()] = value.split()
-    return [(n, values[n + "_GUID"][0], values[n + "_PICS"]) for n in values.get("PICTURE_FILES", [])]
+    """[(name, file GUID, [picture names in section order])] of the UI's picture files."""
+    return pictures.table(root)
 
 
 # ---- EDK II files ----
@@ -456,14 +452,14 @@ def datasheet(m):
     if m.smi:
         s = m.smi
         out += ["## Settings request (SMI message contract)", "",
-                "Sent through the SMM communication protocol with header GUID `%s`; at least %d bytes;" % (s["guid"], s["min_size"]),
+                "Sent through the SMM communication protocol with header GUID `%s`; at least %s bytes;" % (s["guid"], s["min_size"]),
                 s["buffer"] + ".", ""]
         out += _table(["offset", "size", "field", "meaning"], [[l["offset"], l["size"], l["field"], l["meaning"]] for l in s["layout"]])
         out += ["", "Handler statuses:", ""]
         out += _table(["status", "when"], s["statuses"])
         out += ["", "What the sender sees: " + s["sender"], "",
-                "The record offsets read, their widths, tokens, auto values and gates are the 154 rows of "
-                "`%s`." % m.data["record_table"], ""]
+                "The record offsets read, their widths, tokens, auto values and gates are the %d rows of "
+                "`%s`." % (token_facts.facts()["rows"], m.data["record_table"]), ""]
     if m.data.get("pictures"):
         out += ["## Picture files the board must carry", "",
                 "Freeform firmware files in any volume the DXE core publishes; picture k of a file is its",

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Packages the seven driver images as PI firmware files for a board's image.
 
 For each image it writes build/ffs/<Name>.ffs: a DXE driver file (an SMM
@@ -29,7 +30,7 @@ from tools.firmware import fvpack
 
 from tools.firmware import manifest
 
-# One per deliverable, from the manifests beside each image.mk: the file name
+# One per deliverable, from the manifests: the file name
 # GUID stays the same from release to release, since a board's image and its
 # update tools find the file by it.
 DRIVERS = manifest.load()
@@ -101,7 +102,7 @@ def write_edk2_package(build, files, out=sys.stdout):
 
 
 def picture_files(build):
-    """[(name, file GUID, [bmp names])] of the UI's pictures, as tools/firmware/fv.mk
+    """[(name, file GUID, [bmp names])] of the UI's pictures, as ui/pictures.json
     names them; empty when the artwork has not been drawn."""
     if not os.path.isdir(os.path.join(build, "artwork")):
         return []

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Tests of the insert tool on a small image shaped like a board's release
 image (outer volume, LZMA-compressed volume-image file, PEI and DXE volumes
 inside): what it writes walks again and decompresses to the inserted files,
@@ -10,7 +11,7 @@ import sys
 import tempfile
 import unittest
 
-from tools.firmware import extract_check
+from tools.firmware import uefiextract_check
 from tools.firmware import fvinsert
 from tools.firmware import fvpack as fv
 
@@ -82,8 +83,8 @@ class InsertTest(unittest.TestCase):
         # The stream carries its real size, not "unknown".
         self.assertEqual(struct.unpack_from("<Q", body, 24 + 5)[0], raw_len)
         # And an independent reader agrees.
-        if extract_check.shutil.which("UEFIExtract"):
-            passed, faults = extract_check.check(self.out, [self.new1, self.new2])
+        if uefiextract_check.shutil.which("UEFIExtract"):
+            passed, faults = uefiextract_check.check_image(self.out, [self.new1, self.new2])
             self.assertEqual((passed, faults), (3, []))
 
     def test_refusals_exit_1_and_leave_no_output(self):

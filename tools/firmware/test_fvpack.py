@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Tests of the firmware-volume packer: the checksums, states, alignments and
 sizes a DXE core relies on, checked byte by byte where the PI layout fixes
 them, and the dependency-expression compiler's opcode streams."""

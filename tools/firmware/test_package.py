@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Tests of the driver packaging: every firmware file and the drivers volume
 are read back with the separate reader (ffsread.py) and judged by what a DXE
 or SMM dispatcher would do with them: which files it sees, which image it
@@ -7,7 +8,6 @@ import json
 import os
 import shutil
 import struct
-import sys
 import tempfile
 import unittest
 
@@ -286,6 +286,20 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
         image = fake_image(d.name).replace(fvpack.guid_bytes(d.guid_of("gSmmBufferCheckProtocolGuid")), b"\0" * 16)
         self.assertEqual(d.missing_from_image(image), ["gSmmBufferCheckProtocolGuid"])
         self.assertEqual(d.missing_from_image(fake_image(d.name)), [])
+
+    def test_each_source_of_a_driver_folder_is_in_one_image_described_by_its_manifest(self):
+        from tools.firmware import images
+        listed = {}
+        for i in images.images():
+            self.assertTrue(i.sources, i.name)
+            for src in i.sources:
+                self.assertTrue(os.path.exists(os.path.join(manifest.ROOT, src)), "%s: %s" % (i.name, src))
+                listed.setdefault(src, set()).add(i.name)
+        for m in manifest.load():
+            folder = os.path.dirname(m.path)
+            for name in os.listdir(os.path.join(manifest.ROOT, folder)):
+                if name.endswith(".cpp"):
+                    self.assertIn(folder + "/" + name, listed, "a source no manifest builds")
 
     def test_datasheets_are_current_and_name_what_the_board_supplies(self):
         modules = package.DRIVERS + package.ADAPTERS

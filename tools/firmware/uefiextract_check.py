@@ -1,14 +1,25 @@
 #!/usr/bin/env python3
-"""Reads every firmware volume and firmware file we write back with an
-independent reader, Debian's UEFIExtract (package uefitool-cli), and checks
-that it finds each file with a valid header and data checksum, each volume
-with a valid header checksum, and the same files our own reader finds.
+# SPDX-License-Identifier: BSD-2-Clause-Patent
+"""The one UEFIExtract checker: Debian's UEFIExtract (package uefitool-cli),
+a reader written apart from ours, reads what we write, and what it saw is
+checked.
 
     python3 -m tools.firmware uefiextract-check FILE.fv|FILE.ffs ...
 
-A lone .ffs is put into a volume of its own first, since UEFIExtract reads
-volumes and images. Prints one line per input and
-"uefiextract: N passed, M failed"; exits non-zero on a failure.
+Every volume and file we write: each file with a valid header and data
+checksum, each volume with a valid header checksum, and the same files our
+own reader finds. A lone .ffs is put into a volume of its own first, since
+UEFIExtract reads volumes and images. Prints one line per input and
+"uefiextract: N passed, M failed".
+
+    python3 -m tools.firmware extract-check IMAGE.fd [FILE.ffs ...]
+
+An image the insert tool wrote: no file, volume or section whose checksum
+UEFIExtract calls invalid, and each given file present once, inside the
+compressed volume, with both checksums valid. Prints "extract check: N
+passed, M failed".
+
+Both exit non-zero on a failure.
 """
 import argparse
 import os
@@ -16,13 +27,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
-
-HERE = os.path.dirname(os.path.abspath(__file__))
+import uuid
 
 from tools.firmware import ffsread
 from tools.firmware import fvpack
 
 TOOL = "UEFIExtract"
+LZMA_SECTION_GUID = "EE4E5898-3914-4259-9D6E-DC7BD79403CF"
 
 
 def read_info(path):
@@ -37,14 +48,14 @@ def read_info(path):
     return info
 
 
-def walk_dump(data, workdir):
+def walk_dump(data, workdir, mode="dump"):
     """UEFIExtract's dump of a volume: [(folder path, info, children)] of
     its top entries in its order, children the same for each entry's
     contents; None when it wrote no dump (with its output as the second value)."""
     image = os.path.join(workdir, "image.fv")
     with open(image, "wb") as fh:
         fh.write(data)
-    run = subprocess.run([TOOL, image, "dump"], cwd=workdir, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    run = subprocess.run([TOOL, image, mode], cwd=workdir, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     dump = image + ".dump"
     if not os.path.isdir(dump):
         return None, "exit %d: %s" % (run.returncode, run.stdout.decode(errors="replace")[-200:])
@@ -68,13 +79,24 @@ def flatten(tree):
         yield from flatten(entry[2])
 
 
+def read_dump(data, workdir, mode="dump"):
+    """[(folder, info)] for every item UEFIExtract describes reading data,
+    and a problem when it wrote nothing."""
+    tree, why = walk_dump(data, workdir, mode)
+    if tree is None:
+        return [], ["UEFIExtract wrote no dump (%s)" % why]
+    return [(folder, info) for folder, info, _ in flatten(tree) if info], []
+
+
+def checksums_valid(info):
+    return all(info.get(key, "missing").endswith(", valid") for key in ("Header checksum", "Data checksum"))
+
+
 def check_volume(data, workdir):
     """Problems UEFIExtract's dump of the volume shows, and the non-pad file GUIDs it found."""
-    tree, why = walk_dump(data, workdir)
-    if tree is None:
-        return ["UEFIExtract wrote no dump (%s)" % why], []
-    problems, files, volumes = [], [], 0
-    for folder, info, _ in flatten(tree):
+    items, problems = read_dump(data, workdir)
+    files, volumes = [], 0
+    for _, info in items:
         if info.get("Type") == "Volume":
             volumes += 1
             if not info.get("Checksum", "").endswith(", valid"):
@@ -87,7 +109,7 @@ def check_volume(data, workdir):
                     problems.append("file %s %s: %s" % (name, key.lower(), value))
             if info.get("Subtype") != "Pad":
                 files.append(name.upper())
-    if volumes == 0:
+    if items and volumes == 0:
         problems.append("no volume found")
     return problems, files
 
@@ -120,6 +142,43 @@ def read_files(data, workdir):
             sections.append((sec.get("Subtype", "?"), parts[0], parts[1]))
         out[fields["File GUID"].upper()] = (fields, data[base:base + size], sections)
     return out
+
+
+def check_image(image, ffs_paths):
+    """(passed, faults) for an image the insert tool wrote and the files put into it."""
+    names = []
+    for p in ffs_paths:
+        with open(p, "rb") as fh:
+            names.append(str(uuid.UUID(bytes_le=fh.read(16))).upper())
+    if shutil.which(TOOL) is None:
+        return 0, ["UEFIExtract is not installed (make deps)"]
+    with open(image, "rb") as fh:
+        data = fh.read()
+    with tempfile.TemporaryDirectory() as tmp:
+        items, faults = read_dump(data, tmp, "all")
+    if faults:
+        return 0, faults
+    passed = 0
+    bad = [(folder, key, value) for folder, info in items for key, value in info.items()
+           if "checksum" in key.lower() and "invalid" in value.lower()]
+    for folder, key, value in bad[:10]:
+        faults.append("%s: %s: %s" % (os.path.basename(folder), key, value))
+    if not bad:
+        passed += 1
+    for name in names:
+        hits = [(folder, info) for folder, info in items if info.get("File GUID", "").upper() == name]
+        if len(hits) != 1:
+            faults.append("file %s seen %d times" % (name, len(hits)))
+            continue
+        folder, info = hits[0]
+        # Inside the compressed volume: the LZMA section's folder is on its path.
+        if LZMA_SECTION_GUID not in folder.upper():
+            faults.append("file %s is not inside the compressed volume" % name)
+        elif not checksums_valid(info):
+            faults.append("file %s: checksums not both valid" % name)
+        else:
+            passed += 1
+    return passed, faults
 
 
 def check(path):
@@ -162,6 +221,18 @@ def main(argv=None):
             print("ok   %s: %d file%s, checksums valid" % (path, count, "" if count == 1 else "s"))
     print("uefiextract: %d passed, %d failed" % (passed, failed))
     return 1 if failed else 0
+
+
+def main_image(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
+    if not argv:
+        print(__doc__.strip(), file=sys.stderr)
+        return 1
+    passed, faults = check_image(argv[0], argv[1:])
+    for f in faults:
+        print("FAIL  extract check: %s" % f)
+    print("extract check: %d passed, %d failed" % (passed, len(faults)))
+    return 1 if faults else 0
 
 
 if __name__ == "__main__":

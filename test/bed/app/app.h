@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The test application (BOOTX64.EFI of the test disk): it loads the drivers
 // under test from the disk, exercises them through their real interfaces and
 // reports each scenario on the debug port, where the runner collects it.
@@ -82,6 +83,10 @@ EFI_STATUS BedDeleteVariable(const CHAR16 *Name, const EFI_GUID &Guid);
 // Reads into Buffer; *Size in: capacity, out: stored size.
 EFI_STATUS BedGetVariable(const CHAR16 *Name, const EFI_GUID &Guid, VOID *Buffer, UINTN *Size, UINT32 *Attributes);
 
+// Checks that the variable holds exactly Expected (Size bytes) with the
+// non-volatile, boot and runtime attributes; leaves the scenario when it is missing.
+void BedExpectVariable(const EFI_GUID &Guid, const CHAR16 *Name, const UINT8 *Expected, UINTN Size);
+
 // The loaded image protocol of an image.
 EFI_LOADED_IMAGE_PROTOCOL *BedLoadedImage(EFI_HANDLE Image);
 // Finds Pattern inside an image's memory; returns its address or null.
@@ -91,7 +96,6 @@ const UINT8 *BedFindInImage(EFI_HANDLE Image, const VOID *Pattern, UINTN Length)
 EFI_STATUS BedSignalGroup(const EFI_GUID &Group);
 
 BOOLEAN BedMemEqual(const VOID *A, const VOID *B, UINTN Length);
-BOOLEAN BedGuidEqual(const EFI_GUID &A, const EFI_GUID &B);
 void BedHexDump(const CHAR8 *Label, const VOID *Data, UINTN Length);
 
 // The CPUID family signature the scenarios choose their expectations by.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The stand-ins that the drivers linking the shared library meet at start-up:
 // a PCD database that knows the cached tokens, and the debug print protocol.
 #include "test/bed/app/app.h"

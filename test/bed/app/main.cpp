@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Entry of the test application: reads which scenario group this boot is for
 // (the runner writes it to \bed\plan.txt), runs that group's scenarios in
 // order, reports each on the debug port and powers the machine off.

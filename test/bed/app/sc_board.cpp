@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Boots of the board image: our drivers dispatched from flash by the
 // firmware's own DXE and SMM cores, each looked at after the fact from the
 // boot program. The groups: "board" (first boot, fresh variable store),
@@ -9,6 +10,7 @@
 #include "setuptoken/settings_request.h"
 #include "test/bed/app/app.h"
 #include "test/board/board.h"
+#include "test/contract.h"
 
 // clang-format off
 #define SMM_COMMUNICATION_PROTOCOL_GUID {0xC68ED8E2, 0x9DC6, 0x4CBD, {0x9D, 0x94, 0xDB, 0x65, 0xAC, 0xC5, 0xC3, 0x32}}
@@ -23,8 +25,8 @@ static const EFI_GUID UiScreenGuid = {0xC1CBD7B3, 0xFBE8, 0x4CFB, {0xAD, 0x31, 0
 static const EFI_GUID PcdProbeGuid = BED_PCD_PROBE_GUID;
 static const EFI_GUID DebugProbeGuid = BED_DEBUG_PRINT_PROBE_GUID;
 static const EFI_GUID SmbiosProbeGuid = BED_SMBIOS_PROBE_GUID;
-static const EFI_GUID DmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
-static const EFI_GUID SetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
+static const EFI_GUID DmiGuid = CONTRACT_DMI_VARIABLE_GUID;
+static const EFI_GUID SetupGuid = CONTRACT_SETUP_VARIABLE_GUID;
 static const EFI_GUID SettingsGuid = SETTINGS_REQUEST_GUID;
 static const EFI_GUID ProbeGuid = BOARD_SMM_PROBE_GUID;
 
@@ -60,7 +62,7 @@ static EFI_HANDLE FlashImage(const EFI_GUID &File) {
     for (const UINT8 *p = li ? (const UINT8 *)li->FilePath : nullptr; p && p[0] != 0x7F;) {
       UINT16 len = (UINT16)(p[2] | (p[3] << 8));
       if (len < 4) break;
-      if (p[0] == 4 && p[1] == 6 && len == 20 && BedGuidEqual(*(const EFI_GUID *)(p + 4), File)) found = handles[i];
+      if (p[0] == 4 && p[1] == 6 && len == 20 && GuidEqual(*(const EFI_GUID *)(p + 4), File)) found = handles[i];
       p += len;
     }
   }
@@ -102,16 +104,16 @@ static const UINT8 Identity[16] = {'Q', 'R', '4', '8', 'T', '-', 'K', '2', 'V', 
 
 // The live type-1 structure, straight from the firmware's SMBIOS table.
 static const UINT8 *FirmwareType1() {
-  static const EFI_GUID smbios3 = {0xF2FD1544, 0x9794, 0x4A2C, {0x99, 0x2E, 0xE5, 0xBB, 0xCF, 0x20, 0xE3, 0x94}};
-  static const EFI_GUID smbios = {0xEB9D2D31, 0x2D88, 0x11D3, {0x9A, 0x16, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}};
+  static const EFI_GUID smbios3 = CONTRACT_SMBIOS3_TABLE_GUID;
+  static const EFI_GUID smbios = CONTRACT_SMBIOS_TABLE_GUID;
   const UINT8 *table = nullptr;
   UINTN size = 0;
   for (UINTN i = 0; i < gST->NumberOfTableEntries && !table; i++) {
     const EFI_CONFIGURATION_TABLE &e = gST->ConfigurationTable[i];
     const UINT8 *eps = (const UINT8 *)e.VendorTable;
-    if (BedGuidEqual(e.VendorGuid, smbios3))
+    if (GuidEqual(e.VendorGuid, smbios3))
       table = (const UINT8 *)(UINTN) * (const UINT64 *)(eps + 0x10), size = *(const UINT32 *)(eps + 0x0C);
-    else if (BedGuidEqual(e.VendorGuid, smbios))
+    else if (GuidEqual(e.VendorGuid, smbios))
       table = (const UINT8 *)(UINTN) * (const UINT32 *)(eps + 0x18), size = *(const UINT16 *)(eps + 0x16);
   }
   for (const UINT8 *s = table; s && s + 4 <= table + size && s[1] >= 4;) {
@@ -124,27 +126,17 @@ static const UINT8 *FirmwareType1() {
   return nullptr;
 }
 
-static void ExpectVariable(const CHAR16 *Name, const UINT8 *Expected, UINTN Size) {
-  UINT8 data[1400];
-  UINTN size = sizeof data;
-  UINT32 attributes = 0;
-  EFI_STATUS status = BedGetVariable(Name, DmiGuid, data, &size, &attributes);
-  BED_REQUIRE(!EFI_ERROR(status), "variable %s: %r", Name, status);
-  BED_CHECK(attributes == 7 && size == Size && BedMemEqual(data, Expected, Size), "variable %s: %u bytes, attributes %x, not as expected",
-            Name, (UINT32)size, attributes);
-}
-
 static void CheckIdentity(BOOLEAN Again) {
   const UINT8 *type1 = FirmwareType1();
   BED_REQUIRE(type1 != nullptr, "no type-1 structure in the firmware's SMBIOS table");
   BedHexDump("SMBIOS type-1 UUID", type1 + 8, 16);
   BED_CHECK(BedMemEqual(type1 + 8, Identity, 16), "the UUID is not the model code and the card's MAC");
   UINT8 array[1280] = {1, 0, 0, 0, 0, 1, 1, 0, 8, 0};
-  ExpectVariable(u"DmiArray", array, sizeof array);
-  ExpectVariable(u"DmiVar0100010800", Identity, 16);
+  BedExpectVariable(DmiGuid, u"DmiArray", array, sizeof array);
+  BedExpectVariable(DmiGuid, u"DmiVar0100010800", Identity, 16);
   UINT8 writeOnce[64] = {1, 8, 1, 0};
   for (UINTN i = 4; i < 64; i += 4) writeOnce[i] = 0x7F;
-  ExpectVariable(u"WriteOnceStatus", writeOnce, 64);
+  BedExpectVariable(DmiGuid, u"WriteOnceStatus", writeOnce, 64);
   BED_SMBIOS_PROBE *probe = (BED_SMBIOS_PROBE *)BedLocate(SmbiosProbeGuid);
   BED_REQUIRE(probe != nullptr, "no SMBIOS edit stand-in");
   BedPrint("@bed note SMBIOS edit: %u reads, %u writes, %u stored changes applied\n", (UINT32)probe->ReadCount, (UINT32)probe->WriteCount,
@@ -162,14 +154,14 @@ static void BoardIdentityKept() { CheckIdentity(1); }
 
 // The next boot of this store is held for BOARD_DELAY_SECONDS.
 static void BoardStoreDelay() {
-  UINT8 setup[205] = {};
-  setup[197] = BOARD_DELAY_SECONDS;
+  UINT8 setup[CONTRACT_SETUP_SIZE] = {};
+  setup[CONTRACT_SETUP_BOOT_DELAY] = BOARD_DELAY_SECONDS;
   BED_CHECK(BedSetVariable(u"Setup", SetupGuid, setup, sizeof setup) == EFI_SUCCESS, "writing Setup");
 }
 
 // ---- P-state override on its family ----
 
-static const EFI_GUID PstateGuid = {0x5A7935F7, 0xD0A5, 0x4C6D, {0xA1, 0x2F, 0x55, 0x2F, 0xEC, 0x44, 0xDE, 0x60}};
+static const EFI_GUID PstateGuid = CONTRACT_PSTATE_VARIABLE_GUID;
 
 // The next boot of this store (a processor of the override's family) finds
 // the override enabled.
@@ -239,7 +231,7 @@ static EFI_STATUS SendRecord(Comm *C, const UINT8 *Record, UINTN Size, UINT8 Com
   UINT8 *data = C->Buffer + 24;
   gBS->SetMem(data, C->Capacity - 24, 0);
   data[0] = Command;
-  gBS->CopyMem(data + 1, (VOID *)Record, BOARD_RECORD_SIZE);
+  gBS->CopyMem(data + 1, (VOID *)Record, SETTINGS_RECORD_SIZE);
   return Send(C, C->Buffer, SettingsGuid, data, Size);
 }
 
@@ -259,7 +251,7 @@ static void BoardSmmFamilyGate() {
   BED_CHECK(!set, "PCD 1293 was set on a processor outside the family");
   Comm c;
   if (CommOpen(&c)) {
-    UINT8 record[BOARD_RECORD_SIZE];
+    UINT8 record[SETTINGS_RECORD_SIZE];
     gBS->SetMem(record, sizeof record, 0xFF);
     EFI_STATUS status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE);
     BOARD_PROBE_MESSAGE *m = Probe(&c, BOARD_PROBE_FETCH);
@@ -286,11 +278,11 @@ static void BoardSmmRecords() {
   UINT32 count = *(const UINT32 *)p, matched = 0, calls = 0;
   p += 4;
   for (UINT32 r = 0; r < count; r++) {
-    if (p + BOARD_RECORD_SIZE + 4 > end) break;
+    if (p + SETTINGS_RECORD_SIZE + 4 > end) break;
     const UINT8 *record = p;
-    UINT32 expectedCount = *(const UINT32 *)(p + BOARD_RECORD_SIZE);
-    const BOARD_EXPECTED_CALL *expected = (const BOARD_EXPECTED_CALL *)(p + BOARD_RECORD_SIZE + 4);
-    p += BOARD_RECORD_SIZE + 4 + expectedCount * sizeof(BOARD_EXPECTED_CALL);
+    UINT32 expectedCount = *(const UINT32 *)(p + SETTINGS_RECORD_SIZE);
+    const BOARD_EXPECTED_CALL *expected = (const BOARD_EXPECTED_CALL *)(p + SETTINGS_RECORD_SIZE + 4);
+    p += SETTINGS_RECORD_SIZE + 4 + expectedCount * sizeof(BOARD_EXPECTED_CALL);
     if (p > end) break;
     EFI_STATUS status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE);
     BOARD_PROBE_MESSAGE *m = Probe(&c, BOARD_PROBE_FETCH);
@@ -320,14 +312,14 @@ static void BoardSmmRecords() {
 static void BoardSmmRefusals() {
   Comm c;
   if (!CommOpen(&c)) return;
-  UINT8 record[BOARD_RECORD_SIZE];
+  UINT8 record[SETTINGS_RECORD_SIZE];
   gBS->SetMem(record, sizeof record, 0xFF);
 
   // One byte short of the record's last field: refused before the buffer is even checked.
   EFI_STATUS status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE - 1);
   BOARD_PROBE_MESSAGE *m = Probe(&c, BOARD_PROBE_FETCH);
-  BED_CHECK(m->CallCount == 0, "991-byte request: %u token calls", (UINT32)m->CallCount);
-  BedPrint("@bed note communicate: 991-byte request -> %r (%u checks, %u calls)\n", status, (UINT32)m->Check.Checks, (UINT32)m->CallCount);
+  BED_CHECK(m->CallCount == 0, "one byte short: %u token calls", (UINT32)m->CallCount);
+  BedPrint("@bed note communicate: one byte short -> %r (%u checks, %u calls)\n", status, (UINT32)m->Check.Checks, (UINT32)m->CallCount);
 
   status = SendRecord(&c, record, SETTINGS_REQUEST_MIN_SIZE, 0xCA);
   m = Probe(&c, BOARD_PROBE_FETCH);

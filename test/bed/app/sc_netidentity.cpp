@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // NetIdentityDxe in real firmware: it starts, waits for the End-of-DXE group
 // (which the test application signals again, as the firmware did before the
 // application ran), and, since no network controller answers at the board's
@@ -6,9 +7,10 @@
 #include "efi/smbios.h"
 #include "test/bed/app/app.h"
 #include "test/bed/app/window.h"
+#include "test/contract.h"
 
 static const EFI_GUID EndOfDxeGroup = EFI_END_OF_DXE_EVENT_GROUP_GUID;
-static const EFI_GUID DmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
+static const EFI_GUID DmiGuid = CONTRACT_DMI_VARIABLE_GUID;
 static const EFI_GUID SmbiosEditGuid = SMBIOS_EDIT_PROTOCOL_GUID;
 static const EFI_GUID SmbiosProbeGuid = BED_SMBIOS_PROBE_GUID;
 static const CHAR16 *const DmiVariables[] = {u"DmiArray", u"DmiVar0100010800", u"WriteOnceStatus"};
@@ -74,21 +76,6 @@ static void NetIdentityNoNic() {
 // registers start with the MAC, as the driver's I/O probe expects.
 static const UINT8 Mac[6] = {0xF4, 0xB5, 0x20, 0x6B, 0x00, 0x01};
 static const UINT8 Identity[16] = {'Q', 'R', '4', '8', 'T', '-', 'K', '2', 'V', 0, 0xF4, 0xB5, 0x20, 0x6B, 0x00, 0x01};
-
-static void ExpectVariable(const CHAR16 *Name, const UINT8 *Expected, UINTN Size) {
-  UINT8 data[1400];
-  UINTN size = sizeof data;
-  UINT32 attributes = 0;
-  EFI_STATUS status = BedGetVariable(Name, DmiGuid, data, &size, &attributes);
-  BED_REQUIRE(!EFI_ERROR(status), "variable %s: %r", Name, status);
-  BED_CHECK(attributes == 7, "variable %s attributes %x", Name, attributes);
-  BED_CHECK(size == Size, "variable %s is %u bytes, expected %u", Name, (UINT32)size, (UINT32)Size);
-  for (UINTN i = 0; i < size && i < Size; i++) {
-    if (data[i] == Expected[i]) continue;
-    BedFail("variable %s byte %u is %02x, expected %02x", Name, (UINT32)i, data[i], Expected[i]);
-    return;
-  }
-}
 
 // The bus the controller ends up on: 1 on most processors, 3 on the
 // family-0x00660F00 route.
@@ -163,10 +150,10 @@ static void NetIdentityStamps() {
   UINT8 array[1280] = {};
   array[0] = 1;
   array[5] = 1, array[6] = 1, array[7] = 0, array[8] = 8, array[9] = 0;
-  ExpectVariable(u"DmiArray", array, sizeof array);
-  ExpectVariable(u"DmiVar0100010800", Identity, 16);
+  BedExpectVariable(DmiGuid, u"DmiArray", array, sizeof array);
+  BedExpectVariable(DmiGuid, u"DmiVar0100010800", Identity, 16);
   writeOnce[0] = 1, writeOnce[1] = 8, writeOnce[2] = 1, writeOnce[3] = 0;
-  ExpectVariable(u"WriteOnceStatus", writeOnce, 64);
+  BedExpectVariable(DmiGuid, u"WriteOnceStatus", writeOnce, 64);
 
   // A later boot finds the identity in place: nothing is written again.
   if (probe && !EFI_ERROR(BedWindowMap(&window))) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The test bed's own screen check: text written in the console's 100 x 31
 // mode must come back from the serial stream as the right grid of characters
 // and attributes, and land at the pixel geometry the UI assumes (cells of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The toolchain self-test driver in real firmware: it loads from a device path
 // and from memory, its entry runs (large frame, memset/memcpy, local statics),
 // its protocol answers, and it unloads cleanly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // SetupTokenSmm started as a DXE image over the SMM Base2 stand-in: on its
 // family it publishes the exchange buffer and registers its handler, and
 // settings requests sent through the SMM system table's SmiManage turn into
@@ -11,8 +12,6 @@ static const EFI_GUID TokenProbeGuid = BED_TOKEN_PROBE_GUID;
 static const EFI_GUID PcdProbeGuid = BED_PCD_PROBE_GUID;
 static const EFI_GUID SettingsGuid = SETTINGS_REQUEST_GUID;
 static const EFI_GUID DebugProbeGuid = BED_DEBUG_PRINT_PROBE_GUID;
-
-#define REQUEST_SIZE 992
 
 struct Env {
   EFI_HANDLE Smm, Tokens, Pcd, Debug;
@@ -228,11 +227,11 @@ static void SetupTokenServes() {
   // All 0xFF.
   gBS->SetMem(request, 1024, 0xFF);
   request[0] = 0xCB;
-  status = Send(&e, request, REQUEST_SIZE);
+  status = Send(&e, request, SETTINGS_REQUEST_MIN_SIZE);
   BED_CHECK(status == EFI_SUCCESS, "all-0xFF request: %r", status);
   if (e.DebugProbe) BED_CHECK(e.DebugProbe->Count == 0, "accepted request: %u debug messages", (UINT32)e.DebugProbe->Count);
   BED_CHECK(e.TokenProbe->CheckCount == 1 && e.TokenProbe->CheckedBuffer == (UINT64)(UINTN)request &&
-                e.TokenProbe->CheckedSize == REQUEST_SIZE,
+                e.TokenProbe->CheckedSize == SETTINGS_REQUEST_MIN_SIZE,
             "buffer check: %u calls, last %lx size %lu", (UINT32)e.TokenProbe->CheckCount, e.TokenProbe->CheckedBuffer,
             e.TokenProbe->CheckedSize);
   ExpectCalls(e.TokenProbe, AllFF, sizeof AllFF / sizeof AllFF[0], service);
@@ -249,26 +248,26 @@ static void SetupTokenServes() {
   for (UINTN k = 0; k < 25; k++) record[0x119 + 3 * k] = 0;
   record[0x0A9] = 1;
   record[0x0AA] = 9;
-  status = Send(&e, request, REQUEST_SIZE);
+  status = Send(&e, request, SETTINGS_REQUEST_MIN_SIZE);
   BED_CHECK(status == EFI_SUCCESS, "gated request: %r", status);
   ExpectCalls(e.TokenProbe, Gated, sizeof Gated / sizeof Gated[0], service);
 
   // Refusals: wrong command, failed check, short request, failed opening.
   request[0] = 0xCA;
-  status = Send(&e, request, REQUEST_SIZE);
+  status = Send(&e, request, SETTINGS_REQUEST_MIN_SIZE);
   ExpectRefusal(&e, status, "command 0xCA", "[SetupTokenSmm] SettingsRequest refused: command, Status: Unsupported\n");
   BED_CHECK(e.TokenProbe->CallCount == 0, "command 0xCA: %u token calls", (UINT32)e.TokenProbe->CallCount);
   request[0] = 0xCB;
   e.TokenProbe->CheckStatus = EFI_ACCESS_DENIED;
-  status = Send(&e, request, REQUEST_SIZE);
+  status = Send(&e, request, SETTINGS_REQUEST_MIN_SIZE);
   e.TokenProbe->CheckStatus = EFI_SUCCESS;
   ExpectRefusal(&e, status, "refused buffer", "[SetupTokenSmm] SettingsRequest refused: buffer check, Status: Access Denied\n");
   BED_CHECK(e.TokenProbe->CallCount == 0, "refused buffer: %u token calls", (UINT32)e.TokenProbe->CallCount);
-  status = Send(&e, request, REQUEST_SIZE - 1);
-  ExpectRefusal(&e, status, "991-byte request", "[SetupTokenSmm] SettingsRequest refused: short request, Status: Invalid Parameter\n");
-  BED_CHECK(e.TokenProbe->CallCount == 0, "991-byte request: %u token calls", (UINT32)e.TokenProbe->CallCount);
+  status = Send(&e, request, SETTINGS_REQUEST_MIN_SIZE - 1);
+  ExpectRefusal(&e, status, "one byte short", "[SetupTokenSmm] SettingsRequest refused: short request, Status: Invalid Parameter\n");
+  BED_CHECK(e.TokenProbe->CallCount == 0, "one byte short: %u token calls", (UINT32)e.TokenProbe->CallCount);
   e.TokenProbe->OpenStatus = EFI_DEVICE_ERROR;
-  status = Send(&e, request, REQUEST_SIZE);
+  status = Send(&e, request, SETTINGS_REQUEST_MIN_SIZE);
   e.TokenProbe->OpenStatus = EFI_SUCCESS;
   ExpectRefusal(&e, status, "failing opening call", "[SetupTokenSmm] SettingsRequest refused: token service, Status: Device Error\n");
   BED_CHECK(e.TokenProbe->CallCount == 1 && e.TokenProbe->Calls[0].Entry == BED_TOKEN_CALL_OPEN, "failing opening call: %u calls",
@@ -276,7 +275,7 @@ static void SetupTokenServes() {
 
   // Without the token service the request is refused and nothing is written.
   BED_CHECK(e.TokenProbe->Withdraw(BED_TOKEN_WITHDRAW_SERVICE) == EFI_SUCCESS, "withdrawing the token service");
-  status = Send(&e, request, REQUEST_SIZE);
+  status = Send(&e, request, SETTINGS_REQUEST_MIN_SIZE);
   ExpectRefusal(&e, status, "request without token service",
                 "[SetupTokenSmm] SettingsRequest refused: no token service, Status: Not Found\n");
   BED_CHECK(e.TokenProbe->CallCount == 0 && e.TokenProbe->CheckCount == 1, "request without token service: %u calls",
@@ -309,10 +308,10 @@ static void SetupTokenWithoutBufferCheck() {
   EFI_STATUS status = BedLoadAndStart(u"SetupTokenSmm", &image, &entry);
   BED_CHECK(!EFI_ERROR(status) && entry == EFI_SUCCESS, "LoadImage: %r, entry %r", status, entry);
   UINT8 *request = nullptr;
-  if (!EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, REQUEST_SIZE, (VOID **)&request))) {
-    gBS->SetMem(request, REQUEST_SIZE, 0xFF);
+  if (!EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, SETTINGS_REQUEST_MIN_SIZE, (VOID **)&request))) {
+    gBS->SetMem(request, SETTINGS_REQUEST_MIN_SIZE, 0xFF);
     request[0] = 0xCB;
-    status = Send(&e, request, REQUEST_SIZE);
+    status = Send(&e, request, SETTINGS_REQUEST_MIN_SIZE);
     ExpectRefusal(&e, status, "request without a buffer check",
                   "[SetupTokenSmm] SettingsRequest refused: no buffer check, Status: Invalid Parameter\n");
     BED_CHECK(e.TokenProbe->CallCount == 0, "request without a buffer check: %u token calls", (UINT32)e.TokenProbe->CallCount);

@@ -1,10 +1,12 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The small drivers that link the shared library: the two library-only
 // drivers, the boot delay and the P-state override, started in real firmware
 // over the PCD and debug print stand-ins.
 #include "test/bed/app/app.h"
+#include "test/contract.h"
 
-static const EFI_GUID SetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
-static const EFI_GUID PstateGuid = {0x5A7935F7, 0xD0A5, 0x4C6D, {0xA1, 0x2F, 0x55, 0x2F, 0xEC, 0x44, 0xDE, 0x60}};
+static const EFI_GUID SetupGuid = CONTRACT_SETUP_VARIABLE_GUID;
+static const EFI_GUID PstateGuid = CONTRACT_PSTATE_VARIABLE_GUID;
 static const UINT8 FilledSignature[5] = {0x01, 0x03, 0x80, 0x00, 0x01};
 
 static const CHAR8 PcdMissing[] = "[CfgPcdBufLibDxeConstructor] LocateProtocol: gPcdProtocolGuid, Status: Not Found\n";
@@ -19,7 +21,7 @@ static BOOLEAN TextEqual(const CHAR8 *A, const CHAR8 *B) {
 static VOID *HobList() {
   static const EFI_GUID hobListGuid = EFI_HOB_LIST_GUID;
   for (UINTN i = 0; i < gST->NumberOfTableEntries; i++)
-    if (BedGuidEqual(gST->ConfigurationTable[i].VendorGuid, hobListGuid)) return gST->ConfigurationTable[i].VendorTable;
+    if (GuidEqual(gST->ConfigurationTable[i].VendorGuid, hobListGuid)) return gST->ConfigurationTable[i].VendorTable;
   return nullptr;
 }
 

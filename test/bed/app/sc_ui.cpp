@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UI engine image in real firmware: load, refusal of a second instance,
 // calls outside a run and unload; a run without the graphics console; and a
 // whole run driven by keys that the runner sends through the QEMU monitor,
@@ -208,8 +209,7 @@ static EFI_STATUS EFIAPI EscapeEnter(VOID *, VOID *, VOID *) {
 static EFI_STATUS ProcessPictures() {
   EFI_DXE_SERVICES *ds = nullptr;
   for (UINTN i = 0; i < gST->NumberOfTableEntries; i++)
-    if (BedGuidEqual(gST->ConfigurationTable[i].VendorGuid, DxeServicesGuid))
-      ds = (EFI_DXE_SERVICES *)gST->ConfigurationTable[i].VendorTable;
+    if (GuidEqual(gST->ConfigurationTable[i].VendorGuid, DxeServicesGuid)) ds = (EFI_DXE_SERVICES *)gST->ConfigurationTable[i].VendorTable;
   if (ds == nullptr) return EFI_UNSUPPORTED;
   VOID *data = nullptr;
   UINTN size = 0;

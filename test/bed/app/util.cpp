@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Helpers of the test application: files and images of the test disk,
 // stand-in drivers, variables, memory searches and requests to the runner.
 #include "test/bed/app/app.h"
@@ -13,8 +14,6 @@ BOOLEAN BedMemEqual(const VOID *A, const VOID *B, UINTN Length) {
     if (a[i] != b[i]) return 0;
   return 1;
 }
-
-BOOLEAN BedGuidEqual(const EFI_GUID &A, const EFI_GUID &B) { return BedMemEqual(&A, &B, sizeof A); }
 
 void BedHexDump(const CHAR8 *Label, const VOID *Data, UINTN Length) {
   const UINT8 *p = (const UINT8 *)Data;
@@ -90,6 +89,23 @@ EFI_STATUS BedReadFile(const CHAR16 *Path, VOID **Data, UINTN *Size) {
   }
   file->Close(file);
   return status;
+}
+
+// Checks a stored variable's attributes (non-volatile, boot and runtime
+// access), size and bytes.
+void BedExpectVariable(const EFI_GUID &Guid, const CHAR16 *Name, const UINT8 *Expected, UINTN Size) {
+  UINT8 data[1400];
+  UINTN size = sizeof data;
+  UINT32 attributes = 0;
+  EFI_STATUS status = BedGetVariable(Name, Guid, data, &size, &attributes);
+  BED_REQUIRE(!EFI_ERROR(status), "variable %s: %r", Name, status);
+  BED_CHECK(attributes == 7, "variable %s attributes %x", Name, attributes);
+  BED_CHECK(size == Size, "variable %s is %u bytes, expected %u", Name, (UINT32)size, (UINT32)Size);
+  for (UINTN i = 0; i < size && i < Size; i++) {
+    if (data[i] == Expected[i]) continue;
+    BedFail("variable %s byte %u is %02x, expected %02x", Name, (UINT32)i, data[i], Expected[i]);
+    return;
+  }
 }
 
 static UINTN DevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *Path) {

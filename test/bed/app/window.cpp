@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The memory-backed configuration window and real PCI access for the tests.
 #include "test/bed/app/window.h"
 

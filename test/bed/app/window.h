@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A stand-in for the board's PCI Express configuration window at 0xE0000000,
 // which QEMU's q35 machine does not have (its window lives elsewhere): two
 // MiB of ordinary memory mapped at that address through the page tables, so

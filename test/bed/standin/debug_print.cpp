@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Stand-in for the platform's debug print protocol: formats each message
 // (%a, %r and the usual integer directives), writes it to the debug port as
 // a "DBG" line, and keeps the first few for the test application to read.

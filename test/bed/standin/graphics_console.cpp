@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Stand-in for the platform's graphics console protocol: function 3 puts a
 // picture behind the console text of a rectangle (keeping its own copy),
 // function 4 withdraws it. "Behind the text" is done by watching the graphics

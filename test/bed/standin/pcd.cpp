@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Stand-in for the platform's PCD database. The firmware's own PCD protocol
 // knows none of the platform's token numbers, so this one takes its place on
 // the same handle (ReinstallProtocolInterface) and answers the tokens the

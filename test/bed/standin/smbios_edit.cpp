@@ -1,35 +1,30 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Stand-in for the platform SMBIOS driver's edit protocol, working on the
 // firmware's real SMBIOS table (found through the configuration table): a read
 // returns a pool copy of a structure with its strings, a write replaces a live
 // structure of the same handle and size in place.
 #include "efi/smbios.h"
 #include "test/bed/standin/standin.h"
+#include "test/contract.h"
 
-static const EFI_GUID Smbios3Guid = {0xF2FD1544, 0x9794, 0x4A2C, {0x99, 0x2E, 0xE5, 0xBB, 0xCF, 0x20, 0xE3, 0x94}};
-static const EFI_GUID SmbiosGuid = {0xEB9D2D31, 0x2D88, 0x11D3, {0x9A, 0x16, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}};
+static const EFI_GUID Smbios3Guid = CONTRACT_SMBIOS3_TABLE_GUID;
+static const EFI_GUID SmbiosGuid = CONTRACT_SMBIOS_TABLE_GUID;
 
 static BED_SMBIOS_PROBE Probe;
 static SMBIOS_EDIT_PROTOCOL Protocol;
 static UINT8 *Table;     // the structure table
 static UINTN TableSize;  // its length (or maximum size)
 
-static BOOLEAN SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
-  const UINT8 *a = (const UINT8 *)&A, *b = (const UINT8 *)&B;
-  for (int i = 0; i < 16; i++)
-    if (a[i] != b[i]) return 0;
-  return 1;
-}
-
 static EFI_STATUS FindTable() {
   for (UINTN i = 0; i < gST->NumberOfTableEntries; i++) {
     const EFI_CONFIGURATION_TABLE &e = gST->ConfigurationTable[i];
     const UINT8 *eps = (const UINT8 *)e.VendorTable;
-    if (SameGuid(e.VendorGuid, Smbios3Guid)) {
+    if (GuidEqual(e.VendorGuid, Smbios3Guid)) {
       Table = (UINT8 *)(UINTN) * (const UINT64 *)(eps + 0x10);
       TableSize = *(const UINT32 *)(eps + 0x0C);
       return EFI_SUCCESS;
     }
-    if (SameGuid(e.VendorGuid, SmbiosGuid)) {
+    if (GuidEqual(e.VendorGuid, SmbiosGuid)) {
       Table = (UINT8 *)(UINTN) * (const UINT32 *)(eps + 0x18);
       TableSize = *(const UINT16 *)(eps + 0x16);
       return EFI_SUCCESS;
@@ -113,7 +108,7 @@ static EFI_STATUS EFIAPI Unload(EFI_HANDLE ImageHandle) { return StandInUninstal
 // change written once survives into the next boot's table. Each entry of
 // "DmiArray" (type, handle, offset, spare) names a variable "DmiVarTTHHHHOOSS"
 // whose bytes go into the first structure of that type at that offset.
-static const EFI_GUID DmiGuid = {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}};
+static const EFI_GUID DmiGuid = CONTRACT_DMI_VARIABLE_GUID;
 
 static VOID Hex(CHAR16 *To, UINTN Value, UINTN Digits) {
   for (UINTN i = 0; i < Digits; i++) To[i] = (CHAR16) "0123456789ABCDEF"[(Value >> (4 * (Digits - 1 - i))) & 0xF];

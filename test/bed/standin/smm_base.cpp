@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Stand-in for SMM Base2 and the SMM system table, good enough to start an
 // SMM driver as a DXE image: the "SMM" protocol database is the boot
 // services' one, SMI handlers are kept in a small table, and SmiManage calls
@@ -66,20 +67,13 @@ static EFI_STATUS EFIAPI LocateProtocol(const EFI_GUID *Protocol, VOID *Registra
   return gBS->LocateProtocol(Protocol, Registration, Interface);
 }
 
-static BOOLEAN SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
-  const UINT8 *a = (const UINT8 *)&A, *b = (const UINT8 *)&B;
-  for (int i = 0; i < 16; i++)
-    if (a[i] != b[i]) return 0;
-  return 1;
-}
-
 // Calls every handler registered for HandlerType; the status is the last
 // handler's, or EFI_NOT_FOUND when there is none.
 static EFI_STATUS EFIAPI SmiManage(const EFI_GUID *HandlerType, const VOID *Context, VOID *CommBuffer, UINTN *CommBufferSize) {
   if (HandlerType == nullptr) return EFI_NOT_FOUND;
   EFI_STATUS status = EFI_NOT_FOUND;
   for (Handler &h : Handlers)
-    if (h.Entry && SameGuid(h.Type, *HandlerType)) status = h.Entry((EFI_HANDLE)&h, Context, CommBuffer, CommBufferSize);
+    if (h.Entry && GuidEqual(h.Type, *HandlerType)) status = h.Entry((EFI_HANDLE)&h, Context, CommBuffer, CommBufferSize);
   return status;
 }
 

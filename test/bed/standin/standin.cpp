@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Installing and removing a stand-in's interfaces on its image handle.
 #include "test/bed/standin/standin.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What every stand-in driver of the test bed shares: the firmware tables and
 // installing its interfaces on its own image handle, so that unloading the
 // image takes them away again.

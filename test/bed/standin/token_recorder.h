@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The recording token service that both token-service stand-ins publish (the
 // test bed's DXE one and the board's SMM one): every entry the translation may
 // call is logged with its arguments; any other entry is logged as a fault.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Stand-ins for the token service and the SMM buffer check that other SMM
 // modules provide: every call is recorded in order for the test application
 // to compare, and the answers of the opening call and of the check can be set.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The board's PCI Express configuration window sits at 0xE0000000; QEMU's
 // q35 machine puts its window at 0xB0000000. At End-of-DXE, ahead of the
 // drivers that read bridges there, this stand-in maps the board's address

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The board's SMM buffer check, an SMM driver: a buffer handed in from
 // outside may be used only when no byte of it lies in SMRAM. The SMRAM
 // ranges come from the firmware's SMM Access2 protocol at load, and are kept

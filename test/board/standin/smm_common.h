@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the board's SMM stand-ins share: finding the SMM system table from
 // their entry point, while boot services are still there.
 #pragma once
@@ -10,11 +11,4 @@ inline EFI_SMM_SYSTEM_TABLE2 *BoardSmst(EFI_SYSTEM_TABLE *SystemTable) {
   EFI_SMM_SYSTEM_TABLE2 *smst = nullptr;
   if (EFI_ERROR(base2->GetSmstLocation(base2, &smst))) return nullptr;
   return smst;
-}
-
-inline BOOLEAN BoardSameGuid(const EFI_GUID &A, const EFI_GUID &B) {
-  const UINT8 *a = (const UINT8 *)&A, *b = (const UINT8 *)&B;
-  for (int i = 0; i < 16; i++)
-    if (a[i] != b[i]) return 0;
-  return 1;
 }

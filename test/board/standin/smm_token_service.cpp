@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The board's token service, an SMM driver: records every call in SMRAM and
 // answers a probe message (a second SMI) that hands the record, and the
 // buffer check's counts, back to the sender. The probe can also send a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The fake file system keeps the UEFI rules that drivers and their tests rely
 // on: the directory buffer rule, opening by path, file reads and positions,
 // information records, and counting every handle until it is closed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The graphics output double that the picture and backdrop tests rely on:
 // each Blt operation with sub-rectangles and a Delta, and its bounds rules.
 #include <vector>

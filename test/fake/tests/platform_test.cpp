@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The fake platform where its own behaviour is subtle: the rules that code
 // under test relies on must hold here as they do in firmware.
 #include <gtest/gtest.h>

@@ -1,11 +1,13 @@
-// The host half of the host/firmware differential: the test bed's scripted run
-// over the volumes the bed's disks hold, on the fake platform, with the screen
-// written out after every key. test/bed/run.py runs it (it is disabled for
-// plain test runs) and compares each screen with the firmware's, cell by cell.
+// SPDX-License-Identifier: BSD-2-Clause-Patent
+// The host half of the host/firmware differential, a host tool: the test
+// bed's scripted run over the volumes the bed's disks hold, on the fake
+// platform, with the screen written out after every key. test/bed/run.py runs
+// it and compares each screen with the firmware's, cell by cell.
 //
-//   UI_SESSION_VOLUMES  file of "volume", "file NAME SIZE" and "dir NAME" lines
-//   UI_SESSION_KEYS     the keys, by the QEMU monitor's names (down, up, ret, tab, esc)
-//   UI_SESSION_OUT      folder for NN.txt: 27 lines of text (UTF-8), then 27 of attributes
+//   ui_session VOLUMES OUT KEY...
+//     VOLUMES  file of "volume", "file NAME SIZE" and "dir NAME" lines
+//     OUT      folder for NN.txt: 27 lines of text (UTF-8), then 27 of attributes
+//     KEY      SCAN,CHAR in hex: an EFI_INPUT_KEY (the bed's key table, checks.KEYS)
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,12 +20,13 @@
 namespace uitest {
 namespace {
 
-bool KeyNamed(const std::string &name, EFI_INPUT_KEY *key) {
-  static const std::pair<const char *, EFI_INPUT_KEY> kKeys[] = {{"down", kDown}, {"up", kUp},   {"ret", kEnter},
-                                                                 {"tab", kTab},   {"esc", kEsc}, {"spc", kSpace}};
-  for (auto &[n, k] : kKeys)
-    if (name == n) return *key = k, true;
-  return false;
+// "SCAN,CHAR" in hex.
+bool ParseKey(const std::string &Text, EFI_INPUT_KEY *Key) {
+  unsigned Scan = 0, Char = 0;
+  char End = 0;
+  if (std::sscanf(Text.c_str(), "%x,%x%c", &Scan, &Char, &End) != 2 || Scan > 0xFFFF || Char > 0xFFFF) return false;
+  *Key = {(UINT16)Scan, (CHAR16)Char};
+  return true;
 }
 
 std::string Utf8(char16_t c) {
@@ -62,12 +65,7 @@ EFI_STATUS EFIAPI FileEnter(EFI_FILE_PROTOCOL *, EFI_FILE_INFO *, VOID *) { retu
 EFI_STATUS EFIAPI EscapeEnter(VOID *, VOID *, VOID *) { return EFI_SUCCESS; }
 EFI_STATUS EFIAPI EndOnKey(EFI_INPUT_KEY *, KEY_STATE *) { return EFI_END_OF_MEDIA; }
 
-TEST(UiSession, DISABLED_ScreenAfterEveryKey) {
-  const char *volumes = std::getenv("UI_SESSION_VOLUMES");
-  const char *keys = std::getenv("UI_SESSION_KEYS");
-  const char *out = std::getenv("UI_SESSION_OUT");
-  ASSERT_TRUE(volumes && keys && out) << "run by test/bed/run.py";
-
+void Session(const char *volumes, const char *out, std::vector<std::string> keys) {
   Rig r;
   std::ifstream listing(volumes);
   ASSERT_TRUE(listing) << volumes;
@@ -93,11 +91,10 @@ TEST(UiSession, DISABLED_ScreenAfterEveryKey) {
   params.EscapeKeyHook = EndOnKey;
 
   std::vector<Step> steps;
-  std::istringstream names(keys);
   int n = 0;
-  for (std::string name; names >> name;) {
+  for (const std::string &name : keys) {
     EFI_INPUT_KEY key;
-    ASSERT_TRUE(KeyNamed(name, &key)) << name;
+    ASSERT_TRUE(ParseKey(name, &key)) << name;
     // The screen before this key is the one after the key before.
     std::string path = std::string(out) + "/" + (n < 10 ? "0" : "") + std::to_string(n) + ".txt";
     steps.push_back(Key(key, [&r, path] { WriteScreen(r, path); }));
@@ -109,3 +106,25 @@ TEST(UiSession, DISABLED_ScreenAfterEveryKey) {
 
 }  // namespace
 }  // namespace uitest
+
+// The session runs as the one test of this program, so that the rig's
+// expectations report as they do in the host tests.
+int main(int argc, char **argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: ui_session VOLUMES OUT KEY...\n");
+    return 2;
+  }
+  std::vector<std::string> keys(argv + 3, argv + argc);
+  testing::RegisterTest("UiSession", "ScreenAfterEveryKey", nullptr, nullptr, __FILE__, __LINE__, [=]() -> testing::Test * {
+    struct SESSION_TEST : testing::Test {
+      const char *Volumes, *Out;
+      std::vector<std::string> Keys;
+      void TestBody() override { uitest::Session(Volumes, Out, Keys); }
+    };
+    auto *t = new SESSION_TEST;
+    t->Volumes = argv[1], t->Out = argv[2], t->Keys = keys;
+    return t;
+  });
+  return RUN_ALL_TESTS();
+}
