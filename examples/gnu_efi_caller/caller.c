@@ -15,8 +15,6 @@
 #define UI_SCREEN_DEFINE_GUID /* this file defines gUiScreenProtocolGuid */
 #include "ui_screen.h"
 
-#define KEY_ESC 0x17
-#define KEY_ENTER 0x0D
 #define WRITE_STEP 10 /* percent written per wake-up of the tool's event */
 #define BAR_STYLE 2
 
@@ -58,7 +56,7 @@ static EFI_STATUS UI_SCREEN_EFIAPI EscapeEnter(VOID *Unused1, VOID *Unused2, VOI
 
 static EFI_STATUS UI_SCREEN_EFIAPI EscapeKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
   (void)State;
-  if (Key->UnicodeChar == KEY_ENTER) return EFI_END_OF_MEDIA;
+  if (Key->UnicodeChar == CHAR_CARRIAGE_RETURN) return EFI_END_OF_MEDIA;
   /* The box stays after EFI_NOT_READY until the caller hides it. */
   Tool.Ui->Clear(UI_WINDOW_MESSAGE_BOX, NULL);
   return EFI_NOT_READY;
@@ -96,8 +94,8 @@ static EFI_STATUS UI_SCREEN_EFIAPI ChosenEnter(EFI_FILE_PROTOCOL *Root, EFI_FILE
 
 static EFI_STATUS UI_SCREEN_EFIAPI ChosenKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
   (void)State;
-  if (Key->UnicodeChar == KEY_ENTER) return EFI_SUCCESS; /* on to the follow-up state */
-  if (Key->ScanCode == KEY_ESC) return EFI_NOT_READY;    /* back to the list, which hides the box */
+  if (Key->UnicodeChar == CHAR_CARRIAGE_RETURN) return EFI_SUCCESS; /* on to the follow-up state */
+  if (Key->ScanCode == SCAN_ESC) return EFI_NOT_READY;    /* back to the list, which hides the box */
   return EFI_ABORTED;                                    /* any other key: stay */
 }
 

@@ -27,8 +27,8 @@ static EFI_STATUS UI_SCREEN_EFIAPI ChosenEnter(EFI_FILE_PROTOCOL *Root, EFI_FILE
 
 static EFI_STATUS UI_SCREEN_EFIAPI ChosenKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
   (void)State;
-  if (Key->UnicodeChar == 0x0D) return EFI_SUCCESS; /* on to the follow-up state */
-  if (Key->ScanCode == 0x17) {
+  if (Key->UnicodeChar == CHAR_CARRIAGE_RETURN) return EFI_SUCCESS; /* on to the follow-up state */
+  if (Key->ScanCode == SCAN_ESC) {
     Ui->Clear(UI_WINDOW_MESSAGE_BOX, NULL);
     return EFI_NOT_READY; /* back to the file list */
   }
@@ -61,7 +61,7 @@ static EFI_STATUS UI_SCREEN_EFIAPI FollowUpKey(EFI_INPUT_KEY *Key, KEY_STATE *St
 
 static EFI_STATUS UI_SCREEN_EFIAPI EscapeKey(EFI_INPUT_KEY *Key, KEY_STATE *State) {
   (void)State;
-  return Key->ScanCode == 0x17 ? EFI_END_OF_MEDIA : EFI_NOT_READY; /* Esc twice quits */
+  return Key->ScanCode == SCAN_ESC ? EFI_END_OF_MEDIA : EFI_NOT_READY; /* Esc twice quits */
 }
 
 /* Runs one screen and returns the status that ended it (EFI_END_OF_MEDIA
