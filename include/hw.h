@@ -1,4 +1,4 @@
-// The only door to the hardware: CPUID, MSRs, 8-bit port input and MMIO.
+// The only door to the hardware: CPUID, MSRs, 8-bit port input and output, and MMIO.
 // Images use the instructions; host tests link a hardware model instead.
 #pragma once
 #include "efi/base.h"
@@ -16,6 +16,7 @@ EFI_EXTERN_C HW_CPUID HwCpuid(UINT32 Leaf);
 EFI_EXTERN_C UINT64 HwReadMsr(UINT32 Msr);
 EFI_EXTERN_C void HwWriteMsr(UINT32 Msr, UINT64 Value);
 EFI_EXTERN_C UINT8 HwIn8(UINT16 Port);
+EFI_EXTERN_C void HwOut8(UINT16 Port, UINT8 Value);
 EFI_EXTERN_C UINT8 HwMmioRead8(UINT64 Address);
 EFI_EXTERN_C UINT16 HwMmioRead16(UINT64 Address);
 EFI_EXTERN_C UINT32 HwMmioRead32(UINT64 Address);
@@ -46,6 +47,8 @@ static inline UINT8 HwIn8(UINT16 Port) {
   __asm__ volatile("inb %1, %0" : "=a"(v) : "Nd"(Port));
   return v;
 }
+
+static inline void HwOut8(UINT16 Port, UINT8 Value) { __asm__ volatile("outb %0, %1" : : "a"(Value), "Nd"(Port)); }
 
 // Volatile accesses so that the compiler neither merges nor drops register reads.
 static inline UINT8 HwMmioRead8(UINT64 Address) { return *(volatile UINT8 *)(UINTN)Address; }

@@ -82,6 +82,11 @@ struct EFI_SMM_SYSTEM_TABLE2 {
 
 // ---- PCD ----
 
+// Walks a token space: *TokenNumber 0 asks for the first token, any other for
+// the one after it; EFI_NOT_FOUND past the last. A null Guid names the
+// platform's own (local) token numbers.
+typedef EFI_STATUS(EFIAPI *PCD_GET_NEXT_TOKEN)(const EFI_GUID *Guid, UINTN *TokenNumber);
+
 // The token-number PCD protocol: getters and setters for the default token space.
 typedef struct {
   VOID(EFIAPI *SetSku)(UINTN SkuId);
@@ -113,7 +118,7 @@ typedef struct {
   EFI_STATUS(EFIAPI *SetBoolEx)(const EFI_GUID *Guid, UINTN TokenNumber, BOOLEAN Value);
   VOID *CallbackOnSet;
   VOID *CancelCallback;
-  VOID *GetNextToken;
+  PCD_GET_NEXT_TOKEN GetNextToken;
   VOID *GetNextTokenSpace;
 } PCD_PROTOCOL;
 
@@ -135,7 +140,7 @@ typedef struct {
   EFI_STATUS(EFIAPI *SetBool)(const EFI_GUID *Guid, UINTN TokenNumber, BOOLEAN Value);
   VOID *CallbackOnSet;
   VOID *CancelCallback;
-  VOID *GetNextToken;
+  PCD_GET_NEXT_TOKEN GetNextToken;
   VOID *GetNextTokenSpace;
 } EFI_PCD_PROTOCOL;
 
@@ -185,6 +190,8 @@ static_assert(sizeof(EFI_SMM_SYSTEM_TABLE2) == 0xF0, "EFI_SMM_SYSTEM_TABLE2");
 static_assert(offsetof(PCD_PROTOCOL, Set8) == 15 * 8, "PCD.Set8");
 static_assert(offsetof(PCD_PROTOCOL, Set64) == 18 * 8, "PCD.Set64");
 static_assert(offsetof(EFI_PCD_PROTOCOL, Set64) == 11 * 8, "PI PCD.Set64");
+static_assert(offsetof(PCD_PROTOCOL, GetNextToken) == 29 * 8, "PCD.GetNextToken");
+static_assert(offsetof(EFI_PCD_PROTOCOL, GetNextToken) == 16 * 8, "PI PCD.GetNextToken");
 static_assert(offsetof(EFI_FIRMWARE_VOLUME2_PROTOCOL, ReadSection) == 24, "FV2.ReadSection");
 static_assert(sizeof(EFI_HOB_GENERIC_HEADER) == 8, "HOB header");
 #endif

@@ -1,6 +1,7 @@
-// The platform SMBIOS driver's edit protocol: reads a pool copy of a live
-// SMBIOS structure and replaces a live structure. Its functions take no
-// interface pointer; only the two members used here are typed.
+// The SMBIOS edit protocol the identity driver calls (a pool copy of a live
+// SMBIOS structure, and the replacement of a live structure; its functions
+// take no interface pointer, only the two members used are typed), and the PI
+// SMBIOS protocol, the platform's store of records, that it can be built on.
 #pragma once
 #include "base.h"
 
@@ -27,4 +28,47 @@ typedef struct {
 #ifdef __cplusplus
 static_assert(__builtin_offsetof(SMBIOS_EDIT_PROTOCOL, ReadStructureByType) == 8 * 8, "SMBIOS edit: 9th member");
 static_assert(__builtin_offsetof(SMBIOS_EDIT_PROTOCOL, WriteStructureByHandle) == 9 * 8, "SMBIOS edit: 10th member");
+#endif
+
+// ---- The PI SMBIOS protocol: the platform's store of SMBIOS records ----
+
+// clang-format off
+#define EFI_SMBIOS_PROTOCOL_GUID {0x03583FF6, 0xCB36, 0x4940, {0x94, 0x7E, 0xB9, 0xB3, 0x9F, 0x4A, 0xFA, 0xF7}}
+// clang-format on
+
+typedef UINT16 EFI_SMBIOS_HANDLE;
+typedef UINT8 EFI_SMBIOS_TYPE;
+// As a handle in: "the first record" (GetNext) or "assign one" (Add); as a
+// handle out of GetNext: no more records.
+#define SMBIOS_HANDLE_PI_RESERVED 0xFFFE
+
+// Every record starts with this header; its formatted area (Length bytes) is
+// followed by its strings and a double zero.
+typedef struct {
+  UINT8 Type;
+  UINT8 Length;
+  UINT16 Handle;
+} EFI_SMBIOS_TABLE_HEADER;
+
+typedef struct EFI_SMBIOS_PROTOCOL EFI_SMBIOS_PROTOCOL;
+struct EFI_SMBIOS_PROTOCOL {
+  // Copies Record into the table under *SmbiosHandle (EFI_ALREADY_STARTED when
+  // that handle is taken), or under a new handle when it is FFFEh.
+  EFI_STATUS(EFIAPI *Add)
+  (const EFI_SMBIOS_PROTOCOL *This, EFI_HANDLE ProducerHandle, EFI_SMBIOS_HANDLE *SmbiosHandle, EFI_SMBIOS_TABLE_HEADER *Record);
+  EFI_STATUS(EFIAPI *UpdateString)(const EFI_SMBIOS_PROTOCOL *This, EFI_SMBIOS_HANDLE *SmbiosHandle, UINTN *StringNumber, CHAR8 *String);
+  EFI_STATUS(EFIAPI *Remove)(const EFI_SMBIOS_PROTOCOL *This, EFI_SMBIOS_HANDLE SmbiosHandle);
+  // The record after *SmbiosHandle (of *Type when Type is given); Record points
+  // into the protocol's own store and stays valid until the table changes.
+  EFI_STATUS(EFIAPI *GetNext)
+  (const EFI_SMBIOS_PROTOCOL *This, EFI_SMBIOS_HANDLE *SmbiosHandle, EFI_SMBIOS_TYPE *Type, EFI_SMBIOS_TABLE_HEADER **Record,
+   EFI_HANDLE *ProducerHandle);
+  UINT8 MajorVersion;
+  UINT8 MinorVersion;
+};
+
+#ifdef __cplusplus
+static_assert(sizeof(EFI_SMBIOS_TABLE_HEADER) == 4, "SMBIOS structure header");
+static_assert(__builtin_offsetof(EFI_SMBIOS_PROTOCOL, GetNext) == 3 * 8, "EFI_SMBIOS_PROTOCOL.GetNext");
+static_assert(__builtin_offsetof(EFI_SMBIOS_PROTOCOL, MajorVersion) == 4 * 8, "EFI_SMBIOS_PROTOCOL.MajorVersion");
 #endif

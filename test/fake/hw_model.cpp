@@ -61,6 +61,13 @@ MmioRegion *HwModel::RegionFor(uint64_t addr, unsigned width) {
   return nullptr;
 }
 
+std::string HwModel::PortOutput(uint16_t port) const {
+  std::string out;
+  for (auto &a : log_)
+    if (a.kind == HwAccess::PortOut && a.address == port) out += static_cast<char>(a.value);
+  return out;
+}
+
 size_t HwModel::Count(HwAccess::Kind k) const {
   size_t n = 0;
   for (auto &a : log_) n += a.kind == k;
@@ -121,6 +128,7 @@ void HwModel::Write(HwAccess::Kind k, uint64_t addr, unsigned width, uint64_t va
     msrs_[static_cast<uint32_t>(addr)] = value;
     return;
   }
+  if (k == HwAccess::PortOut) return;  // the log is the port's record
   if (addr >= kPcieBase && addr < kPcieBase + (256ULL << 20)) {
     uint64_t off = addr - kPcieBase;
     auto *cfg = PciFunction(off >> 20, (off >> 15) & 31, (off >> 12) & 7);
@@ -159,6 +167,7 @@ HW_CPUID HwCpuid(UINT32 leaf) { return Model().Cpuid(leaf); }
 UINT64 HwReadMsr(UINT32 msr) { return Model().Read(HwAccess::MsrRead, msr, 8); }
 void HwWriteMsr(UINT32 msr, UINT64 value) { Model().Write(HwAccess::MsrWrite, msr, 8, value); }
 UINT8 HwIn8(UINT16 port) { return static_cast<UINT8>(Model().Read(HwAccess::PortIn, port, 1)); }
+void HwOut8(UINT16 port, UINT8 v) { Model().Write(HwAccess::PortOut, port, 1, v); }
 UINT8 HwMmioRead8(UINT64 a) { return static_cast<UINT8>(Model().Read(HwAccess::MmioRead, a, 1)); }
 UINT16 HwMmioRead16(UINT64 a) { return static_cast<UINT16>(Model().Read(HwAccess::MmioRead, a, 2)); }
 UINT32 HwMmioRead32(UINT64 a) { return static_cast<UINT32>(Model().Read(HwAccess::MmioRead, a, 4)); }

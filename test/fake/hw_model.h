@@ -1,5 +1,5 @@
 // The hardware behind include/hw.h in host tests: CPUID per leaf, an MSR
-// file, I/O ports, MMIO regions and a PCI Express configuration window, with
+// file, I/O ports (read values, written bytes), MMIO regions and a PCI Express configuration window, with
 // a log of every access. One model is current at a time (HwModel::Current()).
 #pragma once
 #include <cstdint>
@@ -14,7 +14,7 @@
 namespace fake {
 
 struct HwAccess {
-  enum Kind { Cpuid, MsrRead, MsrWrite, PortIn, MmioRead, MmioWrite } kind;
+  enum Kind { Cpuid, MsrRead, MsrWrite, PortIn, PortOut, MmioRead, MmioWrite } kind;
   uint64_t address;  // leaf, MSR, port or physical address
   unsigned width;    // bytes for MMIO, 8 for MSRs, 1 for ports, 0 for CPUID
   uint64_t value;
@@ -43,6 +43,8 @@ class HwModel {
   uint64_t Msr(uint32_t msr) const;
   bool HasMsr(uint32_t msr) const { return msrs_.count(msr) != 0; }
   void SetPort(uint16_t port, uint8_t value) { ports_[port] = value; }
+  // Every byte written to the port so far, in order.
+  std::string PortOutput(uint16_t port) const;
 
   // Plain MMIO register block; returns it so the test can fill or inspect it.
   MmioRegion &AddMmio(uint64_t base, uint64_t size);

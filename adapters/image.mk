@@ -1,0 +1,10 @@
+# The board adapters: product modules that give the drivers what an open EDK II
+# board lacks, each one source file and one image. A board that has its own
+# module for one of them leaves that adapter's fragment lines out.
+IMAGES += PcdBridgeDxe SmbiosEditDxe DebugPrintDxe
+PcdBridgeDxe_SRCS := adapters/pcd_bridge.cpp
+PcdBridgeDxe_ENTRY := PcdBridgeEntry
+SmbiosEditDxe_SRCS := adapters/smbios_edit.cpp
+SmbiosEditDxe_ENTRY := SmbiosEditEntry
+DebugPrintDxe_SRCS := adapters/debug_print.cpp
+DebugPrintDxe_ENTRY := DebugPrintEntry
