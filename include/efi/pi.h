@@ -35,6 +35,36 @@ struct EFI_SMM_BASE2_PROTOCOL {
 #define EFI_WARN_INTERRUPT_SOURCE_QUIESCED 0x2000000000000001ULL
 #define EFI_INTERRUPT_PENDING 0xA000000000000000ULL
 
+// SMRAM as the chipset reports it (SMM Access2, a boot-services protocol),
+// and the SMM protocols that mark the end of DXE and the lock point.
+// clang-format off
+#define EFI_SMM_ACCESS2_PROTOCOL_GUID {0xC2702B74, 0x800C, 0x4131, {0x87, 0x46, 0x8F, 0xB5, 0xB8, 0x9C, 0xE4, 0xAC}}
+#define EFI_SMM_END_OF_DXE_PROTOCOL_GUID {0x24E70042, 0xD5C5, 0x4260, {0x8C, 0x39, 0x0A, 0xD3, 0xAA, 0x32, 0xE9, 0x3D}}
+#define EFI_SMM_READY_TO_LOCK_PROTOCOL_GUID {0x47B7FA8C, 0xF4BD, 0x4AF6, {0x82, 0x00, 0x33, 0x30, 0x86, 0xF0, 0xD2, 0xC8}}
+// clang-format on
+
+typedef struct {
+  EFI_PHYSICAL_ADDRESS PhysicalStart;
+  EFI_PHYSICAL_ADDRESS CpuStart;
+  UINT64 PhysicalSize;
+  UINT64 RegionState;
+} EFI_SMRAM_DESCRIPTOR;
+
+typedef struct EFI_SMM_ACCESS2_PROTOCOL EFI_SMM_ACCESS2_PROTOCOL;
+struct EFI_SMM_ACCESS2_PROTOCOL {
+  EFI_STATUS(EFIAPI *Open)(EFI_SMM_ACCESS2_PROTOCOL *This);
+  EFI_STATUS(EFIAPI *Close)(EFI_SMM_ACCESS2_PROTOCOL *This);
+  EFI_STATUS(EFIAPI *Lock)(EFI_SMM_ACCESS2_PROTOCOL *This);
+  EFI_STATUS(EFIAPI *GetCapabilities)(const EFI_SMM_ACCESS2_PROTOCOL *This, UINTN *SmramMapSize, EFI_SMRAM_DESCRIPTOR *SmramMap);
+  BOOLEAN LockState;
+  BOOLEAN OpenState;
+};
+
+#ifdef __cplusplus
+static_assert(sizeof(EFI_SMRAM_DESCRIPTOR) == 32, "SMRAM descriptor");
+static_assert(offsetof(EFI_SMM_ACCESS2_PROTOCOL, GetCapabilities) == 24, "SMM Access2.GetCapabilities");
+#endif
+
 typedef EFI_STATUS(EFIAPI *EFI_SMM_HANDLER_ENTRY_POINT2)(EFI_HANDLE DispatchHandle, const VOID *Context, VOID *CommBuffer,
                                                          UINTN *CommBufferSize);
 typedef EFI_STATUS(EFIAPI *EFI_SMM_NOTIFY_FN)(const EFI_GUID *Protocol, VOID *Interface, EFI_HANDLE Handle);

@@ -263,6 +263,19 @@ Smm::Smm(Platform &platform, bool install_base2) : platform_(platform) {
   }
 }
 
+size_t Smm::FreeResident() {
+  size_t n = allocs_.size();
+  for (auto &a : allocs_) {
+    CheckGuards(a.first, a.second, "FreeResident");
+    if (a.second.pages)
+      std::free(a.first);
+    else
+      std::free(static_cast<uint8_t *>(a.first) - kGuard);
+  }
+  allocs_.clear();
+  return n;
+}
+
 Smm::~Smm() {
   if (base2_handle_) platform_.Uninstall(base2_handle_, kBase2Guid, &base2_);
   for (auto &a : allocs_) {

@@ -87,6 +87,9 @@ class Smm {
   // EFI_OUT_OF_RESOURCES; 0 disarms.
   void FailAllocation(uint64_t nth) { fail_nth_ = nth; }
   bool IsLive(const void *p) const { return allocs_.count(const_cast<void *>(p)) != 0; }
+  // Frees what a resident SMM driver keeps for the life of SMM, so that the
+  // teardown's leak check covers everything else; returns how many it freed.
+  size_t FreeResident();
 
   size_t ConfigTableCount() const { return config_.size(); }
 

@@ -5,27 +5,6 @@
 #include "setuptoken/buffer_check.h"
 #include "test/board/standin/smm_common.h"
 
-// clang-format off
-#define EFI_SMM_ACCESS2_PROTOCOL_GUID {0xC2702B74, 0x800C, 0x4131, {0x87, 0x46, 0x8F, 0xB5, 0xB8, 0x9C, 0xE4, 0xAC}}
-// clang-format on
-
-typedef struct {
-  UINT64 PhysicalStart;
-  UINT64 CpuStart;
-  UINT64 PhysicalSize;
-  UINT64 RegionState;
-} EFI_SMRAM_DESCRIPTOR;
-
-typedef struct EFI_SMM_ACCESS2_PROTOCOL EFI_SMM_ACCESS2_PROTOCOL;
-struct EFI_SMM_ACCESS2_PROTOCOL {
-  VOID *Open;
-  VOID *Close;
-  VOID *Lock;
-  EFI_STATUS(EFIAPI *GetCapabilities)(const EFI_SMM_ACCESS2_PROTOCOL *This, UINTN *SmramMapSize, EFI_SMRAM_DESCRIPTOR *SmramMap);
-  BOOLEAN LockState;
-  BOOLEAN OpenState;
-};
-
 static BOARD_CHECK_PROBE Probe;
 static SMM_BUFFER_CHECK_PROTOCOL Check;
 static EFI_SMRAM_DESCRIPTOR Map[16];
