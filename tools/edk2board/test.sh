@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
+# The board checks on the source-built board (make edk2-board-test builds it
+# first): the five board boots of make test, the demo flash tool's run, and
+# the DEBUG build's first boot, which must pass with no ASSERT. Prints each
+# suite's lines, the time of each, and one summary line:
+#
+#   edk2-board test: N passed, M failed
+set -uo pipefail
+cd "$(dirname "$0")/../.." || exit 1
+BUILD=${BUILD:-build}
+PY=/usr/bin/python3
+LOGS=$BUILD/test-logs
+mkdir -p "$LOGS"
+PASS=0 FAIL=0
+TIMES=()
+
+# Adds a suite's "NAME: N passed, M failed" line from its log to the totals.
+count() {
+  local line
+  line=$(grep -E "^$1: [0-9]+ passed, [0-9]+ failed" "$2" | tail -n 1)
+  if [ -z "$line" ]; then
+    echo "$1: did not finish (see $2)"; tail -n 20 "$2"; FAIL=$((FAIL + 1)); return
+  fi
+  PASS=$((PASS + $(sed -E 's/.* ([0-9]+) passed.*/\1/' <<<"$line")))
+  FAIL=$((FAIL + $(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")))
+}
+suite() {  # name log command...
+  local name=$1 log=$2 t0=$SECONDS
+  shift 2
+  "$@" >"$log" 2>&1
+  grep -v '^PASS ' "$log"
+  count "$name" "$log"
+  TIMES+=("$name $((SECONDS - t0))s")
+}
+
+suite edk2-board "$LOGS/edk2-board.log" $PY test/bed/run.py --build "$BUILD" --board edk2-board --no-make
+suite "demo checks" "$LOGS/edk2-board-demo.log" $PY examples/flash_tool/demo.py --build "$BUILD" --board edk2-board
+# The DEBUG build asserts where a RELEASE build reads past its tables: its
+# first boot must reach the boot program and pass with no ASSERT.
+suite edk2-board-debug "$LOGS/edk2-board-debug.log" $PY test/bed/run.py --build "$BUILD" --board edk2-board-debug \
+  --group board --no-make
+
+echo "stages: ${TIMES[*]}"
+echo "edk2-board test: $PASS passed, $FAIL failed"
+[ "$FAIL" -eq 0 ] && [ "$PASS" -gt 0 ]
