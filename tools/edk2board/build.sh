@@ -42,7 +42,7 @@ echo "edk2-board: build -a IA32 -a X64 -t GCC5 -p $DSC $FLAGS -b $TYPE" >&2
 t0=$SECONDS
 # shellcheck disable=SC2086
 (cd "$WS" && build -a IA32 -a X64 -t GCC5 -p "$DSC" $FLAGS -b "$TYPE" -n "$(nproc)") >"$LOG" 2>&1 ||
-  { echo "edk2-board: the $TYPE build failed (see $LOG)" >&2; grep -E 'error|ERROR' "$LOG" | head -n 20 >&2; exit 1; }
+  { echo "edk2-board: the $TYPE build failed (see $LOG)" >&2; grep -E ': error|error [0-9]+:|ERROR' "$LOG" | head -n 20 >&2; exit 1; }
 # Warnings that name our files are integration faults, not noise.
 if grep -E 'warning' "$LOG" | grep -E 'BoardDriversPkg|BoardOvmf' >&2; then
   echo "edk2-board: the build warned about our files (see $LOG)" >&2
