@@ -21,7 +21,15 @@ EFI_CXXFLAGS := -target x86_64-unknown-windows -std=c++20 -ffreestanding -fno-ex
 EFI_CFLAGS := -target x86_64-unknown-windows -std=c11 -ffreestanding -mno-red-zone -fshort-wchar -fno-stack-protector \
   -mno-stack-arg-probe -fno-asynchronous-unwind-tables -fno-unwind-tables -Os -ffunction-sections -fdata-sections \
   -Wall -Wextra -Werror -Iinclude -I.
-EFI_LDFLAGS := /nodefaultlib /opt:ref /opt:icf /machine:x64 /debug:none /brepro /align:32 /filealign:32
+# /debug with /pdbaltpath:%_PDB%: a CodeView debug entry naming just <Name>.pdb,
+# so a DEBUG firmware's log names the image at load. /brepro then derives the
+# PDB's GUID (and the time stamp) from the PDB's contents, so the link runs in
+# the image's object folder with relative object paths, made absolute against
+# a fixed /pdbsourcepath: the bytes do not depend on where BUILD is.
+# /base:0 as EDK II links: the DXE and SMM cores first try to allocate an
+# image at its linked base when that is 1 MiB or more.
+EFI_LDFLAGS := /nodefaultlib /opt:ref /opt:icf /machine:x64 /debug /pdbaltpath:%_PDB% /pdbsourcepath:/obj /brepro \
+  /base:0 /align:32 /filealign:32
 # lld-link warns "/align specified without /driver; image may not run" for every
 # image: the warning is about Windows kernel drivers, whose loader needs page-
 # aligned sections. A UEFI loader relocates and copies the sections itself and
@@ -49,8 +57,9 @@ $(BUILD)/obj/$(1)/%.o: %.c $$(MAKEFILE_LIST)
 	$$(if $(V),,@echo "  CC    $(1): $$<";)$(EFI_CC) $(EFI_CFLAGS) -MMD -MP -c $$< -o $$@
 $(BUILD)/efi/$(1).efi: $$($(1)_OBJS)
 	@mkdir -p $$(dir $$@)
-	$$(if $(V),,@echo "  LINK  $$@";)$(LLD_LINK) $(EFI_LDFLAGS) $$($(1)_LDFLAGS) /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) \
-	  /entry:$$($(1)_ENTRY) /out:$$@ $$^ 2>$$@.log; s=$$$$?; grep -v '$(ALIGN_WARNING)' $$@.log >&2; rm -f $$@.log; exit $$$$s
+	$$(if $(V),,@echo "  LINK  $$@";)(cd $(BUILD)/obj/$(1) && $(LLD_LINK) $(EFI_LDFLAGS) $$($(1)_LDFLAGS) \
+	  /subsystem:$$(or $$($(1)_SUBSYSTEM),efi_boot_service_driver) /entry:$$($(1)_ENTRY) /out:../../efi/$(1).efi \
+	  $$(patsubst $(BUILD)/obj/$(1)/%,%,$$^)) 2>$$@.log; s=$$$$?; grep -v '$(ALIGN_WARNING)' $$@.log >&2; rm -f $$@.log; exit $$$$s
 -include $$($(1)_OBJS:.o=.d)
 endef
 $(foreach img,$(IMAGES),$(eval $(call IMAGE_RULES,$(img))))

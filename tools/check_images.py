@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """Checks built driver images with an independent PE reader (python3-pefile):
-PE32+, x86-64, subsystem 11, no imports, base relocations, no .CRT initialisers.
+PE32+, x86-64, subsystem 11, no imports, base relocations, no .CRT initialisers,
+a CodeView debug entry naming just <Name>.pdb (a DEBUG firmware's log names the
+image by it) and an image base below 1 MiB (the DXE and SMM cores first try to
+allocate an image at its linked base from 1 MiB up; EDK II links at 0).
 A path given after --application is a boot application (the test bed's
 BOOTX64.EFI) and must carry subsystem 10 instead."""
 import os
@@ -16,6 +19,9 @@ EFI_BOOT_SERVICE_DRIVER = 11
 EFI_APPLICATION = 10
 DIR_IMPORT = 1
 DIR_BASERELOC = 5
+DIR_DEBUG = 6
+DEBUG_TYPE_CODEVIEW = 2
+LOWEST_TRIED_BASE = 0x100000
 
 
 def check(path, subsystem=EFI_BOOT_SERVICE_DRIVER):
@@ -37,6 +43,14 @@ def check(path, subsystem=EFI_BOOT_SERVICE_DRIVER):
         problems.append("carries a .CRT initialiser table (global constructors)")
     if pe.OPTIONAL_HEADER.AddressOfEntryPoint == 0:
         problems.append("no entry point")
+    if pe.OPTIONAL_HEADER.ImageBase >= LOWEST_TRIED_BASE:
+        problems.append("image base 0x%X, not below 1 MiB" % pe.OPTIONAL_HEADER.ImageBase)
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_DEBUG"]])
+    views = [d.entry for d in getattr(pe, "DIRECTORY_ENTRY_DEBUG", []) if d.struct.Type == DEBUG_TYPE_CODEVIEW]
+    want = os.path.splitext(os.path.basename(path))[0] + ".pdb"
+    names = [getattr(v, "PdbFileName", b"").rstrip(b"\0").decode(errors="replace") for v in views if v is not None]
+    if names != [want]:
+        problems.append("CodeView entries %s, not one naming %s" % (names, want))
     return problems
 
 

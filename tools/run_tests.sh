@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Everything `make test` runs, arranged for a two-core machine: the host build
-# beside the firmware images; then the firmware suite in OVMF (boots side by
+# beside the firmware images, and EDK II's build of our package in the
+# background from the start; then the firmware suite in OVMF (boots side by
 # side) beside the host tests, the image checks and the fuzz replays, which
 # run at a lower priority so the boots' timed checks keep their pace; then the
 # dispatch check. Prints progress as it goes, the time of each stage, and one
@@ -33,8 +34,23 @@ count() {
 
 # ---- Build: host tests (with a line per linked program) beside the images.
 t=$(date +%s.%N)
+rm -f "$LOGS/images.rc"
 ( $MAKE images testbed-images package pictures-fv >"$LOGS/images.log" 2>&1; echo $? >"$LOGS/images.rc" ) &
 images_job=$!
+
+# ---- EDK II in the background from the start: its source and BaseTools
+# (tools/edk2.sh, reused once built) while we build, then, once the package
+# is written, the package built by EDK II and its files compared with ours.
+t_edk2=$(date +%s.%N)
+( nice bash tools/edk2.sh >"$LOGS/edk2-tree.log" 2>&1
+  while [ ! -f "$LOGS/images.rc" ]; do sleep 1; done
+  if [ "$(cat "$LOGS/images.rc")" -eq 0 ]; then
+    nice $PY -m tools.firmware edk2-check --build "$BUILD" >"$LOGS/edk2.log" 2>&1
+  else
+    echo "edk2: not run, the images did not build" >"$LOGS/edk2.log"
+  fi
+  since "$t_edk2" >"$LOGS/edk2.time" ) &
+edk2_job=$!
 echo "host build: configuring"
 cmake -S . -B "$BUILD/host" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >"$BUILD/host-build.log" 2>&1
 # A line per linked program, and one at each further tenth of the steps.
@@ -119,6 +135,12 @@ else
 fi
 stage_done "dispatch" "$t"
 
+echo "edk2: waiting for EDK II's build"
+wait "$edk2_job"
+grep -v '^ok ' "$LOGS/edk2.log"
+count "edk2" "$LOGS/edk2.log"
+STAGES+=("edk2 $(cat "$LOGS/edk2.time" 2>/dev/null || echo '?')s")
+
 if [ -n "$firmware_job" ]; then
   echo "firmware: waiting for the boots"
   wait "$firmware_job"
@@ -147,6 +169,6 @@ elif [ -f test/board/board.mk ]; then
 fi
 stage_done "board" "$t"
 
-echo "stages: ${STAGES[*]}; total $(since "$BEGAN")s (firmware beside host-tests, image-check, package, fuzz, dispatch; board after)"
+echo "stages: ${STAGES[*]}; total $(since "$BEGAN")s (edk2 from the start; firmware beside host-tests, image-check, package, fuzz, dispatch; board after)"
 echo "test: $PASS passed, $FAIL failed"
 [ "$FAIL" -eq 0 ] && [ "$PASS" -gt 0 ]

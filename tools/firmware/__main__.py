@@ -2,7 +2,7 @@
 tools, each command handed to its module's main()."""
 import sys
 
-from tools.firmware import extract_check, ffsread, fvpack, manifest, package, uefiextract_check
+from tools.firmware import edk2_check, extract_check, ffsread, fvpack, manifest, package, uefiextract_check
 
 # command: (module's main, what it does)
 COMMANDS = {
@@ -14,6 +14,7 @@ COMMANDS = {
     "read": (ffsread.main, "our reader: walk volumes and files, check every checksum"),
     "uefiextract-check": (uefiextract_check.main, "UEFIExtract reads volumes and files without complaint"),
     "manifest": (manifest.main, "datasheets [--check] | list, from the drivers' manifests"),
+    "edk2-check": (edk2_check.main, "build/package/ built by EDK II; its files equal ours"),
     "package": (package.main, "firmware files, drivers.fv and the EDK II package (make package)"),
 }
 # fvpack's own subcommands keep their name in its argument list.

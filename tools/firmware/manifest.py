@@ -275,43 +275,63 @@ def dec_text(modules):
     return "\n".join(out) + "\n"
 
 
+# The fragment's parts, in order: (key, heading). A board's FDF takes each
+# part into the volume its heading names (test/edk2 pastes them by key).
+FDF_PARTS = (("dxe", "in the volume the DXE dispatcher reads (e.g. [FV.DXEFV])"),
+             ("smm", "in the volume the SMM core dispatches SMM drivers from"),
+             ("pictures", "the UI's pictures: any volume the DXE core publishes"))
+
+
+def fdf_file(m):
+    """A FILE statement giving the same bytes as our .ffs: sections in our
+    order, the build number kept (GenFds drops a rule's BUILD_NUM) and the
+    data checksum computed (CheckSum sets FFS_ATTRIB_CHECKSUM, as ours do)."""
+    folder = "%s/%s/%s" % (PACKAGE_NAME, m.name, m.name)
+    return ["FILE %s = %s CheckSum {  # %s" % ("SMM" if m.file_type == "smm" else "DRIVER", m.guid, m.name),
+            "  SECTION %s = %s.depex" % (m.depex_section_name, folder),
+            "  SECTION PE32 = %s.efi" % folder,
+            "  SECTION UI = \"%s\"" % m.name,
+            "  SECTION BUILD_NUM = %d VERSION = \"%s\"" % (m.build, m.version),
+            "}"]
+
+
 def fdf_text(modules, pictures):
-    """FDF fragment: the seven binary INFs, the pictures, and the rules for them.
-    pictures is [(name, guid, [bmp file names])]."""
-    dxe = [m for m in modules if m.file_type == "driver"]
-    smm = [m for m in modules if m.file_type == "smm"]
+    """FDF fragment: a FILE statement for each of the seven drivers and the
+    pictures. pictures is [(name, guid, [bmp file names])]."""
+    parts = {"dxe": [m for m in modules if m.file_type == "driver"],
+             "smm": [m for m in modules if m.file_type == "smm"]}
     out = ["## @file",
            "#  %s %s: FDF fragment placing the seven drivers and the UI's pictures." % (PRODUCT, modules[0].version),
-           "#  Paste the INF and FILE lines into the volumes named below and the rules at",
-           "#  the end of the FDF; list the INFs in the DSC's [Components.X64] as well.",
+           "#  Paste each part into the volume its heading names; list the INFs in the",
+           "#  DSC's [Components.X64] as well. Each FILE statement gives the bytes of the",
+           "#  package's ready .ffs file (checked with EDK II 2022.11's GenFds).",
            "#",
            "#  SPDX-License-Identifier: BSD-2-Clause-Patent",
-           "##", "",
-           "# --- in the volume the DXE dispatcher reads (e.g. [FV.DXEFV]) ---"]
-    out += ["INF RuleOverride = BINARY %s/%s/%s.inf" % (PACKAGE_NAME, m.name, m.name) for m in dxe]
-    out += ["", "# --- in the volume the SMM core dispatches SMM drivers from ---"]
-    out += ["INF RuleOverride = BINARY %s/%s/%s.inf" % (PACKAGE_NAME, m.name, m.name) for m in smm]
-    out += ["", "# --- the UI's pictures: any volume the DXE core publishes ---"]
-    for name, guid, bmps in pictures:
-        out.append("FILE FREEFORM = %s {  # %s" % (guid, name))
-        out += ["  SECTION RAW = %s/Pictures/%s" % (PACKAGE_NAME, b) for b in bmps]
-        out.append("}")
-    out += ["", "# --- rules for the binary modules ---",
-            "[Rule.Common.DXE_DRIVER.BINARY]",
-            "  FILE DRIVER = $(NAMED_GUID) {",
-            "    DXE_DEPEX DXE_DEPEX Optional |.depex",
-            "    PE32      PE32                |.efi",
-            "    UI        STRING=\"$(MODULE_NAME)\" Optional",
-            "    VERSION   STRING=\"$(INF_VERSION)\" Optional BUILD_NUM=$(BUILD_NUMBER)",
-            "  }", "",
-            "[Rule.Common.DXE_SMM_DRIVER.BINARY]",
-            "  FILE SMM = $(NAMED_GUID) {",
-            "    SMM_DEPEX SMM_DEPEX Optional |.depex",
-            "    PE32      PE32                |.efi",
-            "    UI        STRING=\"$(MODULE_NAME)\" Optional",
-            "    VERSION   STRING=\"$(INF_VERSION)\" Optional BUILD_NUM=$(BUILD_NUMBER)",
-            "  }"]
+           "##"]
+    for key, heading in FDF_PARTS:
+        out += ["", "# --- %s ---" % heading]
+        if key == "pictures":
+            for name, guid, bmps in pictures:
+                out.append("FILE FREEFORM = %s CheckSum {  # %s" % (guid, name))
+                out += ["  SECTION RAW = %s/Pictures/%s" % (PACKAGE_NAME, b) for b in bmps]
+                out.append("}")
+        else:
+            for m in parts[key]:
+                out += fdf_file(m)
     return "\n".join(out) + "\n"
+
+
+def fdf_parts(text):
+    """{key: lines} of a fragment fdf_text wrote, for pasting."""
+    headings = {"# --- %s ---" % h: k for k, h in FDF_PARTS}
+    parts, key = {}, None
+    for line in text.splitlines():
+        if line in headings:
+            key = headings[line]
+            parts[key] = []
+        elif key:
+            parts[key].append(line)
+    return parts
 
 
 # ---- Datasheets ----

@@ -10,6 +10,7 @@ import sys
 import tempfile
 import unittest
 
+from tools.firmware import edk2_check
 from tools.firmware import ffsread
 from tools.firmware import uefiextract_check
 from tools.firmware import manifest
@@ -244,7 +245,15 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
                 self.assertEqual((f.name, f.kind), (d.guid, 0x0A if d.file_type == "smm" else 0x07))
                 self.assertEqual(f.section(0x10).body, self.package_file(d.name, d.name + ".efi"))
                 self.assertEqual(ffsread.read_sections(self.package_file(d.name, d.name + ".ver"))[0].text(), version)
-                self.assertIn("%s/%s/%s.inf" % (manifest.PACKAGE_NAME, d.name, d.name), fdf)
+                # The fragment's FILE statement: the file type, the GUID, and our files in our section order.
+                folder = "%s/%s/%s" % (manifest.PACKAGE_NAME, d.name, d.name)
+                self.assertIn("FILE %s = %s CheckSum {  # %s\n  SECTION %s = %s.depex\n  SECTION PE32 = %s.efi\n"
+                              "  SECTION UI = \"%s\"\n  SECTION BUILD_NUM = %d VERSION = \"%s\"\n}\n"
+                              % ("SMM" if d.file_type == "smm" else "DRIVER", d.guid, d.name, depex_kind, folder,
+                                 folder, d.name, build, version), fdf)
+                part = "smm" if d.file_type == "smm" else "dxe"
+                self.assertIn("FILE %s = %s CheckSum {  # %s" % ("SMM" if part == "smm" else "DRIVER", d.guid, d.name),
+                              manifest.fdf_parts(fdf)[part])
 
     def test_packer_refuses_an_image_without_a_listed_guid(self):
         d = next(d for d in package.DRIVERS if d.name == "SetupTokenSmm")
@@ -285,3 +294,55 @@ class UefiExtractSeesDamage(unittest.TestCase):
                     self.assertTrue(any(problem in p for p in problems), problems)
                 else:
                     self.assertEqual((problems, files), ([], ["99D82239-6836-4747-A522-20F71CCEAA01"]))
+
+
+class Edk2NameCheckSeesMismatches(unittest.TestCase):
+    """The edk2 stage's name check must refuse each way an INF name can fail
+    to mean, in EDK II's DECs, what the image uses."""
+
+    def setUp(self):
+        self.d = next(d for d in package.DRIVERS if d.name == "SetupTokenSmm")
+        self.image = fake_image(self.d.name)
+        self.inf = manifest.inf_text(self.d)
+        # The standard DECs as the manifest says they declare these names; ours as the packer writes it.
+        self.decs = {}
+        for key, dec in edk2_check.PACKAGE_DECS.items():
+            self.decs[dec] = {"Guids": {}, "Protocols": {}, "Pcds": {}}
+            for kind, items in (("Protocols", self.d.protocols), ("Guids", self.d.guids)):
+                self.decs[dec][kind].update({i["name"]: i["guid"].upper() for i in items if i["package"] == key})
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "ours.dec")
+            with open(path, "w") as fh:
+                # A few upper-case 0X prefixes, as MdePkg.dec has.
+                fh.write(manifest.dec_text(package.DRIVERS).replace("0x", "0X", 3))
+            self.decs[edk2_check.PACKAGE_DECS["ours"]] = edk2_check.read_dec(path)
+
+    def test_each_mismatch_is_named(self):
+        mde, ours = edk2_check.PACKAGE_DECS["MdePkg"], edk2_check.PACKAGE_DECS["ours"]
+        pcd = "gBoardDriversTokenSpaceGuid.PcdSettingsExchangeBuffer"
+        cases = [
+            ("intact", lambda decs, inf, img: None, None),
+            ("wrong value", lambda decs, inf, img: decs[mde]["Protocols"].update(gPcdProtocolGuid="0" * 8 + "-0000-0000-0000-" + "0" * 12),
+             "gPcdProtocolGuid is 00000000"),
+            ("wrong package", lambda decs, inf, img: decs[ours]["Protocols"].update(gPcdProtocolGuid=decs[mde]["Protocols"].pop("gPcdProtocolGuid")),
+             "gPcdProtocolGuid is declared in %s" % ours),
+            ("undeclared", lambda decs, inf, img: decs[ours]["Guids"].pop("gSettingsRequestGuid"), "gSettingsRequestGuid declared 0 times"),
+            ("twice", lambda decs, inf, img: decs[ours]["Protocols"].update(gPcdProtocolGuid=decs[mde]["Protocols"]["gPcdProtocolGuid"]),
+             "gPcdProtocolGuid declared 2 times"),
+            ("PCD token", lambda decs, inf, img: decs[ours]["Pcds"].update({pcd: ("UINT64", 1294)}), "token 1294"),
+            ("not in the manifest", lambda decs, inf, img: inf.append("[Guids]\n  gEfiEventReadyToBootGuid\n"), "not in the manifest"),
+            ("image lacks it", lambda decs, inf, img: img.append(b"gone"), "the image does not carry gSmmBufferCheckProtocolGuid"),
+        ]
+        for name, change, fault in cases:
+            with self.subTest(case=name):
+                decs = {k: {kind: dict(v) for kind, v in dec.items()} for k, dec in self.decs.items()}
+                inf, img = [self.inf], []
+                change(decs, inf, img)
+                image = self.image
+                if img:
+                    image = image.replace(fvpack.guid_bytes(self.d.guid_of("gSmmBufferCheckProtocolGuid")), b"\0" * 16)
+                faults = edk2_check.check_names(self.d, "\n".join(inf), decs, image)
+                if fault is None:
+                    self.assertEqual(faults, [])
+                else:
+                    self.assertTrue(any(fault in f for f in faults), faults)

@@ -31,24 +31,49 @@ def read_info(path):
         for line in fh:
             key, sep, value = line.partition(": ")
             if sep:
-                info.setdefault(key.strip(), value.strip())
+                # A second "Type" (a file's or section's type byte) is kept as "Type 2".
+                key = key.strip()
+                info[key if key not in info else key + " 2"] = value.strip()
     return info
 
 
-def check_volume(data, workdir):
-    """Problems UEFIExtract's dump of the volume shows, and the non-pad file GUIDs it found."""
+def walk_dump(data, workdir):
+    """UEFIExtract's dump of a volume: [(folder path, info, children)] of
+    its top entries in its order, children the same for each entry's
+    contents; None when it wrote no dump (with its output as the second value)."""
     image = os.path.join(workdir, "image.fv")
     with open(image, "wb") as fh:
         fh.write(data)
     run = subprocess.run([TOOL, image, "dump"], cwd=workdir, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    problems, files, volumes = [], [], 0
     dump = image + ".dump"
     if not os.path.isdir(dump):
-        return ["UEFIExtract wrote no dump (exit %d): %s" % (run.returncode, run.stdout.decode(errors="replace")[-200:])], []
-    for folder, _, names in os.walk(dump):
-        if "info.txt" not in names:
-            continue
-        info = read_info(os.path.join(folder, "info.txt"))
+        return None, "exit %d: %s" % (run.returncode, run.stdout.decode(errors="replace")[-200:])
+
+    def entries(folder):
+        # Each entry's folder is "<index> <name>": UEFIExtract's order is the index's.
+        names = [n for n in os.listdir(folder) if os.path.isdir(os.path.join(folder, n))]
+        out = []
+        for name in sorted(names, key=lambda n: int(n.split(" ", 1)[0]) if n.split(" ", 1)[0].isdigit() else 1 << 30):
+            path = os.path.join(folder, name)
+            info = read_info(os.path.join(path, "info.txt")) if os.path.exists(os.path.join(path, "info.txt")) else {}
+            out.append((path, info, entries(path)))
+        return out
+    return entries(dump), ""
+
+
+def flatten(tree):
+    for path, info, children in tree:
+        yield path, info
+        yield from flatten(children)
+
+
+def check_volume(data, workdir):
+    """Problems UEFIExtract's dump of the volume shows, and the non-pad file GUIDs it found."""
+    tree, why = walk_dump(data, workdir)
+    if tree is None:
+        return ["UEFIExtract wrote no dump (%s)" % why], []
+    problems, files, volumes = [], [], 0
+    for folder, info in flatten(tree):
         if info.get("Type") == "Volume":
             volumes += 1
             if not info.get("Checksum", "").endswith(", valid"):
@@ -64,6 +89,42 @@ def check_volume(data, workdir):
     if volumes == 0:
         problems.append("no volume found")
     return problems, files
+
+
+# What a file's header holds, as UEFIExtract prints it.
+FILE_FIELDS = ("File GUID", "Type 2", "Attributes", "State", "Full size", "Header checksum", "Data checksum")
+
+
+def read_files(data, workdir):
+    """{file GUID: (header fields, bytes, [(section type, header bytes, body bytes)])}
+    of every non-pad file UEFIExtract finds in a volume; the bytes are the
+    file as it sits in the volume, cut at UEFIExtract's base and size."""
+    tree, why = walk_dump(data, workdir)
+    if tree is None:
+        raise OSError("UEFIExtract wrote no dump (%s)" % why)
+    out = {}
+    for folder, info, children in (e for top in tree for e in [top] + list(_files_below(top[2]))):
+        if info.get("Type") != "File" or info.get("Subtype") == "Pad":
+            continue
+        fields = {k: info.get(k, "missing") for k in FILE_FIELDS}
+        base, size = (int(info[k].split("h")[0], 16) for k in ("Base", "Full size"))
+        sections = []
+        for path, sec, _ in children:
+            if sec.get("Type") != "Section":
+                continue
+            parts = []
+            for part in ("header.bin", "body.bin"):
+                p = os.path.join(path, part)
+                parts.append(open(p, "rb").read() if os.path.exists(p) else b"")
+            sections.append((sec.get("Subtype", "?"), parts[0], parts[1]))
+        out[fields["File GUID"].upper()] = (fields, data[base:base + size], sections)
+    return out
+
+
+def _files_below(tree):
+    for entry in tree:
+        yield entry
+        yield from _files_below(entry[2])
 
 
 def check(path):
