@@ -172,7 +172,7 @@ VOID Format(const CHAR8 *Text, EFI_VA_LIST Args) {
       }
       case 'p':
         PutString("0x", {0, ' ', false});
-        PutNumber(reinterpret_cast<UINTN>(EFI_VA_ARG(Args, VOID *)), 16, false, false, {16, '0', false});
+        PutNumber(reinterpret_cast<UINTN>(EFI_VA_ARG(Args, VOID *)), 16, false, true, {16, '0', false});
         break;
       case 'g':
         PutGuid(EFI_VA_ARG(Args, const EFI_GUID *));

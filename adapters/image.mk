@@ -9,13 +9,14 @@ SmbiosEditDxe_ENTRY := SmbiosEditEntry
 DebugPrintDxe_SRCS := adapters/debug_print.cpp
 DebugPrintDxe_ENTRY := DebugPrintEntry
 
-
 # SMM adapters keep their sections page-aligned, as the SMM core protects
 # code and data pages separately.
-IMAGES += BufferCheckSmm TokenServiceSmm
+IMAGES += BufferCheckSmm TokenServiceSmm AdvancedGcDxe
 BufferCheckSmm_SRCS := adapters/buffer_check_smm.cpp
 BufferCheckSmm_ENTRY := BufferCheckSmmEntry
 BufferCheckSmm_LDFLAGS := /driver /align:4096
 TokenServiceSmm_SRCS := adapters/token_service_smm.cpp
 TokenServiceSmm_ENTRY := TokenServiceSmmEntry
 TokenServiceSmm_LDFLAGS := /driver /align:4096
+AdvancedGcDxe_SRCS := adapters/advanced_gc_dxe.cpp
+AdvancedGcDxe_ENTRY := AdvancedGcDxeEntry

@@ -80,7 +80,7 @@ EFI_STATUS EFIAPI SetPtr(UINTN TokenNumber, UINTN *SizeOfBuffer, VOID *Buffer) {
 }
 
 // Error-level report to the board's debug print protocol, when there is one yet.
-VOID Report(const CHAR8 *Format, ...) {
+VOID EFIAPI Report(const CHAR8 *Format, ...) {
   VOID *Interface = nullptr;
   if (EFI_ERROR(gBS->LocateProtocol(&gDebugPrintProtocolGuid, nullptr, &Interface)) || Interface == nullptr) return;
   EFI_VA_LIST Args;
@@ -132,6 +132,7 @@ extern "C" EFI_STATUS EFIAPI PcdBridgeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_T
   gBS = SystemTable->BootServices;
   gRT = SystemTable->RuntimeServices;
 
+  for (BOOLEAN &h : Held) h = 0;
   const CHAR8 *Refusal = nullptr;
   UINTN Clash = 0, HeldCount = 0;
   VOID *Interface = nullptr;

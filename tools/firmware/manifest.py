@@ -27,6 +27,9 @@ TOKEN_SPACE = ("gBoardDriversTokenSpaceGuid", "40EE853C-D440-44B5-BCC4-60F6E9493
 # The order drivers are listed and packed in.
 ORDER = ["TarvexUIV4x64", "NetIdentityDxe", "SetupTokenSmm", "BootDelayDxe", "PstateOverrideDxe",
          "PcdCacheDxe", "PcdCacheLiteDxe"]
+# The board adapters' manifests: modules of ours that give the drivers what an
+# open board lacks, packed and described like the drivers, listed apart.
+ADAPTER_DIR = "adapters"
 MODULE_TYPES = {"driver": "DXE_DRIVER", "smm": "DXE_SMM_DRIVER"}
 USAGES = ("CONSUMES", "SOMETIMES_CONSUMES", "PRODUCES", "SOMETIMES_PRODUCES")
 
@@ -68,6 +71,9 @@ class Module:
         self.memory = list(data.get("memory", []))
         self.variables = data.get("variables", [])
         self.smi = data.get("smi")
+        # Adapters: when a board needs it, and where its line goes in the fragment.
+        self.adapter = data.get("adapter")
+        self.fragment_order = data.get("fragment_order", 100)
         self.protocols, self.guids, self.pcds = [], [], []
         for lib in data.get("links", []):
             if lib not in libraries:
@@ -151,6 +157,8 @@ def load(root=ROOT):
     """Every driver's Module, in ORDER."""
     libraries, drivers = {}, {}
     for path in sorted(glob.glob(os.path.join(root, "*", "*.module.json"))):
+        if os.path.basename(os.path.dirname(path)) == ADAPTER_DIR:
+            continue
         with open(path) as fh:
             try:
                 data = json.load(fh)
@@ -170,6 +178,31 @@ def load(root=ROOT):
     if sorted(modules) != sorted(ORDER):
         raise ManifestError("manifests for %s, drivers are %s" % (sorted(modules), sorted(ORDER)))
     return [modules[n] for n in ORDER]
+
+
+def load_adapters(root=ROOT):
+    """Every adapter's Module, in fragment order (then by name)."""
+    libraries = {}
+    for path in glob.glob(os.path.join(root, "*", "*.module.json")):
+        with open(path) as fh:
+            data = json.load(fh)
+        if "library" in data:
+            libraries[os.path.basename(os.path.dirname(path))] = data
+    adapters = []
+    for path in sorted(glob.glob(os.path.join(root, ADAPTER_DIR, "*.module.json"))):
+        with open(path) as fh:
+            try:
+                data = json.load(fh)
+            except ValueError as e:
+                raise ManifestError("%s: %s" % (path, e)) from None
+        m = Module(path, data, libraries)
+        if not m.adapter:
+            raise ManifestError("%s: an adapter's manifest says when a board needs it (\"adapter\")" % m.path)
+        adapters.append(m)
+    names = [m.name for m in adapters]
+    if len(set(names)) != len(names) or set(names) & set(ORDER):
+        raise ManifestError("adapter names %s repeat or clash with the drivers'" % names)
+    return sorted(adapters, key=lambda m: (m.fragment_order, m.name))
 
 
 def picture_table(root=ROOT):
@@ -267,9 +300,10 @@ def dec_text(modules):
     out += ["  %s = %s" % (n, guid_struct(g)) for n, g in sorted(guids.items())]
     out += ["", "[Protocols]"]
     out += ["  %s = %s" % (n, guid_struct(g)) for n, g in sorted(protocols.items())]
-    out += ["", "# The drivers ask the PCD protocol for these token numbers: the board's PCD",
-            "# database must answer each number with the value named here.",
-            "[PcdsDynamic, PcdsDynamicEx]"]
+    out += ["", "# The drivers ask the PCD protocol for these token numbers. DynamicEx PCDs keep",
+            "# them in an EDK II build (a platform gives dynamic PCDs numbers of its own);",
+            "# PcdBridgeDxe answers the drivers' token-number calls from them.",
+            "[PcdsDynamicEx]"]
     for token, p in sorted(pcds.items()):
         out.append("  %s|%s|%s|0x%08X" % (pcd_cname(p), defaults[p["type"]], p["type"], token))
     return "\n".join(out) + "\n"
@@ -295,13 +329,24 @@ def fdf_file(m):
             "}"]
 
 
-def fdf_text(modules, pictures):
-    """FDF fragment: a FILE statement for each of the seven drivers and the
-    pictures. pictures is [(name, guid, [bmp file names])]."""
+def fdf_text(modules, pictures, adapters=()):
+    """FDF fragment: a FILE statement for each board adapter and each of the
+    seven drivers, and the pictures. pictures is [(name, guid, [bmp file
+    names])]; adapters come in fragment order, ahead of the drivers."""
     parts = {"dxe": [m for m in modules if m.file_type == "driver"],
              "smm": [m for m in modules if m.file_type == "smm"]}
+
+    def adapter_lines(kind):
+        lines = []
+        for m in adapters:
+            if m.file_type == kind:
+                lines += ["# %s: %s" % (m.name, m.adapter)] + fdf_file(m)
+        if lines:
+            lines = ["# Board adapters, ahead of the drivers and in this order: leave out the lines",
+                     "# of any that the board already provides."] + lines + ["# The drivers."]
+        return lines
     out = ["## @file",
-           "#  %s %s: FDF fragment placing the seven drivers and the UI's pictures." % (PRODUCT, modules[0].version),
+           "#  %s %s: FDF fragment placing the board adapters, the seven drivers and the UI's pictures." % (PRODUCT, modules[0].version),
            "#  Paste each part into the volume its heading names; list the INFs in the",
            "#  DSC's [Components.X64] as well. Each FILE statement gives the bytes of the",
            "#  package's ready .ffs file (checked with EDK II 2022.11's GenFds).",
@@ -316,6 +361,7 @@ def fdf_text(modules, pictures):
                 out += ["  SECTION RAW = %s/Pictures/%s" % (PACKAGE_NAME, b) for b in bmps]
                 out.append("}")
         else:
+            out += adapter_lines("driver" if key == "dxe" else "smm")
             for m in parts[key]:
                 out += fdf_file(m)
     return "\n".join(out) + "\n"
@@ -351,6 +397,8 @@ def datasheet(m):
            "<!-- Written by tools/firmware/manifest.py from %s; edit the manifest, then run" % m.path,
            "     python3 -m tools.firmware manifest datasheets. -->", "",
            m.summary, ""]
+    if m.adapter:
+        out += ["Board adapter, " + m.adapter + ".", ""]
     out += _table(["", ""], [
         ["file GUID", "`%s`" % m.guid],
         ["module type", m.module_type],
@@ -377,8 +425,8 @@ def datasheet(m):
     if m.pcds:
         out += ["## PCDs", "",
                 "Read or written through the PCD protocol by token number: the board's PCD database must",
-                "answer each token number below with the value described (in an EDK II build, declare it",
-                "dynamic in %s.dec and give it that local token number, or map the number in the PCD driver)." % PACKAGE_NAME, ""]
+                "answer each token number below with the value described (in an EDK II build: the DynamicEx",
+                "PCDs of %s.dec, which keep these numbers, with PcdBridgeDxe answering the token-number calls)." % PACKAGE_NAME, ""]
         out += _table(["token", "name", "type", "size", "usage", "the board must assign"],
                       [[p["token"], "`%s`" % pcd_cname(p), p["type"], p["size"], p["usage"],
                         p["purpose"] + (" (" + p["source"] + ")" if p["source"] else "")] for p in m.pcds])
@@ -409,6 +457,9 @@ def datasheet(m):
                 "raw section k, a BMP. Without them the progress bar, its digits and the corner mark are not drawn.", ""]
         out += _table(["file GUID", "raw sections"], [[g, ", ".join(p)] for _, g, p in picture_table()])
         out.append("")
+    # Further sections a module's manifest spells out, each a title and its points.
+    for note in m.data.get("notes", []):
+        out += ["## " + note["title"], ""] + ["- " + x for x in note["lines"]] + [""]
     out += ["## Hardware assumed", ""] + ["- " + h for h in m.hardware] + [""]
     out += ["## Memory kept", ""] + ["- " + x for x in m.memory] + [""]
     return "\n".join(out)
@@ -423,7 +474,10 @@ def board_supplies(m):
         need = "required" if i["usage"] == "CONSUMES" else "optional"
         who = "a board module" if i["package"] == "ours" else "the firmware (%s)" % i["package"]
         out.append("`%s` from %s, %s: %s" % (i["name"], who, need, i["purpose"]))
-    if m.pcds:
+    if m.pcds and m.adapter:
+        out.append("the DynamicEx PCDs %s of %s in the PCD database, with the board's values (see PCDs)"
+                   % (", ".join(str(p["token"]) for p in m.pcds), TOKEN_SPACE[0]))
+    elif m.pcds:
         out.append("PCD token number%s %s in the PCD database (see PCDs)"
                    % ("s" if len(m.pcds) > 1 else "", ", ".join(str(p["token"]) for p in m.pcds)))
     for v in m.variables:
@@ -460,7 +514,7 @@ def main(argv=None):
     ap.add_argument("--check", action="store_true", help="compare the datasheets instead of writing them")
     args = ap.parse_args(argv)
     try:
-        modules = load()
+        modules = load() + load_adapters()
     except (ManifestError, KeyError, OSError) as e:
         print("manifest: %s" % e, file=sys.stderr)
         return 1

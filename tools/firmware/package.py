@@ -33,6 +33,8 @@ from tools.firmware import manifest
 # GUID stays the same from release to release, since a board's image and its
 # update tools find the file by it.
 DRIVERS = manifest.load()
+# The board adapters: packed the same way, kept out of drivers.fv.
+ADAPTERS = manifest.load_adapters()
 
 # The SMM file goes to the board's SMM-capable volume, not into drivers.fv.
 VOLUME_FILE_TYPES = ("driver",)
@@ -87,9 +89,10 @@ def write_edk2_package(build, files, out=sys.stdout):
                 path = os.path.join(root, "Pictures", name + ".ffs")
                 write_file(path, fh.read())
                 written.append(path)
-    drivers = [d for d, _ in files]
-    for name, text in ((manifest.PACKAGE_NAME + ".dec", manifest.dec_text(drivers)),
-                       (manifest.PACKAGE_NAME + ".fdf.inc", manifest.fdf_text(drivers, pictures))):
+    drivers = [d for d, _ in files if d not in ADAPTERS]
+    adapters = [d for d, _ in files if d in ADAPTERS]
+    for name, text in ((manifest.PACKAGE_NAME + ".dec", manifest.dec_text(drivers + adapters)),
+                       (manifest.PACKAGE_NAME + ".fdf.inc", manifest.fdf_text(drivers, pictures, adapters))):
         path = os.path.join(root, name)
         write_file(path, text.encode())
         written.append(path)
@@ -106,8 +109,8 @@ def picture_files(build):
 
 
 def drivers_volume(files):
-    """The volume of the DXE files: files is [(Driver, ffs bytes)]."""
-    return fvpack.volume([data for driver, data in files if driver.file_type in VOLUME_FILE_TYPES])
+    """The volume of the drivers' DXE files: files is [(Driver, ffs bytes)]."""
+    return fvpack.volume([data for driver, data in files if driver.file_type in VOLUME_FILE_TYPES and driver not in ADAPTERS])
 
 
 def package(build, out=sys.stdout):
@@ -118,7 +121,7 @@ def package(build, out=sys.stdout):
     os.makedirs(ffs_dir, exist_ok=True)
     os.makedirs(fv_dir, exist_ok=True)
     files, written, images = [], [], []
-    for driver in DRIVERS:
+    for driver in DRIVERS + ADAPTERS:
         with open(os.path.join(efi_dir, driver.name + ".efi"), "rb") as fh:
             image = fh.read()
         missing = driver.missing_from_image(image)
@@ -158,7 +161,7 @@ def main(argv=None):
     ap.add_argument("--list", action="store_true", help="print the file table and write nothing")
     args = ap.parse_args(argv)
     if args.list:
-        for d in DRIVERS:
+        for d in DRIVERS + ADAPTERS:
             print("%-18s %s %-6s %s:%s  %s" % (d.name, d.guid, d.file_type, d.build, d.version, d.depex_names))
         return 0
     try:

@@ -31,7 +31,7 @@ def fake_image(name):
     # Distinct contents of odd lengths, so a swapped, cut or padded image shows;
     # it carries the GUIDs its manifest says the code uses, as a real one does.
     seed = sum(name.encode())
-    driver = next(d for d in package.DRIVERS if d.name == name)
+    driver = next(d for d in package.DRIVERS + package.ADAPTERS if d.name == name)
     guids = b"".join(fvpack.guid_bytes(g) for _, g in driver.image_guids())
     return b"MZ" + bytes((seed + i * 7) & 0xFF for i in range(1000 + 37 * len(name))) + guids
 
@@ -45,7 +45,7 @@ class PackagedBuild(unittest.TestCase):
         build = cls.tmp.name
         os.makedirs(os.path.join(build, "efi"))
         cls.images = {}
-        for d in package.DRIVERS:
+        for d in package.DRIVERS + package.ADAPTERS:
             cls.images[d.name] = fake_image(d.name)
             with open(os.path.join(build, "efi", d.name + ".efi"), "wb") as fh:
                 fh.write(cls.images[d.name])
@@ -141,7 +141,7 @@ class PackagedBuild(unittest.TestCase):
 
     def test_written_paths(self):
         names = sorted(os.path.basename(p) for p in self.written if "/package/" not in p)
-        self.assertEqual(names, sorted([d.name + ".ffs" for d in package.DRIVERS] + ["drivers.fv"]))
+        self.assertEqual(names, sorted([d.name + ".ffs" for d in package.DRIVERS + package.ADAPTERS] + ["drivers.fv"]))
         leftovers = [n for n in os.listdir(os.path.join(self.tmp.name, "ffs")) if n.endswith(".part")]
         self.assertEqual(leftovers, [])
 
@@ -220,7 +220,7 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
         declared = dict(line.split(" = ") for line in dec["Guids"] + dec["Protocols"])
         fdf = self.package_file(manifest.PACKAGE_NAME + ".fdf.inc").decode()
         version, build = manifest.product_version()
-        for d in package.DRIVERS:
+        for d in package.DRIVERS + package.ADAPTERS:
             with self.subTest(name=d.name):
                 inf = read_inf(self.package_file(d.name, d.name + ".inf").decode())
                 defines = dict(l.split("=", 1) for l in inf["Defines"])
@@ -255,6 +255,31 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
                 self.assertIn("FILE %s = %s CheckSum {  # %s" % ("SMM" if part == "smm" else "DRIVER", d.guid, d.name),
                               manifest.fdf_parts(fdf)[part])
 
+    def test_the_pcd_bridge_is_queued_ahead_of_every_driver_that_reads_pcds(self):
+        # The DXE dispatcher queues files whose expressions hold in volume order:
+        # a bridge whose expression is implied by each driver's, placed ahead
+        # of them all, runs first whenever any of them could.
+        bridge = next(d for d in package.ADAPTERS if d.name == "PcdBridgeDxe")
+        fdf = self.package_file(manifest.PACKAGE_NAME + ".fdf.inc").decode()
+        lines = [l for l in fdf.splitlines() if l.startswith("FILE DRIVER ")]
+        at = {l.rsplit("# ", 1)[1]: i for i, l in enumerate(lines)}
+        bridge_depex = ffsread.depex_guids(bridge.depex_bytes)
+        users = [d for d in package.DRIVERS if d.file_type == "driver" and PCD in ffsread.depex_guids(d.depex_bytes)]
+        self.assertEqual(len(users), 5)
+        for d in users:
+            with self.subTest(name=d.name):
+                self.assertLess(at["PcdBridgeDxe"], at[d.name])
+                self.assertTrue(set(bridge_depex) <= set(ffsread.depex_guids(d.depex_bytes)))
+        # It answers exactly the numbers the drivers use, in the DEC as DynamicEx PCDs.
+        used = {p["token"] for d in package.DRIVERS for p in d.pcds}
+        self.assertEqual({p["token"] for p in bridge.pcds}, used)
+        with open(os.path.join(manifest.ROOT, "adapters", "pcd_bridge.cpp")) as fh:
+            source = fh.read()
+        table = source.split("BridgedTokens[] = {", 1)[1].split("}", 1)[0]
+        self.assertEqual([int(t) for t in table.split(",")], sorted(used))
+        dec = read_inf(self.package_file(manifest.PACKAGE_NAME + ".dec").decode())
+        self.assertEqual(sorted(int(l.split("|")[3], 16) for l in dec["PcdsDynamicEx"]), sorted(used))
+
     def test_packer_refuses_an_image_without_a_listed_guid(self):
         d = next(d for d in package.DRIVERS if d.name == "SetupTokenSmm")
         image = fake_image(d.name).replace(fvpack.guid_bytes(d.guid_of("gSmmBufferCheckProtocolGuid")), b"\0" * 16)
@@ -262,8 +287,9 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
         self.assertEqual(d.missing_from_image(fake_image(d.name)), [])
 
     def test_datasheets_are_current_and_name_what_the_board_supplies(self):
-        self.assertEqual(manifest.write_datasheets(package.DRIVERS, os.path.join(manifest.ROOT, "docs", "drivers"), check=True), [])
-        for d in package.DRIVERS:
+        modules = package.DRIVERS + package.ADAPTERS
+        self.assertEqual(manifest.write_datasheets(modules, os.path.join(manifest.ROOT, "docs", "drivers"), check=True), [])
+        for d in modules:
             with open(os.path.join(manifest.ROOT, "docs", "drivers", d.name + ".md")) as fh:
                 text = fh.read()
             for item in d.protocols + d.guids:
