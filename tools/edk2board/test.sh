@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-2-Clause-Patent
 # The board checks on the source-built board (make edk2-board-test builds it
-# first): the five board boots of make test, the demo flash tool's run, and
+# first): what its flash holds, the five board boots of make test, the demo flash tool's run, and
 # the DEBUG build's first boot, which must pass with no ASSERT. Prints each
 # suite's lines, the time of each, and one summary line:
 #
@@ -34,6 +34,9 @@ suite() {  # name log command...
   TIMES+=("$name $((SECONDS - t0))s")
 }
 
+# The flash holds the package's files and the window alias, and no test stand-in.
+suite "edk2-board contents" "$LOGS/edk2-board-contents.log" $PY -m tools.edk2board.contents "$BUILD/edk2-board/OVMF_CODE.fd" \
+  "$BUILD/package"
 suite edk2-board "$LOGS/edk2-board.log" $PY test/bed/run.py --build "$BUILD" --board edk2-board --no-make
 suite "demo checks" "$LOGS/edk2-board-demo.log" $PY examples/flash_tool/demo.py --build "$BUILD" --board edk2-board
 # The DEBUG build asserts where a RELEASE build reads past its tables: its
