@@ -22,7 +22,9 @@ esac
 PY=/usr/bin/python3
 # shellcheck source=tools/edk2.sh
 . tools/edk2.sh || { echo "edk2-board: no EDK II tree (tools/edk2.sh failed)" >&2; exit 1; }
-WS=$(mkdir -p "$BUILD/edk2-board-ws" && cd "$BUILD/edk2-board-ws" && pwd)
+# A workspace per build type, so the two builds can run side by side.
+WS=$OUT-ws
+mkdir -p "$WS" && WS=$(cd "$WS" && pwd) || exit 1
 mkdir -p "$OUT"
 
 # Steps 1-4 of the README's integration into the workspace's copy of the platform.
