@@ -5,31 +5,37 @@
 # -a IA32 -a X64 -t GCC5 and the flags of debian/rules), with our package
 # added by the README's integration steps (tools/edk2board/platform.py).
 #
-#   tools/edk2board/build.sh [RELEASE|DEBUG]
+#   tools/edk2board/build.sh [RELEASE|DEBUG] [--without MODULE]
 #
 # writes $BUILD/edk2-board/OVMF_CODE.fd and OVMF_VARS.fd (DEBUG:
-# $BUILD/edk2-board-debug/). Needs make package and the window alias image
-# ($BUILD/efi/BoardPciWindow.efi) built first; make edk2-board does both.
+# $BUILD/edk2-board-debug/). --without leaves a module's fragment statement
+# out, as a board that has its own does, into $BUILD/edk2-board-without-MODULE/
+# (from the RELEASE workspace: only the flash is made again). Needs make
+# package and the window alias image ($BUILD/efi/BoardPciWindow.efi) built
+# first; make edk2-board does both.
 set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 1
 BUILD=${BUILD:-build}
 TYPE=${1:-RELEASE}
+WITHOUT=()
+[ "${2:-}" = "--without" ] && [ -n "${3:-}" ] && WITHOUT=(--without "$3")
 case "$TYPE" in
   RELEASE) OUT=$BUILD/edk2-board ;;
   DEBUG) OUT=$BUILD/edk2-board-debug ;;
   *) echo "edk2-board: build type $TYPE (RELEASE or DEBUG)" >&2; exit 2 ;;
 esac
+# A workspace per build type, so the two builds can run side by side.
+WS=$OUT-ws
+[ ${#WITHOUT[@]} -gt 0 ] && OUT=$BUILD/edk2-board-without-${3}
+mkdir -p "$WS" && WS=$(cd "$WS" && pwd) || exit 1
 PY=/usr/bin/python3
 # shellcheck source=tools/edk2.sh
 . tools/edk2.sh || { echo "edk2-board: no EDK II tree (tools/edk2.sh failed)" >&2; exit 1; }
-# A workspace per build type, so the two builds can run side by side.
-WS=$OUT-ws
-mkdir -p "$WS" && WS=$(cd "$WS" && pwd) || exit 1
 mkdir -p "$OUT"
 
 # Steps 1-4 of the README's integration into the workspace's copy of the platform.
 DSC=$($PY -m tools.edk2board.platform --tree "$EDK2_TREE" --package "$BUILD/package" --workspace "$WS" \
-  --window "$BUILD/efi/BoardPciWindow.efi") || exit 1
+  --window "$BUILD/efi/BoardPciWindow.efi" "${WITHOUT[@]}") || exit 1
 
 # Debian's own flags for its SMM secure-boot 4 MB image, read from its rules.
 FLAGS=$(cd "$EDK2_TREE" && printf 'include debian/rules\n.PHONY: board-flags\nboard-flags:\n\t@echo $(OVMF_4M_SMM_FLAGS)\n' |

@@ -69,6 +69,30 @@ def split_fragment(text):
     return head.rstrip() + "\n", text[at.start():].rstrip() + "\n"
 
 
+def leave_out(volume, names):
+    """The fragment's volume lines without the statements of the named
+    modules: a board that has its own module for an adapter leaves that
+    adapter's FILE statement (and the comment naming it) out."""
+    out, skipping, left = [], False, set()
+    for line in volume.splitlines():
+        head = re.match(r"^(FILE|INF)\b.*?(?:#\s*(\w+)\s*|/(\w+)\.inf\s*)$", line)
+        name = head and (head.group(2) or head.group(3))
+        if name in names:
+            left.add(name)
+            skipping = line.rstrip().endswith("{") or "{" in line and "}" not in line
+            if out and re.match(r"^#\s*%s:" % re.escape(name), out[-1]):
+                out.pop()
+            continue
+        if skipping:
+            skipping = line.strip() != "}"
+            continue
+        out.append(line)
+    missing = set(names) - left
+    if missing:
+        raise PlatformError("the fragment has no statement of %s" % ", ".join(sorted(missing)))
+    return "\n".join(out) + "\n"
+
+
 def section_end(text, name):
     """Offset just past the last line of section [name] (before the next
     section's heading and the comment block above it)."""
@@ -173,14 +197,17 @@ def write_edited(workspace, name, original, text, eol):
     write(os.path.join(workspace, name + ".diff"), "".join(diff))
 
 
-def make_workspace(tree, package, workspace, pcds_path=DEFAULT_PCDS, window=None):
-    """Writes the workspace; returns the DSC's workspace-relative path."""
+def make_workspace(tree, package, workspace, pcds_path=DEFAULT_PCDS, window=None, without=()):
+    """Writes the workspace; returns the DSC's workspace-relative path.
+    without names modules whose fragment statements are left out."""
     dest = os.path.join(workspace, manifest.PACKAGE_NAME)
     if os.path.isdir(dest):
         shutil.rmtree(dest)
     shutil.copytree(package, dest)  # step 1
     with open(os.path.join(package, manifest.PACKAGE_NAME + ".fdf.inc")) as fh:
         volume, rules = split_fragment(fh.read())
+    if without:
+        volume = leave_out(volume, without)
     components = package_infs(package)
     if window:
         for name, data in window_module(window).items():
@@ -203,9 +230,11 @@ def main(argv=None):
     ap.add_argument("--workspace", required=True)
     ap.add_argument("--pcds", default=DEFAULT_PCDS, help="the board's PCD values, DSC lines")
     ap.add_argument("--window", help="the window alias image (BoardPciWindow.efi)")
+    ap.add_argument("--without", action="append", default=[], metavar="MODULE",
+                    help="leave this module's fragment statement out (as a board with its own does)")
     args = ap.parse_args(argv)
     try:
-        print(make_workspace(args.tree, args.package, args.workspace, args.pcds, args.window))
+        print(make_workspace(args.tree, args.package, args.workspace, args.pcds, args.window, args.without))
     except (PlatformError, OSError) as e:
         print("edk2-board: %s" % e, file=sys.stderr)
         return 1

@@ -73,6 +73,16 @@ class PlatformEdits(unittest.TestCase):
             self.assertIn("!include OvmfPkg/OvmfTpmDxe.fdf.inc", fdf)
             self.assertNotIn("OvmfPkg/OvmfPkg/", fdf)
 
+    def test_a_board_leaves_out_the_statements_of_modules_it_has(self):
+        volume, _ = platform.split_fragment(FRAGMENT.replace("FILE DRIVER", "# TarvexUIV4x64: when the board needs it\nFILE DRIVER"))
+        left = platform.leave_out(volume, ["TarvexUIV4x64"])
+        self.assertNotIn("TarvexUIV4x64", left)
+        self.assertIn("SetupTokenSmm.inf", left)
+        self.assertEqual(left.count("{"), left.count("}"))
+        self.assertNotIn("SetupTokenSmm", platform.leave_out(volume, ["SetupTokenSmm"]))
+        with self.assertRaises(platform.PlatformError):
+            platform.leave_out(volume, ["PcdBridgeDxe"])
+
     def test_dsc_names_the_copy_lists_components_and_sets_dynamic_ex_values(self):
         text = DSC.replace("\r\n", "\n")
         dsc = platform.edit_dsc(text, "BoardOvmf/OvmfBoard.fdf", ["BoardDriversPkg/A/A.inf", "BoardDriversPkg/B/B.inf"],

@@ -91,9 +91,47 @@ static void BoardPcdAnswers() {
            (UINT32)(sizeof tokens / sizeof tokens[0]));
 }
 
+// The platform's own (local) PCDs as the PCD protocol our drivers locate
+// reads them: a note with their count, a digest of every token's size and
+// value, and the values, to compare with a boot of the same platform
+// without the bridge.
+static void NotePlatformPcds() {
+  static const EFI_GUID pcdGuid = PCD_PROTOCOL_GUID;
+  PCD_PROTOCOL *pcd = (PCD_PROTOCOL *)BedLocate(pcdGuid);
+  if (pcd == nullptr || pcd->GetNextToken == nullptr) return;
+  CHAR8 list[700];
+  UINTN used = 0, count = 0;
+  UINT32 digest = 2166136261U;  // FNV-1a over (token, size, bytes)
+  auto mix = [&digest](const VOID *Data, UINTN Size) {
+    for (UINTN i = 0; i < Size; i++) digest = (digest ^ ((const UINT8 *)Data)[i]) * 16777619U;
+  };
+  UINTN token = 0;
+  while (!EFI_ERROR(pcd->GetNextToken(nullptr, &token)) && token != 0 && count < 512) {
+    UINTN size = pcd->GetSize(token);
+    UINT64 value = 0;
+    if (size == 1) value = pcd->Get8(token);
+    else if (size == 2) value = pcd->Get16(token);
+    else if (size == 4) value = pcd->Get32(token);
+    else if (size == 8) value = pcd->Get64(token);
+    mix(&token, sizeof token);
+    mix(&size, sizeof size);
+    if (size <= 8) {
+      mix(&value, size);
+      if (used + 40 < sizeof list) used += BedFormat(list + used, sizeof list - used, " %u=%lx", (UINT32)token, value);
+    } else if (const VOID *data = pcd->GetPtr(token)) {
+      mix(data, size);
+      if (used + 40 < sizeof list) used += BedFormat(list + used, sizeof list - used, " %u=[%u bytes]", (UINT32)token, (UINT32)size);
+    }
+    count++;
+  }
+  list[used] = 0;
+  BedPrint("@bed note platform PCDs: %u local tokens, digest %08x:%a\n", (UINT32)count, digest, list);
+}
+
 static void BoardDriversDispatched() {
   if (!gBedSourceBoard) BED_CHECK(BedLocate(PcdProbeGuid) != nullptr, "the board's PCD stand-in is not in place");
   BoardPcdAnswers();
+  if (gBedSourceBoard) NotePlatformPcds();
   for (const FlashDriver &d : Drivers) {
     EFI_HANDLE image = FlashImage(d.File);
     BED_CHECK(image != nullptr, "%a: not loaded from flash (not dispatched, or its entry failed)", d.Name);
