@@ -69,8 +69,6 @@ GROUPS = [
 # behind the board's route of bridges: 00:02.1, then (S+1):01.0.
 BOARDS = {"board": "make board", "edk2-board": "make edk2-board", "edk2-board-debug": "make edk2-board-debug",
           "edk2-board-without-PcdBridgeDxe": "make edk2-board-test"}
-BOARD_CODE = "board/OVMF_CODE.fd"
-BOARD_VARS = "board/OVMF_VARS.fd"
 
 
 def board_file(board, name):
