@@ -53,27 +53,38 @@ _edk2_main() {
     fi
     need+=(dpkg-dev)  # forces the update below
   fi
-  if [ ${#need[@]} -gt 0 ] || ! apt-cache showsrc edk2 2>/dev/null | grep -q '^Version:'; then
+  local versions
+  versions=$(apt-cache showsrc edk2 2>/dev/null | sed -n 's/^Version: //p')
+  if [ ${#need[@]} -gt 0 ] || [ -z "$versions" ] || { [ -n "$want" ] && ! grep -qxF "$want" <<<"$versions"; }; then
     echo "edk2: apt-get update" >&2
-    $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq >&2 || return 1
+    $sudo apt-get -o DPkg::Lock::Timeout=600 -o Acquire::Retries=3 update -qq >&2 || return 1
   fi
   if [ ${#need[@]} -gt 0 ]; then
     echo "edk2: installing ${need[*]}" >&2
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${need[@]}" >/dev/null || return 1
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 -o Acquire::Retries=3 install -y -qq --no-install-recommends "${need[@]}" >/dev/null || return 1
   fi
-  [ -n "$want" ] || want=$(apt-cache showsrc edk2 | sed -n 's/^Version: //p' | sort -V | tail -n 1)
+  [ -n "$want" ] || want=$(apt-cache showsrc edk2 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1)
   [ -n "$want" ] || { echo "edk2: no edk2 source package found" >&2; return 1; }
 
   if [ "$stamp" != "$want" ] || [ -z "$tree" ] || [ ! -d "$tree/BaseTools" ]; then
     echo "edk2: apt-get source edk2=$want into $dir" >&2
-    (cd "$dir" && rm -rf src && mkdir src && cd src && apt-get source -qq "edk2=$want" >&2) || return 1
+    # The mirror sometimes drops a connection: retry the fetch a few times.
+    local try ok=""
+    for try in 1 2 3 4; do
+      (cd "$dir" && rm -rf src && mkdir src && cd src &&
+        apt-get -o Acquire::Retries=3 -o APT::Sandbox::User=root source -qq "edk2=$want" >&2) && { ok=1; break; }
+      echo "edk2: apt-get source failed (try $try)" >&2
+      sleep $((try * 5))
+    done
+    [ -n "$ok" ] || return 1
     tree=$(find "$dir/src" -mindepth 1 -maxdepth 1 -type d -name 'edk2-*' | head -n 1)
     [ -n "$tree" ] && [ -f "$tree/edksetup.sh" ] || { echo "edk2: no source tree in $dir/src" >&2; return 1; }
     rm -f "$dir/basetools.stamp"
     echo "$tree" >"$dir/tree"
     local t0=$SECONDS
     echo "edk2: building BaseTools" >&2
-    make -C "$tree/BaseTools" -j"$(nproc)" >"$dir/basetools.log" 2>&1 ||
+    # The C tools only: BaseTools' own test suite is not needed to use them.
+    make -C "$tree/BaseTools" -j"$(nproc)" Source/C >"$dir/basetools.log" 2>&1 ||
       { echo "edk2: the BaseTools build failed (see $dir/basetools.log)" >&2; tail -n 20 "$dir/basetools.log" >&2; return 1; }
     echo "edk2: BaseTools built in $((SECONDS - t0)) s" >&2
     echo "$want" >"$dir/basetools.stamp"
