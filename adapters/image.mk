@@ -1,13 +1,18 @@
 # The board adapters: product modules that give the drivers what an open EDK II
 # board lacks, each one source file and one image. A board that has its own
 # module for one of them leaves that adapter's fragment lines out.
-IMAGES += PcdBridgeDxe SmbiosEditDxe DebugPrintDxe
+IMAGES += PcdBridgeDxe SmbiosEditDxe DebugPrintDxe DebugPrintSmm
 PcdBridgeDxe_SRCS := adapters/pcd_bridge.cpp
 PcdBridgeDxe_ENTRY := PcdBridgeEntry
 SmbiosEditDxe_SRCS := adapters/smbios_edit.cpp
 SmbiosEditDxe_ENTRY := SmbiosEditEntry
 DebugPrintDxe_SRCS := adapters/debug_print.cpp
 DebugPrintDxe_ENTRY := DebugPrintEntry
+DebugPrintSmm_SRCS := adapters/debug_print.cpp
+DebugPrintSmm_ENTRY := DebugPrintEntry
+DebugPrintSmm_CXXFLAGS := -DDEBUG_PRINT_SMM
+# SMM images keep their sections page-aligned, as the SMM core protects them.
+DebugPrintSmm_LDFLAGS := /driver /align:4096
 
 # SMM adapters keep their sections page-aligned, as the SMM core protects
 # code and data pages separately.

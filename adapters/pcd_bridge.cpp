@@ -183,7 +183,13 @@ extern "C" EFI_STATUS EFIAPI PcdBridgeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_T
     if (EFI_ERROR(Status)) Refusal = "the PCD protocol cannot be reinstalled";
   }
   if (Refusal != nullptr) {
-    Report("[PcdBridgeDxe] not bridged: %a (token %d, status %r)\n", Refusal, (UINT32)Clash, Status);
+    if (Clash != 0) {
+      Report("[PcdBridgeDxe] not bridged: %a: %d\n", Refusal, (UINT32)Clash);
+    } else if (EFI_ERROR(Status)) {
+      Report("[PcdBridgeDxe] not bridged: %a: %r\n", Refusal, Status);
+    } else {
+      Report("[PcdBridgeDxe] not bridged: %a\n", Refusal);
+    }
     for (BOOLEAN &h : Held) h = 0;
     PlatformPcd = nullptr;
     // An error unloads the image: nothing of it stays behind.

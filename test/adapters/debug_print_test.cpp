@@ -1,5 +1,6 @@
-// DebugPrintDxe: what reaches the debug port for the messages the drivers send
-// and for the directives a board's other modules may use.
+// DebugPrintDxe (and, built with DEBUG_PRINT_SMM, DebugPrintSmm): what reaches
+// the debug port for the messages the drivers send and for the directives a
+// board's other modules may use, and where the protocol is installed.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,6 +9,7 @@
 #include "efi/debug_print.h"
 #include "test/fake/fake.h"
 #include "test/fake/hw_model.h"
+#include "test/fake/smm.h"
 
 extern "C" EFI_STATUS EFIAPI DebugPrintEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
@@ -29,13 +31,21 @@ class DebugPrintTest : public ::testing::Test {
  protected:
   void SetUp() override {
     image = platform.NewImageHandle();
+    smm.SetInSmm(true);
     ASSERT_EQ(DebugPrintEntry(image, platform.SystemTable()), EFI_SUCCESS);
+#ifdef DEBUG_PRINT_SMM
+    gProtocol = static_cast<DEBUG_PRINT_PROTOCOL *>(smm.Find(kDebugPrintGuid));
+    EXPECT_EQ(platform.Find(kDebugPrintGuid), nullptr) << "the SMM build installs in SMM only";
+#else
     gProtocol = static_cast<DEBUG_PRINT_PROTOCOL *>(platform.Find(kDebugPrintGuid));
+    EXPECT_EQ(smm.Find(kDebugPrintGuid), nullptr);
+#endif
     ASSERT_NE(gProtocol, nullptr);
   }
   std::string Port() const { return hw.PortOutput(0x402); }
 
   fake::Platform platform;
+  fake::Smm smm{platform};
   fake::HwModel hw;
   EFI_HANDLE image = nullptr;
 };
@@ -85,10 +95,21 @@ TEST_F(DebugPrintTest, RefusesANullFormatAndWritesNothing) {
   EXPECT_EQ(Port(), "");
 }
 
+#ifndef DEBUG_PRINT_SMM
 TEST_F(DebugPrintTest, InstallsOnItsImageHandle) {
   VOID *iface = nullptr;
   EXPECT_EQ(platform.BootServices()->HandleProtocol(image, &kDebugPrintGuid, &iface), EFI_SUCCESS);
   EXPECT_EQ(iface, gProtocol);
 }
+#else
+TEST(DebugPrintSmm, WithoutTheSmmTableNothingIsInstalled) {
+  fake::Platform platform;
+  fake::Smm smm{platform};
+  smm.SetInSmm(false);  // GetSmstLocation fails, as for a driver started outside SMM
+  EXPECT_EQ(DebugPrintEntry(platform.NewImageHandle(), platform.SystemTable()), EFI_UNSUPPORTED);
+  EXPECT_EQ(smm.Find(kDebugPrintGuid), nullptr);
+  EXPECT_EQ(platform.Find(kDebugPrintGuid), nullptr);
+}
+#endif
 
 }  // namespace
