@@ -139,6 +139,10 @@ static void BoardDriversDispatched() {
     if (d.Library)
       BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr,
                 "%a: CfgPcdBuffer does not hold the board's token values", d.Name);
+    // What the first library driver cached, found by the buffer's signature
+    // and revision: the board's values, or what a platform gave instead.
+    const UINT8 *cached = d.Library && gBedSourceBoard && &d == &Drivers[1] ? BedFindInImage(image, BedExpectedCfgPcdBuffer, 5) : nullptr;
+    if (cached) BedHexDump("NetIdentityDxe CfgPcdBuffer", cached, sizeof BedExpectedCfgPcdBuffer);
   }
   EFI_HANDLE ui = FlashImage(Drivers[0].File);
   VOID *screen = nullptr;
