@@ -85,8 +85,11 @@ def board_variant(board):
 # The drivers' error messages on the debug output (the debug print stand-in
 # prefixes "DBG <level> "); the identity driver's note when it finds its
 # identity already stamped.
-DRIVER_ERROR = re.compile(r"^(?:DBG [0-9a-f]+ )?\[(CfgPcdBufLibDxeConstructor|NetIdentityEntry)\] ")
+DRIVER_ERROR = re.compile(r"^(?:DBG [0-9a-f]+ )?\[(CfgPcdBufLibDxeConstructor|NetIdentityEntry|PcdBridgeDxe)\] ")
 IDENTITY_IN_PLACE = "[StampSystemIdentity] not stamped: the identity is already in place"
+# Messages of our drivers and adapters written straight to the debug port
+# (the source-built board's debug print adapters print no "DBG" prefix).
+OUR_MESSAGE = re.compile(r"^\[(StampSystemIdentity|SetupTokenSmm|PcdBridgeDxe|CfgPcdBufLibDxeConstructor|NetIdentityEntry)\] ")
 BOARD_NIC = ["-device", "pcie-root-port,id=rp0,bus=pcie.0,addr=0x2.0x0,chassis=1,multifunction=on",
              "-device", "pcie-root-port,id=rp1,bus=pcie.0,addr=0x2.0x1,chassis=2",
              "-device", "x3130-upstream,id=up,bus=rp1",
@@ -413,6 +416,8 @@ class Boot:
         self.debug_lines.append(line)
         if line.startswith("DBG "):
             self.notes.append("debug print: " + line[4:].strip())
+        elif OUR_MESSAGE.match(line):
+            self.notes.append("debug port: " + line)
         if re.search(r"\bASSERT\b", line) and not self.asserted:
             self.asserted = True
             self.fail("boot " + self.group["name"], "firmware ASSERT during %s: %s" % (self.current or "start-up", line))
