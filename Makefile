@@ -128,3 +128,5 @@ include tools/firmware/fv.mk
 include test/board/board.mk
 # The board built from EDK II source with the package (make edk2-board).
 include tools/edk2board/board.mk
+# The UI caller built with gnu-efi, run in the board image.
+include examples/gnu_efi_caller/gnu_efi.mk

@@ -274,8 +274,24 @@ VOID EFIAPI ClearBackdrop(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
 
 EFI_STATUS EFIAPI NotOffered(VOID) { return EFI_UNSUPPORTED; }
 
-// Watches every graphics output not yet watched.
+// Whether Gop is still installed: an output that is gone may have been freed.
+bool Installed(EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop) {
+  UINTN Count = 0;
+  EFI_HANDLE *Handles = nullptr;
+  if (EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &gEfiGraphicsOutputProtocolGuid, nullptr, &Count, &Handles))) return false;
+  bool Found = false;
+  for (UINTN i = 0; i < Count && !Found; i++) {
+    VOID *Interface = nullptr;
+    Found = !EFI_ERROR(gBS->HandleProtocol(Handles[i], &gEfiGraphicsOutputProtocolGuid, &Interface)) && Interface == Gop;
+  }
+  gBS->FreePool(Handles);
+  return Found;
+}
+
+// Forgets the outputs that are gone, then watches every output not yet watched.
 VOID WatchOutputs(VOID) {
+  for (OUTPUT &o : Outputs)
+    if (o.Gop != nullptr && !Installed(o.Gop)) o = {};
   UINTN Count = 0;
   EFI_HANDLE *Handles = nullptr;
   if (EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &gEfiGraphicsOutputProtocolGuid, nullptr, &Count, &Handles))) return;
@@ -298,9 +314,12 @@ VOID WatchOutputs(VOID) {
 // Outputs appear as the boot manager connects the displays.
 VOID EFIAPI OutputAppeared(EFI_EVENT, VOID *) { WatchOutputs(); }
 
-// Gives every output its own Blt back; refuses when another module has
-// wrapped one since, since its wrapper would then call a function that is gone.
+// Gives every output that is still there its own Blt back; refuses when
+// another module has wrapped one since, as its wrapper would then call a
+// function that is gone.
 EFI_STATUS Unwatch(VOID) {
+  for (OUTPUT &o : Outputs)
+    if (o.Gop != nullptr && !Installed(o.Gop)) o = {};
   for (const OUTPUT &o : Outputs)
     if (o.Gop != nullptr && o.Gop->Blt != WatchedBlt) return EFI_ACCESS_DENIED;
   for (OUTPUT &o : Outputs) {

@@ -26,6 +26,8 @@ constexpr UINT32 MAC_OFFSET = 0x40;    // in the MMIO register block
 constexpr UINT32 BAR_IO_SPACE = 0x01;  // BAR bit 0: the BAR decodes I/O ports
 constexpr UINT32 BAR_TYPE_MASK = 0x06;
 constexpr UINT32 BAR_TYPE64 = 0x04;  // a 64-bit BAR: the next BAR holds the high half
+constexpr UINT16 IO_BASE_MASK = 0xFFF0;
+constexpr UINT32 MMIO_BASE_MASK = 0xFFFFFFF0;
 
 struct PCI_ADDRESS {
   UINT32 Bus;
@@ -67,12 +69,13 @@ bool BusIsValid(UINT8 Bus) { return Bus != 0 && Bus != 0xFF; }
 PCI_ADDRESS ControllerOf(UINT8 SecondaryBus) { return PCI_ADDRESS{SecondaryBus, 0, 0}; }
 
 // The MAC bytes' address, or false when the BAR names no memory block below
-// 4 GiB that holds them: an I/O BAR, a 64-bit BAR placed above 4 GiB, or a
-// block whose MAC would run past 4 GiB and wrap onto low memory.
+// 4 GiB that holds them: an I/O BAR, one with no address assigned, a 64-bit
+// BAR placed above 4 GiB, or a block whose MAC would run past 4 GiB and wrap
+// onto low memory.
 bool MmioMacAddress(const PCI_ADDRESS &Nic, UINT32 Bar, UINT32 *Mac) {
-  if (Bar & BAR_IO_SPACE) return false;
+  if ((Bar & BAR_IO_SPACE) || (Bar & MMIO_BASE_MASK) == 0) return false;
   if ((Bar & BAR_TYPE_MASK) == BAR_TYPE64 && ConfigRead32(Nic, REG_BAR0 + 4) != 0) return false;
-  const UINT64 Address = (UINT64)(Bar & 0xFFFFFFF0u) + MAC_OFFSET;
+  const UINT64 Address = (UINT64)(Bar & MMIO_BASE_MASK) + MAC_OFFSET;
   if (Address + sizeof(NicProbeMac) > 0x100000000ULL) return false;
   *Mac = (UINT32)Address;
   return true;
@@ -105,13 +108,14 @@ UINTN ProbeIoNic(VOID) {
   if (!BusIsValid(Bus)) return 0;
   const PCI_ADDRESS Nic = ControllerOf(Bus);
   const UINT16 Bar = ConfigRead16(Nic, REG_BAR0);
-  // A memory BAR's low bits are no port base: reading "the MAC" there would
-  // hit whatever legacy device owns those ports.
-  if ((Bar & BAR_IO_SPACE) == 0) return 0;
+  // A memory BAR's low bits are no port base, and a BAR with no port assigned
+  // points at port 0: reading "the MAC" there would hit whatever legacy
+  // device owns those ports.
+  if ((Bar & BAR_IO_SPACE) == 0 || (Bar & IO_BASE_MASK) == 0) return 0;
   const UINT8 Command = ConfigRead8(Nic, REG_COMMAND);
   ConfigWrite8(Nic, REG_COMMAND, Command | COMMAND_IO);
   if (Bar == 0xFFFF) return 0;
-  const UINT16 Port = Bar & 0xFFF0;
+  const UINT16 Port = Bar & IO_BASE_MASK;
   for (UINT16 i = 0; i < 6; i++) NicProbeMac[i] = HwIn8((UINT16)(Port + i));
   ConfigWrite8(Nic, REG_COMMAND, Command);
   return 1;

@@ -11,6 +11,10 @@ namespace {
 
 const EFI_GUID gDebugPrintProtocolGuid = DEBUG_PRINT_PROTOCOL_GUID;
 
+// The caller's buffer has no alignment that the handler may rely on.
+typedef UINT64 UNALIGNED_UINT64 __attribute__((aligned(1)));
+static_assert(SETTINGS_REQUEST_MIN_SIZE % sizeof(UINT64) == 0, "the request copies in whole words");
+
 // Debug messages go to the debug print published in SMM, located on first
 // use; without one they are dropped and the next message asks again.
 VOID EFIAPI SmmDebugPrint(const CHAR8 *Format, ...) {
@@ -51,10 +55,12 @@ EFI_STATUS EFIAPI SettingsRequestHandler(EFI_HANDLE DispatchHandle, const VOID *
 
   // The request stays writable by other processors and devices while the
   // handler runs, and one byte can be both a value and another row's gate:
-  // every byte is read exactly once, into SMRAM, and used from there.
-  UINT8 Request[SETTINGS_REQUEST_MIN_SIZE];
-  const volatile UINT8 *Outside = (const volatile UINT8 *)CommBuffer;
-  for (UINTN i = 0; i < sizeof(Request); i++) Request[i] = Outside[i];
+  // every byte is read exactly once, into SMRAM, and used from there. Eight
+  // bytes a load keeps the copy short while every processor waits in SMM.
+  UINT64 Words[SETTINGS_REQUEST_MIN_SIZE / sizeof(UINT64)];
+  const volatile UNALIGNED_UINT64 *Outside = (const volatile UNALIGNED_UINT64 *)CommBuffer;
+  for (UINTN i = 0; i < sizeof(Words) / sizeof(Words[0]); i++) Words[i] = Outside[i];
+  const UINT8 *Request = (const UINT8 *)Words;
 
   if (Request[0] != SETTINGS_REQUEST_COMMAND) return Refuse("command", EFI_UNSUPPORTED);
 

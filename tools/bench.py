@@ -31,7 +31,7 @@ SIZE_AIMS = [
     ("NetIdentityDxe", 10 * KiB), ("SetupTokenSmm", 8 * KiB), ("TarvexUIV4x64", 48 * KiB),
 ]
 IDLE_PASS_AIM_US = 50.0
-SMI_AIM = 10000
+SMI_AIM = 6000
 DOWN_SERIAL_AIM = 200
 
 

@@ -2,8 +2,9 @@
 """Writes the release bundle build/release/<product>-<version>/ from what
 make package wrote: the EDK II package (per driver .efi, .depex, .ui, .ver,
 .ffs, .inf; the DEC, the FDF fragment, the pictures), drivers.fv, the
-datasheets, the UI caller's guide, header and example, this version's CHANGELOG entry, the
-licence and SHA256SUMS. Only file contents are copied, in sorted order, so
+datasheets, the UI caller's guide, header and examples, this version's CHANGELOG
+entry, the insert tool and the reader (python3 -m tools.firmware insert | read),
+the licence and SHA256SUMS. Only file contents are copied, in sorted order, so
 two builds of the same sources give the same bundle byte for byte.
 
     python3 -m tools.release --build build        (make release)
@@ -18,6 +19,21 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
 from tools.firmware import manifest
+
+
+# Besides the package, datasheets and header: what the guide and the bundle's
+# README send a reader to. The firmware tools are the ones that need nothing
+# but Python's standard library.
+BUNDLED = (
+    "examples/ui_caller/caller.c",
+    "examples/gnu_efi_caller/caller.c",
+    "examples/gnu_efi_caller/Makefile",
+    "tools/firmware/__init__.py",
+    "tools/firmware/__main__.py",
+    "tools/firmware/fvpack.py",
+    "tools/firmware/fvinsert.py",
+    "tools/firmware/ffsread.py",
+)
 
 
 def changelog_entry(version):
@@ -66,7 +82,8 @@ def release(build):
     files["include/ui_screen.h"] = os.path.join(ROOT, "include", "ui_screen.h")
     for rel in sorted(os.listdir(os.path.join(ROOT, "include", "efi"))):
         files["include/efi/" + rel] = os.path.join(ROOT, "include", "efi", rel)
-    files["examples/ui_caller/caller.c"] = os.path.join(ROOT, "examples", "ui_caller", "caller.c")
+    for rel in BUNDLED:
+        files[rel] = os.path.join(ROOT, rel)
     files["LICENSE"] = os.path.join(ROOT, "LICENSE")
     contents = {"CHANGELOG.md": changelog_entry(version).encode(), "README.md": integration_readme(version).encode()}
     for rel, src in files.items():

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release twice from nothing, in two build folders, and checks that
-# the bundles are identical byte for byte and that sha256sum -c passes in one.
+# the bundles are identical byte for byte, that sha256sum -c passes in one,
+# and that it stands alone: every file its README and the caller's guide name
+# is in it, its insert tool and reader run from it, and the gnu-efi example
+# builds there against the bundle's own header.
 # Prints "release: N passed, M failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -24,5 +27,28 @@ if (cd "$a" && sha256sum --quiet -c SHA256SUMS); then
 else
   fail=$((fail + 1))
 fi
+missing=""
+for ref in $(cd "$a" && grep -ohE '`(include|examples|docs|tools|BoardDriversPkg)/[^` ]*`' README.md docs/ui-protocol.md | tr -d '`' | sort -u); do
+  compgen -G "$a$(sed -E 's/<[^>]*>/*/g' <<<"$ref")" >/dev/null || missing="$missing $ref"
+done
+if [ -z "$missing" ]; then
+  echo "release: every file the bundle's README and guide name is in it"; pass=$((pass + 1))
+else
+  echo "release: named by the bundle's README or guide but not in it:$missing"; fail=$((fail + 1))
+fi
+scratch=$(mktemp -d)
+if (cd "$a" && export PYTHONDONTWRITEBYTECODE=1 &&
+    /usr/bin/python3 -m tools.firmware insert /usr/share/OVMF/OVMF_CODE_4M.fd "$scratch/code.fd" BoardDriversPkg/*/*.ffs &&
+    /usr/bin/python3 -m tools.firmware read drivers.fv BoardDriversPkg/*/*.ffs) >"$scratch/tools.log" 2>&1; then
+  echo "release: the bundle's insert tool and reader run from it"; pass=$((pass + 1))
+else
+  echo "release: the bundle's insert tool or reader failed:"; tail -n 5 "$scratch/tools.log"; fail=$((fail + 1))
+fi
+if make -s -C "$a/examples/gnu_efi_caller" OUT="$scratch/gnu-efi" >"$scratch/gnu-efi.log" 2>&1 && [ -s "$scratch/gnu-efi/caller.efi" ]; then
+  echo "release: the bundle's gnu-efi example builds from the bundle alone"; pass=$((pass + 1))
+else
+  echo "release: the bundle's gnu-efi example does not build:"; tail -n 5 "$scratch/gnu-efi.log"; fail=$((fail + 1))
+fi
+rm -rf "$scratch"
 echo "release: $pass passed, $fail failed"
 [ "$fail" -eq 0 ]

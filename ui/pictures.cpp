@@ -10,6 +10,10 @@
 // The graphics output the pictures were loaded for; null between runs.
 static EFI_GRAPHICS_OUTPUT_PROTOCOL *PictureOutput;
 
+#ifdef EFI_HOST_TEST
+VOID (*PicturePreemptionHook)(VOID);
+#endif
+
 // Only each table's first GUID names a firmware file; the others are kept so
 // that every picture has a name of its own.
 RUN_PICTURES Pictures = {
@@ -61,6 +65,27 @@ constexpr PICTURE_TABLE PictureTables[] = {
 // Revision 403 of the protocol, shown as the corner mark's digits.
 constexpr UINTN RevisionDigits[] = {4, 0, 3};
 
+// A caller's timer may draw between any two stores to a picture: each store
+// happens in program order and is never dropped or merged with another.
+template <typename T>
+void Publish(T *Slot, T Value) {
+  __atomic_signal_fence(__ATOMIC_SEQ_CST);
+  *(volatile T *)Slot = Value;
+  __atomic_signal_fence(__ATOMIC_SEQ_CST);
+#ifdef EFI_HOST_TEST
+  if (PicturePreemptionHook != nullptr) PicturePreemptionHook();
+#endif
+}
+
+// Takes the pixels out of the picture before they are freed, so a drawing in
+// between skips the picture instead of reading freed memory.
+void DropPixels(PICTURE &Picture) {
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Old = Picture.Pixels;
+  if (Old == nullptr) return;
+  Publish(&Picture.Pixels, (EFI_GRAPHICS_OUTPUT_BLT_PIXEL *)nullptr);
+  gBS->FreePool(Old);
+}
+
 }  // namespace
 
 EFI_STATUS LoadPicture(PICTURE *Table, UINTN Index) {
@@ -75,16 +100,18 @@ EFI_STATUS LoadPicture(PICTURE *Table, UINTN Index) {
   gBS->FreePool(Content);
   if (EFI_ERROR(Status)) return Status;
 
-  // A picture loaded twice in one run keeps only the newer pixels.
-  if (Table[Index].Pixels != nullptr) gBS->FreePool(Table[Index].Pixels);
-  Table[Index].Pixels = Pixels;
-  Table[Index].Width = Width;
-  Table[Index].Height = Height;
+  // A picture loaded twice keeps only the newer pixels. The new size is in
+  // place before the new pixels are, so no drawing sees them under the old one.
+  PICTURE &Picture = Table[Index];
+  DropPixels(Picture);
+  Publish(&Picture.Width, Width);
+  Publish(&Picture.Height, Height);
+  Publish(&Picture.Pixels, Pixels);
   return EFI_SUCCESS;
 }
 
 EFI_STATUS LoadPictures(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) {
-  PictureOutput = Output;
+  Publish(&PictureOutput, Output);
   if (Output == nullptr) return EFI_SUCCESS;
   for (const PICTURE_TABLE &t : PictureTables)
     for (UINTN i = 0; i < t.Count; i++) LoadPicture(t.Table, i);
@@ -92,13 +119,9 @@ EFI_STATUS LoadPictures(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) {
 }
 
 VOID FreePictures(VOID) {
-  PictureOutput = nullptr;
+  Publish(&PictureOutput, (EFI_GRAPHICS_OUTPUT_PROTOCOL *)nullptr);
   for (const PICTURE_TABLE &t : PictureTables)
-    for (UINTN i = 0; i < t.Count; i++) {
-      if (t.Table[i].Pixels == nullptr) continue;
-      gBS->FreePool(t.Table[i].Pixels);
-      t.Table[i].Pixels = nullptr;
-    }
+    for (UINTN i = 0; i < t.Count; i++) DropPixels(t.Table[i]);
 }
 
 VOID DrawPicture(PICTURE *Table, UINTN Index, UINTN X, UINTN Y) {

@@ -60,3 +60,9 @@ VOID DrawCornerMark(VOID);
 // while a run is active.
 VOID DrawProgressBarFrame(VOID);
 VOID DrawProgressStep(UINT8 Percent, UINT32 Style);
+
+#ifdef EFI_HOST_TEST
+// Host tests draw here to model a caller's timer firing between the stores
+// that replace or free a picture.
+extern VOID (*PicturePreemptionHook)(VOID);
+#endif

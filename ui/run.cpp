@@ -38,17 +38,27 @@ static VOID RunCleanUp(VOID) {
   StopPointer();
   ExitKeyFunction();
 
-  // A caller that ends the run with the message box up would otherwise leave
-  // its grey backdrop on the graphics console for whoever draws next.
-  if (RunWindows.MessageBox != nullptr && RunWindows.MessageBox->Priority != MESSAGE_BOX_HIDDEN_PRIORITY) UnshadeMessageBoxArea();
-
-  UI_WINDOW **Windows[] = {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow,  &RunWindows.VolumeListWindow,
-                           &RunWindows.MessageBox,   &RunPointer.Layer,          &RunWindows.BackgroundWindow};
-  for (UI_WINDOW **Window : Windows) {
-    if (*Window == nullptr) continue;
-    WindowDestroy(*Window);
-    *Window = nullptr;
+  // A caller's timer may call Print, Clear or ClearLine at any point of this.
+  // Every window leaves the run's record before any is destroyed, so those
+  // find no window rather than one that is being freed.
+  UI_WINDOW **Slots[] = {&RunWindows.CallerWindow, &RunWindows.FileInfoWindow, &RunWindows.FileListWindow,  &RunWindows.VolumeListWindow,
+                         &RunWindows.MessageBox,   &RunPointer.Layer,          &RunWindows.BackgroundWindow};
+  UI_WINDOW *Windows[sizeof(Slots) / sizeof(Slots[0])];
+  UI_WINDOW *Box = RunWindows.MessageBox;
+  for (UINTN i = 0; i < sizeof(Slots) / sizeof(Slots[0]); i++) {
+    Windows[i] = *Slots[i];
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    *(UI_WINDOW *volatile *)Slots[i] = nullptr;
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
   }
+
+  // A caller that ends the run with the message box up would otherwise leave
+  // its grey backdrop on the graphics console for whoever draws next; now
+  // that nobody can reach the box, nobody can put the backdrop back.
+  if (Box != nullptr && Box->Priority != MESSAGE_BOX_HIDDEN_PRIORITY) UnshadeMessageBoxArea();
+
+  for (UI_WINDOW *Window : Windows)
+    if (Window != nullptr) WindowDestroy(Window);
   ScreenShutdown();
   FreePictures();
   CurrentRun.GraphicsConsole = nullptr;
@@ -140,7 +150,7 @@ EFI_STATUS EFIAPI Run(UI_SCREEN_PROTOCOL *This, UI_RUN_PARAMETERS *Parameters) {
   CurrentRun.HookContext = Parameters->HookContext;
   UI_START_HOOK StartHook = Parameters->StartHook;
   UI_EVENT_HOOK EventHook = Parameters->EventHook;
-  EFI_EVENT_NOTIFY EventNotify = Parameters->EventNotify;
+  UI_EVENT_NOTIFY EventNotify = Parameters->EventNotify;
   BiosFiles.BiosFileUnitSize = Parameters->BiosFileUnitSize;
   BiosFiles.BiosFileMaxSize = Parameters->BiosFileMaxSize != 0 ? Parameters->BiosFileMaxSize : ~0ULL;
   StartValue = 0;

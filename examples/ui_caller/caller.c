@@ -1,6 +1,9 @@
 /* A minimal caller of UI_SCREEN_PROTOCOL in plain C: the user picks a BIOS
  * file, confirms it in the message box, watches a progress bar, and any key
  * then ends the run. Built as a UEFI application; its entry is UiCallerMain. */
+/* No platform headers here: the header brings the minimal ones of include/efi/.
+ * A caller with its own includes them before ui_screen.h instead. */
+#define UI_SCREEN_STANDALONE
 #include "ui_screen.h"
 
 #ifndef NULL

@@ -4,3 +4,6 @@
 #include "system.h"
 #include "protocols.h"
 #include "pi.h"
+
+// Tells include/ui_screen.h that the UEFI types are already here.
+#define BOARD_EFI_HEADERS 1

@@ -4,6 +4,7 @@
 // backdrop, ' ' black), and its start, outputs that appear later, and unload.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -149,11 +150,13 @@ TEST_F(AdvancedGc, ReplacesCutsAndRefuses) {
   EXPECT_EQ(Rows(0, 1), Grid{std::string(40, ' ')});
 }
 
-// An output that appears later is watched too; Blt calls the output refuses
+// An output that appears later is watched too, and one that goes away is
+// forgotten (unloading must not write into it); Blt calls the output refuses
 // come back refused and leave the screen as it was.
 TEST_F(AdvancedGc, WatchesLaterOutputsAndPassesRefusals) {
-  fake::Gop later{platform, 40, 12};
-  EXPECT_EQ((VOID *)later.Protocol()->Blt, (VOID *)Out()->Blt);
+  auto later = std::make_unique<fake::Gop>(platform, 40, 12);
+  EXPECT_EQ((VOID *)later->Protocol()->Blt, (VOID *)Out()->Blt);
+  later.reset();
   Shade();
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL px = kWhite;
   EXPECT_EQ(Out()->Blt(Out(), &px, EfiBltVideoFill, 0, 0, 30, 4, 20, 1, 0), EFI_INVALID_PARAMETER);

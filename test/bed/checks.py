@@ -404,6 +404,53 @@ def check_caller_done(grid, image):
     return problems
 
 
+def check_gnuefi_quit(grid, image):
+    """examples/gnu_efi_caller: its start hook's line, and the escape hook's box over the grey backdrop."""
+    problems = []
+    expect_text(problems, grid, 23, 16, "gnu-efi tool: choose a BIOS file, Esc to quit", 0x0E)
+    for row, text in ((10, "Quit the tool ?"), (13, "Enter: quit   other keys: back")):
+        expect_text(problems, grid, 50 - len(text) // 2, row, text, 0x1F)
+    return problems + box_pixels(grid, image)
+
+
+def check_gnuefi_back(grid, image):
+    """examples/gnu_efi_caller: the escape key hook hid its box and went back to the volume list."""
+    problems = []
+    check_volume_list(problems, grid, 0, 3, 0x0D)
+    if grid.find("Quit the tool ?") is not None:
+        problems.append("the escape box is still up")
+    if dominant(image, 352, 241, 320, 152) == SHADE:
+        problems.append("the grey backdrop stayed after the box was hidden")
+    return problems
+
+
+def check_gnuefi_confirm(grid, image):
+    """examples/gnu_efi_caller: the file read through the hook's root, formatted with %,d and %02x."""
+    problems = []
+    for row, text in ((10, "Flash BIOS2.ROM ?"), (12, "131,072 bytes, first 03 0A"), (14, "Enter: yes   Esc: no")):
+        expect_text(problems, grid, 50 - len(text) // 2, row, text, 0x1F)
+    return problems
+
+
+def check_gnuefi_done(grid, image):
+    """examples/gnu_efi_caller: written in eleven steps of its event, the bar full in style 2, every hook counted once."""
+    problems = []
+    if grid.find("Flash BIOS2.ROM ?") is not None:
+        problems.append("the message box is still up")
+    expect_text(problems, grid, 23, 17, "BIOS2.ROM written: Success", 0x0A)
+    expect_text(problems, grid, 23, 19, "hooks: start 1, escape 1, chosen 1, follow-up 1, steps 11, arguments right", 0x0F)
+    expect_text(problems, grid, 23, 21, "Press any key.", 0x0F)
+    w = artwork("bar2").size[0]
+    for k in (0, 50, 99):
+        expect_picture(problems, image, "bar2", 62 + k * w, 629)
+    w1, w0 = artwork("digit1").size[0], artwork("digit0").size[0]
+    expect_picture(problems, image, "digit1", 919, 607)
+    expect_picture(problems, image, "digit0", 920 + w1, 607)
+    expect_picture(problems, image, "digit0", 921 + w1 + w0, 607)
+    expect_picture(problems, image, "percent", 952, 607)
+    return problems
+
+
 # The scripts whose run the host repeats on the fake platform, screen by screen
 # (the run's parameters: test/ui/run_session_test.cpp).
 HOST_SESSIONS = {"ui.scroll"}
@@ -415,6 +462,21 @@ SCRIPTS = {
         ("shot", "caller.confirm"),
         ("key", "ret"),
         ("shot", "caller.done"),
+        ("key", "spc"),
+    ],
+    # examples/gnu_efi_caller in the board image: Esc and back, then BIOS2.ROM
+    # of volume 1, confirmed; the write runs on the tool's own event.
+    "board.gnu-efi": [
+        ("until", "choose a BIOS file", 20),
+        ("key", "esc"),
+        ("shot", "gnuefi.quit"),
+        ("key", "spc"),
+        ("shot", "gnuefi.back"),
+        ("key", "down"), ("key", "ret"), ("key", "down"), ("key", "ret"),
+        ("shot", "gnuefi.confirm"),
+        ("key", "ret"),
+        ("until", "Press any key.", 30),
+        ("shot", "gnuefi.done"),
         ("key", "spc"),
     ],
     "ui.scroll": [
@@ -445,6 +507,10 @@ SCRIPTS = {
 SHOT_CHECKS = {
     "caller.confirm": check_caller_confirm,
     "caller.done": check_caller_done,
+    "gnuefi.quit": check_gnuefi_quit,
+    "gnuefi.back": check_gnuefi_back,
+    "gnuefi.confirm": check_gnuefi_confirm,
+    "gnuefi.done": check_gnuefi_done,
     "scroll.top": check_scroll_top,
     "scroll.middle": check_scroll_middle,
     "scroll.bottom": check_scroll_bottom,

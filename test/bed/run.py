@@ -461,6 +461,17 @@ class Boot:
                 time.sleep(0.5)
             elif what == "shot":
                 self.shot(step[1], serial_path)
+            elif what == "until":
+                # Work the caller paces with its own event: wait for its text.
+                deadline = time.time() + step[2]
+                while True:
+                    self.terminal.feed(self.read_new(serial_path, self.terminal.fed))
+                    if self.terminal.snapshot().find(step[1]) is not None:
+                        break
+                    if time.time() > deadline:
+                        self.fail("%s (script)" % name, "%r not on the screen after %d s" % (step[1], step[2]))
+                        break
+                    time.sleep(0.2)
             elif what == "idle":
                 # A run that waits for keys must leave the console alone.
                 before = self.serial_size(serial_path)

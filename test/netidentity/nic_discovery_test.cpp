@@ -218,9 +218,9 @@ TEST_F(NicDiscovery, MmioBarZeroOrAllOnesReadsNoRegisters) {
   }
 }
 
-// Mended: a BAR of the wrong space, or a memory block that does not lie
-// wholly below 4 GiB, is not found: no port or register-block read, and the
-// command register stays as found.
+// Mended: a BAR of the wrong space, one with no address assigned, or a
+// memory block that does not lie wholly below 4 GiB, is not found: no port or
+// register-block read, and the command register stays as found.
 TEST_F(NicDiscovery, BarThatNamesNoUsableBlockIsNotFoundAndLeftAlone) {
   struct Case {
     uint8_t kind;
@@ -232,8 +232,17 @@ TEST_F(NicDiscovery, BarThatNamesNoUsableBlockIsNotFoundAndLeftAlone) {
       {NIC_KIND_MMIO, 0x0000E001, 0, "I/O BAR for a memory controller"},
       {NIC_KIND_MMIO, 0xFEB0000C, 1, "64-bit BAR above 4 GiB"},
       {NIC_KIND_MMIO, 0xFFFFFFE0, 0, "MAC would wrap past 4 GiB onto address 0"},
+      // No address assigned: ports 0-5 are the legacy DMA controller's, and
+      // physical 0x40 is low memory, not a register block.
+      {NIC_KIND_IO, 0x00000001, 0, "I/O BAR with no port base"},
+      {NIC_KIND_IO, 0x00000005, 0, "I/O BAR whose only address bit lies below the port mask"},
+      {NIC_KIND_MMIO, 0x00000004, 0, "64-bit memory BAR with no address"},
+      {NIC_KIND_MMIO, 0x00000008, 0, "prefetchable memory BAR with no address"},
+      {NIC_KIND_MMIO, 0x0000000C, 0, "prefetchable 64-bit memory BAR with no address"},
   };
-  memcpy(&hw.AddMmio(0, 0x100).bytes[0x20], kMac, 6);  // where a wrapped address would land
+  fake::MmioRegion &low = hw.AddMmio(0, 0x100);
+  memcpy(&low.bytes[0x20], kMac, 6);  // where a wrapped address would land
+  memcpy(&low.bytes[0x40], kMac, 6);  // where a BAR without an address would point
   for (const Case &c : cases) {
     SetUp();
     hw.ClearLog();

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 OUT=${1:-${BUILD:-build}}/bench/setuptoken
-AIM=10000
+AIM=6000
 ROUNDS=100
 mkdir -p "$OUT"
 # The image's optimisation level, without sanitizers, so the count is close

@@ -267,5 +267,77 @@ TEST_F(PicturesTest, DrawPictureSendsOnlyColoursAndReleasesItsBuffer) {
   EXPECT_TRUE(gop_.Calls().empty());
 }
 
+// A caller's timer that draws the progress bar and the corner mark, fired at
+// every service call, as each pool free returns (where a timer that came due
+// inside FreePool runs) and between the picture stores themselves.
+bool timer_armed, in_timer;
+int timer_fired;
+decltype(EFI_BOOT_SERVICES::FreePool) real_free_pool;
+void DrawLikeACallersTimer() {
+  if (!timer_armed || in_timer) return;
+  in_timer = true;
+  timer_fired++;
+  DrawProgressBarFrame();
+  DrawProgressStep(42, 1);
+  DrawCornerMark();
+  in_timer = false;
+}
+EFI_STATUS EFIAPI FreePoolThenDraw(VOID *buffer) {
+  EFI_STATUS s = real_free_pool(buffer);
+  DrawLikeACallersTimer();
+  return s;
+}
+
+// Mended: pixels were freed before the picture let go of them. Whenever the
+// timer draws while a run loads its pictures again at other sizes or frees
+// them, it finds whole pictures: no freed pixels, no pixels under another
+// size (AddressSanitizer reports either).
+TEST_F(PicturesTest, ACallersTimerDrawingWhilePicturesAreReplacedOrFreedFindsWholePictures) {
+  auto widths = [](UINTN w) {
+    std::map<std::string, UINTN> m;
+    for (const Named &p : AllPictures()) m[p.name] = w;
+    return m;
+  };
+  struct Case {
+    const char *what;
+    bool free_before;  // the earlier run's pictures were freed, only their sizes stay
+    bool load_again;   // else the pictures are freed
+  } cases[] = {
+      {"loaded pictures loaded again at other sizes", false, true},
+      {"a later run loads them at other sizes", true, true},
+      {"the run frees them", false, false},
+  };
+  EFI_BOOT_SERVICES *bs = platform_.BootServices();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    volume_.Clear();
+    Publish(widths(40));
+    LoadPictures(gop_.Protocol());
+    if (c.free_before) FreePictures();
+    volume_.Clear();
+    Publish(widths(3));
+
+    timer_armed = true;
+    timer_fired = 0;
+    real_free_pool = bs->FreePool;
+    bs->FreePool = FreePoolThenDraw;
+    platform_.OnServiceCall(DrawLikeACallersTimer);
+    PicturePreemptionHook = DrawLikeACallersTimer;
+    if (c.load_again)
+      LoadPictures(gop_.Protocol());
+    else
+      FreePictures();
+    PicturePreemptionHook = nullptr;
+    platform_.OnServiceCall(nullptr);
+    bs->FreePool = real_free_pool;
+    timer_armed = false;
+
+    EXPECT_GT(timer_fired, 19) << "the timer fired at least once per picture";
+    for (const Named &p : AllPictures()) EXPECT_EQ(p.table[p.index].Pixels != nullptr, c.load_again) << p.name;
+    if (c.load_again) EXPECT_EQ(Pictures.DigitPictures[4].Width, 3u);
+    FreePictures();
+  }
+}
+
 }  // namespace
 }  // namespace picture_test

@@ -1,6 +1,7 @@
 // A run's start and end: start-up failures and their messages, the start hook,
-// the caller's event on a failed start, a wait that fails, allocation failure
-// at every allocation of a whole run, runs in a row, and the time one takes.
+// the caller's event on a failed start, a wait that fails, a caller's timer
+// writing all through the clean-up, allocation failure at every allocation of
+// a whole run, runs in a row, and the time one takes.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -137,6 +138,90 @@ TEST(RunLifecycle, ASecondRunStartsFromACleanScreen) {
             EFI_END_OF_MEDIA);
   EXPECT_EQ(r.caller.Calls("FileChosenEnterHook").at(0).file_name, u"A.ROM");
   r.ExpectRestored("after the second run");
+}
+
+// A caller's own timer that writes into the run through every protocol
+// function but Run. It fires at every boot-service call of the clean-up, and
+// again as each pool or page free returns, where a timer that came due while
+// the firmware held its memory lock runs.
+struct CleanUpTimer {
+  Rig *rig = nullptr;
+  EFI_EVENT event = nullptr;
+  bool cleaning = false, in_notify = false, leave_box_shown = false;
+  int fired = 0;
+};
+CleanUpTimer clean_up_timer;
+decltype(EFI_BOOT_SERVICES::FreePool) real_free_pool;
+decltype(EFI_BOOT_SERVICES::FreePages) real_free_pages;
+
+VOID EFIAPI WriteIntoTheRun(EFI_EVENT, VOID *) {
+  CleanUpTimer &t = clean_up_timer;
+  t.in_notify = true;
+  t.fired++;
+  UI_SCREEN_PROTOCOL *ui = t.rig->ui;
+  for (UINT32 w = UI_WINDOW_MESSAGE_BOX; w <= UI_WINDOW_CALLER; w++) {
+    ui->ClearLine(w, 1, nullptr);
+    ui->Clear(w, nullptr);
+  }
+  // Selector 5 is no window of its own and prints into the message box.
+  for (UINT32 w = UI_WINDOW_CALLER + 1; w-- > UI_WINDOW_MESSAGE_BOX;)
+    for (UINT32 mode = TEXT_MODE_LEFT; mode <= TEXT_MODE_CENTRE; mode++) {
+      UI_TEXT_POSITION pos{w, 0, 1, 1, mode, 0};
+      ui->Print(&pos, nullptr, u"tick %d", t.fired);
+    }
+  if (!t.leave_box_shown) ui->Clear(UI_WINDOW_MESSAGE_BOX, nullptr);
+  ui->DrawProgressFrame();
+  ui->SetProgress(42, 1);
+  t.in_notify = false;
+}
+
+void FireDuringCleanUp() {
+  CleanUpTimer &t = clean_up_timer;
+  if (t.cleaning && !t.in_notify) t.rig->p.FireTimer(t.event);
+}
+EFI_STATUS EFIAPI FreePoolThenFire(VOID *buffer) {
+  EFI_STATUS s = real_free_pool(buffer);
+  FireDuringCleanUp();
+  return s;
+}
+EFI_STATUS EFIAPI FreePagesThenFire(EFI_PHYSICAL_ADDRESS memory, UINTN pages) {
+  EFI_STATUS s = real_free_pages(memory, pages);
+  FireDuringCleanUp();
+  return s;
+}
+
+// Mended: the clean-up freed each window before it let go of it, so a
+// caller's timer writing in between reached freed cells. Whatever the timer's
+// TPL and whether it leaves the message box up, the run ends cleanly, with
+// no backdrop left behind (AddressSanitizer reports any freed cell touched).
+TEST(RunLifecycle, ACallersTimerWritingAtEachStepOfTheCleanUpReachesNothingFreed) {
+  for (EFI_TPL tpl : {TPL_CALLBACK, TPL_NOTIFY})
+    for (bool box_shown : {false, true}) {
+      SCOPED_TRACE("timer at TPL " + std::to_string(tpl) + (box_shown ? ", box left up" : ", box cleared"));
+      Rig r;
+      AddTwoVolumes(r);
+      clean_up_timer = CleanUpTimer{&r, nullptr, false, false, box_shown, 0};
+      EFI_BOOT_SERVICES *bs = r.p.BootServices();
+      r.caller.Answer("EventHook", EFI_ABORTED);
+      // The caller arms its timer in the hook that ends the run.
+      r.caller.in_event_hook = [&] {
+        ASSERT_EQ(bs->CreateEvent(EVT_TIMER | EVT_NOTIFY_SIGNAL, tpl, WriteIntoTheRun, nullptr, &clean_up_timer.event), EFI_SUCCESS);
+        clean_up_timer.cleaning = true;
+      };
+      real_free_pool = bs->FreePool;
+      real_free_pages = bs->FreePages;
+      bs->FreePool = FreePoolThenFire;
+      bs->FreePages = FreePagesThenFire;
+      r.p.OnServiceCall(FireDuringCleanUp);
+      EXPECT_EQ(r.RunScript(r.caller.Params(true), {Signal()}), EFI_SUCCESS);
+      r.p.OnServiceCall(nullptr);
+      bs->FreePool = real_free_pool;
+      bs->FreePages = real_free_pages;
+      clean_up_timer.cleaning = false;
+      EXPECT_GT(clean_up_timer.fired, 20) << "the timer fired all through the clean-up";
+      if (clean_up_timer.event != nullptr) bs->CloseEvent(clean_up_timer.event);
+      r.ExpectRestored("after the run");
+    }
 }
 
 // A whole run to sweep allocation failures over: its volumes and hooks, and

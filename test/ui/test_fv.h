@@ -28,6 +28,7 @@ class TestVolume {
   // Raw sections of a file, section k at index k.
   void AddFile(const EFI_GUID &name, std::vector<std::vector<UINT8>> sections);
   void RemoveSection(const EFI_GUID &name, UINTN instance);
+  void Clear() { files_.clear(); }
   // Walks a packed firmware volume, checking what a DXE core checks, and
   // takes every sectioned file's raw sections. Returns an error text or "".
   std::string FromImage(const std::vector<UINT8> &image);

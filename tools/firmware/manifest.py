@@ -32,6 +32,8 @@ ORDER = ["TarvexUIV4x64", "NetIdentityDxe", "SetupTokenSmm", "BootDelayDxe", "Ps
 ADAPTER_DIR = "adapters"
 MODULE_TYPES = {"driver": "DXE_DRIVER", "smm": "DXE_SMM_DRIVER"}
 USAGES = ("CONSUMES", "SOMETIMES_CONSUMES", "PRODUCES", "SOMETIMES_PRODUCES")
+# The datasheet's Security section: each manifest's "security" lists, in this order.
+SECURITY = {"trusts": "What it trusts", "unchecked": "What it does not check", "board": "What the board must do"}
 
 
 class ManifestError(Exception):
@@ -74,6 +76,9 @@ class Module:
         # Adapters: when a board needs it, and where its line goes in the fragment.
         self.adapter = data.get("adapter")
         self.fragment_order = data.get("fragment_order", 100)
+        if "security" not in data:
+            raise ManifestError("%s: no security section" % self.name)
+        self.security = {k: list(data["security"].get(k, [])) for k in SECURITY}
         self.protocols, self.guids, self.pcds = [], [], []
         for lib in data.get("links", []):
             if lib not in libraries:
@@ -81,6 +86,8 @@ class Module:
             ld = libraries[lib]
             self._merge(ld, "library " + ld["library"])
             self.memory += ld.get("memory", [])
+            for k in SECURITY:
+                self.security[k] += ["%s (library %s)" % (x, ld["library"]) for x in ld.get("security", {}).get(k, [])]
         self._merge(data, None)
         self.version, self.build = product_version()
         self._check()
@@ -100,6 +107,9 @@ class Module:
             if item["usage"] not in USAGES:
                 raise ManifestError("%s: usage %r" % (self.name, item["usage"]))
         self.depex_bytes  # every name resolves
+        for k, title in SECURITY.items():
+            if not self.security[k]:
+                raise ManifestError("%s: security section says nothing under %r" % (self.name, title))
 
     @property
     def depex_kind(self):
@@ -487,6 +497,9 @@ def datasheet(m):
         out += ["## " + note["title"], ""] + ["- " + x for x in note["lines"]] + [""]
     out += ["## Hardware assumed", ""] + ["- " + h for h in m.hardware] + [""]
     out += ["## Memory kept", ""] + ["- " + x for x in m.memory] + [""]
+    out += ["## Security", ""]
+    for k, title in SECURITY.items():
+        out += [title + ":", ""] + ["- " + x for x in m.security[k]] + [""]
     return "\n".join(out)
 
 

@@ -3,6 +3,7 @@ are read back with the separate reader (ffsread.py) and judged by what a DXE
 or SMM dispatcher would do with them: which files it sees, which image it
 loads, and when each dependency expression lets the driver start."""
 import io
+import json
 import os
 import shutil
 import struct
@@ -303,6 +304,19 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
             for v in d.variables:
                 self.assertIn('"%s"' % v["name"], text)
             self.assertIn(" ".join("%02X" % b for b in d.depex_bytes), text)
+            self.assertIn("## Security", text)
+
+    def test_a_manifest_without_a_full_security_section_is_refused(self):
+        d = next(d for d in package.DRIVERS if d.name == "BootDelayDxe")
+        with open(os.path.join(manifest.ROOT, "drvlib", "drvlib.module.json")) as fh:
+            library = json.load(fh)
+        library.pop("security")  # nothing of the library's to fill the gaps
+        data = {k: v for k, v in d.data.items() if k != "security"}
+        manifest.Module(os.path.join(manifest.ROOT, d.path), dict(data, security=d.data["security"]), {"drvlib": library})
+        for security in (None, {"trusts": ["x"], "unchecked": ["y"]}):
+            with self.subTest(security=security), self.assertRaisesRegex(manifest.ManifestError, "security"):
+                manifest.Module(os.path.join(manifest.ROOT, d.path), dict(data, security=security) if security else data,
+                                {"drvlib": library})
 
 
 @unittest.skipIf(shutil.which("UEFIExtract") is None, "UEFIExtract (uefitool-cli) is not installed")

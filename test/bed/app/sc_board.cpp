@@ -550,6 +550,23 @@ static void BoardSmmRefusals() {
   CommClose(&c);
 }
 
+// ---- An outside tool built with gnu-efi ----
+
+// examples/gnu_efi_caller started from the disk as a BIOS update tool would
+// be, against the UI, graphics console and pictures the board carries in
+// flash; the runner drives it (checks.py, "board.gnu-efi") and judges its
+// screens. The tool answers Success once it wrote a file with every hook
+// and its event's notify function having seen what they should.
+static void BoardGnuEfiCaller() {
+  BED_REQUIRE(BedLocate(UiScreenGuid) != nullptr, "UI_SCREEN_PROTOCOL not installed from flash");
+  BedPrint("@bed script board.gnu-efi\n");
+  EFI_HANDLE tool = nullptr;
+  EFI_STATUS exit = EFI_LOAD_ERROR;
+  EFI_STATUS status = BedLoadAndStart(u"UiCallerGnuEfi", &tool, &exit);
+  BED_CHECK(!EFI_ERROR(status), "loading the gnu-efi caller: %r", status);
+  BED_CHECK(exit == EFI_SUCCESS, "the gnu-efi caller returned %r (Protocol Error: a hook saw wrong arguments)", exit);
+}
+
 extern const BedScenario BoardScenarios[] = {
     {"board.drivers-dispatched", "board board-again board-delay board-smm board-fam15", BoardDriversDispatched},
     {"board.identity-stamped", "board", BoardIdentityStamped},
@@ -560,5 +577,6 @@ extern const BedScenario BoardScenarios[] = {
     {"board.smm-refusals", "board-smm", BoardSmmRefusals},
     {"board.store-pstate", "board-smm", BoardStorePstate},
     {"board.pstate-on-family", "board-fam15", BoardPstateOnFamily},
+    {"board.gnu-efi-caller", "board", BoardGnuEfiCaller},
     {nullptr, nullptr, nullptr},
 };
