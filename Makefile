@@ -4,7 +4,7 @@
 #
 #   make images   the seven driver images in build/efi/
 #   make test     install what is missing, build, run every test suite
-#   make demo     boot the drivers in OVMF with the demo caller
+#   make demo     boot the drivers in OVMF with the demo caller (PLATFORM=stock|edk2-board)
 
 BUILD     ?= build
 EFI_CXX   ?= clang++
@@ -94,10 +94,15 @@ firmware-test: deps images testbed-images
 test: deps
 	@bash tools/run_tests.sh
 
-demo: deps images testbed-images package pictures-fv board
+# PLATFORM=stock: Debian's stock OVMF, no board image; the tool loads the UI
+# driver and the graphics console adapter from its disk (build/demo-stock/).
+# PLATFORM=edk2-board: the board built from EDK II source (build/edk2-board-demo/).
+PLATFORM ?= board
+demo: deps images testbed-images package pictures-fv $(filter-out stock,$(PLATFORM))
 	$(if $(INTERACTIVE),@dpkg-query -W -f='$${Status}' qemu-system-gui 2>/dev/null | grep -q 'ok installed' || \
 	  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-system-gui; })
-	$(PYTHON) examples/flash_tool/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive)
+	$(PYTHON) examples/flash_tool/demo.py --build $(BUILD) $(if $(INTERACTIVE),--interactive) \
+	  $(if $(filter stock,$(PLATFORM)),--platform stock,--board $(PLATFORM))
 
 # Figures against their aims: image sizes, compositor passes, SMI request cost,
 # and the firmware figures from a bench run in OVMF; see build/bench/report.md.
@@ -130,5 +135,7 @@ clean:
 include tools/firmware/fv.mk
 # The board image (our drivers in Debian's SMM-enabled OVMF).
 include test/board/board.mk
+# The board built from EDK II source with the package (make edk2-board).
+include tools/edk2board/board.mk
 # The UI caller built with gnu-efi, run in the board image.
 include examples/gnu_efi_caller/gnu_efi.mk

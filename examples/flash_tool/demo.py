@@ -70,6 +70,10 @@ VOLUMES = [
 ]
 LISTED = {"BIOSA": ["BOARD_A1.ROM", "BOARD_A2.ROM"], "BIOSB": ["RECOVERY.BIN"]}
 
+# On a stock UEFI PC the tool brings these from its own disk, the adapter
+# first: the UI driver and the graphics console adapter it draws through.
+STOCK_IMAGES = ["AdvancedGcDxe", "TarvexUIV4x64"]
+
 
 def plan_text(mode):
     lines = [mode, "pictures " + pictures.table()[0][1]]
@@ -82,12 +86,13 @@ def plan_text(mode):
 class DemoBoot(bed.Boot):
     """One boot of the demo tool, with the host half of the script."""
 
-    def __init__(self, build, workdir, shotdir, mode, interactive, verbose):
-        # The demo itself runs on the board image, where our drivers and
-        # stand-ins come from flash; the dispatch check and the bench load
-        # the volumes into the stock firmware.
+    def __init__(self, build, workdir, shotdir, mode, interactive, verbose, board="board"):
+        # The demo itself runs on a board image, where our drivers and the
+        # board's pieces come from flash; on the stock firmware the tool loads
+        # the UI driver and the graphics console adapter from its disk; the
+        # dispatch check and the bench load the volumes into the stock firmware.
         group = {"name": "demo", "cpu": "qemu64", "board": mode == "demo"}
-        super().__init__(group, build, workdir, shotdir, verbose)
+        super().__init__(group, build, workdir, shotdir, verbose, board)
         self.mode = mode
         self.interactive = interactive
         self.volumes = {}     # label -> index in the UI's list
@@ -102,7 +107,11 @@ class DemoBoot(bed.Boot):
         board = self.group["board"]
         files = {"EFI/BOOT/BOOTX64.EFI": os.path.join(efi, "DemoFlashTool.efi"),
                  "demo/plan.txt": plan_text("board" if board else self.mode)}
-        if not board:  # on the board nothing is loaded from the disk
+        if self.mode == "stock":  # what a flash tool carries on its stick
+            for name in STOCK_IMAGES:
+                files["efi/%s.efi" % name] = os.path.join(efi, name + ".efi")
+            files["demo/pictures.fv"] = os.path.join(self.build, "fv", "pictures.fv")
+        elif not board:  # on the board nothing is loaded from the disk
             files["demo/drivers.fv"] = os.path.join(self.build, "fv", "drivers.fv")
             files["demo/pictures.fv"] = os.path.join(self.build, "fv", "pictures.fv")
             for name in sorted(os.listdir(efi)):
@@ -117,7 +126,8 @@ class DemoBoot(bed.Boot):
                 bed.make_disk(path, content, size_mb=40, label=label)
                 self.extra_disks.append(path)
         self.vars = os.path.join(self.workdir, "vars.fd")
-        shutil.copyfile(os.path.join(self.build, bed.BOARD_VARS) if board else bed.OVMF_VARS, self.vars)
+        shutil.copyfile(os.path.join(self.build, bed.board_file(self.board, "OVMF_VARS.fd")) if board else bed.OVMF_VARS,
+                        self.vars)
         for name in ("serial.log", "debug.log", "mon.sock"):
             p = os.path.join(self.workdir, name)
             if os.path.exists(p):
@@ -310,13 +320,19 @@ def main():
     ap.add_argument("--check-dispatch", action="store_true")
     ap.add_argument("--bench", metavar="JSON", help="measure the firmware figures into this file instead")
     ap.add_argument("--verbose", action="store_true")
+    ap.add_argument("--board", default="board", choices=sorted(bed.BOARDS),
+                    help="the board image the demo boots (default %(default)s)")
+    ap.add_argument("--platform", choices=["board", "stock"], default="board",
+                    help="stock: Debian's OVMF with no board image; the tool loads the UI driver and the "
+                         "graphics console adapter from its disk")
     ap.add_argument("--make", action="store_true", help="build the images and volumes first (make does it itself)")
     args = ap.parse_args()
     build = os.path.abspath(os.path.join(ROOT, args.build))
     os.chdir(ROOT)
     if args.make:
         r = subprocess.run(["make", "--no-print-directory", "BUILD=" + args.build, "images", "testbed-images", "package",
-                            "pictures-fv"] + ([] if args.check_dispatch or args.bench else ["board"]),
+                            "pictures-fv"] + ([] if args.check_dispatch or args.bench or args.platform == "stock"
+                                              else [args.board]),
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         if r.returncode != 0:
             sys.stderr.write(r.stderr.decode(errors="replace"))
@@ -326,10 +342,11 @@ def main():
         if shutil.which(tool) is None:
             print("demo: %s is not installed (make deps)" % tool)
             return 1
-    mode = "dispatch" if args.check_dispatch else "bench" if args.bench else "demo"
-    shotdir = os.path.join(build, "bench" if args.bench else "demo")
+    mode = "dispatch" if args.check_dispatch else "bench" if args.bench else "stock" if args.platform == "stock" else "demo"
+    shotdir = os.path.join(build, "bench" if args.bench else "demo-stock" if mode == "stock"
+                           else "demo" if args.board == "board" else args.board + "-demo")
     os.makedirs(shotdir, exist_ok=True)
-    if mode == "demo":  # the screenshots of the last demo go
+    if mode in ("demo", "stock"):  # the screenshots of the last demo go
         for name in os.listdir(shotdir):
             if name[:2].isdigit() and name.endswith((".png", ".txt")):
                 os.unlink(os.path.join(shotdir, name))
@@ -340,7 +357,8 @@ def main():
         bed.BOOT_TIMEOUT = 24 * 3600
         print("demo: a QEMU window opens; choose a volume and a file with the arrow keys and Enter")
     began = time.time()
-    boot = DemoBoot(build, os.path.join(build, mode + "-run"), shotdir, mode, args.interactive, args.verbose)
+    run_dir = mode + "-run" if args.board == "board" else "%s-%s-run" % (args.board, mode)
+    boot = DemoBoot(build, os.path.join(build, run_dir), shotdir, mode, args.interactive, args.verbose, args.board)
     results = boot.run()
     if args.bench:
         figures = bench_figures(boot.events, boot.serial_bytes)
@@ -358,10 +376,12 @@ def main():
     for line in boot.events:
         if line.split(" ")[1] in ("driver", "pictures", "flashed", "ended", "graphics-console"):
             print("      " + line[6:])
-    if mode == "demo":
+    if mode in ("demo", "stock"):
         print("demo: %d screenshots in %s, %s in %.0f s" % (len(boot.shots), os.path.relpath(shotdir, ROOT),
                                                          "all steps as expected" if not failed else "%d problems" % failed,
                                                          time.time() - began))
+        # The same in the test runners' form.
+        print("demo checks: %d passed, %d failed" % (len(results) + len(boot.shots) - failed, failed if results else 1))
     else:
         # The summary line of the firmware suites, for the test runner.
         print("%s: %d passed, %d failed" % (mode, len(results) - failed, failed if results else 1))

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 // Entry of the demo flash tool (BOOTX64.EFI of the demo disk). On the board
 // image (plan "board") the firmware has dispatched everything from flash and
-// the tool only checks that. Otherwise it brings the platform up as a board's
+// the tool only checks that. On a stock PC (plan "stock") it loads the UI
+// driver and the graphics console adapter from its disk. Otherwise it brings the platform up as a board's
 // firmware would have it when the tool starts: the
 // stand-ins for the outside components first (the PCD stand-in before any of
 // our drivers), then our pictures and drivers volumes handed to the DXE core
@@ -137,6 +138,36 @@ static UI_SCREEN_PROTOCOL *FindOnBoard(const DemoPlan &Plan) {
   return ui;
 }
 
+// A stock UEFI PC (plan "stock"): nothing of ours is in its firmware, so the
+// tool brings it along on its own disk, as on a USB stick: the graphics
+// console adapter first (the UI draws its backdrop through it), then the UI
+// driver, and the pictures' volume handed to the DXE core so the UI finds
+// them in a firmware volume as on a board.
+static UI_SCREEN_PROTOCOL *BringUpStock() {
+  static const EFI_GUID GraphicsConsoleGuid = {0xFBC9449A, 0x681C, 0x4517, {0xAB, 0x91, 0x09, 0x72, 0xAC, 0xDE, 0x77, 0xB4}};
+  Begin("demo.stock");
+  BED_CHECK(BedLocate(UiGuid) == nullptr && BedLocate(GraphicsConsoleGuid) == nullptr,
+            "the firmware already has the UI or a graphics console: not a stock PC");
+  EFI_STATUS status = DemoProcessVolume(u"\\demo\\pictures.fv");
+  BED_CHECK(!EFI_ERROR(status), "ProcessFirmwareVolume(pictures.fv): %r", status);
+  BedPrint("@demo pictures %a\n", EFI_ERROR(status) ? "missing" : "from the disk");
+  static const CHAR16 *const Images[] = {u"AdvancedGcDxe", u"TarvexUIV4x64"};
+  EFI_HANDLE ui = nullptr;
+  for (const CHAR16 *name : Images) {
+    EFI_HANDLE image = nullptr;
+    EFI_STATUS entry = EFI_SUCCESS;
+    status = BedLoadAndStart(name, &image, &entry);
+    BED_CHECK(!EFI_ERROR(status) && !EFI_ERROR(entry), "%s: load %r, entry %r", name, status, entry);
+    BedPrint("@demo driver %s %a\n", name, !EFI_ERROR(status) && !EFI_ERROR(entry) ? "started from the disk" : "missing");
+    ui = image;
+  }
+  BED_CHECK(BedLocate(GraphicsConsoleGuid) != nullptr, "the graphics console adapter installed no graphics console");
+  UI_SCREEN_PROTOCOL *screen = (UI_SCREEN_PROTOCOL *)BedLocate(UiGuid);
+  BED_CHECK(screen != nullptr && screen->ImageHandle == ui, "UI_SCREEN_PROTOCOL is not the loaded UI driver's");
+  End();
+  return screen;
+}
+
 // Names the file-system volumes in the order the UI lists them, by the
 // DEMOVOL.TXT marker the host put on its own volumes.
 static void ListVolumes() {
@@ -174,8 +205,8 @@ extern "C" EFI_STATUS EFIAPI DemoEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE 
   DemoPlan plan;
   EFI_STATUS status = DemoReadPlan(&plan);
   BedPrint("@bed begin %a\n", EFI_ERROR(status) ? "(no plan)" : plan.Mode);
-  BOOLEAN board = NameIs(plan.Mode, "board");
-  UI_SCREEN_PROTOCOL *ui = board ? FindOnBoard(plan) : BringUp(plan);
+  BOOLEAN board = NameIs(plan.Mode, "board"), stock = NameIs(plan.Mode, "stock");
+  UI_SCREEN_PROTOCOL *ui = board ? FindOnBoard(plan) : stock ? BringUpStock() : BringUp(plan);
   UINTN scenarios = 1;
 
   if (ui != nullptr && !NameIs(plan.Mode, "dispatch")) {

@@ -16,6 +16,7 @@ turned into a text grid for the screen checks in checks.py.
 import argparse
 import concurrent.futures
 import os
+import re
 import shutil
 import signal
 import socket
@@ -60,12 +61,36 @@ GROUPS = [
     {"name": "fam1a", "cpu": "qemu64,family=26,model=64", "needs": ["SetupTokenSmm"]},
 ]
 
-# The board image (make board): our drivers in the DXE volume of the
-# SMM-enabled OVMF, dispatched from flash. Its groups boot that image with SMM
-# on and report under their own summary line ("board: ..."). The network
-# card sits behind the board's route of bridges: 00:02.1, then (S+1):01.0.
-BOARD_CODE = "board/OVMF_CODE.fd"
-BOARD_VARS = "board/OVMF_VARS.fd"
+# The board images: our drivers dispatched from flash by an SMM-enabled OVMF.
+# "board" (make board) is Debian's binary OVMF with our files and the test
+# stand-ins inserted; "edk2-board" (make edk2-board) is OVMF built from
+# Debian's source with the package and its adapters added by the README's
+# steps, and "edk2-board-debug" its DEBUG build. Each image's boots report
+# under a summary line named after it ("board: ..."). The network card sits
+# behind the board's route of bridges: 00:02.1, then (S+1):01.0.
+BOARDS = {"board": "make board", "edk2-board": "make edk2-board", "edk2-board-debug": "make edk2-board-debug",
+          "edk2-board-without-PcdBridgeDxe": "make edk2-board-test"}
+
+
+def board_file(board, name):
+    """The image's file (OVMF_CODE.fd or OVMF_VARS.fd), relative to the build."""
+    return "%s/%s" % (board, name)
+
+
+# What the test application is told about the board it runs on: the images
+# built from source carry the package's adapters instead of the stand-ins.
+def board_variant(board):
+    return "edk2" if board.startswith("edk2") else "standins"
+
+
+# The drivers' error messages on the debug output (the debug print stand-in
+# prefixes "DBG <level> "); the identity driver's note when it finds its
+# identity already stamped.
+DRIVER_ERROR = re.compile(r"^(?:DBG [0-9a-f]+ )?\[(CfgPcdBufLibDxeConstructor|NetIdentityEntry|PcdBridgeDxe)\] ")
+IDENTITY_IN_PLACE = "[StampSystemIdentity] not stamped: the identity is already in place"
+# Messages of our drivers and adapters written straight to the debug port
+# (the source-built board's debug print adapters print no "DBG" prefix).
+OUR_MESSAGE = re.compile(r"^\[(StampSystemIdentity|SetupTokenSmm|PcdBridgeDxe|CfgPcdBufLibDxeConstructor|NetIdentityEntry)\] ")
 BOARD_NIC = ["-device", "pcie-root-port,id=rp0,bus=pcie.0,addr=0x2.0x0,chassis=1,multifunction=on",
              "-device", "pcie-root-port,id=rp1,bus=pcie.0,addr=0x2.0x1,chassis=2",
              "-device", "x3130-upstream,id=up,bus=rp1",
@@ -75,11 +100,12 @@ BOARD_DELAY = 3  # seconds the first boot stores in Setup for the second
 BOARD_GROUPS = [
     # First boot on a fresh store: everything dispatched, the identity stamped
     # at End-of-DXE, no SMI handler on this family.
-    {"name": "board", "cpu": "qemu64", "board": True, "extra": BOARD_NIC},
+    {"name": "board", "cpu": "qemu64", "board": True, "extra": BOARD_NIC, "identity_in_place": False},
     # Second boot on the same store: identity kept; the time to the boot
     # program without a delay (a first boot also sets up the store, so it is
     # no measure); stores a boot delay.
-    {"name": "board-again", "cpu": "qemu64", "board": True, "extra": BOARD_NIC, "vars_from": "board"},
+    {"name": "board-again", "cpu": "qemu64", "board": True, "extra": BOARD_NIC, "vars_from": "board",
+     "identity_in_place": True},
     # Third boot: held BOARD_DELAY s longer than the second.
     {"name": "board-delay", "cpu": "qemu64", "board": True, "extra": BOARD_NIC, "vars_from": "board-again",
      "delay_against": "board-again"},
@@ -167,8 +193,13 @@ def make_disk(path, files, size_mb=32, label="BEDDISK"):
 class Boot:
     """One QEMU boot of one scenario group."""
 
-    def __init__(self, group, build, workdir, shotdir, verbose):
+    def __init__(self, group, build, workdir, shotdir, verbose, board="board"):
         self.group = group
+        self.board = board  # which board image a board group boots (BOARDS)
+        # Work directories of other images' boots sit beside, named apart.
+        self.run_prefix = "" if board == "board" else board + "-"
+        self.debug_lines = []  # the firmware's own debug output, kept for the checks
+        self.asserted = False
         self.build = build
         self.workdir = workdir
         self.shotdir = shotdir
@@ -189,8 +220,11 @@ class Boot:
     def prepare(self):
         os.makedirs(self.workdir, exist_ok=True)
         efi = os.path.join(self.build, "efi")
+        plan = self.group["name"]
+        if self.group.get("board"):
+            plan += " " + board_variant(self.board)
         files = {"EFI/BOOT/BOOTX64.EFI": os.path.join(efi, "TestBedApp.efi"),
-                 "bed/plan.txt": (self.group["name"] + "\n").encode()}
+                 "bed/plan.txt": (plan + "\n").encode()}
         for name in sorted(os.listdir(efi)):
             if name.endswith(".efi"):
                 files["efi/" + name] = os.path.join(efi, name)
@@ -204,9 +238,10 @@ class Boot:
             self.extra_disks.append(path)
         self.vars = os.path.join(self.workdir, "vars.fd")
         if self.group.get("vars_from"):  # the store an earlier boot left
-            shutil.copyfile(os.path.join(os.path.dirname(self.workdir), self.group["vars_from"], "vars.fd"), self.vars)
+            shutil.copyfile(os.path.join(os.path.dirname(self.workdir), self.run_prefix + self.group["vars_from"], "vars.fd"),
+                            self.vars)
         elif self.group.get("board"):
-            shutil.copyfile(os.path.join(self.build, BOARD_VARS), self.vars)
+            shutil.copyfile(os.path.join(self.build, board_file(self.board, "OVMF_VARS.fd")), self.vars)
         else:
             shutil.copyfile(OVMF_VARS, self.vars)  # a fresh variable store per boot
         for name in ("serial.log", "debug.log", "mon.sock"):
@@ -219,7 +254,7 @@ class Boot:
         code = OVMF_CODE
         machine = ["-machine", "q35"]
         if self.group.get("board"):
-            code = os.path.join(self.build, BOARD_CODE)
+            code = os.path.join(self.build, board_file(self.board, "OVMF_CODE.fd"))
             machine = ["-machine", "q35,smm=on", "-global", "driver=cfi.pflash01,property=secure,value=on"]
         cmd = ["qemu-system-x86_64"] + machine + ["-m", "256", "-cpu", self.group["cpu"],
                "-drive", "if=pflash,format=raw,readonly=on,file=" + code,
@@ -265,6 +300,8 @@ class Boot:
             if monitor:
                 monitor.close()
             out.close()
+        if self.group.get("board") and self.ended and not self.asserted:
+            self.board_debug_checks()
         return self.results
 
     def read_new(self, path, offset):
@@ -301,6 +338,8 @@ class Boot:
                 self.fail("boot " + self.group["name"], "firmware exception during %s: %s %s"
                           % (self.current or "start-up", dump.splitlines()[0].strip(), rip[0] if rip else ""))
                 return
+            if self.asserted:  # a DEBUG firmware stops for good at an ASSERT
+                return
             if self.ended and end_seen_at is None:
                 end_seen_at = time.time()
             code = proc.poll()
@@ -335,8 +374,8 @@ class Boot:
         if not line.startswith("@bed "):
             if line.strip():
                 self.log("dbg " + line)
-                if line.startswith("DBG ") and self.group.get("board"):
-                    self.notes.append("debug print: " + line[4:].strip())
+                if self.group.get("board"):
+                    self.board_debug_line(line.strip())
             return
         self.log(line)
         words = line.split(" ")
@@ -376,6 +415,32 @@ class Boot:
             self.ended = True
             if words[2:3] == ["0"]:
                 self.fail("boot " + self.group["name"], "the test application has no scenario for this group")
+
+    def board_debug_line(self, line):
+        """A line of the board's debug output: the debug print's messages go
+        into the notes, and a firmware ASSERT (a DEBUG build) ends the boot."""
+        self.debug_lines.append(line)
+        if line.startswith("DBG "):
+            self.notes.append("debug print: " + line[4:].strip())
+        elif OUR_MESSAGE.match(line):
+            self.notes.append("debug port: " + line)
+        if re.search(r"\bASSERT\b", line) and not self.asserted:
+            self.asserted = True
+            self.fail("boot " + self.group["name"], "firmware ASSERT during %s: %s" % (self.current or "start-up", line))
+
+    def board_debug_checks(self):
+        """What the board's debug output must and must not hold: no error
+        message of our drivers, and the identity driver's note exactly when
+        the identity was already stamped."""
+        errors = [l for l in self.debug_lines if DRIVER_ERROR.match(l)]
+        self.results.append(("%s.debug-output" % self.group["name"], not errors,
+                             "error messages: %s" % "; ".join(errors[:3]) if errors else ""))
+        want = self.group.get("identity_in_place")
+        if want is not None:
+            seen = any(l.endswith(IDENTITY_IN_PLACE) for l in self.debug_lines)
+            self.results.append(("%s.identity-note" % self.group["name"], seen == want,
+                                 "the identity driver %s that the identity was already in place"
+                                 % ("said" if seen else "did not say")))
 
     def serial_size(self, serial_path):
         try:
@@ -558,16 +623,19 @@ def run_board(build, shotdir, groups, args):
     """The board image's boots: three in turn on one store, the SMM
     family's boot beside the first."""
     import threading
-    if not os.path.exists(os.path.join(build, BOARD_CODE)):
-        print("FAIL  board: %s is missing (make board)" % BOARD_CODE)
-        print("board: 0 passed, 1 failed")
+    board = args.board
+    code = board_file(board, "OVMF_CODE.fd")
+    if not os.path.exists(os.path.join(build, code)):
+        print("FAIL  %s: %s is missing (%s)" % (board, code, BOARDS[board]))
+        print("%s: 0 passed, 1 failed" % board)
         return 1
     began = time.time()
     boots = {}
+    prefix = "" if board == "board" else board + "-"
 
     def run(group):
         t0 = time.time()
-        boot = Boot(group, build, os.path.join(build, "bed-run", group["name"]), shotdir, args.verbose)
+        boot = Boot(group, build, os.path.join(build, "bed-run", prefix + group["name"]), shotdir, args.verbose, board)
         results = boot.run() or [("boot " + group["name"], False, "no scenario reported")]
         boots[group["name"]] = (boot, results, time.time() - t0)
 
@@ -603,12 +671,12 @@ def run_board(build, shotdir, groups, args):
         passed, failed = passed + p, failed + f
     if not args.keep:
         for g in groups:
-            workdir = os.path.join(build, "bed-run", g["name"])
+            workdir = os.path.join(build, "bed-run", prefix + g["name"])
             for name in os.listdir(workdir) if os.path.isdir(workdir) else []:
                 if name.endswith(".img") or name.endswith(".fd"):
                     os.unlink(os.path.join(workdir, name))
-    print("      (board boots %.1f s)" % (time.time() - began))
-    print("board: %d passed, %d failed" % (passed, failed))
+    print("      (%s boots %.1f s)" % (board, time.time() - began))
+    print("%s: %d passed, %d failed" % (board, passed, failed))
     return 0 if failed == 0 and passed > 0 else 1
 
 
@@ -643,12 +711,13 @@ def main():
     ap.add_argument("--verbose", action="store_true")
     ap.add_argument("--jobs", type=int, default=JOBS, help="boots at a time (default %(default)s)")
     ap.add_argument("--no-make", action="store_true", help="do not (re)build the images first")
-    ap.add_argument("--board", action="store_true", help="boot the board image (make board) instead")
+    ap.add_argument("--board", nargs="?", const="board", choices=sorted(BOARDS),
+                    help="boot a board image instead (default board: make board; edk2-board: make edk2-board)")
     args = ap.parse_args()
     build = os.path.abspath(os.path.join(ROOT, args.build) if not os.path.isabs(args.build) else args.build)
     os.chdir(ROOT)
     if not args.no_make:
-        targets = ["images", "testbed-images", "pictures-fv"] + (["board"] if args.board else [])
+        targets = ["images", "testbed-images", "pictures-fv"] + ([args.board] if args.board else [])
         r = subprocess.run(["make", "--no-print-directory", "BUILD=" + args.build] + targets,
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         if r.returncode != 0:
@@ -661,7 +730,7 @@ def main():
             print("FAIL  test bed: %s is not installed (make deps)" % tool)
             print("firmware: 0 passed, 1 failed")
             return 1
-    summary = "board" if args.board else "firmware"
+    summary = args.board or "firmware"
     try:
         groups = select_groups(BOARD_GROUPS if args.board else GROUPS, args.group)
         checks.extra_files(build, board=args.board)

@@ -319,7 +319,8 @@ def dec_text(modules):
 # part into the volume its heading names (test/edk2 pastes them by key).
 FDF_PARTS = (("dxe", "in the volume the DXE dispatcher reads (e.g. [FV.DXEFV])"),
              ("smm", "in the volume the SMM core dispatches SMM drivers from"),
-             ("pictures", "the UI's pictures: any volume the DXE core publishes"))
+             ("pictures", "the UI's pictures: any volume the DXE core publishes"),
+             ("rules", "rules: beside the platform's"))
 
 
 def fdf_file(m):
@@ -335,6 +336,28 @@ def fdf_file(m):
             "}"]
 
 
+# EDK II puts a module's DynamicEx PCDs into the platform's PCD database only
+# when an INF statement places the module in the FDF (a FILE statement does
+# not count), so the adapter that reads our PCDs, the bridge, is placed by
+# its INF and this rule; GenFds then writes its VERSION section's build
+# number as 0, which is the one byte its file differs from the package's .ffs.
+PCD_RULE = "BOARDPCD"
+
+
+def pcd_inf_statement(m):
+    return ["INF RuleOverride = %s %s/%s/%s.inf" % (PCD_RULE, PACKAGE_NAME, m.name, m.name)]
+
+
+def pcd_rule_lines():
+    return ["[Rule.Common.DXE_DRIVER.%s]" % PCD_RULE,
+            "  FILE DRIVER = $(NAMED_GUID) Checksum {",
+            "    DXE_DEPEX DXE_DEPEX Optional |.depex",
+            "    PE32      PE32                |.efi",
+            "    UI        STRING=\"$(MODULE_NAME)\" Optional",
+            "    VERSION   STRING=\"$(INF_VERSION)\" Optional BUILD_NUM=$(BUILD_NUMBER)",
+            "  }"]
+
+
 def fdf_text(modules, pictures, adapters=()):
     """FDF fragment: a FILE statement for each board adapter and each of the
     seven drivers, and the pictures. pictures is [(name, guid, [bmp file
@@ -346,10 +369,10 @@ def fdf_text(modules, pictures, adapters=()):
         lines = []
         for m in adapters:
             if m.file_type == kind:
-                lines += ["# %s: %s" % (m.name, m.adapter)] + fdf_file(m)
+                lines += ["# %s: %s" % (m.name, m.adapter)] + (pcd_inf_statement(m) if m.pcds else fdf_file(m))
         if lines:
-            lines = ["# Board adapters, ahead of the drivers and in this order: leave out the",
-                     "# statements of any that the board already provides."] + lines + ["# The drivers."]
+            lines = ["# Board adapters, ahead of the drivers and in this order: leave out the lines",
+                     "# of any that the board already provides."] + lines + ["# The drivers."]
         return lines
     out = ["## @file",
            "#  %s %s: FDF fragment placing the board adapters, the seven drivers and the UI's pictures." % (PRODUCT, modules[0].version),
@@ -359,7 +382,7 @@ def fdf_text(modules, pictures, adapters=()):
            "#",
            "#  SPDX-License-Identifier: BSD-2-Clause-Patent",
            "##"]
-    for key, heading in FDF_PARTS:
+    for key, heading in FDF_PARTS[:3]:
         out += ["", "# --- %s ---" % heading]
         if key == "pictures":
             for name, guid, bmps in pictures:
@@ -370,6 +393,8 @@ def fdf_text(modules, pictures, adapters=()):
             out += adapter_lines("driver" if key == "dxe" else "smm")
             for m in parts[key]:
                 out += fdf_file(m)
+    if any(m.pcds for m in adapters):
+        out += ["", "# --- %s ---" % dict(FDF_PARTS)["rules"]] + pcd_rule_lines()
     return "\n".join(out) + "\n"
 
 

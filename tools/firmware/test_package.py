@@ -248,6 +248,10 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
                 self.assertEqual(ffsread.read_sections(self.package_file(d.name, d.name + ".ver"))[0].text(), version)
                 # The fragment's FILE statement: the file type, the GUID, and our files in our section order.
                 folder = "%s/%s/%s" % (manifest.PACKAGE_NAME, d.name, d.name)
+                if d in package.ADAPTERS and d.pcds:  # placed by its INF, so its PCDs reach the database
+                    self.assertIn(manifest.pcd_inf_statement(d)[0], manifest.fdf_parts(fdf)["dxe"])
+                    self.assertIn("[Rule.Common.DXE_DRIVER.%s]" % manifest.PCD_RULE, manifest.fdf_parts(fdf)["rules"])
+                    continue
                 self.assertIn("FILE %s = %s CheckSum {  # %s\n  SECTION %s = %s.depex\n  SECTION PE32 = %s.efi\n"
                               "  SECTION UI = \"%s\"\n  SECTION BUILD_NUM = %d VERSION = \"%s\"\n}\n"
                               % ("SMM" if d.file_type == "smm" else "DRIVER", d.guid, d.name, depex_kind, folder,
@@ -262,8 +266,8 @@ class BinaryModulesMatchTheManifests(unittest.TestCase):
         # of them all, runs first whenever any of them could.
         bridge = next(d for d in package.ADAPTERS if d.name == "PcdBridgeDxe")
         fdf = self.package_file(manifest.PACKAGE_NAME + ".fdf.inc").decode()
-        lines = [l for l in fdf.splitlines() if l.startswith("FILE DRIVER ")]
-        at = {l.rsplit("# ", 1)[1]: i for i, l in enumerate(lines)}
+        lines = [l for l in fdf.splitlines() if l.startswith("FILE DRIVER ") or l.startswith("INF ")]
+        at = {(l.rsplit("# ", 1)[1] if l.startswith("FILE") else l.rsplit("/", 1)[1][:-4]): i for i, l in enumerate(lines)}
         bridge_depex = ffsread.depex_guids(bridge.depex_bytes)
         users = [d for d in package.DRIVERS if d.file_type == "driver" and PCD in ffsread.depex_guids(d.depex_bytes)]
         self.assertEqual(len(users), 5)

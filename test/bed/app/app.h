@@ -29,6 +29,11 @@ extern const BedScenario SetupTokenScenarios[];
 extern const BedScenario UiScenarios[];
 extern const BedScenario BoardScenarios[];
 
+// Set when the plan's second word is "edk2": the board image was built from
+// EDK II source with the package's adapters, so the test stand-ins' probes
+// are not there and the checks look through the adapters and the platform.
+extern BOOLEAN gBedSourceBoard;
+
 // Records a failed check of the running scenario and prints why.
 void EFIAPI BedFail(const CHAR8 *Format, ...);
 UINTN BedFailures();

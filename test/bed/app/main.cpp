@@ -24,7 +24,10 @@ static BOOLEAN InGroup(const char *List, const CHAR8 *Group, UINTN GroupLength) 
   return 0;
 }
 
-// The group name is the first word of the plan file.
+BOOLEAN gBedSourceBoard;
+
+// The group name is the first word of the plan file; a second word names
+// the board image's kind.
 static UINTN ReadGroup(CHAR8 *Group, UINTN Size) {
   VOID *data = nullptr;
   UINTN size = 0;
@@ -36,6 +39,8 @@ static UINTN ReadGroup(CHAR8 *Group, UINTN Size) {
     n++;
   }
   Group[n] = 0;
+  UINTN word = n < size && text[n] == ' ' ? n + 1 : size;
+  gBedSourceBoard = word + 4 <= size && BedMemEqual(text + word, "edk2", 4) && (word + 4 == size || text[word + 4] <= ' ');
   gBS->FreePool(data);
   return n;
 }
