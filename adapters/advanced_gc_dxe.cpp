@@ -9,14 +9,9 @@
 // colour), and only the others give way. The console draws a glyph cell as
 // one block whose top-left pixel is background, which is how a block's
 // background colour is known.
+#include "adapters/start.h"
 #include "efi/efi.h"
 #include "efi/graphics_console.h"
-#include "efi/image_tables.h"
-
-EFI_HANDLE gImageHandle;
-EFI_SYSTEM_TABLE *gST;
-EFI_BOOT_SERVICES *gBS;
-EFI_RUNTIME_SERVICES *gRT;
 
 const EFI_GUID gAdvancedGcProtocolGuid = ADVANCED_GC_PROTOCOL_GUID;
 const EFI_GUID gEfiGraphicsOutputProtocolGuid = EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID;
@@ -350,11 +345,7 @@ EFI_STATUS EFIAPI Unload(EFI_HANDLE ImageHandle) {
 }  // namespace
 
 EFI_EXTERN_C EFI_STATUS EFIAPI AdvancedGcDxeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  if (SystemTable == nullptr || SystemTable->BootServices == nullptr) return EFI_INVALID_PARAMETER;
-  gImageHandle = ImageHandle;
-  gST = SystemTable;
-  gBS = SystemTable->BootServices;
-  gRT = SystemTable->RuntimeServices;
+  if (EFI_STATUS Kept = AdapterKeepTables(ImageHandle, SystemTable); EFI_ERROR(Kept)) return Kept;
   Functions[0] = Functions[1] = Functions[2] = (VOID *)NotOffered;
   Functions[3] = (VOID *)SetBackdrop;
   Functions[4] = (VOID *)ClearBackdrop;

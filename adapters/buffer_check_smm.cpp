@@ -7,17 +7,12 @@
 // data, reserved memory or ACPI NVS, the only kinds an SMM core takes a
 // communication buffer from. Past the lock point without a map it refuses
 // everything. All of its state lives in SMRAM.
+#include "adapters/start.h"
 #include "efi/efi.h"
-#include "efi/image_tables.h"
 #include "setuptoken/buffer_check.h"
 
-EFI_HANDLE gImageHandle;
-EFI_SYSTEM_TABLE *gST;
-EFI_BOOT_SERVICES *gBS;
-EFI_RUNTIME_SERVICES *gRT;
 EFI_SMM_SYSTEM_TABLE2 *gSmst;
 
-const EFI_GUID gEfiSmmBase2ProtocolGuid = EFI_SMM_BASE2_PROTOCOL_GUID;
 const EFI_GUID gEfiSmmAccess2ProtocolGuid = EFI_SMM_ACCESS2_PROTOCOL_GUID;
 const EFI_GUID gEfiSmmEndOfDxeProtocolGuid = EFI_SMM_END_OF_DXE_PROTOCOL_GUID;
 const EFI_GUID gEfiSmmReadyToLockProtocolGuid = EFI_SMM_READY_TO_LOCK_PROTOCOL_GUID;
@@ -207,11 +202,7 @@ VOID ReleaseAll(VOID) {
 }  // namespace
 
 EFI_EXTERN_C EFI_STATUS EFIAPI BufferCheckSmmEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  if (SystemTable == nullptr || SystemTable->BootServices == nullptr) return EFI_INVALID_PARAMETER;
-  gImageHandle = ImageHandle;
-  gST = SystemTable;
-  gBS = SystemTable->BootServices;
-  gRT = SystemTable->RuntimeServices;
+  if (EFI_STATUS Kept = AdapterKeepTables(ImageHandle, SystemTable); EFI_ERROR(Kept)) return Kept;
   gSmst = nullptr;
   MapTaken = Locked = 0;
   SmramRanges = UsableRanges = nullptr;
@@ -219,11 +210,7 @@ EFI_EXTERN_C EFI_STATUS EFIAPI BufferCheckSmmEntry(EFI_HANDLE ImageHandle, EFI_S
   EndOfDxeRegistration = ReadyToLockRegistration = nullptr;
   CheckHandle = nullptr;
 
-  EFI_SMM_BASE2_PROTOCOL *SmmBase2 = nullptr;
-  EFI_STATUS Status = gBS->LocateProtocol(&gEfiSmmBase2ProtocolGuid, nullptr, (VOID **)&SmmBase2);
-  if (!EFI_ERROR(Status) && SmmBase2 == nullptr) Status = EFI_NOT_FOUND;
-  if (!EFI_ERROR(Status)) Status = SmmBase2->GetSmstLocation(SmmBase2, &gSmst);
-  if (!EFI_ERROR(Status) && gSmst == nullptr) Status = EFI_NOT_FOUND;
+  EFI_STATUS Status = AdapterLocateSmst(&gSmst);
   if (EFI_ERROR(Status)) return Status;
 
   // Without the SMRAM map no buffer can be vouched for: better no check at all.

@@ -7,22 +7,14 @@
 // levels through. No buffer and no allocation: it can be called at any TPL.
 // Built with DEBUG_PRINT_SMM it is DebugPrintSmm, which installs the same
 // protocol in the SMM protocol database for the SMM driver.
+#include "adapters/start.h"
 #include "efi/debug_print.h"
 #include "efi/efi.h"
-#include "efi/image_tables.h"
 #include "hw.h"
-
-EFI_HANDLE gImageHandle;
-EFI_SYSTEM_TABLE *gST;
-EFI_BOOT_SERVICES *gBS;
-EFI_RUNTIME_SERVICES *gRT;
 
 namespace {
 
 const EFI_GUID gDebugPrintProtocolGuid = DEBUG_PRINT_PROTOCOL_GUID;
-#ifdef DEBUG_PRINT_SMM
-const EFI_GUID gEfiSmmBase2ProtocolGuid = EFI_SMM_BASE2_PROTOCOL_GUID;
-#endif
 
 // The debug output; a board that routes its debug output elsewhere changes it here.
 constexpr UINT16 DEBUG_PORT = 0x402;
@@ -210,20 +202,11 @@ DEBUG_PRINT_PROTOCOL Protocol = {Print};
 }  // namespace
 
 extern "C" EFI_STATUS EFIAPI DebugPrintEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  gImageHandle = ImageHandle;
-  gST = SystemTable;
-  gBS = SystemTable->BootServices;
-  gRT = SystemTable->RuntimeServices;
+  if (EFI_STATUS Kept = AdapterKeepTables(ImageHandle, SystemTable); EFI_ERROR(Kept)) return Kept;
   EFI_HANDLE Handle = ImageHandle;
 #ifdef DEBUG_PRINT_SMM
-  VOID *Interface = nullptr;
-  EFI_STATUS Status = gBS->LocateProtocol(&gEfiSmmBase2ProtocolGuid, nullptr, &Interface);
-  if (EFI_ERROR(Status)) return Status;
-  if (Interface == nullptr) return EFI_NOT_FOUND;
   EFI_SMM_SYSTEM_TABLE2 *Smst = nullptr;
-  Status = static_cast<EFI_SMM_BASE2_PROTOCOL *>(Interface)->GetSmstLocation(static_cast<EFI_SMM_BASE2_PROTOCOL *>(Interface), &Smst);
-  if (EFI_ERROR(Status)) return Status;
-  if (Smst == nullptr) return EFI_NOT_FOUND;
+  if (EFI_STATUS Status = AdapterLocateSmst(&Smst); EFI_ERROR(Status)) return Status;
   // A new SMM handle: the image handle belongs to the boot services' database.
   Handle = nullptr;
   return Smst->SmmInstallProtocolInterface(&Handle, &gDebugPrintProtocolGuid, EFI_NATIVE_INTERFACE, &Protocol);

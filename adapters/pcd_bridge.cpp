@@ -7,14 +7,9 @@
 // platform's ...Ex calls); every other call goes to the platform's protocol
 // unchanged. It bridges nothing when one of the platform's own local token
 // numbers is one of ours, since that module's reads would change.
+#include "adapters/start.h"
 #include "efi/debug_print.h"
 #include "efi/efi.h"
-#include "efi/image_tables.h"
-
-EFI_HANDLE gImageHandle;
-EFI_SYSTEM_TABLE *gST;
-EFI_BOOT_SERVICES *gBS;
-EFI_RUNTIME_SERVICES *gRT;
 
 // clang-format off
 #define BOARD_DRIVERS_TOKEN_SPACE_GUID {0x40EE853C, 0xD440, 0x44B5, {0xBC, 0xC4, 0x60, 0xF6, 0xE9, 0x49, 0x3E, 0x3A}}
@@ -132,10 +127,7 @@ EFI_HANDLE HandleOf(VOID *Interface) {
 
 // Takes the PCD protocol's place, or leaves everything as it was and says why.
 extern "C" EFI_STATUS EFIAPI PcdBridgeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  gImageHandle = ImageHandle;
-  gST = SystemTable;
-  gBS = SystemTable->BootServices;
-  gRT = SystemTable->RuntimeServices;
+  if (EFI_STATUS Kept = AdapterKeepTables(ImageHandle, SystemTable); EFI_ERROR(Kept)) return Kept;
 
   for (BOOLEAN &h : Held) h = 0;
   const CHAR8 *Refusal = nullptr;

@@ -6,14 +6,9 @@
 // new one is refused). At End-of-DXE, ahead of the drivers' own End-of-DXE
 // work, the DMI changes stored in "DmiArray" are applied to the live records,
 // so a change written at one boot is in the table at the next.
+#include "adapters/start.h"
 #include "efi/efi.h"
-#include "efi/image_tables.h"
 #include "efi/smbios.h"
-
-EFI_HANDLE gImageHandle;
-EFI_SYSTEM_TABLE *gST;
-EFI_BOOT_SERVICES *gBS;
-EFI_RUNTIME_SERVICES *gRT;
 
 // clang-format off
 #define DMI_VARIABLE_GUID {0x4B3082A3, 0x80C6, 0x4D7E, {0x9C, 0xD0, 0x58, 0x39, 0x17, 0x26, 0x5D, 0xF1}}
@@ -177,10 +172,7 @@ VOID EFIAPI ApplyStoredChanges(EFI_EVENT Event, VOID *) {
 }  // namespace
 
 extern "C" EFI_STATUS EFIAPI SmbiosEditEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  gImageHandle = ImageHandle;
-  gST = SystemTable;
-  gBS = SystemTable->BootServices;
-  gRT = SystemTable->RuntimeServices;
+  if (EFI_STATUS Kept = AdapterKeepTables(ImageHandle, SystemTable); EFI_ERROR(Kept)) return Kept;
   VOID *Interface = nullptr;
   EFI_STATUS Status = gBS->LocateProtocol(&gEfiSmbiosProtocolGuid, nullptr, &Interface);
   if (EFI_ERROR(Status)) return Status;

@@ -5,19 +5,14 @@
 // under TOKEN_RECORD_GUID, by a test or by a person's tool. It checks the
 // order of a session's calls but neither the tokens nor the values, and it
 // keeps taking writes after the lock point: a board's own service adds both.
+#include "adapters/start.h"
 #include "adapters/token_record.h"
 #include "efi/efi.h"
-#include "efi/image_tables.h"
 #include "setuptoken/buffer_check.h"
 #include "setuptoken/token_service.h"
 
-EFI_HANDLE gImageHandle;
-EFI_SYSTEM_TABLE *gST;
-EFI_BOOT_SERVICES *gBS;
-EFI_RUNTIME_SERVICES *gRT;
 EFI_SMM_SYSTEM_TABLE2 *gSmst;
 
-const EFI_GUID gEfiSmmBase2ProtocolGuid = EFI_SMM_BASE2_PROTOCOL_GUID;
 const EFI_GUID gTokenServiceProtocolGuid = TOKEN_SERVICE_PROTOCOL_GUID;
 const EFI_GUID gSmmBufferCheckProtocolGuid = SMM_BUFFER_CHECK_PROTOCOL_GUID;
 const EFI_GUID gTokenRecordGuid = TOKEN_RECORD_GUID;
@@ -128,21 +123,13 @@ EFI_STATUS EFIAPI ReadRecord(EFI_HANDLE, const VOID *, VOID *CommBuffer, UINTN *
 }  // namespace
 
 EFI_EXTERN_C EFI_STATUS EFIAPI TokenServiceSmmEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  if (SystemTable == nullptr || SystemTable->BootServices == nullptr) return EFI_INVALID_PARAMETER;
-  gImageHandle = ImageHandle;
-  gST = SystemTable;
-  gBS = SystemTable->BootServices;
-  gRT = SystemTable->RuntimeServices;
+  if (EFI_STATUS Kept = AdapterKeepTables(ImageHandle, SystemTable); EFI_ERROR(Kept)) return Kept;
   gSmst = nullptr;
   CallCount = 0;
   SessionOpen = 0;
   ServiceHandle = RecordDispatch = nullptr;
 
-  EFI_SMM_BASE2_PROTOCOL *SmmBase2 = nullptr;
-  EFI_STATUS Status = gBS->LocateProtocol(&gEfiSmmBase2ProtocolGuid, nullptr, (VOID **)&SmmBase2);
-  if (!EFI_ERROR(Status) && SmmBase2 == nullptr) Status = EFI_NOT_FOUND;
-  if (!EFI_ERROR(Status)) Status = SmmBase2->GetSmstLocation(SmmBase2, &gSmst);
-  if (!EFI_ERROR(Status) && gSmst == nullptr) Status = EFI_NOT_FOUND;
+  EFI_STATUS Status = AdapterLocateSmst(&gSmst);
   if (EFI_ERROR(Status)) return Status;
 
   FillSlots((VOID **)&Service, __make_integer_seq<SLOTS, UINT32, SLOT_COUNT>{});
