@@ -22,16 +22,15 @@ namespace {
     if (!(c)) __builtin_trap(); \
   } while (0)
 
-EFI_SMM_SYSTEM_TABLE2 gTable;
-EFI_BOOT_SERVICES gBoot;
-EFI_SYSTEM_TABLE gSystem;
-EFI_SMM_BASE2_PROTOCOL gBase2;
 EFI_SMM_HANDLER_ENTRY_POINT2 gHandler;
 TOKEN_SERVICE_PROTOCOL *gService;
-SMM_BUFFER_CHECK_PROTOCOL gCheck;
 bool gCheckPresent, gCheckRefuses;
 
 EFI_STATUS EFIAPI CheckBuffer(const VOID *, UINTN) { return gCheckRefuses ? EFI_ACCESS_DENIED : EFI_SUCCESS; }
+SMM_BUFFER_CHECK_PROTOCOL gCheck = {.CheckBuffer = CheckBuffer};
+// Defined below, once the functions they point at are.
+extern EFI_SMM_SYSTEM_TABLE2 gTable;
+extern EFI_SMM_BASE2_PROTOCOL gBase2;
 EFI_STATUS EFIAPI GetSmst(const EFI_SMM_BASE2_PROTOCOL *, EFI_SMM_SYSTEM_TABLE2 **Smst) {
   *Smst = &gTable;
   return EFI_SUCCESS;
@@ -56,17 +55,16 @@ EFI_STATUS EFIAPI Install(EFI_HANDLE *Handle, const EFI_GUID *, EFI_INTERFACE_TY
   return EFI_SUCCESS;
 }
 
+// The few services the service's start-up and handler call, wired once.
+EFI_SMM_BASE2_PROTOCOL gBase2 = {.GetSmstLocation = GetSmst};
+EFI_BOOT_SERVICES gBoot = {.LocateProtocol = LocateBase2};
+EFI_SYSTEM_TABLE gSystem = {.BootServices = &gBoot};
+EFI_SMM_SYSTEM_TABLE2 gTable = {.SmmInstallProtocolInterface = Install, .SmmLocateProtocol = SmmLocate, .SmiHandlerRegister = Register};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   if (Size < 3) return 0;
-  gBase2.GetSmstLocation = GetSmst;
-  gBoot.LocateProtocol = LocateBase2;
-  gSystem.BootServices = &gBoot;
-  gTable.SmmLocateProtocol = SmmLocate;
-  gTable.SmiHandlerRegister = Register;
-  gTable.SmmInstallProtocolInterface = Install;
-  gCheck.CheckBuffer = CheckBuffer;
   gCheckPresent = Data[0] & 1;
   gCheckRefuses = Data[0] & 2;
   REQUIRE(TokenServiceSmmEntry(nullptr, &gSystem) == EFI_SUCCESS && gHandler && gService);
