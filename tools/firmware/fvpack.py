@@ -203,21 +203,17 @@ def compile_depex(expression):
     def peek():
         return upper[pos] if pos < len(tokens) else None
 
-    def expr():
-        nonlocal pos
-        term()
-        while peek() == "OR":
-            pos += 1
-            term()
-            out.append(DEPEX_OR)
+    def chain(operand, word, opcode):
+        # operand (word operand)*, each word's opcode after its right operand.
+        def parse():
+            nonlocal pos
+            operand()
+            while peek() == word:
+                pos += 1
+                operand()
+                out.append(opcode)
 
-    def term():
-        nonlocal pos
-        factor()
-        while peek() == "AND":
-            pos += 1
-            factor()
-            out.append(DEPEX_AND)
+        return parse
 
     def factor():
         nonlocal pos
@@ -243,6 +239,8 @@ def compile_depex(expression):
             out.append(DEPEX_PUSH)
             out.extend(guid_bytes(tokens[pos - 1]))
 
+    term = chain(factor, "AND", DEPEX_AND)
+    expr = chain(term, "OR", DEPEX_OR)
     expr()
     if pos != len(tokens):
         raise PackError("unexpected %r in dependency expression" % tokens[pos])
