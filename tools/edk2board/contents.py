@@ -77,11 +77,7 @@ def main(argv=None):
     if len(argv) != 2:
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    passed, faults = check(argv[0], argv[1])
-    for f in faults:
-        print("FAIL  edk2-board contents: %s" % f)
-    print("edk2-board contents: %d passed, %d failed" % (passed, len(faults)))
-    return 1 if faults else 0
+    return uefiextract_check.report("edk2-board contents", *check(argv[0], argv[1]))
 
 
 if __name__ == "__main__":

@@ -228,10 +228,14 @@ def main_image(argv=None):
     if not argv:
         print(__doc__.strip(), file=sys.stderr)
         return 1
-    passed, faults = check_image(argv[0], argv[1:])
+    return report("extract check", *check_image(argv[0], argv[1:]))
+
+
+def report(name, passed, faults):
+    """Prints a check's faults and its tally; the exit status it calls for."""
     for f in faults:
-        print("FAIL  extract check: %s" % f)
-    print("extract check: %d passed, %d failed" % (passed, len(faults)))
+        print("FAIL  %s: %s" % (name, f))
+    print("%s: %d passed, %d failed" % (name, passed, len(faults)))
     return 1 if faults else 0
 
 
