@@ -22,6 +22,12 @@ class FullStartup : public ::testing::Test {
     EXPECT_EQ(platform.LivePoolCount(), 0u);
   }
   void Start() { DrvLibStartup(platform.NewImageHandle(), platform.SystemTable()); }
+  // The SMM driver's "library ready" marker, on a handle of its own.
+  static void InstallMarker(fake::Smm &smm) {
+    static int marker;
+    EFI_HANDLE h = nullptr;
+    smm.Install(&h, kMarkerGuid, &marker);
+  }
   std::vector<std::pair<size_t, EFI_MEMORY_TYPE>> Blocks() const {
     std::vector<std::pair<size_t, EFI_MEMORY_TYPE>> v;
     for (auto &[p, a] : platform.Allocations()) v.push_back({a.size, a.type});
@@ -107,9 +113,7 @@ TEST_F(FullStartup, VirtualAddressChangeConvertsTheMmioBase) {
 TEST_F(FullStartup, OutsideSmmTheFlagStaysClearWithoutNotification) {
   fake::Smm smm(platform);
   smm.SetInSmm(false);
-  static int marker;
-  EFI_HANDLE h = nullptr;
-  smm.Install(&h, kMarkerGuid, &marker);
+  InstallMarker(smm);
   Start();
   EXPECT_EQ(SmmLibReady, 0);
   EXPECT_EQ(smm.NotifyCount(kMarkerGuid), 0u);
@@ -119,9 +123,7 @@ TEST_F(FullStartup, OutsideSmmTheFlagStaysClearWithoutNotification) {
 
 TEST_F(FullStartup, InSmmThePresentMarkerSetsTheFlag) {
   fake::Smm smm(platform);
-  static int marker;
-  EFI_HANDLE h = nullptr;
-  smm.Install(&h, kMarkerGuid, &marker);
+  InstallMarker(smm);
   Start();
   EXPECT_EQ(SmmLibReady, 1);
   EXPECT_EQ(smm.NotifyCount(kMarkerGuid), 0u);
@@ -137,9 +139,7 @@ TEST_F(FullStartup, InSmmALaterMarkerSetsTheFlagThroughOneNotification) {
   SmmPresenceConstructor();  // already registered: not again
   EXPECT_EQ(smm.NotifyCount(kMarkerGuid), 1u);
 
-  static int marker;
-  EFI_HANDLE h = nullptr;
-  smm.Install(&h, kMarkerGuid, &marker);
+  InstallMarker(smm);
   EXPECT_EQ(SmmLibReady, 1);
 }
 

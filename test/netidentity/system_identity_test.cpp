@@ -62,6 +62,12 @@ class Stamp : public ::testing::Test {
     memcpy(NicProbeResult[0].Mac, mac.data(), 6);
   }
   Bytes Var(const char *name) { return platform.Var(name, kDmiGuid); }
+  // Stores a variable, stamps once and reads the variable back.
+  Bytes StampWith(const char *name, const Bytes &stored) {
+    platform.SetVar(name, kDmiGuid, stored);
+    EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
+    return Var(name);
+  }
   bool Has(const char *name) { return platform.HasVar(name, kDmiGuid); }
   // Nothing written, and the refusal's cause as the one new debug line.
   void ExpectRefused(const std::string &cause) {
@@ -183,9 +189,7 @@ TEST_F(Stamp, ArrayHoldingOurEntryWithAnotherFifthByteIsLeftAlone) {
   const Bytes e1 = {0x02, 0x05, 0x00, 0x04, 0x00}, ours = {0x01, 0x01, 0x00, 0x08, 0x6D};
   std::copy(e1.begin(), e1.end(), array.begin() + 5);
   std::copy(ours.begin(), ours.end(), array.begin() + 10);
-  platform.SetVar("DmiArray", kDmiGuid, array);
-  EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
-  EXPECT_EQ(Var("DmiArray"), array);
+  EXPECT_EQ(StampWith("DmiArray", array), array);
 }
 
 TEST_F(Stamp, ArrayWithoutOurEntryGetsItAppended) {
@@ -195,12 +199,10 @@ TEST_F(Stamp, ArrayWithoutOurEntryGetsItAppended) {
   const Bytes near[3] = {{0x01, 0x01, 0x00, 0x09, 0}, {0x01, 0x02, 0x00, 0x08, 0}, {0x02, 0x01, 0x00, 0x08, 0}};
   for (int k = 0; k < 3; k++) std::copy(near[k].begin(), near[k].end(), array.begin() + 5 * (k + 1));
   array[24] = 0x5E;  // the new entry's fifth byte keeps what the array holds
-  platform.SetVar("DmiArray", kDmiGuid, array);
-  EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
   Bytes want = array;
   want[0] = 4;
   want[20] = 0x01, want[21] = 0x01, want[22] = 0x00, want[23] = 0x08;
-  EXPECT_EQ(Var("DmiArray"), want);
+  EXPECT_EQ(StampWith("DmiArray", array), want);
 }
 
 TEST_F(Stamp, AppendKeepsTheStoredSizeWhenItHoldsTheNewEntry) {
@@ -218,13 +220,11 @@ TEST_F(Stamp, AppendKeepsTheStoredSizeWhenItHoldsTheNewEntry) {
 // enough to hold it, never with a count that claims unstored entries.
 TEST_F(Stamp, ShortArrayIsWrittenBackLongEnoughForTheNewEntry) {
   Bytes array = {3, 0xB1, 0xB2, 0xB3, 0xB4, 0x02, 0x07, 0x00, 0x04, 0x00, 0x03, 0x07};  // 12 bytes
-  platform.SetVar("DmiArray", kDmiGuid, array);
-  EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
   Bytes want = array;
   want.resize(25, 0);
   want[0] = 4;
   want[20] = 1, want[21] = 1, want[22] = 0, want[23] = 8;
-  EXPECT_EQ(Var("DmiArray"), want);
+  EXPECT_EQ(StampWith("DmiArray", array), want);
 
   // The entries the count claims but the variable does not hold are not
   // matched against: a one-byte array counting 200 entries.
@@ -245,9 +245,7 @@ TEST_F(Stamp, FullArrayIsLeftAsItIs) {
   Bytes array(1280, 0);
   array[0] = 255;
   for (size_t k = 1; k <= 255; k++) array[5 * k] = 0x11;
-  platform.SetVar("DmiArray", kDmiGuid, array);
-  EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
-  EXPECT_EQ(Var("DmiArray"), array);
+  EXPECT_EQ(StampWith("DmiArray", array), array);
   EXPECT_EQ(Var("DmiVar0100010800"), Identity(kMac)) << "the other steps go on";
   EXPECT_EQ(smbios.Writes().size(), 1u);
 }
@@ -257,9 +255,7 @@ TEST_F(Stamp, OurEntryAsTheLastOf255IsFound) {
   array[0] = 255;
   const Bytes ours = {1, 1, 0, 8, 0};
   std::copy(ours.begin(), ours.end(), array.begin() + 1275);
-  platform.SetVar("DmiArray", kDmiGuid, array);
-  EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
-  EXPECT_EQ(Var("DmiArray"), array);
+  EXPECT_EQ(StampWith("DmiArray", array), array);
 }
 
 // An array larger than the buffer is not "no array": it is left
@@ -267,9 +263,7 @@ TEST_F(Stamp, OurEntryAsTheLastOf255IsFound) {
 TEST_F(Stamp, OversizedOrUnreadableArrayIsNotReplaced) {
   Bytes big(1300, 0x33);
   big[0] = 4;
-  platform.SetVar("DmiArray", kDmiGuid, big);
-  EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
-  EXPECT_EQ(Var("DmiArray"), big);
+  EXPECT_EQ(StampWith("DmiArray", big), big);
   EXPECT_EQ(Var("DmiVar0100010800"), Identity(kMac));
 
   FailOneVariable::name = "DmiArray";
@@ -288,49 +282,39 @@ TEST_F(Stamp, WriteOnceTakesTheFirstFreeEntry) {
   Bytes table(64);
   for (size_t i = 0; i < 64; i++) table[i] = (uint8_t)(0x80 + i);
   table[0] = 0x7F;
-  platform.SetVar("WriteOnceStatus", kDmiGuid, table);
-  EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
   Bytes want = table;
   want[0] = 1, want[1] = 8, want[2] = 1, want[3] = 0;
-  EXPECT_EQ(Var("WriteOnceStatus"), want);
+  EXPECT_EQ(StampWith("WriteOnceStatus", table), want);
 }
 
 TEST_F(Stamp, WriteOnceFreeEntryBeforeOursIsTaken) {
   Bytes table(64, 0x22);
   table[8] = 0x7F;                                             // index 2 free
   table[20] = 1, table[21] = 8, table[22] = 1, table[23] = 0;  // ours at index 5
-  platform.SetVar("WriteOnceStatus", kDmiGuid, table);
-  EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
   Bytes want = table;
   want[8] = 1, want[9] = 8, want[10] = 1, want[11] = 0;
-  EXPECT_EQ(Var("WriteOnceStatus"), want);
+  EXPECT_EQ(StampWith("WriteOnceStatus", table), want);
 }
 
 TEST_F(Stamp, WriteOnceOursBeforeAnyFreeEntryEndsTheWalk) {
   Bytes table(64, 0x22);
   table[4] = 1, table[5] = 8, table[6] = 1, table[7] = 0;  // ours at index 1
   table[12] = 0x7F;                                        // free at index 3
-  platform.SetVar("WriteOnceStatus", kDmiGuid, table);
-  EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
-  EXPECT_EQ(Var("WriteOnceStatus"), table);
+  EXPECT_EQ(StampWith("WriteOnceStatus", table), table);
   EXPECT_EQ(platform.SetVariableCalls(), 2u) << "DmiArray, DmiVar and nothing for WriteOnceStatus";
 }
 
 TEST_F(Stamp, WriteOnceWithoutFreeOrOurEntryIsWrittenBackAsRead) {
   Bytes table(64, 0x22);
   table[4] = 1, table[5] = 8, table[6] = 2, table[7] = 0;  // handle 2: not ours
-  platform.SetVar("WriteOnceStatus", kDmiGuid, table);
-  EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
-  EXPECT_EQ(Var("WriteOnceStatus"), table);
+  EXPECT_EQ(StampWith("WriteOnceStatus", table), table);
 }
 
 // A table that cannot be read in full is left alone rather than
 // walked over bytes that were never read.
 TEST_F(Stamp, WriteOnceShortLongOrUnreadableIsLeftAlone) {
   const Bytes shortTable(40, 0x7F);
-  platform.SetVar("WriteOnceStatus", kDmiGuid, shortTable);
-  EXPECT_EQ(StampSystemIdentity(), EFI_SUCCESS);
-  EXPECT_EQ(Var("WriteOnceStatus"), shortTable);
+  EXPECT_EQ(StampWith("WriteOnceStatus", shortTable), shortTable);
 
   const Bytes longTable(68, 0x7F);
   platform.SetVar("WriteOnceStatus", kDmiGuid, longTable);
