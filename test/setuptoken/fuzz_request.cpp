@@ -41,54 +41,27 @@ void Race() {
   for (size_t i = 0; i < gRequestSize; i++) gRequest[i] = (uint8_t)(gRequest[i] * 5 + gCalls.size());
 }
 
+// Every service call: the interface it came through, kept in order, then the race.
+EFI_STATUS Keep(TOKEN_SERVICE_PROTOCOL *This, const TokenCall &C, EFI_STATUS Answer) {
+  REQUIRE(This == &gService);
+  gCalls.push_back(C);
+  Race();
+  return Answer;
+}
+
 EFI_STATUS EFIAPI Open(TOKEN_SERVICE_PROTOCOL *This, TOKEN_SERVICE_PROTOCOL *Service) {
-  REQUIRE(This == &gService && Service == &gService);
-  gCalls.push_back({Op::Open});
-  Race();
-  return gOpenStatus;
+  REQUIRE(Service == &gService);
+  return Keep(This, {Op::Open}, gOpenStatus);
 }
-EFI_STATUS EFIAPI Level(TOKEN_SERVICE_PROTOCOL *This, UINT8 L) {
-  REQUIRE(This == &gService);
-  gCalls.push_back({Op::Level, L});
-  Race();
-  return EFI_SUCCESS;
-}
+EFI_STATUS EFIAPI Level(TOKEN_SERVICE_PROTOCOL *This, UINT8 L) { return Keep(This, {Op::Level, L}, EFI_SUCCESS); }
 EFI_STATUS EFIAPI SetBool(TOKEN_SERVICE_PROTOCOL *This, UINT8 L, UINT32 T, BOOLEAN V) {
-  REQUIRE(This == &gService);
-  gCalls.push_back({Op::Bool, L, T, V});
-  Race();
-  return EFI_DEVICE_ERROR;  // ignored by the translation
+  return Keep(This, {Op::Bool, L, T, V}, EFI_DEVICE_ERROR);  // ignored by the translation
 }
-EFI_STATUS EFIAPI Set8(TOKEN_SERVICE_PROTOCOL *This, UINT8 L, UINT32 T, UINT8 V) {
-  REQUIRE(This == &gService);
-  gCalls.push_back({Op::U8, L, T, V});
-  Race();
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI Set16(TOKEN_SERVICE_PROTOCOL *This, UINT8 L, UINT32 T, UINT16 V) {
-  REQUIRE(This == &gService);
-  gCalls.push_back({Op::U16, L, T, V});
-  Race();
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI Set32(TOKEN_SERVICE_PROTOCOL *This, UINT8 L, UINT32 T, UINT32 V) {
-  REQUIRE(This == &gService);
-  gCalls.push_back({Op::U32, L, T, V});
-  Race();
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI Finish(TOKEN_SERVICE_PROTOCOL *This) {
-  REQUIRE(This == &gService);
-  gCalls.push_back({Op::Finish});
-  Race();
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI Close(TOKEN_SERVICE_PROTOCOL *This) {
-  REQUIRE(This == &gService);
-  gCalls.push_back({Op::Close});
-  Race();
-  return EFI_SUCCESS;
-}
+EFI_STATUS EFIAPI Set8(TOKEN_SERVICE_PROTOCOL *This, UINT8 L, UINT32 T, UINT8 V) { return Keep(This, {Op::U8, L, T, V}, EFI_SUCCESS); }
+EFI_STATUS EFIAPI Set16(TOKEN_SERVICE_PROTOCOL *This, UINT8 L, UINT32 T, UINT16 V) { return Keep(This, {Op::U16, L, T, V}, EFI_SUCCESS); }
+EFI_STATUS EFIAPI Set32(TOKEN_SERVICE_PROTOCOL *This, UINT8 L, UINT32 T, UINT32 V) { return Keep(This, {Op::U32, L, T, V}, EFI_SUCCESS); }
+EFI_STATUS EFIAPI Finish(TOKEN_SERVICE_PROTOCOL *This) { return Keep(This, {Op::Finish}, EFI_SUCCESS); }
+EFI_STATUS EFIAPI Close(TOKEN_SERVICE_PROTOCOL *This) { return Keep(This, {Op::Close}, EFI_SUCCESS); }
 EFI_STATUS EFIAPI Check(const VOID *, UINTN) {
   gChecks++;
   return gCheckFails ? EFI_ACCESS_DENIED : EFI_SUCCESS;
