@@ -98,8 +98,7 @@ EFI_STATUS EFIAPI Platform::Impl::CreateEventEx(UINT32 type, EFI_TPL tpl, EFI_EV
 }
 
 EFI_STATUS EFIAPI Platform::Impl::SetTimer(EFI_EVENT e, EFI_TIMER_DELAY type, UINT64 time) {
-  Hook();
-  Event *ev = Live(e, "SetTimer");
+  Event *ev = Called(e, "SetTimer");
   if (!ev || !(ev->type & EVT_TIMER) || type > TimerRelative) return EFI_INVALID_PARAMETER;
   Platform &p = P();
   ev->armed = type != TimerCancel;
@@ -114,8 +113,7 @@ EFI_STATUS EFIAPI Platform::Impl::SetTimer(EFI_EVENT e, EFI_TIMER_DELAY type, UI
 }
 
 EFI_STATUS EFIAPI Platform::Impl::SignalEvent(EFI_EVENT e) {
-  Hook();
-  Event *ev = Live(e, "SignalEvent");
+  Event *ev = Called(e, "SignalEvent");
   if (!ev) return EFI_INVALID_PARAMETER;
   Platform &p = P();
   if (ev->has_group) {
@@ -131,8 +129,7 @@ EFI_STATUS EFIAPI Platform::Impl::SignalEvent(EFI_EVENT e) {
 }
 
 EFI_STATUS EFIAPI Platform::Impl::CloseEvent(EFI_EVENT e) {
-  Hook();
-  Event *ev = Live(e, "CloseEvent");
+  Event *ev = Called(e, "CloseEvent");
   if (!ev) return EFI_INVALID_PARAMETER;
   ev->closed = true;
   ev->armed = false;
@@ -143,8 +140,7 @@ EFI_STATUS EFIAPI Platform::Impl::CloseEvent(EFI_EVENT e) {
 }
 
 EFI_STATUS EFIAPI Platform::Impl::CheckEvent(EFI_EVENT e) {
-  Hook();
-  Event *ev = Live(e, "CheckEvent");
+  Event *ev = Called(e, "CheckEvent");
   if (!ev || (ev->type & EVT_NOTIFY_SIGNAL)) return EFI_INVALID_PARAMETER;
   Platform &p = P();
   if (!ev->signaled && (ev->type & EVT_NOTIFY_WAIT)) {

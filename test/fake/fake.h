@@ -211,5 +211,7 @@ class Platform {
 };
 
 std::string GuidKey(const EFI_GUID &g);
+// Sets the status a protocol's lookups fail with; EFI_SUCCESS clears it.
+void SetLocateFailure(std::map<std::string, EFI_STATUS> &failures, const EFI_GUID &guid, EFI_STATUS status);
 
 }  // namespace fake

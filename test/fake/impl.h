@@ -66,6 +66,11 @@ struct Platform::Impl {
   static EFI_STATUS EFIAPI CheckEvent(EFI_EVENT);
   static EFI_STATUS EFIAPI Stall(UINTN);
   static Event *Live(EFI_EVENT, const char *where);
+  // An event service's start: the test's hook, then the live event it names.
+  static Event *Called(EFI_EVENT e, const char *where) {
+    Hook();
+    return Live(e, where);
+  }
   static std::vector<std::unique_ptr<Registration>> registrations;
 
   // protocols.cpp

@@ -29,6 +29,13 @@ std::string GuidKey(const EFI_GUID &g) {
   return buf;
 }
 
+void SetLocateFailure(std::map<std::string, EFI_STATUS> &failures, const EFI_GUID &guid, EFI_STATUS status) {
+  if (status)
+    failures[GuidKey(guid)] = status;
+  else
+    failures.erase(GuidKey(guid));
+}
+
 Platform *Platform::Current() { return current_; }
 
 void Platform::Impl::Hook() {

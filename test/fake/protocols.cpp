@@ -334,11 +334,6 @@ size_t Platform::HandleCount() const {
   return n;
 }
 
-void Platform::FailLocate(const EFI_GUID &guid, EFI_STATUS status) {
-  if (status)
-    fail_locate_[GuidKey(guid)] = status;
-  else
-    fail_locate_.erase(GuidKey(guid));
-}
+void Platform::FailLocate(const EFI_GUID &guid, EFI_STATUS status) { SetLocateFailure(fail_locate_, guid, status); }
 
 }  // namespace fake

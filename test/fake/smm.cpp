@@ -350,12 +350,7 @@ void *Smm::Find(const EFI_GUID &guid) const {
   return nullptr;
 }
 
-void Smm::FailLocate(const EFI_GUID &guid, EFI_STATUS status) {
-  if (status)
-    fail_locate_[GuidKey(guid)] = status;
-  else
-    fail_locate_.erase(GuidKey(guid));
-}
+void Smm::FailLocate(const EFI_GUID &guid, EFI_STATUS status) { SetLocateFailure(fail_locate_, guid, status); }
 
 uint64_t Smm::LocateCalls(const EFI_GUID &guid) const {
   auto it = locate_calls_.find(GuidKey(guid));
