@@ -59,6 +59,23 @@ UINT64 U64At(const std::vector<UINT8> &D, size_t Off) {
 }
 bool GuidAt(const std::vector<UINT8> &D, size_t Off, const EFI_GUID &G) { return memcmp(&D[Off], &G, 16) == 0; }
 
+// What every report from the library carries: its code, our caller id, and a
+// data header of 20 bytes with the data's size and type.
+struct ReportHead {
+  UINT32 Type, Value, Instance;
+  size_t DataSize;
+  const EFI_GUID &DataType;
+};
+void ExpectReportHead(const Report &R, const ReportHead &Want) {
+  EXPECT_EQ(R.Type, Want.Type);
+  EXPECT_EQ(R.Value, Want.Value);
+  EXPECT_EQ(R.Instance, Want.Instance);
+  EXPECT_TRUE(GuidEqual(R.CallerId, CallerGuid));
+  EXPECT_EQ(U16At(R.Data, 0), 20);
+  EXPECT_EQ(U16At(R.Data, 2), Want.DataSize);
+  EXPECT_TRUE(GuidAt(R.Data, 4, Want.DataType));
+}
+
 class DriverLibTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -133,15 +150,8 @@ TEST_F(DriverLibTest, DebugRecordLayout) {
   Start();
   EfiDebugPrint(0x80000000, "[%a] value %d, status %r, %*d%%\n", "UI", (UINT64)-5, EFI_NOT_FOUND, (UINT64)4, (UINT64)77);
   ASSERT_EQ(Reports.size(), 1u);
-  const Report &R = Reports[0];
-  EXPECT_EQ(R.Type, 3u);
-  EXPECT_EQ(R.Value, 0x03050000u);
-  EXPECT_EQ(R.Instance, 0x80000000u);
-  EXPECT_TRUE(GuidEqual(R.CallerId, CallerGuid));
-  const auto &D = R.Data;
-  EXPECT_EQ(U16At(D, 0), 20);
-  EXPECT_EQ(U16At(D, 2), 1580);
-  EXPECT_TRUE(GuidAt(D, 4, DebugTypeGuid));
+  ExpectReportHead(Reports[0], {3, 0x03050000, 0x80000000, 1580, DebugTypeGuid});
+  const auto &D = Reports[0].Data;
   EXPECT_EQ(U32At(D, 20), 0x80000000u);
   EXPECT_EQ(strcmp((const char *)U64At(D, 24), "UI"), 0);
   EXPECT_EQ(U64At(D, 32), (UINT64)-5);
@@ -200,15 +210,8 @@ TEST_F(DriverLibTest, AssertionRecordLayoutAndStop) {
   }
   EXPECT_EQ(StopCount, 1);
   ASSERT_EQ(Reports.size(), 1u);
-  const Report &R = Reports[0];
-  EXPECT_EQ(R.Type, 0x90000002u);
-  EXPECT_EQ(R.Value, 0x03050007u);
-  EXPECT_EQ(R.Instance, 0u);
-  EXPECT_TRUE(GuidEqual(R.CallerId, CallerGuid));
-  const auto &D = R.Data;
-  EXPECT_EQ(U16At(D, 0), 20);
-  EXPECT_EQ(U16At(D, 2), strlen("screen.c") + strlen("Window != NULL") + 40);
-  EXPECT_TRUE(GuidAt(D, 4, AssertTypeGuid));
+  ExpectReportHead(Reports[0], {0x90000002, 0x03050007, 0, strlen("screen.c") + strlen("Window != NULL") + 40, AssertTypeGuid});
+  const auto &D = Reports[0].Data;
   EXPECT_EQ(U32At(D, 40), 321u);
   EXPECT_EQ(std::string((const char *)&D[60]), "screen.c");
   EXPECT_EQ(std::string((const char *)&D[60 + 9]), "Window != NULL");
