@@ -53,6 +53,11 @@ class KeyStack : public ::testing::Test {
     EXPECT_EQ(CreateKeyState(RecordEnter, RecordKey, &s), EFI_SUCCESS);
     return s;
   }
+  // A stack on base with the others pushed on it in order.
+  void Build(KEY_STATE *base, std::initializer_list<KEY_STATE *> pushed) {
+    ASSERT_EQ(InitKeyStateStack(base), EFI_SUCCESS);
+    for (KEY_STATE *s : pushed) ASSERT_EQ(PushKeyState(s, 0), EFI_SUCCESS);
+  }
   // The stack from the top down, checking both directions of the links.
   std::vector<KEY_STATE *> Stack() {
     std::vector<KEY_STATE *> down, up;
@@ -129,8 +134,7 @@ TEST_F(KeyStack, PushSwitchAndPopTellEachEnteredStateWhereItCameFrom) {
 
 TEST_F(KeyStack, FailuresLeaveTheStackAsItWas) {
   KEY_STATE *base = New(), *a = New();
-  ASSERT_EQ(InitKeyStateStack(base), EFI_SUCCESS);
-  ASSERT_EQ(PushKeyState(a, 0), EFI_SUCCESS);
+  ASSERT_NO_FATAL_FAILURE(Build(base, {a}));
 
   EXPECT_EQ(PushKeyState(nullptr, 0), EFI_LOAD_ERROR);
   EXPECT_EQ(SwitchKeyState(nullptr, 0), EFI_LOAD_ERROR);
@@ -159,9 +163,7 @@ TEST_F(KeyStack, FailuresLeaveTheStackAsItWas) {
 
 TEST_F(KeyStack, AStateIsStackedAtMostOnce) {
   KEY_STATE *base = New(), *a = New();
-  ASSERT_EQ(InitKeyStateStack(base), EFI_SUCCESS);
-  ASSERT_EQ(PushKeyState(a, 0), EFI_SUCCESS);
-  ASSERT_EQ(PushKeyState(a, 0), EFI_SUCCESS);
+  ASSERT_NO_FATAL_FAILURE(Build(base, {a, a}));
   EXPECT_EQ(Stack(), (std::vector<KEY_STATE *>{a, base}));
   ASSERT_EQ(SwitchKeyState(a, 0), EFI_SUCCESS);
   EXPECT_EQ(Stack(), (std::vector<KEY_STATE *>{a, base}));
@@ -169,9 +171,7 @@ TEST_F(KeyStack, AStateIsStackedAtMostOnce) {
 
 TEST_F(KeyStack, DestroyingUnlinksStackedStatesAndTheStackFreesTheRest) {
   KEY_STATE *base = New(), *a = New(), *b = New();
-  ASSERT_EQ(InitKeyStateStack(base), EFI_SUCCESS);
-  ASSERT_EQ(PushKeyState(a, 0), EFI_SUCCESS);
-  ASSERT_EQ(PushKeyState(b, 0), EFI_SUCCESS);
+  ASSERT_NO_FATAL_FAILURE(Build(base, {a, b}));
 
   KEY_STATE *middle = a;
   EXPECT_EQ(DestroyKeyState(&middle), EFI_SUCCESS);
