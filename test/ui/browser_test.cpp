@@ -124,6 +124,18 @@ class BrowserTest : public ::testing::Test {
     for (int i = 1; i <= n; i++) v.Root().AddFile(fake::U16((stem + std::to_string(i) + ".ROM").c_str()), 64 * KiB);
     return v;
   }
+
+  // Changes the root once, as the second pass over it (the one that fills
+  // the list) starts; changed says whether it ran.
+  bool changed = false;
+  void BetweenThePasses(fake::Volume &v, std::function<void(fake::FsNode &)> change) {
+    v.OnDirectoryRead([this, &v, change](fake::FsNode &dir, size_t pos) {
+      if (pos == 0 && v.DirectoryReads() > 1 && !changed) {
+        changed = true;
+        change(dir);
+      }
+    });
+  }
 };
 
 // ---- The size rule ----
@@ -326,15 +338,9 @@ TEST_F(BrowserTest, OpeningAnotherVolumeClosesThePreviousRoot) {
 
 TEST_F(BrowserTest, EntryThatVanishesBetweenThePassesIsLeftOut) {
   fake::Volume &v = VolumeWithFiles(4);
-  bool second_pass = false;
-  v.OnDirectoryRead([&](fake::FsNode &dir, size_t pos) {
-    if (pos == 0 && v.DirectoryReads() > 1 && !second_pass) {
-      second_pass = true;
-      dir.Remove(u"FILE2.ROM");
-    }
-  });
+  BetweenThePasses(v, [](fake::FsNode &dir) { dir.Remove(u"FILE2.ROM"); });
   Open(0);
-  ASSERT_TRUE(second_pass);
+  ASSERT_TRUE(changed);
   EXPECT_EQ(Listed(), (std::vector<std::string>{"FILE1.ROM", "FILE3.ROM", "FILE4.ROM"}));
   // Every listed entry can be drawn and chosen; the last one too.
   BrowserLists.FileSelection = 99;
@@ -346,14 +352,11 @@ TEST_F(BrowserTest, EntryThatVanishesBetweenThePassesIsLeftOut) {
 
 TEST_F(BrowserTest, FileAddedBetweenThePassesDoesNotOverrunTheArray) {
   fake::Volume &v = VolumeWithFiles(2);
-  bool added = false;
-  v.OnDirectoryRead([&](fake::FsNode &dir, size_t pos) {
-    if (pos == 0 && v.DirectoryReads() > 1 && !added) {
-      added = true;
-      dir.children.insert(dir.children.begin(), std::make_shared<fake::FsNode>(fake::FsNode{u"NEW.ROM", EFI_FILE_ARCHIVE, 64 * KiB}));
-    }
+  BetweenThePasses(v, [](fake::FsNode &dir) {
+    dir.children.insert(dir.children.begin(), std::make_shared<fake::FsNode>(fake::FsNode{u"NEW.ROM", EFI_FILE_ARCHIVE, 64 * KiB}));
   });
   Open(0);
+  ASSERT_TRUE(changed);
   EXPECT_EQ(Listed(), (std::vector<std::string>{"NEW.ROM", "FILE1.ROM"}));
 }
 
