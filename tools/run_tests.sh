@@ -128,7 +128,7 @@ stage_done "fuzz" "$t"
 # ---- The drivers packed as firmware files, dispatched by OVMF's own DXE dispatcher.
 t=$(date +%s.%N)
 if [ "$images_rc" -eq 0 ]; then
-  $PY examples/flash_tool/demo.py --build "$BUILD" --check-dispatch >"$LOGS/dispatch.log" 2>&1
+  $PY test/bed/run.py --build "$BUILD" --no-make --group dispatch >"$LOGS/dispatch.log" 2>&1
   tail -n 15 "$LOGS/dispatch.log"
   count "dispatch" "$LOGS/dispatch.log"
 else

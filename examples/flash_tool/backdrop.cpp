@@ -24,7 +24,7 @@ GraphicsConsole Console;
 EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Kept;  // the backdrop shown now, our copy
 UINTN KeptPixels;
 
-EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop() { return (EFI_GRAPHICS_OUTPUT_PROTOCOL *)BedLocate(GopGuid); }
+EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop() { return (EFI_GRAPHICS_OUTPUT_PROTOCOL *)DemoLocate(GopGuid); }
 
 // Shows the backdrop behind the text: only pixels that are console black
 // now take the backdrop's colour, so cells already written stay visible.

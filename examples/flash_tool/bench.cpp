@@ -64,13 +64,13 @@ VOID EFIAPI QuietPoll(EFI_EVENT, VOID *) {
   Reported = 1;
   UINT64 us = last ? (last - Since) * 1000 / TicksPerMs : 0;
   if (FirstScreen) {
-    BedPrint("@bench first-screen us %u chars %u calls %u quiet %u\n", (UINT32)us, (UINT32)Characters, (UINT32)Calls, (UINT32)quiet);
+    DemoPrint("@bench first-screen us %u chars %u calls %u quiet %u\n", (UINT32)us, (UINT32)Characters, (UINT32)Calls, (UINT32)quiet);
     FirstScreen = 0;
   } else {
-    BedPrint("@bench key scan %x char %x chars %u calls %u us %u quiet %u\n", LastScan, LastChar, (UINT32)Characters, (UINT32)Calls,
+    DemoPrint("@bench key scan %x char %x chars %u calls %u us %u quiet %u\n", LastScan, LastChar, (UINT32)Characters, (UINT32)Calls,
              (UINT32)us, (UINT32)quiet);
   }
-  BedPrint("@demo quiet\n");
+  DemoPrint("@demo quiet\n");
 }
 
 EFI_STATUS EFIAPI NeverSignalled(VOID *) { return EFI_SUCCESS; }
@@ -103,12 +103,12 @@ EFI_STATUS DemoRunBench(UI_SCREEN_PROTOCOL *Ui) {
   LastWrite = 0;
   Reported = 0;
   FirstScreen = 1;
-  BedPrint("@demo run\n");
+  DemoPrint("@demo run\n");
   Since = Ticks();
   EFI_STATUS status = Ui->Run(Ui, &run);
 
   out->OutputString = RealOutputString;
   in->ReadKeyStroke = RealReadKey;
-  BedPrint("@demo ended %r\n", status);
+  DemoPrint("@demo ended %r\n", status);
   return status;
 }

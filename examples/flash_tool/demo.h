@@ -2,11 +2,41 @@
 // The demo flash tool: a firmware utility outside the driver set that brings
 // the platform up the way a board's firmware would (stand-ins for the outside
 // components, then our drivers dispatched from their firmware volume) and
-// drives one UI run as a small flash utility. Milestones go to the test bed's
-// debug port as "@demo ..." lines, which the host script follows.
+// drives one UI run as a small flash utility. Milestones go to QEMU's debug
+// console as "@demo ..." lines, which the host script follows.
 #pragma once
-#include "test/bed/app/app.h"
+#include "efi/efi.h"
 #include "ui_screen.h"
+
+extern EFI_HANDLE gDemoImage;
+extern EFI_SYSTEM_TABLE *gST;
+extern EFI_BOOT_SERVICES *gBS;
+extern EFI_RUNTIME_SERVICES *gRT;
+
+// ---- The report on the debug console (port.cpp) ----
+
+// Formats and writes one piece of a line: %a ASCII and %s UTF-16 strings,
+// %u %x (32-bit; with l: 64-bit) with a width and 0 flag, %r a status name,
+// %g a GUID pointer.
+extern "C" VOID EFIAPI DemoPrint(const CHAR8 *Format, ...);
+extern "C" VOID DemoPrintV(const CHAR8 *Format, EFI_VA_LIST Args);
+// A step the host counts as passed or failed: its checks between Begin and End.
+void DemoBeginStep(const CHAR8 *Name);
+void DemoEndStep();
+void EFIAPI DemoFail(const CHAR8 *Format, ...);
+#define DEMO_CHECK(cond, ...)           \
+  do {                                  \
+    if (!(cond)) DemoFail(__VA_ARGS__); \
+  } while (0)
+
+// ---- The boot disk (boot_disk.cpp) ----
+
+VOID *DemoLocate(const EFI_GUID &Guid);
+EFI_LOADED_IMAGE_PROTOCOL *DemoLoadedImage(EFI_HANDLE Image);
+// Reads a whole file of the boot disk into pool memory (caller frees).
+EFI_STATUS DemoReadFile(const CHAR16 *Path, VOID **Data, UINTN *Size);
+// Loads \efi\<Name>.efi of the boot disk and starts it; the entry's status in *EntryStatus.
+EFI_STATUS DemoLoadAndStart(const CHAR16 *Name, EFI_HANDLE *Image, EFI_STATUS *EntryStatus);
 
 // ---- Platform bring-up (platform.cpp) ----
 
@@ -19,7 +49,7 @@ struct DemoDriver {
 #define DEMO_MAX_DRIVERS 8
 
 struct DemoPlan {
-  CHAR8 Mode[16];  // "demo" (the flash tool run), "bench" (figures) or "dispatch" (the check alone)
+  CHAR8 Mode[16];  // "board" and "stock" (the flash tool run), "bench" (figures)
   UINTN DriverCount;
   DemoDriver Drivers[DEMO_MAX_DRIVERS];
   BOOLEAN HasPictureFile;
@@ -41,7 +71,7 @@ EFI_STATUS DemoDispatch(VOID);
 // The image handle the dispatcher loaded from firmware file File, or null.
 EFI_HANDLE DemoFindDispatchedImage(const EFI_GUID &File);
 
-// Makes sure a graphics console protocol is present: the test bed's stand-in
+// Makes sure a graphics console protocol is present: the board's stand-in
 // when it is on the disk, else the tool's own small one (backdrop.cpp).
 EFI_STATUS DemoEnsureGraphicsConsole(VOID);
 EFI_STATUS DemoInstallOwnGraphicsConsole(VOID);

@@ -11,12 +11,10 @@ Headless (default): a scripted sequence of keys walks through the tool, a
 screenshot of each step goes to build/demo/NN-step.png (with the screen as
 text beside it, NN-step.txt), and a summary lists them and what each shows.
 
-    examples/flash_tool/demo.py --build build [--make] [--interactive] [--check-dispatch]
+    examples/flash_tool/demo.py --build build [--make] [--interactive]
 
 --interactive opens a QEMU window for a person at the keyboard instead.
---check-dispatch boots the stock OVMF only far enough to check that the DXE
-dispatcher started every driver of drivers.fv handed to it, and ends with the test runner's summary
-line ("dispatch: N passed, M failed"). --make builds what the boot needs.
+--make builds what the boot needs.
 """
 import argparse
 import json
@@ -90,7 +88,7 @@ class DemoBoot(bed.Boot):
         # The demo itself runs on a board image, where our drivers and the
         # board's pieces come from flash; on the stock firmware the tool loads
         # the UI driver and the graphics console adapter from its disk; the
-        # dispatch check and the bench load the volumes into the stock firmware.
+        # bench loads the volumes into the stock firmware.
         group = {"name": "demo", "cpu": "qemu64", "board": mode == "demo"}
         super().__init__(group, build, workdir, shotdir, verbose, board)
         self.mode = mode
@@ -120,11 +118,10 @@ class DemoBoot(bed.Boot):
         self.disk = os.path.join(self.workdir, "disk.img")
         bed.make_disk(self.disk, files, label="DEMOBOOT")
         self.extra_disks = []
-        if self.mode != "dispatch":
-            for i, (label, content) in enumerate(VOLUMES):
-                path = os.path.join(self.workdir, "vol%d.img" % i)
-                bed.make_disk(path, content, size_mb=40, label=label)
-                self.extra_disks.append(path)
+        for i, (label, content) in enumerate(VOLUMES):
+            path = os.path.join(self.workdir, "vol%d.img" % i)
+            bed.make_disk(path, content, size_mb=40, label=label)
+            self.extra_disks.append(path)
         self.vars = os.path.join(self.workdir, "vars.fd")
         shutil.copyfile(os.path.join(self.build, bed.board_file(self.board, "OVMF_VARS.fd")) if board else bed.OVMF_VARS,
                         self.vars)
@@ -317,7 +314,6 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default="build")
     ap.add_argument("--interactive", action="store_true")
-    ap.add_argument("--check-dispatch", action="store_true")
     ap.add_argument("--bench", metavar="JSON", help="measure the firmware figures into this file instead")
     ap.add_argument("--verbose", action="store_true")
     ap.add_argument("--board", default="board", choices=sorted(bed.BOARDS),
@@ -331,7 +327,7 @@ def main():
     os.chdir(ROOT)
     if args.make:
         r = subprocess.run(["make", "--no-print-directory", "BUILD=" + args.build, "images", "testbed-images", "package",
-                            "pictures-fv"] + ([] if args.check_dispatch or args.bench or args.platform == "stock"
+                            "pictures-fv"] + ([] if args.bench or args.platform == "stock"
                                               else [args.board]),
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         if r.returncode != 0:
@@ -342,7 +338,7 @@ def main():
         if shutil.which(tool) is None:
             print("demo: %s is not installed (make deps)" % tool)
             return 1
-    mode = "dispatch" if args.check_dispatch else "bench" if args.bench else "stock" if args.platform == "stock" else "demo"
+    mode = "bench" if args.bench else "stock" if args.platform == "stock" else "demo"
     shotdir = os.path.join(build, "bench" if args.bench else "demo-stock" if mode == "stock"
                            else "demo" if args.board == "board" else args.board + "-demo")
     os.makedirs(shotdir, exist_ok=True)

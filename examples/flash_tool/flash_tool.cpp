@@ -95,7 +95,7 @@ EFI_STATUS EFIAPI FileChosenEnter(EFI_FILE_PROTOCOL *Root, EFI_FILE_INFO *File, 
   CopyName(File ? File->FileName : u"?");
   Tool.Ui->Clear(UI_WINDOW_CALLER, nullptr);
   EFI_STATUS status = ReadChosenFile(Root, File);
-  BedPrint("@demo chosen %s %r\n", Tool.Name, status);
+  DemoPrint("@demo chosen %s %r\n", Tool.Name, status);
   UI_PRINT(UI_WINDOW_CALLER, 1, 1, TEXT_MODE_LEFT, u"File     : %s", Tool.Name);
   if (EFI_ERROR(status)) {
     Tool.ReadFailed = 1;
@@ -142,7 +142,7 @@ EFI_STATUS WriteImage() {
     if (EFI_ERROR(status)) return status;
     written = end;
     Tool.Ui->SetProgress((UINT8)percent, 1);
-    if (percent % 10 == 0) BedPrint("@demo progress %u\n", (UINT32)percent);
+    if (percent % 10 == 0) DemoPrint("@demo progress %u\n", (UINT32)percent);
   }
   return EFI_SUCCESS;
 }
@@ -166,7 +166,7 @@ EFI_STATUS EFIAPI FileFollowUpEnter(EFI_FILE_PROTOCOL *, EFI_FILE_INFO *, VOID *
     Tool.Verified = !EFI_ERROR(status) && Tool.MismatchAt == Tool.ImageSize && crc == Tool.ImageCrc;
   }
   Tool.Updates++;
-  BedPrint("@demo flashed %s %r verified %u crc %x erases %u\n", Tool.Name, status, (UINT32)Tool.Verified, crc, (UINT32)Tool.Part.Erases);
+  DemoPrint("@demo flashed %s %r verified %u crc %x erases %u\n", Tool.Name, status, (UINT32)Tool.Verified, crc, (UINT32)Tool.Part.Erases);
 
   Tool.Ui->Clear(UI_WINDOW_MESSAGE_BOX, nullptr);
   if (Tool.Verified) {
@@ -193,7 +193,7 @@ EFI_STATUS EFIAPI FileFollowUpKey(EFI_INPUT_KEY *, KEY_STATE *) { return EFI_END
 EFI_STATUS EFIAPI EscapeEnter(VOID *, VOID *, VOID *) {
   UI_PRINT(UI_WINDOW_MESSAGE_BOX, 0, 1, TEXT_MODE_CENTRE, u"Leave the flash tool?");
   UI_PRINT(UI_WINDOW_MESSAGE_BOX, 0, 4, TEXT_MODE_CENTRE, u"Enter: leave    Esc: stay");
-  BedPrint("@demo escape\n");
+  DemoPrint("@demo escape\n");
   return EFI_SUCCESS;
 }
 
@@ -254,14 +254,14 @@ EFI_STATUS DemoRunFlashTool(UI_SCREEN_PROTOCOL *Ui) {
   run.FileFollowUpKeyHook = FileFollowUpKey;
   run.EscapeEnterHook = EscapeEnter;
   run.EscapeKeyHook = EscapeKey;
-  BedPrint("@demo run\n");
+  DemoPrint("@demo run\n");
   status = Ui->Run(Ui, &run);
 
   gBS->SetTimer(Tool.Clock, TimerCancel, 0);
   gBS->CloseEvent(Tool.Clock);
   ReleaseImage();
   FlashClose(&Tool.Part);
-  BedPrint("@demo ended %r updates %u verified %u clock %u\n", status, (UINT32)Tool.Updates, (UINT32)Tool.Verified,
+  DemoPrint("@demo ended %r updates %u verified %u clock %u\n", status, (UINT32)Tool.Updates, (UINT32)Tool.Verified,
            (UINT32)Tool.ClockUpdates);
   return status;
 }

@@ -1,10 +1,10 @@
 # SPDX-License-Identifier: BSD-2-Clause-Patent
-# The demo flash tool: a boot application of the test bed (not a deliverable)
-# that dispatches our drivers from their volume and drives the UI with them.
+# The demo flash tool: a boot application (not a deliverable) that finds or
+# brings up our drivers and drives the UI with them.
 IMAGES += DemoFlashTool
 TESTBED_IMAGES += DemoFlashTool
 DemoFlashTool_SRCS := examples/flash_tool/main.cpp examples/flash_tool/platform.cpp examples/flash_tool/plan.cpp examples/flash_tool/flash_tool.cpp \
   examples/flash_tool/flash_part.cpp examples/flash_tool/backdrop.cpp examples/flash_tool/bench.cpp \
-  test/bed/app/util.cpp test/bed/app/libenv.cpp test/bed/port.cpp
+  examples/flash_tool/port.cpp examples/flash_tool/boot_disk.cpp
 DemoFlashTool_ENTRY := DemoEntry
 DemoFlashTool_SUBSYSTEM := efi_application

@@ -10,7 +10,7 @@
 // then, in the demo plan, runs the flash tool on the UI, and powers off.
 #include "examples/flash_tool/demo.h"
 
-EFI_HANDLE gBedImage;
+EFI_HANDLE gDemoImage;  // the tool's own image, whose disk it reads
 EFI_SYSTEM_TABLE *gST;
 EFI_BOOT_SERVICES *gBS;
 EFI_RUNTIME_SERVICES *gRT;
@@ -23,75 +23,44 @@ static BOOLEAN NameIs(const CHAR8 *A, const CHAR8 *B) {
   return *A == *B;
 }
 
-static void Begin(const CHAR8 *Name) { BedBeginScenario(Name); }
-static void End() { BedEndScenario(); }
+static void Begin(const CHAR8 *Name) { DemoBeginStep(Name); }
+static void End() { DemoEndStep(); }
 
-// Brings the platform up and checks what the dispatcher started; returns the
-// UI protocol when it is there.
-static UI_SCREEN_PROTOCOL *BringUp(const DemoPlan &Plan) {
-  Begin("demo.dispatch");
-  BedLibEnv env;
-  BED_CHECK(BedLibEnvOpen(&env), "the PCD and debug print stand-ins did not start");
-  EFI_STATUS status = DemoEnsureGraphicsConsole();
-  BED_CHECK(!EFI_ERROR(status), "graphics console: %r", status);
-
-  // First without the PCD protocol: the dispatcher must hold back every driver
-  // whose dependency expression names it, and start the UI, which needs nothing.
-  BOOLEAN withdrawn = env.Pcd != nullptr && !EFI_ERROR(env.Pcd->Withdraw(0));
-  BED_CHECK(withdrawn, "the PCD stand-in could not withdraw the PCD protocol");
-  status = DemoProcessVolume(u"\\demo\\pictures.fv");
-  BED_CHECK(!EFI_ERROR(status), "ProcessFirmwareVolume(pictures.fv): %r", status);
-  status = DemoProcessVolume(u"\\demo\\drivers.fv");
-  BED_CHECK(!EFI_ERROR(status), "ProcessFirmwareVolume(drivers.fv): %r", status);
-  if (withdrawn) {
-    status = DemoDispatch();
-    BED_CHECK(!EFI_ERROR(status), "Dispatch without the PCD protocol: %r", status);
-    for (UINTN i = 0; i < Plan.DriverCount; i++) {
-      const DemoDriver &d = Plan.Drivers[i];
-      BOOLEAN started = DemoFindDispatchedImage(d.File) != nullptr;
-      BOOLEAN needsPcd = !NameIs(d.Name, "TarvexUIV4x64");
-      BED_CHECK(started != needsPcd, "%a %a without the PCD protocol", d.Name, started ? "started" : "did not start");
-    }
-    status = env.Pcd->Restore();
-    BED_CHECK(!EFI_ERROR(status), "restoring the PCD protocol: %r", status);
-    BedPrint("@demo held-back %r\n", status);
+// The components a board brings before our drivers, loaded from the tool's
+// disk when they are there: the debug print protocol, then the PCD protocol.
+static void LoadBoardComponents() {
+  static const CHAR16 *const Names[] = {u"DebugPrintStandIn", u"PcdStandIn"};
+  for (const CHAR16 *name : Names) {
+    EFI_HANDLE image = nullptr;
+    EFI_STATUS entry = EFI_SUCCESS;
+    EFI_STATUS status = DemoLoadAndStart(name, &image, &entry);
+    DemoPrint("@demo component %s %r %r\n", name, status, entry);
   }
-  // Now the rest start. BootDelayDxe's own effect: a one-second hold while
-  // the dispatcher runs it.
-  static const EFI_GUID SetupGuid = {0xEC87D643, 0xEBA4, 0x4BB5, {0xA1, 0xE5, 0x3F, 0x3E, 0x36, 0xB2, 0x0D, 0xA9}};
-  UINT8 setup[205] = {};
-  setup[197] = 1;
-  status = BedSetVariable(u"Setup", SetupGuid, setup, sizeof setup);
-  BED_CHECK(!EFI_ERROR(status), "setting Setup: %r", status);
-  UINT64 ticksPerMs = DemoTicksPerMillisecond();
-  UINT64 began = DemoTicks();
-  status = DemoDispatch();
-  UINT64 tookMs = (DemoTicks() - began) / ticksPerMs;
-  BED_CHECK(!EFI_ERROR(status), "Dispatch: %r", status);
-  BED_CHECK(tookMs >= 950 && tookMs < 1900, "dispatching took %u ms, not the one second BootDelayDxe holds", (UINT32)tookMs);
-  BedDeleteVariable(u"Setup", SetupGuid);
-  BedPrint("@demo dispatched %r in %u ms\n", status, (UINT32)tookMs);
+}
 
-  UI_SCREEN_PROTOCOL *ui = (UI_SCREEN_PROTOCOL *)BedLocate(UiGuid);
-  BED_CHECK(Plan.DriverCount == 6, "the plan names %u drivers, not the six of the volume", (UINT32)Plan.DriverCount);
+// Brings the platform up on a stock firmware with our volumes and checks
+// what the dispatcher started; returns the UI protocol when it is there.
+static UI_SCREEN_PROTOCOL *BringUp(const DemoPlan &Plan) {
+  Begin("demo.bring-up");
+  LoadBoardComponents();
+  EFI_STATUS status = DemoEnsureGraphicsConsole();
+  DEMO_CHECK(!EFI_ERROR(status), "graphics console: %r", status);
+  status = DemoProcessVolume(u"\\demo\\pictures.fv");
+  DEMO_CHECK(!EFI_ERROR(status), "ProcessFirmwareVolume(pictures.fv): %r", status);
+  status = DemoProcessVolume(u"\\demo\\drivers.fv");
+  DEMO_CHECK(!EFI_ERROR(status), "ProcessFirmwareVolume(drivers.fv): %r", status);
+  status = DemoDispatch();
+  DEMO_CHECK(!EFI_ERROR(status), "Dispatch: %r", status);
+  DemoPrint("@demo dispatched %r\n", status);
+
+  UI_SCREEN_PROTOCOL *ui = (UI_SCREEN_PROTOCOL *)DemoLocate(UiGuid);
   for (UINTN i = 0; i < Plan.DriverCount; i++) {
     const DemoDriver &d = Plan.Drivers[i];
     EFI_HANDLE image = DemoFindDispatchedImage(d.File);
-    BedPrint("@demo driver %a %a\n", d.Name, image ? "started" : "missing");
-    BED_CHECK(image != nullptr, "%a (file %g) was not started from the volume", d.Name, &d.File);
-    if (image == nullptr) continue;
-    if (NameIs(d.Name, "TarvexUIV4x64")) {
-      // The UI's effect: its protocol, on its own image handle.
-      BED_CHECK(ui != nullptr, "UI_SCREEN_PROTOCOL is not installed");
-      if (ui) {
-        BED_CHECK(ui->ImageHandle == image, "the protocol names another image handle");
-        BED_CHECK(ui->Revision == UI_SCREEN_PROTOCOL_REVISION, "revision %u", (UINT32)ui->Revision);
-      }
-    } else {
-      // The library's effect: the configuration buffer filled from the PCD stand-in.
-      BED_CHECK(BedFindInImage(image, BedExpectedCfgPcdBuffer, sizeof BedExpectedCfgPcdBuffer) != nullptr,
-                "%a: no filled configuration buffer in its image", d.Name);
-    }
+    DemoPrint("@demo driver %a %a\n", d.Name, image ? "started" : "missing");
+    DEMO_CHECK(image != nullptr, "%a (file %g) was not started from the volume", d.Name, &d.File);
+    if (image != nullptr && NameIs(d.Name, "TarvexUIV4x64"))
+      DEMO_CHECK(ui != nullptr && ui->ImageHandle == image, "UI_SCREEN_PROTOCOL is not the volume's UI driver's");
   }
   End();
   return ui;
@@ -104,15 +73,15 @@ static UI_SCREEN_PROTOCOL *FindOnBoard(const DemoPlan &Plan) {
   static const EFI_GUID GraphicsConsoleGuid = {0xFBC9449A, 0x681C, 0x4517, {0xAB, 0x91, 0x09, 0x72, 0xAC, 0xDE, 0x77, 0xB4}};
   static const EFI_GUID Fv2Guid = EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID;
   Begin("demo.board");
-  UI_SCREEN_PROTOCOL *ui = (UI_SCREEN_PROTOCOL *)BedLocate(UiGuid);
-  BED_CHECK(BedLocate(GraphicsConsoleGuid) != nullptr, "the board has no graphics console");
+  UI_SCREEN_PROTOCOL *ui = (UI_SCREEN_PROTOCOL *)DemoLocate(UiGuid);
+  DEMO_CHECK(DemoLocate(GraphicsConsoleGuid) != nullptr, "the board has no graphics console");
   for (UINTN i = 0; i < Plan.DriverCount; i++) {
     const DemoDriver &d = Plan.Drivers[i];
     EFI_HANDLE image = DemoFindDispatchedImage(d.File);
-    BedPrint("@demo driver %a %a\n", d.Name, image ? "started from flash" : "missing");
-    BED_CHECK(image != nullptr, "%a (file %g) was not started from flash", d.Name, &d.File);
+    DemoPrint("@demo driver %a %a\n", d.Name, image ? "started from flash" : "missing");
+    DEMO_CHECK(image != nullptr, "%a (file %g) was not started from flash", d.Name, &d.File);
     if (image && NameIs(d.Name, "TarvexUIV4x64"))
-      BED_CHECK(ui != nullptr && ui->ImageHandle == image, "UI_SCREEN_PROTOCOL is not the flash driver's");
+      DEMO_CHECK(ui != nullptr && ui->ImageHandle == image, "UI_SCREEN_PROTOCOL is not the flash driver's");
   }
   // The pictures: a firmware volume of the board serves the digits file.
   UINTN count = 0;
@@ -132,8 +101,8 @@ static UI_SCREEN_PROTOCOL *FindOnBoard(const DemoPlan &Plan) {
     }
     gBS->FreePool(handles);
   }
-  BED_CHECK(pictures, "no firmware volume of the board holds the pictures");
-  BedPrint("@demo pictures %a\n", pictures ? "in flash" : "missing");
+  DEMO_CHECK(pictures, "no firmware volume of the board holds the pictures");
+  DemoPrint("@demo pictures %a\n", pictures ? "in flash" : "missing");
   End();
   return ui;
 }
@@ -146,24 +115,24 @@ static UI_SCREEN_PROTOCOL *FindOnBoard(const DemoPlan &Plan) {
 static UI_SCREEN_PROTOCOL *BringUpStock() {
   static const EFI_GUID GraphicsConsoleGuid = {0xFBC9449A, 0x681C, 0x4517, {0xAB, 0x91, 0x09, 0x72, 0xAC, 0xDE, 0x77, 0xB4}};
   Begin("demo.stock");
-  BED_CHECK(BedLocate(UiGuid) == nullptr && BedLocate(GraphicsConsoleGuid) == nullptr,
+  DEMO_CHECK(DemoLocate(UiGuid) == nullptr && DemoLocate(GraphicsConsoleGuid) == nullptr,
             "the firmware already has the UI or a graphics console: not a stock PC");
   EFI_STATUS status = DemoProcessVolume(u"\\demo\\pictures.fv");
-  BED_CHECK(!EFI_ERROR(status), "ProcessFirmwareVolume(pictures.fv): %r", status);
-  BedPrint("@demo pictures %a\n", EFI_ERROR(status) ? "missing" : "from the disk");
+  DEMO_CHECK(!EFI_ERROR(status), "ProcessFirmwareVolume(pictures.fv): %r", status);
+  DemoPrint("@demo pictures %a\n", EFI_ERROR(status) ? "missing" : "from the disk");
   static const CHAR16 *const Images[] = {u"AdvancedGcDxe", u"TarvexUIV4x64"};
   EFI_HANDLE ui = nullptr;
   for (const CHAR16 *name : Images) {
     EFI_HANDLE image = nullptr;
     EFI_STATUS entry = EFI_SUCCESS;
-    status = BedLoadAndStart(name, &image, &entry);
-    BED_CHECK(!EFI_ERROR(status) && !EFI_ERROR(entry), "%s: load %r, entry %r", name, status, entry);
-    BedPrint("@demo driver %s %a\n", name, !EFI_ERROR(status) && !EFI_ERROR(entry) ? "started from the disk" : "missing");
+    status = DemoLoadAndStart(name, &image, &entry);
+    DEMO_CHECK(!EFI_ERROR(status) && !EFI_ERROR(entry), "%s: load %r, entry %r", name, status, entry);
+    DemoPrint("@demo driver %s %a\n", name, !EFI_ERROR(status) && !EFI_ERROR(entry) ? "started from the disk" : "missing");
     ui = image;
   }
-  BED_CHECK(BedLocate(GraphicsConsoleGuid) != nullptr, "the graphics console adapter installed no graphics console");
-  UI_SCREEN_PROTOCOL *screen = (UI_SCREEN_PROTOCOL *)BedLocate(UiGuid);
-  BED_CHECK(screen != nullptr && screen->ImageHandle == ui, "UI_SCREEN_PROTOCOL is not the loaded UI driver's");
+  DEMO_CHECK(DemoLocate(GraphicsConsoleGuid) != nullptr, "the graphics console adapter installed no graphics console");
+  UI_SCREEN_PROTOCOL *screen = (UI_SCREEN_PROTOCOL *)DemoLocate(UiGuid);
+  DEMO_CHECK(screen != nullptr && screen->ImageHandle == ui, "UI_SCREEN_PROTOCOL is not the loaded UI driver's");
   End();
   return screen;
 }
@@ -190,13 +159,13 @@ static void ListVolumes() {
       }
       root->Close(root);
     }
-    BedPrint("@demo volume %u %a\n", (UINT32)i, label);
+    DemoPrint("@demo volume %u %a\n", (UINT32)i, label);
   }
   gBS->FreePool(handles);
 }
 
 extern "C" EFI_STATUS EFIAPI DemoEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  gBedImage = ImageHandle;
+  gDemoImage = ImageHandle;
   gST = SystemTable;
   gBS = SystemTable->BootServices;
   gRT = SystemTable->RuntimeServices;
@@ -204,21 +173,21 @@ extern "C" EFI_STATUS EFIAPI DemoEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE 
 
   DemoPlan plan;
   EFI_STATUS status = DemoReadPlan(&plan);
-  BedPrint("@bed begin %a\n", EFI_ERROR(status) ? "(no plan)" : plan.Mode);
+  DemoPrint("@bed begin %a\n", EFI_ERROR(status) ? "(no plan)" : plan.Mode);
   BOOLEAN board = NameIs(plan.Mode, "board"), stock = NameIs(plan.Mode, "stock");
   UI_SCREEN_PROTOCOL *ui = board ? FindOnBoard(plan) : stock ? BringUpStock() : BringUp(plan);
   UINTN scenarios = 1;
 
-  if (ui != nullptr && !NameIs(plan.Mode, "dispatch")) {
+  if (ui != nullptr) {
     ListVolumes();
     BOOLEAN bench = NameIs(plan.Mode, "bench");
     Begin(bench ? "demo.bench" : "demo.flash-tool");
     status = bench ? DemoRunBench(ui) : DemoRunFlashTool(ui);
-    BED_CHECK(!EFI_ERROR(status), "the run ended with %r", status);
+    DEMO_CHECK(!EFI_ERROR(status), "the run ended with %r", status);
     End();
     scenarios++;
   }
-  BedPrint("@bed end %u\n", (UINT32)scenarios);
+  DemoPrint("@bed end %u\n", (UINT32)scenarios);
   gRT->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
   return EFI_SUCCESS;
 }

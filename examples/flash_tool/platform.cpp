@@ -45,7 +45,7 @@ EFI_STATUS DemoReadPlan(DemoPlan *Plan) {
   *Plan = {};
   VOID *data = nullptr;
   UINTN size = 0;
-  EFI_STATUS status = BedReadFile(u"\\demo\\plan.txt", &data, &size);
+  EFI_STATUS status = DemoReadFile(u"\\demo\\plan.txt", &data, &size);
   if (EFI_ERROR(status)) return status;
   status = DemoParsePlan((const CHAR8 *)data, size, Plan);
   gBS->FreePool(data);
@@ -59,7 +59,7 @@ EFI_STATUS DemoProcessVolume(const CHAR16 *Path) {
   if (ds == nullptr) return EFI_UNSUPPORTED;
   VOID *data = nullptr;
   UINTN size = 0;
-  EFI_STATUS status = BedReadFile(Path, &data, &size);
+  EFI_STATUS status = DemoReadFile(Path, &data, &size);
   if (EFI_ERROR(status)) return status;
   // The firmware reads the volume in place from now on, so it gets page-aligned
   // memory of its own that is never given back.
@@ -89,7 +89,7 @@ static BOOLEAN CameFromFile(EFI_LOADED_IMAGE_PROTOCOL *Image, const EFI_GUID &Fi
   for (UINTN guard = 0; guard < 64; guard++) {
     UINTN length = node[2] | (UINTN)node[3] << 8;
     if (node[0] == 0x7F || length < 4) return 0;
-    if (node[0] == 4 && node[1] == 6 && length == 20) return BedMemEqual(node + 4, &File, sizeof File);
+    if (node[0] == 4 && node[1] == 6 && length == 20) return GuidEqual(*(const EFI_GUID *)(node + 4), File);
     node += length;
   }
   return 0;
@@ -101,7 +101,7 @@ EFI_HANDLE DemoFindDispatchedImage(const EFI_GUID &File) {
   if (EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &LoadedImageGuid, nullptr, &count, &handles))) return nullptr;
   EFI_HANDLE found = nullptr;
   for (UINTN i = 0; i < count && found == nullptr; i++) {
-    EFI_LOADED_IMAGE_PROTOCOL *li = BedLoadedImage(handles[i]);
+    EFI_LOADED_IMAGE_PROTOCOL *li = DemoLoadedImage(handles[i]);
     if (li != nullptr && CameFromFile(li, File)) found = handles[i];
   }
   gBS->FreePool(handles);
@@ -113,16 +113,17 @@ EFI_HANDLE DemoFindDispatchedImage(const EFI_GUID &File) {
 static const EFI_GUID GraphicsConsoleGuid = {0xFBC9449A, 0x681C, 0x4517, {0xAB, 0x91, 0x09, 0x72, 0xAC, 0xDE, 0x77, 0xB4}};
 
 EFI_STATUS DemoEnsureGraphicsConsole(VOID) {
-  if (BedLocate(GraphicsConsoleGuid) != nullptr) return EFI_SUCCESS;
-  // The test bed's stand-in, under the names it may carry.
+  if (DemoLocate(GraphicsConsoleGuid) != nullptr) return EFI_SUCCESS;
+  // The board's stand-in, under the names it may carry.
   static const CHAR16 *const Names[] = {u"GraphicsConsoleStandIn", u"AdvancedGcStandIn", u"GcStandIn"};
   for (const CHAR16 *name : Names) {
     EFI_HANDLE image = nullptr;
-    if (!EFI_ERROR(BedLoadStandIn(name, &image)) && BedLocate(GraphicsConsoleGuid) != nullptr) {
-      BedPrint("@demo graphics-console %s\n", name);
+    EFI_STATUS entry = EFI_SUCCESS;
+    if (!EFI_ERROR(DemoLoadAndStart(name, &image, &entry)) && !EFI_ERROR(entry) && DemoLocate(GraphicsConsoleGuid) != nullptr) {
+      DemoPrint("@demo graphics-console %s\n", name);
       return EFI_SUCCESS;
     }
   }
-  BedPrint("@demo graphics-console own\n");
+  DemoPrint("@demo graphics-console own\n");
   return DemoInstallOwnGraphicsConsole();
 }

@@ -9,7 +9,8 @@ TESTBED_IMAGES += TestBedApp
 TestBedApp_SRCS := test/bed/app/main.cpp test/bed/app/util.cpp test/bed/app/sc_selftest.cpp \
   test/bed/app/sc_screen.cpp test/bed/app/sc_small.cpp test/bed/app/sc_netidentity.cpp \
   test/bed/app/sc_setuptoken.cpp test/bed/app/sc_ui.cpp test/bed/app/libenv.cpp \
-  test/bed/app/window.cpp test/bed/app/sc_board.cpp $(BED_COMMON)
+  test/bed/app/window.cpp test/bed/app/sc_board.cpp \
+  test/bed/app/our_drivers.cpp test/bed/app/sc_dispatch.cpp $(BED_COMMON)
 TestBedApp_ENTRY := BedAppEntry
 TestBedApp_SUBSYSTEM := efi_application
 

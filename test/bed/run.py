@@ -59,6 +59,11 @@ GROUPS = [
      "extra": ["-device", "rtl8139,romfile=,mac=f4:b5:20:6b:00:01"]},
     # Family 1Ah model 40h (leaf 0x80000001 0x00B40F00).
     {"name": "fam1a", "cpu": "qemu64,family=26,model=64", "needs": ["SetupTokenSmm"]},
+    # Our drivers' volume (make package) dispatched by the stock OVMF's own DXE
+    # dispatcher. A stage of its own: runs only when named, and reports under
+    # its own summary line ("dispatch: ...").
+    {"name": "dispatch", "cpu": "qemu64", "needs": ["TarvexUIV4x64"], "own": True,
+     "files": {"bed/drivers.fv": ("fv/drivers.fv", "make package")}},
 ]
 
 # The board images: our drivers dispatched from flash by an SMM-enabled OVMF.
@@ -229,6 +234,11 @@ class Boot:
             if name.endswith(".efi"):
                 files["efi/" + name] = os.path.join(efi, name)
         files.update(checks.extra_files(self.build, board=bool(self.group.get("board"))))
+        for dest, (path, how) in self.group.get("files", {}).items():
+            path = os.path.join(self.build, path)
+            if not os.path.exists(path):
+                raise FileNotFoundError("%s is missing (%s)" % (path, how))
+            files[dest] = path
         self.disk = os.path.join(self.workdir, "disk.img")
         make_disk(self.disk, files)
         self.extra_disks = []
@@ -612,11 +622,12 @@ def report(results, boot, took):
 
 
 def select_groups(groups, names):
-    """The groups named (all when none is); a name that is no group is an error."""
+    """The groups named (when none is, all but those that run only when
+    named); a name that is no group is an error."""
     unknown = sorted(set(names or []) - {g["name"] for g in groups})
     if unknown:
         raise RuntimeError("no group named %s (groups: %s)" % (", ".join(unknown), ", ".join(g["name"] for g in groups)))
-    return [g for g in groups if not names or g["name"] in names]
+    return [g for g in groups if g["name"] in names] if names else [g for g in groups if not g.get("own")]
 
 
 def run_board(build, shotdir, groups, args):
@@ -733,6 +744,8 @@ def main():
     summary = args.board or "firmware"
     try:
         groups = select_groups(BOARD_GROUPS if args.board else GROUPS, args.group)
+        if groups and all(g.get("own") for g in groups):
+            summary = "+".join(g["name"] for g in groups)
         checks.extra_files(build, board=args.board)
         built = {n[:-4] for n in os.listdir(os.path.join(build, "efi")) if n.endswith(".efi")}
         for group in groups:
@@ -760,7 +773,7 @@ def main():
                 if name.endswith(".img") or name.endswith(".fd"):
                     os.unlink(os.path.join(workdir, name))
     print("      (firmware suite %.1f s, %d boots at a time)" % (time.time() - began, args.jobs))
-    print("firmware: %d passed, %d failed" % (passed, failed))
+    print("%s: %d passed, %d failed" % (summary, passed, failed))
     return 0 if failed == 0 and passed > 0 else 1
 
 

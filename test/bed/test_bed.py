@@ -115,6 +115,9 @@ class RunnerProtocolTest(unittest.TestCase):
         with self.assertRaises(RuntimeError):
             run.select_groups(run.GROUPS, ["ui", "no-such-group"])
         self.assertEqual([g["name"] for g in run.select_groups(run.GROUPS, ["ui"])], ["ui"])
+        # A stage of its own runs only when named.
+        self.assertNotIn("dispatch", [g["name"] for g in run.select_groups(run.GROUPS, None)])
+        self.assertEqual([g["name"] for g in run.select_groups(run.GROUPS, ["dispatch"])], ["dispatch"])
         with tempfile.TemporaryDirectory() as d, self.assertRaises(FileNotFoundError):
             checks.extra_files(d)  # no fv/pictures.fv
 

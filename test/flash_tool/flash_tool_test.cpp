@@ -15,7 +15,7 @@
 #include "test/fake/fs.h"
 #include "ui/format.h"
 
-EFI_HANDLE gBedImage;
+EFI_HANDLE gDemoImage;
 
 // The tool's debug-port lines, kept for the tests instead of a port: the
 // format and its arguments (each one 64-bit slot, 32-bit directives masked).
@@ -24,7 +24,7 @@ struct PortLine {
   std::vector<uint64_t> Args;
 };
 static std::vector<PortLine> PortLines;
-extern "C" VOID BedPrintV(const CHAR8 *Format, EFI_VA_LIST Args) {
+extern "C" VOID DemoPrintV(const CHAR8 *Format, EFI_VA_LIST Args) {
   PortLine line{Format, {}};
   for (const CHAR8 *f = Format; *f; f++) {
     if (*f != '%') continue;
@@ -37,10 +37,10 @@ extern "C" VOID BedPrintV(const CHAR8 *Format, EFI_VA_LIST Args) {
   }
   PortLines.push_back(line);
 }
-extern "C" VOID EFIAPI BedPrint(const CHAR8 *Format, ...) {
+extern "C" VOID EFIAPI DemoPrint(const CHAR8 *Format, ...) {
   EFI_VA_LIST args;
   EFI_VA_START(args, Format);
-  BedPrintV(Format, args);
+  DemoPrintV(Format, args);
   EFI_VA_END(args);
 }
 

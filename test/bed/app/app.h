@@ -28,6 +28,7 @@ extern const BedScenario NetIdentityScenarios[];
 extern const BedScenario SetupTokenScenarios[];
 extern const BedScenario UiScenarios[];
 extern const BedScenario BoardScenarios[];
+extern const BedScenario DispatchScenarios[];
 
 // Set when the plan's second word is "edk2": the board image was built from
 // EDK II source with the package's adapters, so the test stand-ins' probes
@@ -121,3 +122,22 @@ BOOLEAN BedLibEnvOpen(BedLibEnv *Env);
 void BedLibEnvClose(BedLibEnv *Env);
 // The 26 bytes CfgPcdBuffer must hold with the stand-in's token values.
 extern const UINT8 BedExpectedCfgPcdBuffer[26];
+
+// ---- Our drivers as a dispatcher starts them (our_drivers.cpp) ----
+
+struct BedOurDriver {
+  const CHAR8 *Name;
+  EFI_GUID File;     // its firmware file name
+  BOOLEAN Library;   // runs the shared library start-up
+};
+#define BED_OUR_DRIVER_COUNT 6
+// The UI first, then the drivers that link the shared library.
+extern const BedOurDriver BedOurDrivers[BED_OUR_DRIVER_COUNT];
+// The image whose file path ends in the firmware-file node of File: one the
+// dispatcher started and that stayed loaded (an entry that fails is unloaded).
+EFI_HANDLE BedDispatchedImage(const EFI_GUID &File);
+// Hands a firmware volume file of the test disk to the DXE core
+// (ProcessFirmwareVolume); the firmware keeps the volume's memory.
+EFI_STATUS BedProcessVolume(const CHAR16 *Path);
+// Runs the DXE dispatcher over every volume handed in so far.
+EFI_STATUS BedDispatch();

@@ -11,6 +11,7 @@ EFI_RUNTIME_SERVICES *gRT;
 
 static const BedScenario *const Tables[] = {
     SelfTestScenarios, ScreenScenarios, SmallDriverScenarios, NetIdentityScenarios, SetupTokenScenarios, UiScenarios, BoardScenarios,
+    DispatchScenarios,
 };
 
 // True when Group is one of the space-separated words of List.

@@ -23,7 +23,6 @@ struct SMM_COMMUNICATION {
   EFI_STATUS(EFIAPI *Communicate)(SMM_COMMUNICATION *This, VOID *CommBuffer, UINTN *CommSize);
 };
 
-static const EFI_GUID LoadedImageGuid = EFI_LOADED_IMAGE_PROTOCOL_GUID;
 static const EFI_GUID UiScreenGuid = {0xC1CBD7B3, 0xFBE8, 0x4CFB, {0xAD, 0x31, 0x29, 0x74, 0xD0, 0x5F, 0xC4, 0x3B}};
 static const EFI_GUID PcdProbeGuid = BED_PCD_PROBE_GUID;
 static const EFI_GUID DebugProbeGuid = BED_DEBUG_PRINT_PROBE_GUID;
@@ -35,43 +34,6 @@ static const EFI_GUID ProbeGuid = BOARD_SMM_PROBE_GUID;
 
 // The delay the first boot stores in Setup for the second (the runner knows it too).
 #define BOARD_DELAY_SECONDS 3
-
-// ---- Images the firmware dispatched from flash ----
-
-struct FlashDriver {
-  const CHAR8 *Name;
-  EFI_GUID File;
-  BOOLEAN Library;  // runs the shared library start-up
-};
-
-static const FlashDriver Drivers[] = {
-    {"TarvexUIV4x64", {0x391081C1, 0xFA9D, 0x4AEB, {0xBC, 0x5D, 0xA1, 0x57, 0x3F, 0x26, 0x9C, 0x2E}}, 0},
-    {"NetIdentityDxe", {0xC34A3A5A, 0xBF3A, 0x4F73, {0xBF, 0x40, 0xE7, 0xF9, 0x82, 0x3B, 0xE4, 0x4E}}, 1},
-    {"BootDelayDxe", {0x99D82239, 0x6836, 0x4747, {0xA5, 0x22, 0x20, 0xF7, 0x1C, 0xCE, 0xAA, 0x01}}, 1},
-    {"PstateOverrideDxe", {0x0A999C5B, 0x161A, 0x424F, {0x9F, 0xF8, 0xBE, 0x9B, 0x7B, 0xE9, 0x94, 0xA6}}, 1},
-    {"PcdCacheDxe", {0xA564EEF6, 0xED30, 0x4DF5, {0xB1, 0xCD, 0x06, 0x42, 0x3A, 0xD4, 0x68, 0xF3}}, 1},
-    {"PcdCacheLiteDxe", {0x95C8BF7A, 0xE948, 0x425D, {0xAB, 0x69, 0x4A, 0xCD, 0xEA, 0xA5, 0x2B, 0xBF}}, 1},
-};
-
-// The image whose file path ends in the firmware-file node of File: one the
-// dispatcher started and that stayed loaded (an entry that fails is unloaded).
-static EFI_HANDLE FlashImage(const EFI_GUID &File) {
-  UINTN count = 0;
-  EFI_HANDLE *handles = nullptr;
-  if (EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &LoadedImageGuid, nullptr, &count, &handles))) return nullptr;
-  EFI_HANDLE found = nullptr;
-  for (UINTN i = 0; i < count && !found; i++) {
-    EFI_LOADED_IMAGE_PROTOCOL *li = BedLoadedImage(handles[i]);
-    for (const UINT8 *p = li ? (const UINT8 *)li->FilePath : nullptr; p && p[0] != 0x7F;) {
-      UINT16 len = (UINT16)(p[2] | (p[3] << 8));
-      if (len < 4) break;
-      if (p[0] == 4 && p[1] == 6 && len == 20 && GuidEqual(*(const EFI_GUID *)(p + 4), File)) found = handles[i];
-      p += len;
-    }
-  }
-  gBS->FreePool(handles);
-  return found;
-}
 
 // The PCD protocol our drivers locate answers each of the board's tokens
 // with its board value: the stand-in's table, or on the source-built board
@@ -138,8 +100,8 @@ static void BoardDriversDispatched() {
   if (!gBedSourceBoard) BED_CHECK(BedLocate(PcdProbeGuid) != nullptr, "the board's PCD stand-in is not in place");
   BoardPcdAnswers();
   if (gBedSourceBoard) NotePlatformPcds();
-  for (const FlashDriver &d : Drivers) {
-    EFI_HANDLE image = FlashImage(d.File);
+  for (const BedOurDriver &d : BedOurDrivers) {
+    EFI_HANDLE image = BedDispatchedImage(d.File);
     BED_CHECK(image != nullptr, "%a: not loaded from flash (not dispatched, or its entry failed)", d.Name);
     if (image == nullptr) continue;
     if (d.Library)
@@ -147,10 +109,10 @@ static void BoardDriversDispatched() {
                 "%a: CfgPcdBuffer does not hold the board's token values", d.Name);
     // What the first library driver cached, found by the buffer's signature
     // and revision: the board's values, or what a platform gave instead.
-    const UINT8 *cached = d.Library && gBedSourceBoard && &d == &Drivers[1] ? BedFindInImage(image, BedExpectedCfgPcdBuffer, 5) : nullptr;
+    const UINT8 *cached = d.Library && gBedSourceBoard && &d == &BedOurDrivers[1] ? BedFindInImage(image, BedExpectedCfgPcdBuffer, 5) : nullptr;
     if (cached) BedHexDump("NetIdentityDxe CfgPcdBuffer", cached, sizeof BedExpectedCfgPcdBuffer);
   }
-  EFI_HANDLE ui = FlashImage(Drivers[0].File);
+  EFI_HANDLE ui = BedDispatchedImage(BedOurDrivers[0].File);
   VOID *screen = nullptr;
   BED_CHECK(ui && !EFI_ERROR(gBS->HandleProtocol(ui, &UiScreenGuid, &screen)) && screen,
             "UI_SCREEN_PROTOCOL is not on the UI driver's image handle");
@@ -257,7 +219,7 @@ static void BoardPstateOnFamily() {
   UINTN size = sizeof data;
   BED_CHECK(!EFI_ERROR(BedGetVariable(u"TAMDPstateData", PstateGuid, data, &size, nullptr)) && data[0] == 1,
             "TAMDPstateData is not in the store");
-  BED_CHECK(FlashImage(Drivers[3].File) != nullptr, "PstateOverrideDxe is not loaded");
+  BED_CHECK(BedDispatchedImage(BedOurDrivers[3].File) != nullptr, "PstateOverrideDxe is not loaded");
 }
 
 // ---- Settings requests through a real SMI ----

@@ -11,7 +11,6 @@
 static const EFI_GUID UiGuid = UI_SCREEN_PROTOCOL_GUID;
 static const EFI_GUID GcProbeGuid = BED_GC_PROBE_GUID;
 static const EFI_GUID FileSystemGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID;
-static const EFI_GUID DxeServicesGuid = EFI_DXE_SERVICES_TABLE_GUID;
 
 static UI_SCREEN_PROTOCOL *LoadUi(EFI_HANDLE *Image) {
   EFI_STATUS entry = EFI_LOAD_ERROR;
@@ -206,27 +205,7 @@ static EFI_STATUS EFIAPI EscapeEnter(VOID *, VOID *, VOID *) {
 }
 
 // The firmware publishes our pictures volume and serves its sections.
-static EFI_STATUS ProcessPictures() {
-  EFI_DXE_SERVICES *ds = nullptr;
-  for (UINTN i = 0; i < gST->NumberOfTableEntries; i++)
-    if (GuidEqual(gST->ConfigurationTable[i].VendorGuid, DxeServicesGuid)) ds = (EFI_DXE_SERVICES *)gST->ConfigurationTable[i].VendorTable;
-  if (ds == nullptr) return EFI_UNSUPPORTED;
-  VOID *data = nullptr;
-  UINTN size = 0;
-  EFI_STATUS status = BedReadFile(u"\\bed\\pictures.fv", &data, &size);
-  if (EFI_ERROR(status)) return status;
-  // The firmware reads the volume in place from now on: it keeps these pages.
-  EFI_PHYSICAL_ADDRESS volume = 0;
-  status = gBS->AllocatePages(AllocateAnyPages, EfiBootServicesData, EFI_SIZE_TO_PAGES(size), &volume);
-  if (!EFI_ERROR(status)) {
-    gBS->CopyMem((VOID *)(UINTN)volume, data, size);
-    EFI_HANDLE handle = nullptr;
-    status = ds->ProcessFirmwareVolume((VOID *)(UINTN)volume, size, &handle);
-    if (EFI_ERROR(status)) gBS->FreePages(volume, EFI_SIZE_TO_PAGES(size));
-  }
-  gBS->FreePool(data);
-  return status;
-}
+static EFI_STATUS ProcessPictures() { return BedProcessVolume(u"\\bed\\pictures.fv"); }
 
 // Once per boot: a second volume with the same files would only shadow the first.
 static EFI_STATUS EnsurePictures() {
