@@ -630,6 +630,23 @@ def select_groups(groups, names):
     return [g for g in groups if g["name"] in names] if names else [g for g in groups if not g.get("own")]
 
 
+def delay_seconds(boots):
+    """How much later the held boot's program started than its reference's,
+    or None when either did not start or did not run."""
+    for name, (boot, _, _) in boots.items():
+        other = boots.get(boot.group.get("delay_against"), (None,))[0]
+        if other is not None:
+            if boot.begin_at is None or other.begin_at is None:
+                return None
+            return boot.begin_at - other.begin_at
+    return None
+
+
+def delay_held(boots):
+    diff = delay_seconds(boots)
+    return diff is not None and BOARD_DELAY - 1.0 <= diff <= BOARD_DELAY + 1.0
+
+
 def run_board(build, shotdir, groups, args):
     """The board image's boots: three in turn on one store, the SMM
     family's boot beside the first."""
@@ -663,6 +680,11 @@ def run_board(build, shotdir, groups, args):
     for t in threads:
         t.join()
     chain(("board-again", "board-delay"))
+    # The two start times come from the host clock: a loaded machine can skew
+    # one boot by seconds, so a pair outside the bound is measured once more.
+    # A delay that is really missing or wrong fails both times.
+    if delay_seconds(boots) is not None and not delay_held(boots):
+        chain(("board-again", "board-delay"))
     passed = failed = 0
     for g in groups:
         if g["name"] not in boots:
@@ -671,11 +693,11 @@ def run_board(build, shotdir, groups, args):
         other = boots.get(g.get("delay_against"), (None,))[0]
         if other is not None:
             # Setup's count held this boot: its boot program starts that much later.
-            if boot.begin_at is None or other.begin_at is None:
+            diff = delay_seconds(boots)
+            if diff is None:
                 results.append(("board.boot-delay (host clock)", False, "a boot program did not start"))
             else:
-                diff = boot.begin_at - other.begin_at
-                ok = BOARD_DELAY - 1.0 <= diff <= BOARD_DELAY + 1.0
+                ok = delay_held(boots)
                 results.append(("board.boot-delay (host clock)", ok, "first boot option %.1f s later with a delay of %d s"
                                 % (diff, BOARD_DELAY)))
         p, f = report(results, boot, took)
